@@ -1,0 +1,22 @@
+// Size limits of the CGI library, each named and defined once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Entries of the form pair table.
+inline constexpr int MAX_PAIRS = 1024;
+// Scratch buffers for a pair's name, file name and content-type line, and the caller buffers
+// that get_file and get_cookie fill.
+inline constexpr std::size_t SCRATCH_SIZE = 4096;
+// Copy of argument 0 (the program's path).
+inline constexpr std::size_t SCRIPT_PATH_SIZE = 1024;
+// Decoded query string: at most QUERY_MAX_CHARS characters are kept.
+inline constexpr std::size_t QUERY_BUF_SIZE = 4096;
+inline constexpr std::size_t QUERY_MAX_CHARS = 4094;
+// Largest multipart body that is read (128 MiB); longer or negative lengths are refused.
+inline constexpr std::int32_t MAX_BODY_SIZE = 134217728;
+// One raw item (name '=' value) of a URL-encoded body.
+inline constexpr std::size_t RAW_PAIR_BUF_SIZE = 131072;
+// The text every multipart CONTENT_TYPE starts with.
+inline constexpr char MULTIPART_PREFIX[] = "multipart/form-data; boundary=";

@@ -1,0 +1,2 @@
+// placeholder: replaced by its implementation
+#include "cgi/cgi_request.h"

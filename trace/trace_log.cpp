@@ -1,0 +1,57 @@
+// TraceLog: file-backed trace channel with millisecond deltas.
+#include "trace/trace_log.h"
+
+#include <cstdarg>
+
+#include "platform/platform.h"
+
+namespace {
+constexpr std::size_t kNameBufferSize = 256;
+}
+
+TraceLog::TraceLog() : tick_source(platform::millisecond_tick) { open(nullptr); }
+
+TraceLog::TraceLog(const char* tag) : tick_source(platform::millisecond_tick) { open(tag); }
+
+TraceLog::TraceLog(const char* tag, TickSource tick) : tick_source(tick) { open(tag); }
+
+TraceLog::~TraceLog() {
+    if (file) std::fclose(file);
+}
+
+bool TraceLog::file_name_for(char* out, std::size_t capacity, const char* tag,
+                             unsigned long pid) {
+    int n = tag ? std::snprintf(out, capacity, "debug_%s_%lX.txt", tag, pid)
+                : std::snprintf(out, capacity, "debug_%lX.txt", pid);
+    return n >= 0 && static_cast<std::size_t>(n) < capacity;
+}
+
+void TraceLog::open(const char* tag) {
+    last_tick = tick_source();
+    char name[kNameBufferSize];
+    // A tag too long for the name buffer leaves the channel inert rather than opening a cut name.
+    if (!file_name_for(name, sizeof name, tag, platform::process_id())) return;
+    file = std::fopen(name, "w");
+}
+
+void TraceLog::log(const char* format, ...) {
+    if (!file) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(file, format, args);
+    va_end(args);
+    std::fflush(file);
+}
+
+void TraceLog::log_timed(const char* format, ...) {
+    if (!file) return;
+    std::uint32_t now = tick_source();
+    // Unsigned difference survives the counter's wrap-around; printed as a signed number.
+    std::fprintf(file, "%5d ms: ", static_cast<int>(now - last_tick));
+    last_tick = now;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(file, format, args);
+    va_end(args);
+    std::fflush(file);
+}

@@ -1,0 +1,39 @@
+// TraceLog: a trace channel that writes each message to a file named after the process id.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+class TraceLog {
+public:
+    using TickSource = std::uint32_t (*)();
+
+    TraceLog();                      // file "debug_%X.txt"
+    explicit TraceLog(const char* tag);  // file "debug_%s_%X.txt"
+    // As above, with the millisecond tick taken from `tick` (lets tests drive the clock).
+    TraceLog(const char* tag, TickSource tick);
+    ~TraceLog();
+
+    TraceLog(const TraceLog&) = delete;
+    TraceLog& operator=(const TraceLog&) = delete;
+
+    // Writes the formatted message and flushes; does nothing when the file is not open.
+    void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // The same, prefixed with "%5d ms: " and the milliseconds since the previous timed write.
+    void log_timed(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    bool is_open() const { return file != nullptr; }
+
+    // Builds the trace file name for a tag (null for none) and a process id; false when the
+    // name does not fit `capacity` bytes (the name is then not usable).
+    static bool file_name_for(char* out, std::size_t capacity, const char* tag,
+                              unsigned long pid);
+
+private:
+    void open(const char* tag);
+
+    std::FILE* file = nullptr;
+    std::uint32_t last_tick = 0;
+    TickSource tick_source;
+};
