@@ -1,2 +1,134 @@
-// placeholder: replaced by its implementation
+// CgiRequest construction: binary streams, program path, CGI environment, the multipart body read
+// whole, the query string and the command-line test mode; and environment lookup by index.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "cgi/cgi_request.h"
+#include "cgi/text_copy.h"
+#include "platform/platform.h"
+#include "trace/trace_channels.h"
+
+const char* const CGI_ENV_NAMES[CGI_ENV_COUNT] = {
+    "AUTH_TYPE",          "CONTENT_LENGTH",    "CONTENT_TYPE",         "DOCUMENT_ROOT",
+    "GATEWAY_INTERFACE",  "HTTP_ACCEPT",       "HTTP_ACCEPT_ENCODING", "HTTP_ACCEPT_LANGUAGE",
+    "HTTP_CONNECTION",    "HTTP_CONTENT_LENGTH", "HTTP_CONTENT_TYPE",  "HTTP_COOKIE",
+    "HTTP_HOST",          "HTTP_REFERER",      "HTTP_USER_AGENT",      "PATH_INFO",
+    "PATH_TRANSLATED",    "QUERY_STRING",      "REMOTE_ADDR",          "REMOTE_GROUP",
+    "REMOTE_HOST",        "REMOTE_IDENT",      "REMOTE_USER",          "REQUEST_METHOD",
+    "SCRIPT_NAME",        "SERVER_ADMIN",      "SERVER_NAME",          "SERVER_PORT",
+    "SERVER_PORT_SECURE", "SERVER_PROTOCOL",   "SERVER_SOFTWARE",
+};
+
+namespace {
+
+constexpr char kUrlEncodedType[] = "application/x-www-form-urlencoded";
+// The multipart prefix is recognised on its first 29 characters ("...; boundary" without '=');
+// the boundary text starts right after the full prefix.
+constexpr std::size_t kMultipartCompared = sizeof MULTIPART_PREFIX - 2;
+constexpr std::size_t kBoundaryOffset = sizeof MULTIPART_PREFIX - 1;
+
+// Decimal conversion as atoi does it (leading blanks, a sign, stop at the first non-digit, no
+// digits give 0), but clamped to the 32-bit range instead of overflowing.
+std::int32_t parse_length(const char* text) {
+    long long value = std::strtoll(text, nullptr, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+CgiRequest::CgiRequest(int argc, char* argv[]) {
+    platform::set_binary_mode(fileno(stdin));
+    platform::set_binary_mode(0);
+    platform::set_binary_mode(1);
+
+    // A path longer than the buffer is cut; only its last component matters to the program.
+    copy_text(script_path, sizeof script_path, argc > 0 && argv && argv[0] ? argv[0] : "");
+    script_name = script_path;
+    for (char* p = script_path; *p; ++p) {
+        if (*p == '/' || *p == '\\') script_name = p + 1;
+    }
+
+    request_method = std::getenv("REQUEST_METHOD");
+    was_post = request_method != nullptr && std::strcmp(request_method, "POST") == 0;
+    is_multipart = false;
+    cgi_trace.log("REQUEST_METHOD = '%s', was_post = %d\n",
+                  request_method ? request_method : "(null)", was_post);
+
+    if (const char* length = std::getenv("CONTENT_LENGTH")) content_length = parse_length(length);
+
+    content_type = std::getenv("CONTENT_TYPE");
+    if (content_type) {
+        cgi_trace.log("content_length is %d\n", content_length);
+        cgi_trace.log("content_type is '%s'\n", content_type);
+        cgi_trace.log("formdata     is '%s'\n", MULTIPART_PREFIX);
+        cgi_trace.log("size         is %d\n", static_cast<int>(sizeof MULTIPART_PREFIX));
+        if (std::strcmp(content_type, kUrlEncodedType) == 0) {
+            was_post = true;
+        } else if (std::strncmp(content_type, MULTIPART_PREFIX, kMultipartCompared) == 0) {
+            was_post = true;
+            is_multipart = true;
+            // A type cut short before the boundary text gives an empty boundary, which finds no
+            // parts; nothing past the end of CONTENT_TYPE is read.
+            const std::size_t type_len = std::strlen(content_type);
+            boundary = content_type + (type_len > kBoundaryOffset ? kBoundaryOffset : type_len);
+            boundary_len = static_cast<std::int32_t>(std::strlen(boundary));
+            delimiter.assign("--").append(boundary);
+            cgi_trace.log("Boundary is '%s' (len=%d)\n", boundary, boundary_len);
+            read_multipart_body();
+        }
+    }
+
+    set_query(std::getenv("QUERY_STRING"));
+
+    if (argc > 1 && argv[1] && argv[1][0] == '-' && argv[1][1] == 't') {
+        was_post = false;
+        set_query(argc > 2 ? argv[2] : nullptr);
+    }
+}
+
+CgiRequest::~CgiRequest() = default;
+
+// Reads the whole body into a buffer of its declared size plus a terminating NUL, which keeps
+// every text scan of the parser inside the buffer. A length outside 0..MAX_BODY_SIZE, or a buffer
+// that cannot be had, leaves the body unread: body_too_large() then tells the application.
+void CgiRequest::read_multipart_body() {
+    if (content_length < 0 || content_length > MAX_BODY_SIZE) {
+        body_refused = true;
+        content_length = 0;
+        return;
+    }
+    body_storage = allocate_body_buffer(static_cast<std::size_t>(content_length) + 1);
+    if (!body_storage) {
+        body_refused = true;
+        content_length = 0;
+        return;
+    }
+    body = body_storage.get();
+    const std::size_t wanted = static_cast<std::size_t>(content_length);
+    const std::size_t got = std::fread(body, 1, wanted, stdin);
+    body[got] = '\0';
+    raw_ptr = body;
+    cgi_trace.log("Read %d bytes\n", static_cast<int>(got));
+    if (got != wanted) {
+        content_length = static_cast<std::int32_t>(got);
+        cgi_trace.log("Somebody lied about the content length: now %d\n", content_length);
+    }
+}
+
+// Copies at most QUERY_MAX_CHARS characters of `text` (null: none) into query_buf, turns '+' into
+// ' ' and then decodes %XX, so that an encoded '+' survives; the query reader starts over.
+void CgiRequest::set_query(const char* text) {
+    copy_text(query_buf, QUERY_MAX_CHARS + 1, text ? text : "");
+    plus_to_space(query_buf);
+    url_decode(query_buf);
+    query_pos = query_buf;
+}
+
+const char* CgiRequest::get_env(int index) const {
+    if (index < 0 || index >= CGI_ENV_COUNT) return nullptr;
+    return std::getenv(CGI_ENV_NAMES[index]);
+}

@@ -8,9 +8,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "cgi/body_buffer.h"
 #include "cgi/cgi_limits.h"
 
 // Indexes of the CGI environment variables that get_env knows, in table order.
@@ -124,6 +127,9 @@ public:
     // Looks `wanted` up in HTTP_COOKIE; on a match writes the decoded value into `out`, which
     // must hold SCRATCH_SIZE bytes.
     bool get_cookie(const char* wanted, char* out);
+    // The cookie line's default expiry for the moment `now`: its UTC date 500 years on, at
+    // midnight, named with that date's weekday ("Sat, 07-Dec-2526 00:00:00 GMT"). Cut to fit.
+    static void default_expiry(std::time_t now, char* out, std::size_t capacity);
 
     // ---- HTML page helpers (page_helpers.cpp) ----
     void begin_html();
@@ -166,18 +172,34 @@ public:
     std::int32_t boundary_len = 0;
 
 private:
-    // Readers used by collect_pairs (multipart.cpp, url_encoded.cpp).
-    bool get_POST_pair(char* name_out, char* value_out, std::int32_t* length_out,
-                       char* file_name_out, char* file_type_out);
-    bool get_GET_pair(char* name_out, char* value_out);
-    char* get_raw_pair_from_stdin(char* buffer, char stop);
-    bool is_boundary(const char* p) const;
-
-    // Owns the body buffer that `body` points into.
-    struct BodyDeleter {
-        void operator()(char* p) const;
+    // A value as a reader found it. A value `in_body` lies in the body buffer, already
+    // NUL-terminated there, and the pair keeps pointing at it; any other value is copied into the
+    // pair's own storage.
+    struct ValueRef {
+        const char* data = "";
+        std::int32_t length = 0;
+        bool in_body = false;
     };
-    std::unique_ptr<char, BodyDeleter> body_storage;
+
+    // Construction steps (cgi_request.cpp).
+    void read_multipart_body();
+    void set_query(const char* text);
+
+    // Readers used by collect_pairs (form_pairs.cpp, multipart.cpp, url_encoded.cpp). Names, file
+    // names and content-type lines go into SCRATCH_SIZE-byte buffers, cut to fit.
+    bool get_POST_pair(char* name_out, ValueRef* value_out, char* file_name_out,
+                       char* file_type_out);
+    bool get_multipart_pair(char* name_out, ValueRef* value_out, char* file_name_out,
+                            char* file_type_out);
+    bool get_urlencoded_pair(char* name_out, ValueRef* value_out);
+    bool get_GET_pair(char* name_out, char* value_out, std::size_t value_capacity);
+    char* get_raw_pair_from_stdin(char* buffer, std::size_t capacity, char stop);
+    bool is_boundary(const char* p) const;
+    bool append_pair(const char* name, const ValueRef& value, const char* file_name,
+                     const char* file_type);
+
+    BodyBuffer body_storage;   // owns what `body` points at
+    std::string delimiter;     // "--" followed by the boundary: what ends a multipart value
     bool body_refused = false;
 };
 

@@ -1,2 +1,144 @@
-// placeholder: replaced by its implementation
+// Cookies: keeping the cookies the response sets, and reading a cookie the client sent.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
 #include "cgi/cgi_request.h"
+#include "trace/trace_channels.h"
+
+namespace {
+
+// Bytes of a cookie name or value that SetCookie keeps before escaping.
+constexpr std::size_t COOKIE_PART_MAX_RAW = 1024;
+// Work area of one escaped name or value, and of the joined "name=value".
+constexpr std::size_t ESCAPED_PART_SIZE = 2047;
+constexpr std::size_t JOINED_COOKIE_SIZE = 4095;
+// Room for ", " and the terminator when a cookie is added to the list.
+constexpr std::size_t COOKIE_LIST_SLACK = 10;
+// get_cookie: the copy of HTTP_COOKIE and the work area of one cookie name.
+constexpr std::size_t COOKIE_HEADER_SIZE = SCRATCH_SIZE;
+constexpr std::size_t COOKIE_NAME_SIZE = 1024;
+
+// Copies at most `limit` bytes of `text` into `out` (which holds limit + 1) and terminates it.
+void copy_prefix(char* out, const char* text, std::size_t limit) {
+    const std::size_t length = strnlen(text, limit);
+    std::memcpy(out, text, length);
+    out[length] = '\0';
+}
+
+// Puts the escaped form of (a prefix of) `part` into `work`. The part is first cut to
+// COOKIE_PART_MAX_RAW bytes; when its escaped form still does not fit the work area, it is cut to
+// the longest prefix whose escaped form does, so that no %XX sequence is ever split.
+void escape_cookie_part(const char* part, char (&work)[ESCAPED_PART_SIZE]) {
+    const std::size_t length = strnlen(part, COOKIE_PART_MAX_RAW);
+    copy_prefix(work, part, length);
+    if (CgiRequest::escape_percent(work, sizeof work)) return;
+
+    // Every byte escapes to at most three, so this many always fit; the whole part does not.
+    std::size_t fits = (sizeof work - 1) / 3;
+    std::size_t too_long = length;
+    while (too_long - fits > 1) {
+        const std::size_t middle = fits + (too_long - fits) / 2;
+        copy_prefix(work, part, middle);
+        if (CgiRequest::escape_percent(work, sizeof work)) {
+            fits = middle;
+        } else {
+            too_long = middle;
+        }
+    }
+    copy_prefix(work, part, fits);
+    CgiRequest::escape_percent(work, sizeof work);
+}
+
+}  // namespace
+
+void CgiRequest::SetCookie(const char* name, const char* value) {
+    cgi_trace.log("SetCookie(%s,%s)\n", name, value);
+
+    char escaped_name[ESCAPED_PART_SIZE];
+    char escaped_value[ESCAPED_PART_SIZE];
+    escape_cookie_part(name, escaped_name);
+    escape_cookie_part(value, escaped_value);
+    cgi_trace.log("setCookie(%s,%s)\n", escaped_name, escaped_value);
+
+    char joined[JOINED_COOKIE_SIZE];
+    std::snprintf(joined, sizeof joined, "%s=%s", escaped_name, escaped_value);
+    cgi_trace.log("setCookie(%s)\n", joined);
+
+    const std::size_t old_length = cookie_values ? std::strlen(cookie_values.get()) : 0;
+    const std::size_t joined_length = std::strlen(joined);
+    std::unique_ptr<char[]> list(
+        new (std::nothrow) char[old_length + joined_length + COOKIE_LIST_SLACK]);
+    // Without memory the cookie is not added; the cookies set so far are kept.
+    if (!list) return;
+
+    char* end = list.get();
+    if (cookie_values) {
+        cgi_trace.log("cookie_values: (%s)\n", cookie_values.get());
+        std::memcpy(end, cookie_values.get(), old_length);
+        end += old_length;
+        std::memcpy(end, ", ", 2);
+        end += 2;
+    }
+    std::memcpy(end, joined, joined_length + 1);
+    cookie_values = std::move(list);
+    cgi_trace.log("cookie_values now: (%s)\n", cookie_values.get());
+}
+
+void CgiRequest::SetCookie(const char* name, const char* value, const char* domain,
+                           const char* path, bool secure) {
+    SetCookie(name, value);
+    cookie_domain = domain;
+    cookie_path = path;
+    cookie_secure = secure;
+}
+
+bool CgiRequest::get_cookie(const char* wanted, char* out) {
+    const char* header = get_env(HTTP_COOKIE);
+    if (!header) return false;
+    cgi_trace.log("<br>Cookie: '%s'\n", header);
+
+    char text[COOKIE_HEADER_SIZE];
+    copy_prefix(text, header, sizeof text - 1);
+
+    bool found = false;
+    // Compares one name=value pair (both cut out of `text`) and takes the value on a match;
+    // a later pair of the same name overwrites an earlier one.
+    auto compare = [&](const char* name, const char* value) {
+        char decoded_name[COOKIE_NAME_SIZE];
+        copy_prefix(decoded_name, name, sizeof decoded_name - 1);
+        url_decode(decoded_name);
+        cgi_trace.log("<br>Checking '%s' against '%s'\n", wanted, decoded_name);
+        if (std::strcmp(decoded_name, wanted) != 0) return;
+        copy_prefix(out, value, SCRATCH_SIZE - 1);
+        url_decode(out);
+        cgi_trace.log("<br>Found '%s'\n", out);
+        found = true;
+    };
+
+    char* cursor = text;
+    char* name = text;
+    while (*cursor != '\0') {
+        // The name runs to "="; ";" and "," are ordinary bytes here, so a segment without "="
+        // runs on into the following name.
+        char* value = nullptr;
+        while (*cursor != '\0' && *cursor != '=') ++cursor;
+        if (*cursor == '=') {
+            *cursor++ = '\0';
+            value = cursor;
+            cgi_trace.log("<br>Name '%s'\n", name);
+        }
+        while (*cursor != '\0' && *cursor != ';' && *cursor != ',') ++cursor;
+        if (*cursor == '\0') {
+            if (value) compare(name, value);
+            break;
+        }
+        *cursor++ = '\0';
+        while (*cursor == ' ' || *cursor == '\t') ++cursor;
+        compare(name, value);
+        name = cursor;
+    }
+    return found;
+}

@@ -1,2 +1,119 @@
-// placeholder: replaced by its implementation
+// The form pair table: collected once on the first lookup, then searched linearly.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
 #include "cgi/cgi_request.h"
+#include "cgi/text_copy.h"
+#include "trace/trace_channels.h"
+
+namespace {
+// Scratch for the pair being read. Process-wide: collection runs once per process.
+char name_scratch[SCRATCH_SIZE];
+char file_name_scratch[SCRATCH_SIZE];
+char file_type_scratch[SCRATCH_SIZE];
+}  // namespace
+
+void CgiRequest::collect_pairs() {
+    if (pair_count >= 0) return;
+    pair_count = 0;
+    cgi_trace.log("collect_pairs: was_post = %d\n", was_post);
+    // A query value can never be longer than the query buffer.
+    char query_value[QUERY_BUF_SIZE];
+    while (pair_count < MAX_PAIRS) {
+        file_name_scratch[0] = '\0';
+        file_type_scratch[0] = '\0';
+        ValueRef value;
+        bool found;
+        if (was_post) {
+            found = get_POST_pair(name_scratch, &value, file_name_scratch, file_type_scratch);
+        } else {
+            found = get_GET_pair(name_scratch, query_value, sizeof query_value);
+            value.data = query_value;
+            value.length = static_cast<std::int32_t>(std::strlen(query_value));
+        }
+        if (!found) break;
+        if (!append_pair(name_scratch, value, file_name_scratch, file_type_scratch)) break;
+    }
+}
+
+bool CgiRequest::get_POST_pair(char* name_out, ValueRef* value_out, char* file_name_out,
+                               char* file_type_out) {
+    if (is_multipart) return get_multipart_pair(name_out, value_out, file_name_out, file_type_out);
+    return get_urlencoded_pair(name_out, value_out);
+}
+
+// Stores one pair. Its texts share one allocation: name, file name, content-type line and, unless
+// the value stays in the body buffer, the value. False when the memory cannot be had, which ends
+// collection with the pairs stored so far.
+bool CgiRequest::append_pair(const char* name, const ValueRef& value, const char* file_name,
+                             const char* file_type) {
+    const std::size_t name_size = std::strlen(name) + 1;
+    const std::size_t file_name_size = std::strlen(file_name) + 1;
+    const std::size_t file_type_size = std::strlen(file_type) + 1;
+    const std::size_t value_len = static_cast<std::size_t>(value.length);
+    const std::size_t value_size = value.in_body ? 0 : value_len + 1;
+
+    FormPair pair;
+    try {
+        pair.storage = std::make_unique_for_overwrite<char[]>(name_size + file_name_size +
+                                                              file_type_size + value_size);
+        if (pairs.size() == pairs.capacity()) {
+            pairs.reserve(std::min<std::size_t>(MAX_PAIRS, std::max<std::size_t>(16, 2 * pairs.size())));
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    char* at = pair.storage.get();
+    pair.name = at;
+    at = static_cast<char*>(std::memcpy(at, name, name_size)) + name_size;
+    pair.file_name = at;
+    at = static_cast<char*>(std::memcpy(at, file_name, file_name_size)) + file_name_size;
+    pair.file_type = at;
+    at = static_cast<char*>(std::memcpy(at, file_type, file_type_size)) + file_type_size;
+    if (value.in_body) {
+        pair.value = value.data;
+    } else {
+        std::memcpy(at, value.data, value_len);
+        at[value_len] = '\0';
+        pair.value = at;
+    }
+    pair.value_len = value.length;
+    pairs.push_back(std::move(pair));  // cannot throw: room was reserved
+    pair_count = static_cast<std::int32_t>(pairs.size());
+    return true;
+}
+
+const char* CgiRequest::get_value(const char* name) {
+    if (pair_count < 0) collect_pairs();
+    if (!name) return nullptr;
+    for (const FormPair& pair : pairs) {
+        if (std::strcmp(pair.name, name) == 0) return pair.value;
+    }
+    return nullptr;
+}
+
+const char* CgiRequest::get_file(const char* name, std::int32_t* length_out, char* file_name_out,
+                                 char* file_type_out) {
+    if (pair_count < 0) collect_pairs();
+    if (!name) return nullptr;
+    for (const FormPair& pair : pairs) {
+        if (std::strcmp(pair.name, name) != 0) continue;
+        if (length_out) *length_out = pair.value_len;
+        if (file_name_out) copy_text(file_name_out, SCRATCH_SIZE, pair.file_name);
+        if (file_type_out) copy_text(file_type_out, SCRATCH_SIZE, pair.file_type);
+        return pair.value;
+    }
+    return nullptr;
+}
+
+bool CgiRequest::next_pair(char* name_out, std::size_t name_capacity, char* value_out,
+                           std::size_t value_capacity) {
+    if (pair_count < 0) collect_pairs();
+    if (iter_pos >= pair_count) return false;
+    const FormPair& pair = pairs[static_cast<std::size_t>(iter_pos)];
+    copy_text(name_out, name_capacity, pair.name);
+    copy_text(value_out, value_capacity, pair.value);  // an upload's value stops at its first NUL
+    ++iter_pos;
+    return true;
+}

@@ -1,0 +1,106 @@
+// HTML-escaping of page text and %XX-escaping of link targets.
+#include "app/html_escape.h"
+
+#include <cstring>
+
+#include "cgi/cgi_request.h"
+
+namespace {
+
+// The entity for a character that must not appear raw in page text or attributes, or null.
+const char* html_entity(char c) {
+    switch (c) {
+        case '&': return "&amp;";
+        case '<': return "&lt;";
+        case '>': return "&gt;";
+        case '"': return "&quot;";
+        case '\'': return "&#39;";
+        default: return nullptr;
+    }
+}
+
+// Characters that escape_percent leaves alone but that would change where a relative link
+// points: '%' starts an escape, '#' a fragment, ':' a scheme; control bytes are not URL text.
+bool needs_extra_escape(unsigned char c) {
+    return c == '%' || c == '#' || c == ':' || c < 0x20 || c == 0x7F;
+}
+
+// Escapes `length` bytes of `text` (no NUL among them) into `out` as a link target.
+bool link_target_span(char* out, std::size_t capacity, const char* text, std::size_t length) {
+    if (capacity == 0) return false;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        std::size_t need = needs_extra_escape(c) ? 3 : 1;
+        if (used + need >= capacity) {
+            out[0] = '\0';
+            return false;
+        }
+        if (need == 3) {
+            out[used++] = '%';
+            out[used++] = CgiRequest::hex_high(c);
+            out[used++] = CgiRequest::hex_low(c);
+        } else {
+            out[used++] = static_cast<char>(c);
+        }
+    }
+    out[used] = '\0';
+    if (!CgiRequest::escape_percent(out, capacity)) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void write_html(std::FILE* out, const char* text) {
+    const char* run = text;
+    for (const char* p = text; *p; ++p) {
+        const char* entity = html_entity(*p);
+        if (!entity) continue;
+        std::fwrite(run, 1, static_cast<std::size_t>(p - run), out);
+        std::fputs(entity, out);
+        run = p + 1;
+    }
+    std::fputs(run, out);
+}
+
+bool html_escape_to(char* out, std::size_t capacity, const char* text) {
+    if (capacity == 0) return false;
+    std::size_t used = 0;
+    for (const char* p = text; *p; ++p) {
+        const char* entity = html_entity(*p);
+        std::size_t need = entity ? std::strlen(entity) : 1;
+        if (used + need >= capacity) {
+            out[0] = '\0';
+            return false;
+        }
+        if (entity) {
+            std::memcpy(out + used, entity, need);
+        } else {
+            out[used] = *p;
+        }
+        used += need;
+    }
+    out[used] = '\0';
+    return true;
+}
+
+bool link_target_to(char* out, std::size_t capacity, const char* text) {
+    return link_target_span(out, capacity, text, std::strlen(text));
+}
+
+void write_link(std::FILE* out, const char* text) {
+    // Escaping works byte by byte, so a long text goes out in chunks through a small buffer.
+    constexpr std::size_t kChunk = 256;
+    char escaped[3 * kChunk + 1];
+    std::size_t remaining = std::strlen(text);
+    while (remaining > 0) {
+        std::size_t n = remaining < kChunk ? remaining : kChunk;
+        link_target_span(escaped, sizeof escaped, text, n);  // always fits: 3 bytes per byte
+        std::fputs(escaped, out);
+        text += n;
+        remaining -= n;
+    }
+}

@@ -1,0 +1,120 @@
+// Entry of apply.cgi: reads the request, checks the fields in a fixed order, and either shows the
+// form (empty, or again with the first failing field's message) or files the submission.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "app/application.h"
+#include "app/html_escape.h"
+#include "app/result_pages.h"
+#include "app/store_paths.h"
+
+CgiRequest* current_request = nullptr;
+const char* form_action = "";
+char store_root[STORE_ROOT_SIZE];
+
+namespace {
+
+constexpr char NAME_MESSAGE[] = "Please fill out the name field";
+constexpr char MAIL_MESSAGE[] = "Please fill out the email field";
+constexpr char INTEREST_MESSAGE[] = "Please fill out the interest field";
+constexpr char RESUME_MESSAGE[] = "Please fill out the resume field";
+constexpr char NAME_REFUSED_MESSAGE[] =
+    "Please fill out the name field with a name that is not ., .. or index.html and holds no "
+    "/, \\ or control characters";
+constexpr char NAME_TOO_LONG_MESSAGE[] = "Please fill out the name field with a shorter name";
+constexpr char RESUME_REFUSED_MESSAGE[] =
+    "Please fill out the resume field with a file whose name is not ., .. or index.html and "
+    "holds no control characters";
+
+// The text after the last '/' or '\'; all of it when it holds neither.
+const char* after_last_separator(const char* path) {
+    const char* last = path;
+    for (const char* p = path; *p; ++p) {
+        if (*p == '/' || *p == '\\') last = p + 1;
+    }
+    return last;
+}
+
+const char* or_empty(const char* text) { return text ? text : ""; }
+
+// The form again, with one message; such a page ends with the form's own last line.
+int show_form_again(const char* name, const char* mail, const char* resume, const char* interest,
+                    const char* message) {
+    print_form(name, mail, resume, interest, message);
+    return 0;
+}
+
+// Whether the name's paths and list link fit their buffers. Against a store root that will be
+// refused anyway only the link, which depends on the name alone, is checked.
+bool name_fits_store(const char* name, bool root_acceptable) {
+    static StorePaths scratch;
+    if (root_acceptable) return compose_store_paths(scratch, store_root, name, "");
+    return link_target_to(scratch.link_buf, sizeof scratch.link_buf, name);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    CgiRequest request(argc, argv);
+    current_request = &request;
+    form_action = after_last_separator(argc > 0 && argv[0] ? argv[0] : "");
+    request.print_header();
+
+    if (request.body_too_large()) {
+        print_too_large();
+        request.end_page();
+        return 0;
+    }
+
+    const char* name = request.get_value("name");
+    const char* directory = request.get_value("directory");
+    const char* mail = or_empty(request.get_value("mail"));
+    const char* interest = or_empty(request.get_value("interest"));
+
+    static char file_name[SCRATCH_SIZE];
+    static char file_type[SCRATCH_SIZE];
+    file_name[0] = '\0';
+    file_type[0] = '\0';
+    std::int32_t length = 0;
+    const char* content = request.get_file("resume", &length, file_name, file_type);
+    const char* resume_href = nullptr;
+    if (content && file_name[0] != '\0') resume_href = after_last_separator(file_name);
+
+    // The directory value replaces the default root, also when empty; one too long for the
+    // buffer is refused below, never cut.
+    const char* root_text = directory ? directory : DEFAULT_STORE_ROOT;
+    int root_length = std::snprintf(store_root, sizeof store_root, "%s", root_text);
+    bool root_fits = root_length >= 0 && static_cast<std::size_t>(root_length) < sizeof store_root;
+    bool root_acceptable = root_fits && !store_root_is_refused(store_root);
+
+    // A form shown again keeps the upload's file name, never its content.
+    const char* resume_value = content ? file_name : "";
+
+    if (!name) {
+        print_form("", "", "", "", nullptr);
+        request.end_page();
+        return 0;
+    }
+    if (name[0] == '\0') return show_form_again("", mail, resume_value, interest, NAME_MESSAGE);
+    if (component_is_refused(name))
+        return show_form_again("", mail, resume_value, interest, NAME_REFUSED_MESSAGE);
+    if (!name_fits_store(name, root_acceptable))
+        return show_form_again("", mail, resume_value, interest, NAME_TOO_LONG_MESSAGE);
+    if (mail[0] == '\0') return show_form_again(name, "", resume_value, interest, MAIL_MESSAGE);
+    if (interest[0] == '\0')
+        return show_form_again(name, mail, resume_value, "", INTEREST_MESSAGE);
+    bool resume_present = content && content[0] != '\0' && content[0] != '\n' && resume_href;
+    if (!resume_present) return show_form_again(name, mail, "", interest, RESUME_MESSAGE);
+    if (component_is_refused(resume_href))
+        return show_form_again(name, mail, "", interest, RESUME_REFUSED_MESSAGE);
+
+    if (!root_acceptable) {
+        // Name the applicant page the store would have written, from the whole directory value.
+        print_cant_create({root_text, "/", name, "/", PAGE_FILE_NAME});
+        request.end_page();
+        return 0;
+    }
+    store_application(name, mail, interest, content, length, resume_href, store_root);
+    return 0;
+}

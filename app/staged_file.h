@@ -1,0 +1,34 @@
+// A file written under a temporary name beside its final place and renamed into place only when
+// complete, so that readers see the previous version or the whole new one, never a torn file.
+#pragma once
+
+#include <cstdio>
+
+#include "app/app_limits.h"
+#include "platform/files.h"
+
+class StagedFile {
+public:
+    StagedFile() = default;
+    // Removes the temporary file unless it was renamed into place.
+    ~StagedFile();
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    // Creates the temporary file in `dir` (permissions 0666 less the umask).
+    bool create(const char* dir);
+    // The open descriptor, for raw writes.
+    int fd() const { return fd_.get(); }
+    // A buffered stream over the file, for formatted writes; null on failure.
+    std::FILE* stream();
+    // Flushes and closes the file, reporting any write or close error.
+    bool finish();
+    // Renames the finished file onto `final_path`.
+    bool commit(const char* final_path);
+
+private:
+    char temp_path_[TEMP_PATH_SIZE] = {};
+    platform::UniqueFd fd_;
+    std::FILE* stream_ = nullptr;
+    bool temp_exists_ = false;
+};

@@ -1,0 +1,29 @@
+// Which names and store roots may become paths, and the composition of the store's paths.
+#pragma once
+
+#include "app/app_limits.h"
+
+// A name or resume file name that may not be a single path component inside the store: "."
+// or "..", one holding '/', '\' or a control byte (0x01 to 0x1F, 0x7F), or "index.html", the
+// name of the list page beside the applicant folders and of the applicant page beside the
+// resume. Empty text is not refused here; the callers decide about it.
+bool component_is_refused(const char* text);
+
+// A store root (the `directory` value) that could reach outside the working directory's tree:
+// empty, absolute ("/...", "\..." or a drive such as "C:"), holding '\' or a control byte, or
+// with an empty, "." or ".." component.
+bool store_root_is_refused(const char* root);
+
+// The paths of one stored submission.
+struct StorePaths {
+    char applicant_dir[PATH_BUF_SIZE];        // root "/" name
+    char applicant_page_path[PATH_BUF_SIZE];  // applicant_dir "/index.html"
+    char list_path[PATH_BUF_SIZE];            // root "/index.html"
+    char resume_path[RESUME_PATH_SIZE];       // applicant_dir "/" resume_href
+    char link_buf[LINK_BUF_SIZE];             // the name as the list line's link target
+};
+
+// Fills every path of `paths`. False when any of them does not fit its buffer; nothing is ever
+// cut short to make it fit.
+bool compose_store_paths(StorePaths& paths, const char* root, const char* name,
+                         const char* resume_href);

@@ -1,0 +1,3 @@
+// placeholder
+#include <benchmark/benchmark.h>
+BENCHMARK_MAIN();

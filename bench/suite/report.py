@@ -1,0 +1,281 @@
+#!/usr/bin/env python3
+"""Turns the benchmark suite's raw results into tables, target verdicts and a plot.
+
+Reads WORK/results.tsv, limits.tsv, wrk.tsv, gnu-time.tsv and machine.tsv (written by
+bench/suite/run); writes WORK/results.md and WORK/upload.png, and with --docs DIR also puts the
+plot in DIR/performance-upload.png and the tables between the results markers of
+DIR/performance.md. Prints the headline and each target's verdict.
+"""
+import argparse
+import csv
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+
+LABELS = {
+    'floor_exit': 'C, exit only (floor)',
+    'floor_exit_static': 'C, exit only, linked static',
+    'floor_copy': 'C, stdin to file (floor)',
+    'page': 'C, prints the form page',
+    'apply': '**apply.cgi**',
+    'cgicc': 'GNU cgicc (C++)',
+    'cgipm': 'CGI.pm (Perl)',
+    'multipart': 'python-multipart',
+    'busboy': 'busboy (node)',
+}
+PLOT_LABELS = {
+    'floor_copy': 'floor: C, stdin to file',
+    'apply': 'apply.cgi',
+    'cgicc': 'GNU cgicc (C++)',
+    'cgipm': 'CGI.pm (Perl)',
+    'multipart': 'python-multipart (Python)',
+    'busboy': 'busboy (node)',
+}
+PEERS = ['cgicc', 'cgipm', 'multipart', 'busboy']
+BEGIN, END = '<!-- results:begin (written by bench/suite/run) -->', '<!-- results:end -->'
+
+
+def read_tsv(path):
+    if not os.path.exists(path):
+        return []
+    with open(path, newline='') as f:
+        return list(csv.DictReader(f, delimiter='\t'))
+
+
+def ms(seconds):
+    return f'{seconds * 1000:.1f}' if seconds >= 0.0995 else f'{seconds * 1000:.2f}'
+
+
+def mib(kib):
+    return f'{kib / 1024:.1f}'
+
+
+def ratio(x, floor):
+    return f'{x / floor:.2f}×' if floor else '–'
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--work', required=True)
+    ap.add_argument('--docs')
+    args = ap.parse_args()
+    work = args.work
+
+    rows = read_tsv(os.path.join(work, 'results.tsv'))
+    machine = {r[0]: r[1] for r in (line.rstrip('\n').split('\t', 1) for line in open(os.path.join(work, 'machine.tsv')))}
+    limits = read_tsv(os.path.join(work, 'limits.tsv'))
+    wrk = read_tsv(os.path.join(work, 'wrk.tsv'))
+    gnu_time = {r['program']: r['gnu_time_maxrss_kib'] for r in read_tsv(os.path.join(work, 'gnu-time.tsv'))}
+
+    # Medians per workload and program; every run's check result counts.
+    runs = {}
+    for r in rows:
+        runs.setdefault((r['workload'], r['program']), []).append(r)
+    med = {}
+    checks = {}
+    for key, rs in runs.items():
+        med[key] = {f: statistics.median(float(r[f]) for r in rs) for f in ('wall_s', 'user_s', 'sys_s', 'maxrss_kib')}
+        med[key]['n'] = len(rs)
+        med[key]['min'] = min(float(r['wall_s']) for r in rs)
+        med[key]['max'] = max(float(r['wall_s']) for r in rs)
+        checks[key] = [(r['run'], r['status'], r['check']) for r in rs if r['check'] != 'ok' or r['status'] != '0']
+    sizes = sorted({r['workload'] for r in rows if r['workload'] != 'get'}, key=int)
+    upload_progs = [p for p in ['floor_copy', 'apply'] + PEERS if any((s, p) in med for s in sizes)]
+    get_progs = [p for p in ['floor_exit', 'floor_exit_static', 'page', 'apply'] + PEERS if ('get', p) in med]
+
+    out = []
+    out.append(f"Measured {machine.get('date', '?')} on {machine.get('cpu', '?')}, {machine.get('memory', '?')} memory, "
+               f"Linux {machine.get('kernel', '?')} ({machine.get('os', '?')}), store on {machine.get('filesystem', '?')}, "
+               f"transparent huge pages `{machine.get('thp', '?')}`; the request body on standard input as a {machine.get('stdin', 'file')}; "
+               f"program built from {machine.get('commit', '?')}. "
+               f"Load average {machine.get('load_start', '?')} at the start, {machine.get('load_end', '?')} at the end.")
+    out.append('')
+    out.append(f"Command: `{machine.get('command', 'bench/suite/run')}`")
+    out.append('')
+
+    # Targets first.
+    verdicts = []
+
+    def wall(wl, p):
+        return med.get((wl, p), {}).get('wall_s')
+
+    big = '64' if '64' in sizes else (sizes[-1] if sizes else None)
+    headline = []
+    if big and wall(big, 'apply') and wall(big, 'floor_copy'):
+        a, f = wall(big, 'apply'), wall(big, 'floor_copy')
+        verdicts.append((f'stored {big} MiB upload ≤ 1.5 × floor', f'{ms(a)} ms = {a / f:.2f} × {ms(f)} ms', a <= 1.5 * f))
+        headline.append(f'{big} MiB upload: {a / f:.2f} × the floor')
+        peer_walls = [(p, wall(big, p)) for p in PEERS if wall(big, p)]
+        if peer_walls:
+            best_p, best = min(peer_walls, key=lambda x: x[1])
+            verdicts.append((f'{big} MiB faster than every peer',
+                             f'fastest peer {PLOT_LABELS[best_p]} {ms(best)} ms = {best / a:.2f} × apply.cgi', a < best))
+            headline.append(f'{best / a:.1f} × faster than the fastest peer ({PLOT_LABELS[best_p]})')
+        rss = med[(big, 'apply')]['maxrss_kib']
+        limit_kib = (2 * int(big) + 16) * 1024
+        verdicts.append((f'peak memory for {big} MiB < {2 * int(big) + 16} MiB', f'{mib(rss)} MiB', rss < limit_kib))
+        headline.append(f'peak memory {mib(rss)} MiB for {big} MiB')
+    if wall('get', 'apply') and wall('get', 'floor_exit'):
+        a, f = wall('get', 'apply'), wall('get', 'floor_exit')
+        verdicts.append(('GET of the form ≤ 1.3 × exit-only floor', f'{ms(a)} ms = {a / f:.2f} × {ms(f)} ms', a <= 1.3 * f))
+        headline.append(f'GET of the form: {a / f:.2f} × a C program that only exits')
+    wrk_med = {}
+    for p in ('apply', 'page'):
+        v = [float(r['req_per_s']) for r in wrk if r['program'] == p]
+        if v:
+            wrk_med[p] = statistics.median(v)
+    if 'apply' in wrk_med and 'page' in wrk_med:
+        verdicts.append(('through lighttpd ≥ 0.8 × the C page printer',
+                         f"{wrk_med['apply']:.0f} req/s = {wrk_med['apply'] / wrk_med['page']:.2f} × {wrk_med['page']:.0f} req/s",
+                         wrk_med['apply'] >= 0.8 * wrk_med['page']))
+        headline.append(f"through lighttpd: {wrk_med['apply'] / wrk_med['page']:.2f} × the requests per second of a C page printer")
+    for lim in limits:
+        want = 'accepted and stored' if lim['expected'] == 'stored' else 'answered "too large"'
+        verdicts.append((f"body of {lim['body_bytes']} bytes {want}", f"{lim['result']} (exit status {lim['status']})",
+                         lim['result'] == 'ok' and lim['status'] == '0'))
+
+    out.append('### Targets')
+    out.append('')
+    out.append('| Target | Measured | Met |')
+    out.append('|---|---|---|')
+    for name, measured, ok in verdicts:
+        out.append(f"| {name} | {measured} | {'yes' if ok else '**no**'} |")
+    out.append('')
+
+    # Uploads: wall time.
+    if sizes:
+        out.append('### Complete submission: wall time (median ms, × the copy floor)')
+        out.append('')
+        out.append('| Program | ' + ' | '.join(f'{s} MiB' for s in sizes) + ' |')
+        out.append('|---|' + '---:|' * len(sizes))
+        for p in upload_progs:
+            cells = []
+            for s in sizes:
+                m = med.get((s, p))
+                cells.append(f"{ms(m['wall_s'])} ({ratio(m['wall_s'], wall(s, 'floor_copy'))})" if m else '–')
+            out.append(f'| {LABELS[p]} | ' + ' | '.join(cells) + ' |')
+        out.append('')
+        out.append('### Complete submission: peak memory (median max RSS in MiB, × the copy floor)')
+        out.append('')
+        out.append('| Program | ' + ' | '.join(f'{s} MiB' for s in sizes) + f' | GNU time, {sizes[-1]} MiB |')
+        out.append('|---|' + '---:|' * (len(sizes) + 1))
+        for p in upload_progs:
+            cells = []
+            for s in sizes:
+                m = med.get((s, p))
+                f = med.get((s, 'floor_copy'), {}).get('maxrss_kib')
+                cells.append(f"{mib(m['maxrss_kib'])} ({ratio(m['maxrss_kib'], f)})" if m else '–')
+            g = gnu_time.get(p)
+            cells.append(mib(float(g)) if g and g.isdigit() else '–')
+            out.append(f'| {LABELS[p]} | ' + ' | '.join(cells) + ' |')
+        out.append('')
+        out.append('### Complete submission: CPU time at the largest size (median ms)')
+        out.append('')
+        out.append('| Program | user | system | wall, fastest–slowest run |')
+        out.append('|---|---:|---:|---:|')
+        for p in upload_progs:
+            m = med.get((sizes[-1], p))
+            if m:
+                out.append(f"| {LABELS[p]} | {ms(m['user_s'])} | {ms(m['sys_s'])} | {ms(m['min'])}–{ms(m['max'])} |")
+        out.append('')
+
+    if get_progs:
+        out.append('### GET of the form (median ms, × the exit-only floor)')
+        out.append('')
+        out.append('| Program | wall | × floor | peak memory (MiB) | wall, fastest–slowest run |')
+        out.append('|---|---:|---:|---:|---:|')
+        for p in get_progs:
+            m = med[('get', p)]
+            out.append(f"| {LABELS[p]} | {ms(m['wall_s'])} | {ratio(m['wall_s'], wall('get', 'floor_exit'))} | "
+                       f"{mib(m['maxrss_kib'])} | {ms(m['min'])}–{ms(m['max'])} |")
+        out.append('')
+
+    if wrk_med:
+        out.append('### GET of the form through lighttpd (wrk, median requests per second)')
+        out.append('')
+        out.append('| Program | requests/s | × C page printer | runs |')
+        out.append('|---|---:|---:|---|')
+        for p in ('page', 'apply'):
+            if p in wrk_med:
+                each = ', '.join(f"{float(r['req_per_s']):.0f}" for r in wrk if r['program'] == p)
+                out.append(f"| {LABELS[p]} | {wrk_med[p]:.0f} | {ratio(wrk_med[p], wrk_med.get('page'))} | {each} |")
+        out.append('')
+
+    # Byte-for-byte checks of every run.
+    out.append('### Stored byte for byte?')
+    out.append('')
+    out.append('Every timed run is checked: the response (for a submission, "Thank You!") and the stored file against the '
+               'payload (size and every byte; for the copy floor, the whole body).')
+    out.append('')
+    out.append('| Program | runs checked | failures |')
+    out.append('|---|---:|---|')
+    for p in dict.fromkeys(upload_progs + get_progs):
+        total = sum(len(runs[k]) for k in runs if k[1] == p)
+        bad = [f'{k[0]} run {r}: {c} (exit {st})' for k in runs if k[1] == p for (r, st, c) in checks[k]]
+        out.append(f"| {LABELS[p]} | {total} | {'none' if not bad else '; '.join(bad[:6]) + (' …' if len(bad) > 6 else '')} |")
+    out.append('')
+    out.append('Versions: ' + ', '.join(f'{k} {machine[k]}' for k in (
+        'gcc', 'cgicc', 'perl', 'cgi_pm', 'python', 'python_multipart', 'node', 'busboy', 'lighttpd', 'wrk') if k in machine) + '.')
+    out.append('')
+
+    # The plot.
+    png = os.path.join(work, 'upload.png')
+    if sizes:
+        dat = os.path.join(work, 'upload.dat')
+        with open(dat, 'w') as f:
+            for p in upload_progs:
+                f.write(f'# {p}\n')
+                for s in sizes:
+                    if (s, p) in med:
+                        f.write(f"{s} {med[(s, p)]['wall_s'] * 1000:.3f}\n")
+                f.write('\n\n')
+        styles = {'floor_copy': 'lc rgb "#000000" dt 2 pt 1', 'apply': 'lc rgb "#d62728" lw 3 pt 7',
+                  'cgicc': 'lc rgb "#1f77b4" pt 5', 'cgipm': 'lc rgb "#9467bd" pt 9',
+                  'multipart': 'lc rgb "#2ca02c" pt 11', 'busboy': 'lc rgb "#ff7f0e" pt 13'}
+        plots = ', '.join(f'"{dat}" index {i} using 1:2 with linespoints {styles[p]} lw 2 title "{PLOT_LABELS[p]}"'
+                          for i, p in enumerate(upload_progs))
+        script = f'''
+set terminal pngcairo size 900,560 font "sans,11"
+set output "{png}"
+set title "Complete submission: wall time against upload size (median of {machine.get('runs', '?')} runs)"
+set xlabel "resume size (MiB)"
+set ylabel "wall time (ms)"
+set logscale xy
+set xtics ({', '.join(f'"{s}" {s}' for s in sizes)})
+set grid
+set key top left
+plot {plots}
+'''
+        subprocess.run(['gnuplot'], input=script, text=True, check=True)
+
+    text = '\n'.join(out)
+    with open(os.path.join(work, 'results.md'), 'w') as f:
+        f.write(text)
+    if args.docs:
+        os.makedirs(args.docs, exist_ok=True)
+        if os.path.exists(png):
+            shutil.copyfile(png, os.path.join(args.docs, 'performance-upload.png'))
+        doc = os.path.join(args.docs, 'performance.md')
+        block = f'{BEGIN}\n{text}\n{END}'
+        if os.path.exists(doc):
+            old = open(doc).read()
+            if BEGIN in old and END in old:
+                new = old[:old.index(BEGIN)] + block + old[old.index(END) + len(END):]
+            else:
+                new = old.rstrip('\n') + '\n\n## Results\n\n' + block + '\n'
+        else:
+            new = '# Performance\n\n![wall time against upload size](performance-upload.png)\n\n## Results\n\n' + block + '\n'
+        with open(doc, 'w') as f:
+            f.write(new)
+
+    print('Headline: ' + '; '.join(headline))
+    for name, measured, ok in verdicts:
+        print(f"  {'met ' if ok else 'MISS'}  {name}: {measured}")
+    print(f'Report: {os.path.join(work, "results.md")}' + (f' and {args.docs}/performance.md' if args.docs else ''))
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

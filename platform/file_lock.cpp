@@ -1,0 +1,32 @@
+// POSIX record locks over a whole file.
+#include "platform/file_lock.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+bool set_whole_file_lock(int fd, short type, int command) {
+    struct flock lock{};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;  // to the end of the file, however far it grows
+    while (fcntl(fd, command, &lock) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+}  // namespace
+
+ExclusiveFileLock::ExclusiveFileLock(int fd) : fd_(fd) {
+    held_ = fd_ >= 0 && set_whole_file_lock(fd_, F_WRLCK, F_SETLKW);
+}
+
+ExclusiveFileLock::~ExclusiveFileLock() {
+    if (held_) set_whole_file_lock(fd_, F_UNLCK, F_SETLK);
+}
+
+}  // namespace platform

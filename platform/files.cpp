@@ -1,0 +1,101 @@
+// POSIX implementation of the file operations used by the applicant store.
+#include "platform/files.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace platform {
+
+namespace {
+// How many names create_temp_file tries before it gives up.
+constexpr int kTempNameAttempts = 64;
+constexpr mode_t kPlainFileMode = 0666;
+}  // namespace
+
+UniqueFd::~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+int UniqueFd::release() { return std::exchange(fd_, -1); }
+
+bool UniqueFd::close() {
+    if (fd_ < 0) return false;
+    // No retry on EINTR: on Linux the descriptor is gone whatever close returned.
+    return ::close(release()) == 0;
+}
+
+UniqueFd create_temp_file(const char* dir, char* path_out, std::size_t capacity) {
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        int n = std::snprintf(path_out, capacity, "%s/.tmp-%lx-%x", dir,
+                              static_cast<unsigned long>(getpid()), counter++);
+        if (n < 0 || static_cast<std::size_t>(n) >= capacity) break;
+        // O_EXCL: never reuse or follow a file that is already there.
+        int fd = ::open(path_out, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPlainFileMode);
+        if (fd >= 0) return UniqueFd(fd);
+        if (errno != EEXIST) break;
+    }
+    if (capacity > 0) path_out[0] = '\0';
+    return UniqueFd();
+}
+
+UniqueFd open_for_append(const char* path) {
+    return UniqueFd(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kPlainFileMode));
+}
+
+bool can_open_for_reading(const char* path) {
+    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    return fd.valid();
+}
+
+bool write_all(int fd, const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::int64_t file_size(int fd) {
+    struct stat st{};
+    if (fstat(fd, &st) != 0) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool truncate_to(int fd, std::int64_t size) {
+    while (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+bool rename_file(const char* from, const char* to) { return ::rename(from, to) == 0; }
+
+bool remove_file(const char* path) { return ::unlink(path) == 0; }
+
+std::FILE* stream_for(UniqueFd fd, const char* mode) {
+    std::FILE* stream = fdopen(fd.get(), mode);
+    if (stream) fd.release();
+    return stream;
+}
+
+}  // namespace platform

@@ -1,0 +1,65 @@
+// File operations the applicant store needs: owned descriptors, exclusive temporary files,
+// whole writes, renames and the size of an open file. Every call reports failure to its caller.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace platform {
+
+// Owns one open file descriptor; closes it when it goes out of scope unless close() ran first.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd();
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Gives up ownership without closing.
+    int release();
+    // Closes now and reports whether the close succeeded (a delayed write error shows here).
+    bool close();
+
+private:
+    int fd_ = -1;
+};
+
+// Creates a new, empty file in `dir` under a name no other file has ("<dir>/.tmp-<pid>-<n>"),
+// opened for writing with permissions 0666 less the umask, as a plain create gives. The path
+// goes to `path_out`; returns an invalid descriptor when the file cannot be created or the
+// path does not fit `capacity`.
+UniqueFd create_temp_file(const char* dir, char* path_out, std::size_t capacity);
+
+// Opens `path` for appending, creating it (0666 less the umask) when it does not exist.
+UniqueFd open_for_append(const char* path);
+
+// True when `path` can be opened for reading.
+bool can_open_for_reading(const char* path);
+
+// Writes all `size` bytes, continuing after short writes and interruptions; false on any error
+// (a full disk, a file-size limit, an I/O error).
+bool write_all(int fd, const void* data, std::size_t size);
+
+// Size of the open file in bytes, or -1.
+std::int64_t file_size(int fd);
+
+// Cuts the open file back to `size` bytes.
+bool truncate_to(int fd, std::int64_t size);
+
+// Replaces `to` with `from` in one step (both in the same file system).
+bool rename_file(const char* from, const char* to);
+
+// Removes a file; false when it could not be removed.
+bool remove_file(const char* path);
+
+// A buffered stream over an open descriptor; the stream takes ownership of it. Null on failure
+// (the descriptor is then closed).
+std::FILE* stream_for(UniqueFd fd, const char* mode);
+
+}  // namespace platform

@@ -1,0 +1,169 @@
+// The form page and the handler's checks: the empty form, each missing field's message in order,
+// the values shown again (escaped), the form action, and the too-large answer.
+#include <algorithm>
+
+#include "app_test_support.h"
+
+namespace {
+
+std::size_t line_count(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+}  // namespace
+
+TEST_F(AppTest, GetWithoutQueryAnswersTheEmptyFormAndClosesThePage) {
+    CgiResult result = run_apply(get_request(work()));
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(line_count(fixture("form.html")), 140u);
+    EXPECT_EQ(result.output, HTML_HEADER + fixture("form.html") + "</html>\n");
+
+    // The start-up trace leaves one empty file per run in the working directory.
+    int trace_files = 0;
+    for (const auto& entry : fs::directory_iterator(work())) {
+        std::string file = entry.path().filename().string();
+        if (file.rfind("debug_Quenby_", 0) != 0) continue;
+        ++trace_files;
+        EXPECT_EQ(fs::file_size(entry.path()), 0u) << file;
+    }
+    EXPECT_EQ(trace_files, 1);
+}
+
+TEST_F(AppTest, FormActionIsTheLastComponentOfArgumentZero) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"dir1/dir2\\prog", "action=\"prog?\""},
+        {"/srv/cgi-bin/apply.cgi", "action=\"apply.cgi?\""},
+        {"plain", "action=\"plain?\""},
+        {"ends/", "action=\"?\""},
+    };
+    for (const auto& [argv0, expected] : cases) {
+        CgiCall call = get_request(work());
+        call.argv0 = argv0;
+        CgiResult result = run_apply(call);
+        EXPECT_NE(result.output.find(expected), std::string::npos) << argv0;
+    }
+}
+
+TEST_F(AppTest, WithoutANamePairTheEmptyFormIsShownAndNothingSentIsEchoed) {
+    Application application;
+    application.send_name = false;
+    application.mail = "echo-me@example.org";
+    CgiResult result = submit(application);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.output, HTML_HEADER + fixture("form.html") + "</html>\n");
+    EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"});
+}
+
+struct CheckCase {
+    const char* what;
+    void (*change)(Application&);
+    // Values the form is expected to show again, and its message.
+    const char* name;
+    const char* mail;
+    const char* resume;
+    const char* interest;
+    const char* message;
+};
+
+TEST_F(AppTest, TheFirstFailingCheckShowsTheFormAgainWithItsMessage) {
+    constexpr char kName[] = "Please fill out the name field";
+    constexpr char kMail[] = "Please fill out the email field";
+    constexpr char kInterest[] = "Please fill out the interest field";
+    constexpr char kResume[] = "Please fill out the resume field";
+    const char* mail = "jane@example.org";
+    const char* interest = "Systems programming in C++";
+    const CheckCase cases[] = {
+        {"empty name", [](Application& a) { a.name = ""; }, "", mail, "hello.txt", interest, kName},
+        {"empty name, nothing else sent",
+         [](Application& a) {
+             a.name = "";
+             a.send_mail = a.send_interest = a.send_resume = a.send_directory = false;
+         },
+         "", "", "", "", kName},
+        {"empty name and empty mail: only the first message",
+         [](Application& a) { a.name = a.mail = ""; }, "", "", "hello.txt", interest, kName},
+        {"mail not sent", [](Application& a) { a.send_mail = false; }, "Jane Doe", "",
+         "hello.txt", interest, kMail},
+        {"empty mail", [](Application& a) { a.mail = ""; }, "Jane Doe", "", "hello.txt",
+         interest, kMail},
+        {"interest not sent", [](Application& a) { a.send_interest = false; }, "Jane Doe", mail,
+         "hello.txt", "", kInterest},
+        {"only spaces pass the mail check",
+         [](Application& a) {
+             a.mail = "   ";
+             a.interest = "";
+         },
+         "Jane Doe", "   ", "hello.txt", "", kInterest},
+        {"no resume part", [](Application& a) { a.send_resume = false; }, "Jane Doe", mail, "",
+         interest, kResume},
+        {"resume content begins with a line feed", [](Application& a) { a.resume = "\nhello"; },
+         "Jane Doe", mail, "", interest, kResume},
+        {"empty resume", [](Application& a) { a.resume = ""; }, "Jane Doe", mail, "", interest,
+         kResume},
+        {"resume with content but no file name", [](Application& a) { a.file_name = ""; },
+         "Jane Doe", mail, "", interest, kResume},
+    };
+    for (const CheckCase& c : cases) {
+        Application application;
+        c.change(application);
+        CgiResult result = submit(application);
+        std::string page = expected_form(c.name, c.mail, c.resume, c.interest, c.message);
+        EXPECT_EQ(result.exit_status, 0) << c.what;
+        EXPECT_EQ(result.output, HTML_HEADER + page) << c.what;
+        EXPECT_EQ(line_count(page), 141u) << c.what;
+        EXPECT_EQ(result.output.find("</html>"), std::string::npos) << c.what;
+        EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << c.what;
+    }
+}
+
+TEST_F(AppTest, AQueryWithEveryFieldFailsTheResumeCheck) {
+    CgiResult result =
+        run_apply(get_request(work(), "name=Jane&mail=j%40x.org&interest=C%2B%2B&resume=cv.txt"));
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.output, HTML_HEADER + expected_form("Jane", "j@x.org", "", "C++",
+                                                         "Please fill out the resume field"));
+}
+
+TEST_F(AppTest, AFormShownAgainCarriesTheUploadFileNameEscapedNeverItsContent) {
+    Application application;
+    application.mail = "";
+    application.file_name = "a<b>&'c'.txt";
+    application.resume = "SECRET-RESUME-BYTES";
+    CgiResult result = submit(application);
+    EXPECT_EQ(result.output,
+              HTML_HEADER + expected_form("Jane Doe", "", "a&lt;b&gt;&amp;&#39;c&#39;.txt",
+                                          "Systems programming in C++",
+                                          "Please fill out the email field"));
+    EXPECT_EQ(result.output.find("SECRET"), std::string::npos);
+}
+
+TEST_F(AppTest, ValuesShownAgainAreHtmlEscaped) {
+    Application application;
+    application.name = "\"><b onclick='x'>&";
+    application.interest = "</textarea><script>alert(1)</script>";
+    application.send_mail = false;
+    CgiResult result = submit(application);
+    EXPECT_EQ(result.output,
+              HTML_HEADER +
+                  expected_form("&quot;&gt;&lt;b onclick=&#39;x&#39;&gt;&amp;", "", "hello.txt",
+                                "&lt;/textarea&gt;&lt;script&gt;alert(1)&lt;/script&gt;",
+                                "Please fill out the email field"));
+}
+
+TEST_F(AppTest, ABodyRefusedForItsSizeIsAnsweredTooLargeAndNothingIsStored) {
+    for (const char* length : {"134217729", "-1", "4000000000"}) {
+        CgiCall call = call_for(Application{});
+        for (std::string& e : call.env) {
+            if (e.rfind("CONTENT_LENGTH=", 0) == 0) e = std::string("CONTENT_LENGTH=") + length;
+        }
+        CgiResult result = run_apply(call);
+        EXPECT_EQ(result.exit_status, 0) << length;
+        EXPECT_EQ(result.output.rfind(HTML_HEADER, 0), 0u) << length;
+        EXPECT_NE(result.output.find("<h1>Submission too large</h1>\n"), std::string::npos)
+            << length;
+        EXPECT_EQ(result.output.find("<form"), std::string::npos) << length;
+        EXPECT_GE(result.output.size(), 8u);
+        EXPECT_EQ(result.output.substr(result.output.size() - 8), "</html>\n") << length;
+        EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << length;
+    }
+}

@@ -1,0 +1,209 @@
+#!/usr/bin/env bash
+# End-to-end test with curl: the built programs served by lighttpd from a fresh site folder, used
+# the way a browser would, following the links the pages carry.
+# Usage: tests/e2e/curl-test.sh BUILDDIR
+set -euo pipefail
+[ $# -eq 1 ] || { echo "usage: $0 BUILDDIR" >&2; exit 2; }
+build=$(cd "$1" && pwd)
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+
+# $tmp holds the site, the server's logs and this test's own files (work/).
+tmp=$(mktemp -d)
+site=$tmp/site work=$tmp/work
+mkdir "$work"
+export LOG_DIR=$tmp/log SERVER_MAX_SECONDS=600
+pid=""
+cleanup() {
+  [ -z "$pid" ] || "$repo/serve/stop-server" "$pid"
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+passes=0 failures=0
+pass() { echo "ok: $*"; passes=$((passes + 1)); }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# check DESCRIPTION CODE: runs the shell code (in single quotes, so that it sees the values of the
+# moment) and counts the check as passed or failed.
+check() {
+  if eval "$2"; then pass "$1"; else fail "$1"; fi
+}
+contains() { grep -qF -- "$2" "$1"; }
+
+"$repo/serve/make-site" "$build" "$site"
+server=$("$repo/serve/start-test-server" "$site")
+read -r pid port <<<"$server"
+base=http://127.0.0.1:$port
+
+# fetch URL NAME [curl options...]: the body to $work/NAME, the header to $work/NAME.h;
+# prints the status code.
+fetch() {
+  local url=$1 name=$2; shift 2
+  curl -sS --max-time 60 -o "$work/$name" -D "$work/$name.h" -w '%{http_code}' "$@" "$url"
+}
+# header NAME FIELD: the value of a header field of response NAME, without its line end.
+header() { grep -i "^$2:" "$work/$1.h" | tail -n 1 | cut -d: -f2- | sed 's/^ *//; s/\r$//'; }
+# resolve BASE_URL HREF: a link target made absolute, as a browser does for plain relative paths.
+resolve() {
+  case $2 in
+    http://*) echo "$2" ;;
+    /*) echo "$base$2" ;;
+    *) echo "${1%/*}/$2" ;;
+  esac
+}
+# href FILE LINK_TEXT: the target of the first link whose text begins with LINK_TEXT.
+href() { grep -o "<a href=\"[^\"]*\">$2" "$1" | head -n 1 | sed 's/^<a href="//; s/">.*$//'; }
+# Every file and folder in and beside the site with its size and time of last change, less what
+# every request adds on purpose (the programs' empty trace files, the server's logs).
+snapshot() {
+  find "$tmp" \( -path "$work" -o -path "$LOG_DIR" -o -path "$site/debug_Quenby_*.txt" \) -prune \
+    -o -printf '%p %s %T@\n' | sort
+}
+
+echo "== the address leads to the form"
+code=$(fetch "$base/" root)
+check "GET / redirects (302) to apply.cgi" '[ "$code" = 302 ] && [ "$(header root Location)" = /apply.cgi ]'
+form_url=$(resolve "$base/" "$(header root Location)")
+code=$(fetch "$form_url" form)
+check "GET apply.cgi answers 200 with HTML in UTF-8" \
+  '[ "$code" = 200 ] && [ "$(header form Content-Type)" = "text/html; charset=utf-8" ]'
+check "the form page has the title heading and no message" \
+  'contains "$work/form" "<h2>Vocanta at Brenmoor</h2>" && [ "$(grep -c "^<h2>" "$work/form")" = 1 ]'
+check "the form posts back to apply.cgi" \
+  'contains "$work/form" "<form name=\"frm\" method=\"post\" enctype=\"multipart/form-data\" action=\"apply.cgi?\">"'
+check "the empty form is 140 lines and </html>" \
+  '[ "$(wc -l <"$work/form")" = 141 ] && [ "$(tail -n 1 "$work/form")" = "</html>" ]'
+logo=$(grep -o '<img src="[^"]*"' "$work/form" | sed 's/^<img src="//; s/"$//')
+code=$(fetch "$(resolve "$form_url" "$logo")" logo)
+check "the form's image ($logo) is served as a JPEG, the site's logo" \
+  '[ "$code" = 200 ] && [ "$(header logo Content-Type)" = image/jpeg ] && cmp -s "$work/logo" "$repo/serve/logo.jpg"'
+
+# Where every submission goes: the form's action, resolved against the form page.
+action=$(resolve "$form_url" "$(grep -o 'action="[^"]*"' "$work/form" | sed 's/^action="//; s/"$//')")
+
+# A resume with every byte value, NUL and line ends among them, and text that looks like the
+# inside of a multipart body.
+{
+  printf '\xd0\xcf\x11\xe0 resume\r\n--\r\n\r\nContent-Disposition: form-data; name="x"\r\n\r\n'
+  for i in $(seq 0 255); do printf "\\x$(printf %02x "$i")"; done
+  head -c 20000 /dev/urandom
+  printf '\r\n'
+} >"$work/cv.doc"
+
+name="Rowan Tilley"
+mail=rowan.tilley@example.com
+line1="Building things that last,"
+line2="and teaching others to."
+interest="$line1"$'\n'"$line2"
+# submit NAME FIELD=VALUE...: posts the form as a browser fills it, the response to $work/NAME;
+# resume=@FILE attaches FILE as the resume. Prints the status code.
+submit() {
+  local out=$1 f; shift
+  local args=()
+  for f in "$@"; do
+    case $f in
+      resume=@*) args+=(-F "resume=@${f#resume=@};type=application/msword") ;;
+      *) args+=(--form-string "$f") ;;
+    esac
+  done
+  fetch "$action" "$out" "${args[@]}"
+}
+
+echo "== a complete submission is filed, and its pages link to each other"
+code=$(submit ok "name=$name" "mail=$mail" "interest=$interest" "resume=@$work/cv.doc" \
+  directory=people "sub=Submit form")
+check "the submission answers 200 with Thank You! and the name" \
+  '[ "$code" = 200 ] && contains "$work/ok" "<h1>Thank You!</h1>" && contains "$work/ok" "Name: $name"'
+page_href=$(href "$work/ok" "Web page for $name")
+list_href=$(href "$work/ok" "Entire list")
+check "the Thank You! page links the applicant page and the list" '[ -n "$page_href" ] && [ -n "$list_href" ]'
+
+page_url=$(resolve "$action" "$page_href")
+code=$(fetch "$page_url" page)
+check "the applicant page is served ($page_url)" '[ "$code" = 200 ]'
+check "... with the name, the mail link and both lines of the interest" \
+  'contains "$work/page" "<h1>$name</h1>" &&
+   contains "$work/page" "<a href=\"mailto:$mail\">$mail</a>" &&
+   contains "$work/page" "$line1" && contains "$work/page" "$line2"'
+resume_href=$(href "$work/page" "My resume is here")
+code=$(fetch "$(resolve "$page_url" "$resume_href")" resume)
+check "the resume link ($resume_href) is served, sandboxed as applicant data" \
+  '[ "$code" = 200 ] && [ "$(header resume Content-Security-Policy)" = sandbox ]'
+# The store keeps the upload as the multipart body delivers it: the file's bytes and the line end
+# that closes its part.
+{ cat "$work/cv.doc"; printf '\r\n'; } >"$work/cv.stored"
+check "... byte for byte the file sent, with its part's closing line end" 'cmp "$work/resume" "$work/cv.stored"'
+
+list_url=$(resolve "$action" "$list_href")
+code=$(fetch "$list_url" list)
+check "the list page is served ($list_url) with one line, for the applicant" \
+  '[ "$code" = 200 ] && [ "$(wc -l <"$work/list")" = 1 ] && contains "$work/list" ">$name</a>"'
+code=$(fetch "$(resolve "$list_url" "$(href "$work/list" "$name")")" listed -L)
+check "the list's link leads to the applicant page" '[ "$code" = 200 ] && cmp -s "$work/listed" "$work/page"'
+
+echo "== a missing field shows its message and files nothing"
+snapshot >"$work/before"
+for field in name mail interest resume; do
+  case $field in
+    name) fields=(name= "mail=$mail" "interest=$interest" "resume=@$work/cv.doc") label=name ;;
+    mail) fields=("name=$name" "interest=$interest" "resume=@$work/cv.doc") label=email ;;
+    interest) fields=("name=$name" "mail=$mail" "resume=@$work/cv.doc") label=interest ;;
+    resume) fields=("name=$name" "mail=$mail" "interest=$interest") label=resume ;;
+  esac
+  code=$(submit "no_$field" "${fields[@]}" directory=people "sub=Submit form")
+  check "without $field: 200 and \"Please fill out the $label field\"" \
+    '[ "$code" = 200 ] && contains "$work/no_$field" "<h2>Please fill out the $label field</h2>"'
+done
+check "... the other values are shown again" \
+  'contains "$work/no_mail" "name=\"name\" size=64 value=\"$name\"" &&
+   contains "$work/no_name" "name=\"mail\" size=64 value=\"$mail\"" &&
+   contains "$work/no_resume" "$line2"'
+snapshot >"$work/after"
+check "... and nothing was written" 'diff "$work/before" "$work/after"'
+
+echo "== hostile names and store roots write nothing anywhere"
+# Names unique to this run, so that a path that escaped the site can be looked for outside it.
+tag=$(basename "$tmp")
+outside=$(dirname "$tmp")
+for hostile in "../x-$tag" "../../x-$tag" ".." "." "a/b" 'a\b' $'x\ty-'"$tag"; do
+  code=$(submit hostile "name=$hostile" "mail=$mail" "interest=$interest" "resume=@$work/cv.doc" \
+    directory=people "sub=Submit form")
+  check "name '$hostile' is refused with a message naming the name field" \
+    '[ "$code" = 200 ] && grep -q "^<h2>Please[^<]*name" "$work/hostile" && ! contains "$work/hostile" "Thank You!"'
+done
+for root in ".." "../.." "$outside" "people/../.." ""; do
+  code=$(submit hostile "name=Quill $tag" "mail=$mail" "interest=$interest" "resume=@$work/cv.doc" \
+    "directory=$root" "sub=Submit form")
+  check "store root '$root' is refused with \"Can't create\"" \
+    '[ "$code" = 200 ] && contains "$work/hostile" "<h1>Can'"'"'t create" && ! contains "$work/hostile" "Thank You!"'
+done
+snapshot >"$work/after"
+check "... nothing in or beside the site changed" 'diff "$work/before" "$work/after"'
+check "... nothing appeared further out" \
+  '[ ! -e "$outside/x-$tag" ] && [ ! -e "$outside/Quill $tag" ] && [ ! -e "/Quill $tag" ]'
+
+echo "== the example programs"
+code=$(fetch "$base/text_gif.cgi?text=Hello&color=3" gif)
+# The GIF header: signature, then the logical screen's width and height, 16-bit little-endian.
+read -r w0 w1 h0 h1 < <(od -An -tu1 -j6 -N4 "$work/gif")
+check "text_gif.cgi answers a GIF of 47 x 17 pixels for 5 characters" \
+  '[ "$code" = 200 ] && [ "$(header gif Content-Type)" = image/gif ] && [ "$(head -c 3 "$work/gif")" = GIF ] &&
+   [ $((w0 + 256 * w1)) = 47 ] && [ $((h0 + 256 * h1)) = 17 ]'
+code=$(fetch "$base/visits.cgi" visit1 -c "$work/cookies")
+check "visits.cgi counts a first visit and sets its cookie" \
+  '[ "$code" = 200 ] && contains "$work/visit1" "visit number 1 " && grep -qi "^Set-Cookie: visits=1;" "$work/visit1.h"'
+code=$(fetch "$base/visits.cgi" visit2 -b "$work/cookies" -c "$work/cookies")
+check "... and the second visit by that cookie" '[ "$code" = 200 ] && contains "$work/visit2" "visit number 2 "'
+
+echo "== what the server must not give away"
+trace=$(cd "$site" && ls debug_Quenby_*.txt | head -n 1)
+check "the runs left their trace files in the site" '[ -n "$trace" ]'
+check "... which the server refuses (403)" '[ "$(fetch "$base/$trace" trace)" = 403 ]'
+check "the server's error log holds nothing from the programs" \
+  '! grep -v -e "server started" -e "server stopped" "$LOG_DIR/error.log"'
+
+echo "$passes passed, $failures failed"
+if ((failures)); then
+  echo "== server error log:"
+  cat "$LOG_DIR/error.log" || true
+  exit 1
+fi

@@ -1,0 +1,17 @@
+// Checks of the applicant store's integrity, shared by the fault and kill tests.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+// The list page's lines; `whole` is false when the last one lacks its line feed.
+std::vector<std::string> list_lines(const std::string& list, bool* whole);
+// How many list lines link to `name` (the link text is the name).
+int lines_for(const std::vector<std::string>& lines, const std::string& name);
+// An applicant page that was written to its end.
+bool applicant_page_complete(const std::string& page, const std::string& name);
+// Files in the store that are neither the list, an applicant page nor one of `resume_names`:
+// what a write left behind under another name.
+std::vector<std::string> stray_files(const std::string& store, const std::set<std::string>& resume_names);

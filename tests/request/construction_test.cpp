@@ -1,0 +1,169 @@
+// Building a request: environment, program path, query string, test mode and the body read.
+#include <climits>
+#include <cstring>
+
+#include "request_test_support.h"
+
+TEST(Construction, MethodAndContentTypeDecideWherePairsComeFrom) {
+    struct Case {
+        const char* method;
+        const char* type;
+        bool post;
+        bool multipart;
+    };
+    const Case cases[] = {
+        {"post", nullptr, false, false},
+        {"GET", "application/x-www-form-urlencoded", true, false},
+        {"POST", "application/x-www-form-urlencoded; charset=UTF-8", true, false},
+        {"POST", nullptr, true, false},
+        {"GET", "multipart/form-data; boundary=----xyz", true, true},
+        {"POST", "Multipart/form-data; boundary=x", true, false},
+        {nullptr, "text/plain", false, false},
+    };
+    for (const Case& c : cases) {
+        set_cgi_env({});
+        if (c.method) setenv("REQUEST_METHOD", c.method, 1);
+        if (c.type) setenv("CONTENT_TYPE", c.type, 1);
+        feed_stdin("");
+        auto request = make_request();
+        const std::string label = std::string(c.method ? c.method : "-") + " " + (c.type ? c.type : "-");
+        EXPECT_EQ(request->was_post, c.post) << label;
+        EXPECT_EQ(request->is_multipart, c.multipart) << label;
+    }
+}
+
+TEST(Construction, BoundaryIsEverythingAfterTheMultipartPrefix) {
+    set_cgi_env({{"CONTENT_TYPE", "multipart/form-data; boundary=abc; charset=x"}});
+    feed_stdin("");
+    auto request = make_request();
+    EXPECT_STREQ(request->boundary, "abc; charset=x");
+    EXPECT_EQ(request->boundary_len, 14);
+}
+
+TEST(Construction, ContentTypeEndingBeforeTheBoundaryFindsNoPairs) {
+    for (const char* type : {"multipart/form-data; boundary", "multipart/form-data; boundary="}) {
+        set_cgi_env({{"CONTENT_TYPE", type}, {"CONTENT_LENGTH", "9"}});
+        feed_stdin("--\r\nabcde");
+        auto request = make_request();
+        EXPECT_TRUE(request->is_multipart);
+        EXPECT_STREQ(request->boundary, "");
+        EXPECT_EQ(request->content_length, 9);  // the body is still read
+        EXPECT_EQ(request->get_value("a"), nullptr);
+        EXPECT_EQ(request->pair_count, 0);
+    }
+}
+
+TEST(Construction, ContentLengthIsReadLikeAtoiButClamped) {
+    const std::pair<const char*, std::int32_t> cases[] = {
+        {"12abc", 12}, {"abc", 0}, {"  +7", 7}, {"-5", -5}, {"99999999999", INT32_MAX}};
+    for (const auto& [text, expected] : cases) {
+        set_cgi_env({{"CONTENT_LENGTH", text}});
+        EXPECT_EQ(make_request()->content_length, expected) << text;
+    }
+}
+
+TEST(Construction, ScriptNameIsTheLastPathComponent) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\cgi-bin\\app.exe", "app.exe"}, {"/srv/cgi/app", "app"}, {"app", "app"}, {"", ""}};
+    set_cgi_env({});
+    for (const auto& [path, name] : cases) {
+        EXPECT_STREQ(make_request(Args{path})->script_name, name) << path;
+    }
+}
+
+TEST(Construction, OverlongProgramPathIsCutToTheBuffer) {
+    set_cgi_env({});
+    const std::string path = "/" + std::string(1500, 'd') + "/apply.cgi";
+    auto request = make_request(Args{path});
+    EXPECT_EQ(std::strlen(request->script_path), SCRIPT_PATH_SIZE - 1);
+    EXPECT_EQ(path.compare(0, SCRIPT_PATH_SIZE - 1, request->script_path), 0);
+    EXPECT_EQ(std::string(request->script_name), std::string(SCRIPT_PATH_SIZE - 2, 'd'));
+}
+
+TEST(Construction, QueryIsPlusConvertedThenDecoded) {
+    set_cgi_env({{"QUERY_STRING", "a=1+2%2B3"}});
+    EXPECT_STREQ(make_request()->query_buf, "a=1 2+3");
+
+    setenv("QUERY_STRING", std::string(5000, 'q').c_str(), 1);
+    EXPECT_EQ(std::strlen(make_request()->query_buf), QUERY_MAX_CHARS);
+}
+
+TEST(Construction, TestModeTakesTheQueryFromTheCommandLine) {
+    set_cgi_env({{"REQUEST_METHOD", "POST"}, {"QUERY_STRING", "name=env"}});
+    auto request = make_request(Args{"prog", "-test", "name=J%20Doe"});
+    EXPECT_FALSE(request->was_post);
+    EXPECT_STREQ(request->get_value("name"), "J Doe");
+
+    EXPECT_STREQ(make_request(Args{"prog", "-t"})->query_buf, "");
+    EXPECT_STREQ(make_request(Args{"prog", "-x", "a=1"})->query_buf, "name=env");
+}
+
+TEST(Construction, TestModeKeepsAMultipartBodyAlreadyRead) {
+    MultipartBody form;
+    set_cgi_env({{"CONTENT_TYPE", form.content_type()}, {"CONTENT_LENGTH", "4"}});
+    feed_stdin("body");
+    auto request = make_request(Args{"prog", "-t", "a=1"});
+    EXPECT_TRUE(request->is_multipart);
+    EXPECT_EQ(std::string(request->body, 4), "body");
+    EXPECT_STREQ(request->get_value("a"), "1");
+}
+
+TEST(Construction, GetEnvLooksUpByIndex) {
+    set_cgi_env({{"SERVER_NAME", "jobs.example"}, {"AUTH_TYPE", "Basic"}});
+    auto request = make_request();
+    EXPECT_STREQ(request->get_env(SERVER_NAME), "jobs.example");
+    EXPECT_STREQ(request->get_env(0), "Basic");
+    EXPECT_EQ(request->get_env(SERVER_SOFTWARE), nullptr);
+    EXPECT_EQ(request->get_env(31), nullptr);
+    EXPECT_EQ(request->get_env(-1), nullptr);
+    EXPECT_STREQ(CGI_ENV_NAMES[30], "SERVER_SOFTWARE");
+}
+
+TEST(Construction, MultipartBodyIsReadToItsDeclaredLength) {
+    MultipartBody form;
+    set_cgi_env({{"CONTENT_TYPE", form.content_type()}, {"CONTENT_LENGTH", "5"}});
+    feed_stdin("12345rest");
+    auto request = make_request();
+    EXPECT_FALSE(request->body_too_large());
+    EXPECT_EQ(std::string(request->body, 6), std::string("12345\0", 6));
+    EXPECT_EQ(request->raw_ptr, request->body);
+    EXPECT_EQ(rest_of_stdin(), "rest");
+}
+
+TEST(Construction, ShortBodyReplacesTheDeclaredLength) {
+    MultipartBody form;
+    set_cgi_env({{"CONTENT_TYPE", form.content_type()}, {"CONTENT_LENGTH", "100"}});
+    feed_stdin("short");
+    EXPECT_EQ(make_request()->content_length, 5);
+}
+
+TEST(Construction, OutOfRangeLengthsAreRefusedUnread) {
+    MultipartBody form;
+    for (const char* length : {"-1", "134217729", "99999999999"}) {
+        set_cgi_env({{"CONTENT_TYPE", form.content_type()}, {"CONTENT_LENGTH", length}});
+        feed_stdin("--x");
+        auto request = make_request();
+        EXPECT_TRUE(request->body_too_large()) << length;
+        EXPECT_EQ(request->body, nullptr);
+        EXPECT_EQ(request->get_value("a"), nullptr);
+        EXPECT_EQ(rest_of_stdin(), "--x");
+    }
+}
+
+TEST(Construction, LargestLengthIsAccepted) {
+    MultipartBody form;
+    set_cgi_env({{"CONTENT_TYPE", form.content_type()}, {"CONTENT_LENGTH", "134217728"}});
+    feed_stdin("abc");
+    auto request = make_request();
+    EXPECT_FALSE(request->body_too_large());
+    EXPECT_EQ(request->content_length, 3);
+}
+
+TEST(Construction, UrlEncodedBodyIsLeftOnStandardInput) {
+    set_cgi_env({{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "3"}});
+    feed_stdin("a=1");
+    auto request = make_request();
+    EXPECT_EQ(request->body, nullptr);
+    EXPECT_FALSE(request->body_too_large());
+    EXPECT_EQ(rest_of_stdin(), "a=1");
+}

@@ -1,0 +1,266 @@
+// The multipart parser on bodies as browsers and curl send them, and on malformed ones.
+#include <sys/wait.h>
+
+#include <cstring>
+#include <string>
+
+#include "request_test_support.h"
+
+namespace {
+
+struct Upload {
+    std::string value;
+    std::string file_name;
+    std::string file_type;
+};
+
+Upload upload(CgiRequest& request, const char* name) {
+    std::int32_t length = -1;
+    char file_name[SCRATCH_SIZE];
+    char file_type[SCRATCH_SIZE];
+    const char* value = request.get_file(name, &length, file_name, file_type);
+    if (!value) return {"<missing>", "", ""};
+    return {std::string(value, static_cast<std::size_t>(length)), file_name, file_type};
+}
+
+std::string every_byte_value() {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
+    return bytes + std::string(16, '\0') + "\r\n--\r\n-" + "\r" + "\xFF\x80";
+}
+
+// Collects the pairs of `body` in a child process. Returns 0 when the parser stopped the process,
+// 1 when collection finished with `check` true, 2 when it finished with `check` false.
+template <typename Check>
+int collect_in_child(const MultipartBody& form, const std::string& body, Check check) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        auto request = multipart_request(form, body);
+        request->get_value("");
+        std::_Exit(check(*request) ? 1 : 2);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+}  // namespace
+
+TEST(Multipart, BrowserBodyGivesTextFieldsAndAnUpload) {
+    for (const char* eol : {"\r\n", "\n"}) {
+        MultipartBody form("----WebKitFormBoundaryQ8k1", eol);
+        const std::string body =
+            form.field("mail", "xyz").file("resume", "C:\\docs\\cv.txt", "text/plain", "hello").close();
+        auto request = multipart_request(form, body);
+        EXPECT_STREQ(request->get_value("mail"), "xyz");
+        EXPECT_EQ(file_value(*request, "mail"), "xyz");
+        const Upload resume = upload(*request, "resume");
+        EXPECT_EQ(resume.value, "hello");
+        EXPECT_EQ(resume.file_name, "C:\\docs\\cv.txt");
+        EXPECT_EQ(resume.file_type, "Content-Type: text/plain");
+        EXPECT_EQ(upload(*request, "mail").file_type, "");
+        EXPECT_EQ(request->pair_count, 2);
+    }
+}
+
+TEST(Multipart, UploadsKeepEveryByteOfTheirContent) {
+    const std::string contents[] = {every_byte_value(), "\nstarts with LF", "\r\nstarts with CR LF",
+                                    "ends with CR LF\r\n", "ends with two\n\n", "", "\r\n", "\n"};
+    for (const char* eol : {"\r\n", "\n"}) {
+        for (const std::string& content : contents) {
+            MultipartBody form("xYz", eol);
+            const std::string body = form.file("resume", "f.bin", "application/octet-stream", content)
+                                         .file("plain", "p.txt", "", content)
+                                         .field("after", "ok")
+                                         .close();
+            auto request = multipart_request(form, body);
+            EXPECT_EQ(file_value(*request, "resume"), content);
+            EXPECT_EQ(file_value(*request, "plain"), content) << "no Content-Type line";
+            EXPECT_STREQ(request->get_value("after"), "ok");
+        }
+    }
+}
+
+TEST(Multipart, APartWithAContentTypeLineButNoFileNameIsAnUpload) {
+    MultipartBody form;
+    const std::string body = form.raw("--" + form.boundary + "\r\n" +
+                                      "Content-Disposition: form-data; name=\"doc\"\r\n" +
+                                      "Content-Type: text/plain\r\n\r\n" + "line\r\n\r\n")
+                                 .close();
+    auto request = multipart_request(form, body);
+    const Upload doc = upload(*request, "doc");
+    EXPECT_EQ(doc.value, "line\r\n");
+    EXPECT_EQ(doc.file_name, "");
+    EXPECT_EQ(doc.file_type, "Content-Type: text/plain");
+}
+
+TEST(Multipart, EmptyFileInputs) {
+    MultipartBody form;
+    const std::string body = form.file("resume", "", "application/octet-stream", "")
+                                 .file("other", "empty.txt", "text/plain", "")
+                                 .close();
+    auto request = multipart_request(form, body);
+    const Upload resume = upload(*request, "resume");
+    EXPECT_EQ(resume.value, "");
+    EXPECT_EQ(resume.file_name, "");
+    EXPECT_EQ(resume.file_type, "Content-Type: application/octet-stream");
+    EXPECT_EQ(upload(*request, "other").value, "");
+}
+
+TEST(Multipart, TextFieldsLoseTheirTrailingLineBreaksOnly) {
+    MultipartBody form;
+    const std::string body = form.field("typed", "a\r\n\r\n")
+                                 .field("untouched", "\r\n")
+                                 .field("inner", "x\r\ny")
+                                 .field("lead_crlf", "\r\nz")
+                                 .field("lead_lf", "\nz")
+                                 .close();
+    auto request = multipart_request(form, body);
+    EXPECT_EQ(file_value(*request, "typed"), "a");
+    EXPECT_EQ(file_value(*request, "untouched"), "");
+    EXPECT_EQ(file_value(*request, "inner"), "x\r\ny");
+    EXPECT_EQ(file_value(*request, "lead_crlf"), "\r\nz");
+    EXPECT_EQ(file_value(*request, "lead_lf"), "z");  // the blank-line skip takes leading LFs
+}
+
+TEST(Multipart, OtherHeadersAndParametersStayInTheValue) {
+    MultipartBody form;
+    const std::string body =
+        form.raw("--" + form.boundary + "\r\nContent-Disposition: form-data; name=\"a\"\r\n" +
+                 "Content-Transfer-Encoding: 8bit\r\n\r\nv\r\n")
+            .raw("--" + form.boundary + "\r\nContent-Disposition: form-data; name=\"b\"; x=\"1\"\r\n" +
+                 "\r\nw\r\n")
+            .close();
+    auto request = multipart_request(form, body);
+    EXPECT_EQ(file_value(*request, "a"), "Content-Transfer-Encoding: 8bit\r\n\r\nv");
+    EXPECT_EQ(file_value(*request, "b"), "; x=\"1\"\r\n\r\nw");
+}
+
+TEST(Multipart, BoundaryLikeTextDoesNotEndAValue) {
+    MultipartBody form("AbC123");
+    const std::string content = "--AbC12\r\n--AbC1234 is longer\r\n-AbC123\r\n";
+    const std::string body = form.file("f", "f", "text/plain", content).close();
+    EXPECT_EQ(file_value(*multipart_request(form, body), "f"), content);
+}
+
+TEST(Multipart, TheDelimiterInsideAValueEndsIt) {
+    MultipartBody form("AbC123");
+    const std::string run_on = form.raw("--AbC123\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n")
+                                   .field("b", "one--AbC123two")
+                                   .close();
+    // The delimiter need not start a line: "b" ends at it and the rest of that line is no part
+    // header, so the request stops.
+    EXPECT_EXIT(multipart_request(form, run_on)->collect_pairs(), testing::ExitedWithCode(0), "");
+
+    MultipartBody joined("AbC123");
+    const std::string body = joined.raw("--AbC123\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\none")
+                                 .field("b", "two")
+                                 .close();
+    auto request = multipart_request(joined, body);
+    EXPECT_STREQ(request->get_value("a"), "one");
+    EXPECT_STREQ(request->get_value("b"), "two");
+}
+
+TEST(Multipart, LongHeaderTextsAreCutToTheirBuffers) {
+    MultipartBody form;
+    const std::string name(5000, 'n');
+    const std::string file_name(5000, 'f');
+    const std::string type(5000, 't');
+    const std::string body = form.file(name, file_name, type, "data").close();
+    auto request = multipart_request(form, body);
+    ASSERT_EQ(request->pair_count, -1);
+    char name_out[SCRATCH_SIZE];
+    char value_out[8];
+    ASSERT_TRUE(request->next_pair(name_out, value_out));
+    EXPECT_EQ(std::string(name_out), name.substr(0, SCRATCH_SIZE - 1));
+    const Upload cut = upload(*request, name_out);
+    EXPECT_EQ(cut.value, "data");
+    EXPECT_EQ(cut.file_name, file_name.substr(0, SCRATCH_SIZE - 1));
+    EXPECT_EQ(cut.file_type, ("Content-Type: " + type).substr(0, SCRATCH_SIZE - 1));
+}
+
+TEST(Multipart, NextPairCutsAnUploadAtItsFirstNul) {
+    MultipartBody form;
+    const std::string body = form.file("bin", "b", "x/y", std::string("ab\0cd", 5)).close();
+    auto request = multipart_request(form, body);
+    char name[8];
+    char value[8];
+    ASSERT_TRUE(request->next_pair(name, value));
+    EXPECT_STREQ(value, "ab");
+    EXPECT_EQ(file_value(*request, "bin"), std::string("ab\0cd", 5));
+}
+
+TEST(Multipart, StopsAtMaxPairs) {
+    MultipartBody form;
+    for (int i = 0; i < MAX_PAIRS + 5; ++i) form.field("f" + std::to_string(i), "v");
+    auto request = multipart_request(form, form.close());
+    EXPECT_STREQ(request->get_value("f1023"), "v");
+    EXPECT_EQ(request->get_value("f1024"), nullptr);
+    EXPECT_EQ(request->pair_count, MAX_PAIRS);
+}
+
+TEST(Multipart, NoBodyMeansNoPairs) {
+    MultipartBody form;
+    set_cgi_env({{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", form.content_type()}});
+    feed_stdin(form.field("a", "1").close());
+    auto request = make_request();
+    EXPECT_EQ(request->get_value("a"), nullptr);
+    EXPECT_EQ(request->pair_count, 0);
+}
+
+TEST(Multipart, MalformedBodiesStopTheProcess) {
+    MultipartBody form;
+    const std::string boundary_line = "--" + form.boundary + "\r\n";
+    const std::string bodies[] = {
+        "preamble\r\n" + MultipartBody(form.boundary).field("a", "1").close(),
+        MultipartBody(form.boundary).field("a", "1").close() + "\r\n\r\n",
+        boundary_line + "Content-Type: text/plain\r\n\r\nx\r\n--" + form.boundary + "--\r\n",
+        boundary_line + "Content-Disposition: form-data; filename=\"a\"; name=\"b\"\r\n\r\nx\r\n" +
+            "--" + form.boundary + "--\r\n",
+        boundary_line + "Content-Disposition: form-data; name=\"a\"\r\n\r\nno closing line",
+        boundary_line + "Content-Disposition: form-data; name=\"a\"\r\n\r\nx\r\n--" + form.boundary,
+    };
+    for (const std::string& body : bodies) {
+        EXPECT_EXIT(
+            {
+                auto request = multipart_request(form, body);
+                request->collect_pairs();
+            },
+            testing::ExitedWithCode(0), "")
+            << body;
+    }
+}
+
+TEST(Multipart, ClosingLineWithoutLineBreakEndsTheBody) {
+    MultipartBody form;
+    std::string body = form.field("a", "1").close();
+    body.resize(body.size() - 2);
+    EXPECT_STREQ(multipart_request(form, body)->get_value("a"), "1");
+}
+
+TEST(Multipart, ParsingUsesWhatWasReallyRead) {
+    MultipartBody form;
+    const std::string body = form.field("a", "1").close();
+    auto request = multipart_request(form, body, std::to_string(body.size() + 1000));
+    EXPECT_EQ(request->content_length, static_cast<std::int32_t>(body.size()));
+    EXPECT_STREQ(request->get_value("a"), "1");
+}
+
+// A body cut anywhere either stops the process or, when only the end of the closing line is
+// missing, yields every part whole: a cut-short upload is never handed out.
+TEST(Multipart, EveryCutOfABodyStopsOrYieldsWholeParts) {
+    MultipartBody form("----q9");
+    const std::string content = every_byte_value();
+    const std::string body = form.field("name", "Jane\r\n").file("resume", "r.bin", "a/b", content).close();
+    auto whole = [&](CgiRequest& request) {
+        return request.pair_count == 2 && std::strcmp(request.get_value("name"), "Jane") == 0 &&
+               file_value(request, "resume") == content;
+    };
+    ASSERT_EQ(collect_in_child(form, body, whole), 1);
+    for (std::size_t cut = 1; cut < body.size(); ++cut) {
+        const int result = collect_in_child(form, body.substr(0, cut), whole);
+        EXPECT_TRUE(result == 0 || result == 1) << "cut at " << cut << ": " << result;
+        if (result == 1) EXPECT_GE(cut, body.size() - 2);
+    }
+}

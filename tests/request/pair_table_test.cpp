@@ -1,0 +1,150 @@
+// The pair table, filled from the query string and from a URL-encoded body on standard input.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "request_test_support.h"
+
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+Pairs all_pairs(CgiRequest& request) {
+    Pairs pairs;
+    char name[SCRATCH_SIZE];
+    static char value[RAW_PAIR_BUF_SIZE];
+    while (request.next_pair(name, value)) pairs.emplace_back(name, value);
+    return pairs;
+}
+
+Pairs query_pairs(const char* query) {
+    set_cgi_env({{"QUERY_STRING", query}});
+    return all_pairs(*make_request());
+}
+
+std::unique_ptr<CgiRequest> url_encoded_post(const std::string& body, std::string declared = "") {
+    set_cgi_env({{"REQUEST_METHOD", "POST"},
+                 {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                 {"CONTENT_LENGTH", declared.empty() ? std::to_string(body.size()) : declared}});
+    feed_stdin(body);
+    return make_request();
+}
+
+Pairs body_pairs(const std::string& body, std::string declared = "") {
+    return all_pairs(*url_encoded_post(body, std::move(declared)));
+}
+
+}  // namespace
+
+TEST(QueryPairs, ItemsSplitAtAmpersandAndFirstEquals) {
+    EXPECT_EQ(query_pairs("a=1&b=2"), (Pairs{{"a", "1"}, {"b", "2"}}));
+    EXPECT_EQ(query_pairs("a&b=1"), (Pairs{{"a", ""}, {"b", "1"}}));
+    EXPECT_EQ(query_pairs("a=1&&b=2"), (Pairs{{"a", "1"}, {"", ""}, {"b", "2"}}));
+    EXPECT_EQ(query_pairs("a=1&"), (Pairs{{"a", "1"}}));
+    EXPECT_EQ(query_pairs("&"), (Pairs{{"", ""}}));
+    EXPECT_EQ(query_pairs("="), Pairs{});
+    EXPECT_EQ(query_pairs("=v"), (Pairs{{"", "v"}}));
+    EXPECT_EQ(query_pairs("a==b"), (Pairs{{"a", "=b"}}));
+    EXPECT_EQ(query_pairs("x=1%26y%3D2"), (Pairs{{"x", "1"}, {"y", "2"}}));
+    EXPECT_EQ(query_pairs(""), Pairs{});
+}
+
+TEST(PairTable, LookupsTakeTheFirstExactMatch) {
+    set_cgi_env({{"QUERY_STRING", "a=1&a=2&name=x&=v"}});
+    auto request = make_request();
+    EXPECT_STREQ(request->get_value("a"), "1");
+    EXPECT_EQ(request->get_value("Name"), nullptr);
+    EXPECT_STREQ(request->get_value(""), "v");
+    EXPECT_EQ(request->get_value("missing"), nullptr);
+    EXPECT_EQ(request->pair_count, 4);
+}
+
+TEST(PairTable, GetFileOnATextFieldGivesEmptyFileTexts) {
+    set_cgi_env({{"QUERY_STRING", "mail=x%40y"}});
+    auto request = make_request();
+    std::int32_t length = -1;
+    char file_name[SCRATCH_SIZE] = "untouched";
+    char file_type[SCRATCH_SIZE] = "untouched";
+    EXPECT_STREQ(request->get_file("mail", &length, file_name, file_type), "x@y");
+    EXPECT_EQ(length, 3);
+    EXPECT_STREQ(file_name, "");
+    EXPECT_STREQ(file_type, "");
+
+    length = -1;
+    EXPECT_EQ(request->get_file("none", &length, file_name, file_type), nullptr);
+    EXPECT_EQ(length, -1);
+}
+
+TEST(PairTable, NextPairWalksOnceInOrderAndCutsToTheBuffers) {
+    set_cgi_env({{"QUERY_STRING", "first=1&second=22222&third=3"}});
+    auto request = make_request();
+    char name[4];
+    char value[3];
+    std::string seen;
+    while (request->next_pair(name, value)) seen += std::string(name) + "=" + value + ";";
+    EXPECT_EQ(seen, "fir=1;sec=22;thi=3;");
+    EXPECT_FALSE(request->next_pair(name, value, 0));
+}
+
+TEST(PairTable, AnEmptyRequestHasNoPairs) {
+    set_cgi_env({});
+    auto request = make_request();
+    EXPECT_EQ(request->pair_count, -1);
+    EXPECT_EQ(request->get_value("name"), nullptr);
+    EXPECT_EQ(request->pair_count, 0);
+}
+
+TEST(PairTable, StopsAtMaxPairsAndLeavesTheRestUnread) {
+    std::string body;
+    for (int i = 0; i < 1100; ++i) body += "k" + std::to_string(i) + "=" + std::to_string(i) + "&";
+    body.pop_back();
+    auto request = url_encoded_post(body);
+    EXPECT_STREQ(request->get_value("k1023"), "1023");
+    EXPECT_EQ(request->get_value("k1024"), nullptr);
+    EXPECT_EQ(request->pair_count, MAX_PAIRS);
+    EXPECT_EQ(rest_of_stdin().substr(0, 10), "k1024=1024");
+}
+
+TEST(UrlEncodedBody, ItemsAreDecodedAndCountedAgainstTheLength) {
+    auto request = url_encoded_post("name=J+Doe&note=a%21b");
+    EXPECT_EQ(all_pairs(*request), (Pairs{{"name", "J Doe"}, {"note", "a!b"}}));
+    EXPECT_LE(request->content_length, 0);
+
+    EXPECT_EQ(body_pairs("a=1&&b=2"), (Pairs{{"a", "1"}, {"", ""}, {"b", "2"}}));
+    EXPECT_EQ(body_pairs("k%3Dv=1"), (Pairs{{"k", "v=1"}}));
+}
+
+TEST(UrlEncodedBody, ReadingStopsAtTheDeclaredLengthOrTheEndOfInput) {
+    EXPECT_EQ(body_pairs("a=1", "10"), (Pairs{{"a", "1"}}));
+    EXPECT_EQ(body_pairs("a=1&b=2", "5"), (Pairs{{"a", "1"}, {"b", ""}}));
+    EXPECT_EQ(body_pairs("a=1", "0"), Pairs{});
+    EXPECT_EQ(body_pairs("a=1", "-4"), Pairs{});
+}
+
+TEST(UrlEncodedBody, ADecodedNulEndsTheValue) {
+    auto request = url_encoded_post("a=x%00y");
+    std::int32_t length = -1;
+    EXPECT_STREQ(request->get_file("a", &length, nullptr, nullptr), "x");
+    EXPECT_EQ(length, 1);
+}
+
+TEST(UrlEncodedBody, OverlongItemsAndNamesAreCutAndTheNextItemStillParses) {
+    const std::string long_value(200000, 'v');
+    const std::string long_name(5000, 'n');
+    auto request = url_encoded_post("big=" + long_value + "&" + long_name + "=1&after=ok");
+    std::int32_t length = 0;
+    ASSERT_NE(request->get_file("big", &length, nullptr, nullptr), nullptr);
+    EXPECT_EQ(length, static_cast<std::int32_t>(RAW_PAIR_BUF_SIZE - 1 - 4));
+    EXPECT_STREQ(request->get_value(long_name.substr(0, SCRATCH_SIZE - 1).c_str()), "1");
+    EXPECT_STREQ(request->get_value("after"), "ok");
+}
+
+TEST(UrlEncodedBody, GetMethodWithUrlEncodedTypeIgnoresTheQuery) {
+    set_cgi_env({{"REQUEST_METHOD", "GET"},
+                 {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                 {"CONTENT_LENGTH", "3"},
+                 {"QUERY_STRING", "q=1"}});
+    feed_stdin("b=2");
+    auto request = make_request();
+    EXPECT_EQ(all_pairs(*request), (Pairs{{"b", "2"}}));
+}

@@ -1,0 +1,155 @@
+// Response header and cookies: the header bytes, the cookie line, the default expiry and reading
+// cookies back from HTTP_COOKIE.
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "response_test_support.h"
+
+namespace {
+
+std::string expiry_at(std::time_t now) {
+    char text[256];
+    CgiRequest::default_expiry(now, text, sizeof text);
+    return text;
+}
+
+// Writes the header and returns it with the default expiry it must carry; repeats in the rare
+// case that the clock passed midnight while the header was being written.
+std::string header_and_expiry(CgiRequest& request, std::string& expiry) {
+    for (;;) {
+        const std::time_t before = std::time(nullptr);
+        std::string header = captured_stdout([&] { request.print_header(); });
+        expiry = expiry_at(before);
+        if (expiry == expiry_at(std::time(nullptr))) return header;
+    }
+}
+
+}  // namespace
+
+TEST(DefaultExpiry, NamesTheWeekdayOfTheDateFiveHundredYearsOn) {
+    struct Case {
+        std::time_t now;
+        const char* expiry;
+    };
+    const Case cases[] = {
+        {1796657400, "Sat, 07-Dec-2526 00:00:00 GMT"},  // Mon 7 Dec 2026, 15:30
+        {1772668800, "Tue, 05-Mar-2526 00:00:00 GMT"},  // day of the month keeps two digits
+        {1835481599, "Sun, 29-Feb-2528 00:00:00 GMT"},  // last second of a leap day
+        {0, "Wed, 01-Jan-2470 00:00:00 GMT"},
+        {-1, "Tue, 31-Dec-2469 00:00:00 GMT"},  // before the epoch: the earlier day
+    };
+    for (const Case& c : cases) EXPECT_EQ(expiry_at(c.now), c.expiry) << "at " << c.now;
+}
+
+TEST_F(ResponseTest, HeaderWithoutCookieIsContentTypeAndEmptyLine) {
+    EXPECT_EQ(captured_stdout([&] { request.print_header(); }), "Content-type: text/html\n\n");
+    EXPECT_TRUE(request.header_sent);
+    // Not guarded: a second call writes the whole header again.
+    EXPECT_EQ(captured_stdout([&] { request.print_header(); }), "Content-type: text/html\n\n");
+    EXPECT_EQ(captured_stdout([&] { request.print_gif_header(); }), "Content-type: image/gif\n\n");
+}
+
+TEST_F(ResponseTest, CookieLineCarriesEveryCookieThenTheRequestsAttributes) {
+    request.SetCookie("a", "1");
+    request.SetCookie("b", "2");
+    std::string expiry;
+    std::string header = header_and_expiry(request, expiry);
+    EXPECT_EQ(header, "Set-Cookie: a=1, b=2; expires=" + expiry + "\nContent-type: text/html\n\n");
+
+    // The last five-argument call decides domain, path and secure for the whole line.
+    request.SetCookie("c", "3", "example.org", nullptr, false);
+    request.SetCookie("d", "4", nullptr, "/", true);
+    header = header_and_expiry(request, expiry);
+    EXPECT_EQ(header, "Set-Cookie: a=1, b=2, c=3, d=4; expires=" + expiry +
+                          "; path=/; secure\nContent-type: text/html\n\n");
+
+    request.SetCookie("e", "5", "example.org", "/jobs", false);
+    request.cookie_expires = "Thu, 01-Jan-2099 00:00:00 GMT";
+    EXPECT_EQ(captured_stdout([&] { request.print_gif_header(); }),
+              "Set-Cookie: a=1, b=2, c=3, d=4, e=5; expires=Thu, 01-Jan-2099 00:00:00 GMT"
+              "; domain=example.org; path=/jobs\nContent-type: image/gif\n\n");
+}
+
+TEST_F(ResponseTest, CookieNamesAndValuesAreEscapedExceptCommaAndEquals) {
+    request.SetCookie("color", "dark red");
+    request.SetCookie("v", "x,y=1");
+    request.SetCookie("my;id", "<b>");
+    EXPECT_STREQ(request.cookie_values.get(), "color=dark%20red, v=x,y=1, my%3Bid=%3Cb%3E");
+}
+
+TEST_F(ResponseTest, LongCookiePartsAreCutToWhatTheirEscapedFormAllows) {
+    // Names and values keep at most 1024 bytes before escaping.
+    const std::string long_name(2000, 'n');
+    request.SetCookie(long_name.c_str(), "v");
+    EXPECT_EQ(std::string(request.cookie_values.get()), std::string(1024, 'n') + "=v");
+
+    // 512 "x " pairs escape to 2048 bytes, two more than the work area holds: the last byte goes.
+    std::string spaced;
+    for (int i = 0; i < 700; ++i) spaced += "x ";
+    std::string expected;
+    for (int i = 0; i < 511; ++i) expected += "x%20";
+    request.SetCookie("s", spaced.c_str());
+    const std::string list = request.cookie_values.get();
+    EXPECT_EQ(list.substr(list.find(", s=") + 4), expected + "x");
+
+    // The cut never splits an escape: "a" and 681 "%3B" fill 2044 of the 2046 bytes.
+    const std::string semicolons = "a" + std::string(1023, ';');
+    std::string escaped = "a";
+    for (int i = 0; i < 681; ++i) escaped += "%3B";
+    request.SetCookie(semicolons.c_str(), "1");
+    const std::string longer = request.cookie_values.get();
+    EXPECT_EQ(longer.substr(longer.rfind(", a") + 2), escaped + "=1");
+}
+
+struct CookieLookup {
+    const char* http_cookie;
+    const char* wanted;
+    const char* value;  // null: not found
+};
+
+class GetCookie : public ResponseTest, public testing::WithParamInterface<CookieLookup> {};
+
+TEST_P(GetCookie, SplitsAtSemicolonOrCommaAndDecodes) {
+    const CookieLookup& lookup = GetParam();
+    setenv("HTTP_COOKIE", lookup.http_cookie, 1);
+    char out[SCRATCH_SIZE] = "untouched";
+    const bool found = request.get_cookie(lookup.wanted, out);
+    unsetenv("HTTP_COOKIE");
+    if (lookup.value) {
+        EXPECT_TRUE(found);
+        EXPECT_STREQ(out, lookup.value);
+    } else {
+        EXPECT_FALSE(found);
+        EXPECT_STREQ(out, "untouched");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cookies, GetCookie,
+    testing::Values(CookieLookup{"a=1; b=2", "a", "1"}, CookieLookup{"a=1; b=2", "b", "2"},
+                    CookieLookup{"a=1; b=2", "c", nullptr}, CookieLookup{"", "a", nullptr},
+                    CookieLookup{"a=", "a", ""}, CookieLookup{"a=1,b=2", "b", "2"},
+                    CookieLookup{"a=1;b=2", "b", "2"}, CookieLookup{"a=1 ; b=2", "a", "1 "},
+                    CookieLookup{"a=1 ; b=2", "b", "2"}, CookieLookup{"a=1;\t \tb=2", "b", "2"},
+                    CookieLookup{"a=1; a=2", "a", "2"}, CookieLookup{"flag; a=1", "a", nullptr},
+                    CookieLookup{"flag; a=1", "flag; a", "1"}, CookieLookup{" a=1", "a", nullptr},
+                    CookieLookup{"my%20id=%41%42", "my id", "AB"},
+                    CookieLookup{"my%20id=%41%42", "my%20id", nullptr},
+                    CookieLookup{"x=1=2", "x", "1=2"}));
+
+TEST_F(ResponseTest, GetCookieWithoutHttpCookieLeavesTheBufferAlone) {
+    char out[SCRATCH_SIZE] = "untouched";
+    EXPECT_FALSE(request.get_cookie("a", out));
+    EXPECT_STREQ(out, "untouched");
+}
+
+TEST_F(ResponseTest, GetCookieReadsOnlyTheFirst4095BytesOfHttpCookie) {
+    const std::string header = "a=" + std::string(5000, 'x') + "; b=2";
+    setenv("HTTP_COOKIE", header.c_str(), 1);
+    char out[SCRATCH_SIZE];
+    EXPECT_TRUE(request.get_cookie("a", out));
+    EXPECT_EQ(std::strlen(out), 4093u);
+    EXPECT_FALSE(request.get_cookie("b", out));
+    unsetenv("HTTP_COOKIE");
+}

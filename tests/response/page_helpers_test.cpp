@@ -1,0 +1,96 @@
+// HTML page helpers: the header and body written on demand, exact lines and indents, and the
+// fatal page that ends the process.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "response_test_support.h"
+
+TEST_F(ResponseTest, CompletePageFromTitleRefreshTextAndEnd) {
+    const std::string page = captured_stdout([&] {
+        request.print_title("T");
+        request.print_refresh(5, "next.html");
+        request.page_printf("Hello\n");
+        request.end_page();
+    });
+    EXPECT_EQ(page,
+              "Content-type: text/html\n"
+              "\n"
+              "<html>\n"
+              "    <head>\n"
+              "        <title>\n"
+              "            T\n"
+              "        </title>\n"
+              "        <meta http-equiv='refresh' content='5, next.html'>\n"
+              "    </head>\n"
+              "    <body >\n"
+              "Hello\n"
+              "    </body>\n"
+              "</html>\n");
+}
+
+TEST_F(ResponseTest, PagePrintfOpensTheBodyOnceAndReturnsTheCount) {
+    int first = 0;
+    int second = 0;
+    const std::string page = captured_stdout([&] {
+        first = request.page_printf("x");
+        second = request.page_printf("%d<%s>", 42, "b");
+    });
+    EXPECT_EQ(page, "Content-type: text/html\n\n    </head>\n    <body >\nx42<b>");
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 5);
+}
+
+TEST_F(ResponseTest, HelpersWriteOnlyTheHeaderOnDemandAndTextsUnchanged) {
+    EXPECT_EQ(captured_stdout([&] { request.print_refresh(-3, "a.html?x=<1>"); }),
+              "Content-type: text/html\n\n"
+              "        <meta http-equiv='refresh' content='-3, a.html?x=<1>'>\n");
+    EXPECT_EQ(captured_stdout([&] {
+                  request.print_keywords("jobs, 'cv'");
+                  request.print_title("A & <B>");
+                  request.begin_body("class=\"x\"");
+              }),
+              "        <meta name='keywords'  content='jobs, 'cv''>\n"
+              "        <title>\n"
+              "            A & <B>\n"
+              "        </title>\n"
+              "    </head>\n"
+              "    <body class=\"x\">\n");
+}
+
+TEST_F(ResponseTest, EndPageClosesTheBodyOnlyWhenOneWasOpened) {
+    EXPECT_EQ(captured_stdout([&] { request.end_page(); }), "</html>\n");
+    request.body_started = true;
+    EXPECT_EQ(captured_stdout([&] { request.end_page(); }), "    </body>\n</html>\n");
+}
+
+TEST_F(ResponseTest, HeaderOnDemandCarriesTheCookieLine) {
+    request.SetCookie("k", "v w");
+    request.cookie_expires = "Thu, 01-Jan-2099 00:00:00 GMT";
+    EXPECT_EQ(captured_stdout([&] { request.begin_html(); }),
+              "Set-Cookie: k=v%20w; expires=Thu, 01-Jan-2099 00:00:00 GMT\n"
+              "Content-type: text/html\n\n<html>\n    <head>\n");
+}
+
+TEST_F(ResponseTest, FatalPrintfFinishesThePageAndExitsWithMinusOne) {
+    const std::string path = testing::TempDir() + "fatal_page.html";
+    std::remove(path.c_str());
+    EXPECT_EXIT(
+        {
+            // Exit handlers run: the process leaves through the normal exit path.
+            std::atexit([] { std::fputs("exit handlers ran", stderr); });
+            if (!std::freopen(path.c_str(), "w", stdout)) std::abort();
+            request.fatal_printf("Can't go on: %s\n", "full");
+        },
+        testing::ExitedWithCode(255), "exit handlers ran");
+
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream page;
+    page << file.rdbuf();
+    EXPECT_EQ(page.str(),
+              "Content-type: text/html\n\n    </head>\n    <body >\n"
+              "Can't go on: full\n    </body>\n</html>\n");
+    std::remove(path.c_str());
+}
