@@ -4,6 +4,7 @@
 # Usage: ./serve.sh [--port N] [--site DIR]
 #   --port N   port on 127.0.0.1 (default 8080, or PORT=N in the environment)
 #   --site DIR site folder (default ./site); applications filed there are kept between runs
+#   BUILD_DIR=DIR in the environment builds there instead of build/release
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,7 +16,7 @@ while [ $# -gt 0 ]; do
     --port=*) port=${1#*=}; shift ;;
     --site) site=$2; shift 2 ;;
     --site=*) site=${1#*=}; shift ;;
-    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,7s/^# \{0,1\}//p' "$0"; exit 0 ;;
     *) echo "$0: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -23,11 +24,12 @@ done
 scripts/install-deps
 
 # The same release build as the test command, so either one reuses what the other built.
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+build=${BUILD_DIR:-build/release}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DWARNINGS_AS_ERRORS=ON
-cmake --build build/release -j "$(nproc)" --target apply.cgi text_gif.cgi visits.cgi
+cmake --build "$build" -j "$(nproc)" --target apply.cgi text_gif.cgi visits.cgi
 
-serve/make-site build/release "$site"
+serve/make-site "$build" "$site"
 site=$(cd "$site" && pwd)
 
 export SITE_DIR=$site PORT=$port LOG_DIR=$PWD/build/serve-log

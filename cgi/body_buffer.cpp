@@ -11,7 +11,9 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kHugePageThreshold = std::size_t{256} << 10;
 }  // namespace
 
-void BodyBufferFree::operator()(char* p) const noexcept { std::free(p); }
+void BodyBufferFree::operator()(char* p) const noexcept {
+    std::free(p);
+}
 
 BodyBuffer allocate_body_buffer(std::size_t bytes, BodyPages pages) {
     if (bytes == 0) bytes = 1;

@@ -1,24 +1,25 @@
 // CgiRequest construction: binary streams, program path, CGI environment, the multipart body read
 // whole, the query string and the command-line test mode; and environment lookup by index.
+#include "cgi/cgi_request.h"
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "cgi/cgi_request.h"
 #include "cgi/text_copy.h"
 #include "platform/platform.h"
 #include "trace/trace_channels.h"
 
 const char* const CGI_ENV_NAMES[CGI_ENV_COUNT] = {
-    "AUTH_TYPE",          "CONTENT_LENGTH",    "CONTENT_TYPE",         "DOCUMENT_ROOT",
-    "GATEWAY_INTERFACE",  "HTTP_ACCEPT",       "HTTP_ACCEPT_ENCODING", "HTTP_ACCEPT_LANGUAGE",
-    "HTTP_CONNECTION",    "HTTP_CONTENT_LENGTH", "HTTP_CONTENT_TYPE",  "HTTP_COOKIE",
-    "HTTP_HOST",          "HTTP_REFERER",      "HTTP_USER_AGENT",      "PATH_INFO",
-    "PATH_TRANSLATED",    "QUERY_STRING",      "REMOTE_ADDR",          "REMOTE_GROUP",
-    "REMOTE_HOST",        "REMOTE_IDENT",      "REMOTE_USER",          "REQUEST_METHOD",
-    "SCRIPT_NAME",        "SERVER_ADMIN",      "SERVER_NAME",          "SERVER_PORT",
-    "SERVER_PORT_SECURE", "SERVER_PROTOCOL",   "SERVER_SOFTWARE",
+    "AUTH_TYPE",          "CONTENT_LENGTH",      "CONTENT_TYPE",         "DOCUMENT_ROOT",
+    "GATEWAY_INTERFACE",  "HTTP_ACCEPT",         "HTTP_ACCEPT_ENCODING", "HTTP_ACCEPT_LANGUAGE",
+    "HTTP_CONNECTION",    "HTTP_CONTENT_LENGTH", "HTTP_CONTENT_TYPE",    "HTTP_COOKIE",
+    "HTTP_HOST",          "HTTP_REFERER",        "HTTP_USER_AGENT",      "PATH_INFO",
+    "PATH_TRANSLATED",    "QUERY_STRING",        "REMOTE_ADDR",          "REMOTE_GROUP",
+    "REMOTE_HOST",        "REMOTE_IDENT",        "REMOTE_USER",          "REQUEST_METHOD",
+    "SCRIPT_NAME",        "SERVER_ADMIN",        "SERVER_NAME",          "SERVER_PORT",
+    "SERVER_PORT_SECURE", "SERVER_PROTOCOL",     "SERVER_SOFTWARE",
 };
 
 namespace {

@@ -198,8 +198,8 @@ private:
     bool append_pair(const char* name, const ValueRef& value, const char* file_name,
                      const char* file_type);
 
-    BodyBuffer body_storage;   // owns what `body` points at
-    std::string delimiter;     // "--" followed by the boundary: what ends a multipart value
+    BodyBuffer body_storage;  // owns what `body` points at
+    std::string delimiter;    // "--" followed by the boundary: what ends a multipart value
     bool body_refused = false;
 };
 

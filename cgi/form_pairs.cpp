@@ -59,7 +59,8 @@ bool CgiRequest::append_pair(const char* name, const ValueRef& value, const char
         pair.storage = std::make_unique_for_overwrite<char[]>(name_size + file_name_size +
                                                               file_type_size + value_size);
         if (pairs.size() == pairs.capacity()) {
-            pairs.reserve(std::min<std::size_t>(MAX_PAIRS, std::max<std::size_t>(16, 2 * pairs.size())));
+            pairs.reserve(
+                std::min<std::size_t>(MAX_PAIRS, std::max<std::size_t>(16, 2 * pairs.size())));
         }
     } catch (const std::bad_alloc&) {
         return false;

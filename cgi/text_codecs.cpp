@@ -21,13 +21,15 @@ int hex_digit_value(char ch) {
     return c < 'A' ? c - '0' : (c & 0xDF) - 55;
 }
 
-char hex_digit(unsigned value) { return static_cast<char>(value < 10 ? '0' + value : 'A' + value - 10); }
+char hex_digit(unsigned value) {
+    return static_cast<char>(value < 10 ? '0' + value : 'A' + value - 10);
+}
 
 // Inserts `insert_len` bytes before each member of the first `set_count` characters of the escape
 // set; `write` fills them in. False, with the text unchanged, when the result would not fit.
 template <typename Write>
-bool escape_in_place(char* text, std::size_t capacity, std::size_t set_count, std::size_t insert_len,
-                     Write write) {
+bool escape_in_place(char* text, std::size_t capacity, std::size_t set_count,
+                     std::size_t insert_len, Write write) {
     std::size_t length = std::strlen(text);
     std::size_t grown = length;
     for (std::size_t i = 0; i < length; ++i) {
@@ -80,9 +82,13 @@ void CgiRequest::space_to_plus(char* text) {
     }
 }
 
-char CgiRequest::hex_high(unsigned char byte) { return hex_digit((byte >> 4) & 15u); }
+char CgiRequest::hex_high(unsigned char byte) {
+    return hex_digit((byte >> 4) & 15u);
+}
 
-char CgiRequest::hex_low(unsigned char byte) { return hex_digit(byte & 15u); }
+char CgiRequest::hex_low(unsigned char byte) {
+    return hex_digit(byte & 15u);
+}
 
 std::int32_t CgiRequest::index_of(const char* text, char ch) {
     if (ch == '\0') return -1;

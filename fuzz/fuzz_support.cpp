@@ -71,9 +71,10 @@ void feed_stdin(std::string_view data) {
     if (ftruncate(fd, static_cast<off_t>(data.size())) != 0) {
         fuzz_fail("ftruncate of standard input", __FILE__, __LINE__);
     }
-    // Descriptor 0 shares the file offset with `fd`; fseek also drops whatever the stdin
-    // stream still buffered from the previous input, and clearerr its end-of-file mark.
-    if (std::fseek(stdin, 0, SEEK_SET) != 0 || lseek(0, 0, SEEK_SET) != 0) {
+    // Descriptor 0 shares the file offset with `fd`. The stdin stream may still buffer bytes of
+    // the previous input, and a seek that lands inside its buffer would keep them: fflush drops
+    // the buffer and forgets the stream's idea of the offset, then the descriptor is rewound.
+    if (std::fflush(stdin) != 0 || lseek(0, 0, SEEK_SET) != 0) {
         fuzz_fail("rewind of standard input", __FILE__, __LINE__);
     }
     std::clearerr(stdin);

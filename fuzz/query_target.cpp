@@ -39,7 +39,9 @@ void check_request(CgiRequest& request) {
         FUZZ_CHECK(std::strlen(name_out.get()) < capacity);
         FUZZ_CHECK(std::strlen(value_out.get()) < capacity);
     }
-    for (int index : {-1, 0, CGI_ENV_COUNT - 1, CGI_ENV_COUNT, 1 << 30}) request.get_env(index);
+    for (int index : {-1, 0, CGI_ENV_COUNT - 1, static_cast<int>(CGI_ENV_COUNT), 1 << 30}) {
+        request.get_env(index);
+    }
 }
 
 }  // namespace

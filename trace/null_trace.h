@@ -2,7 +2,7 @@
 #pragma once
 
 class NullTrace {
-public:
+  public:
     // Neither formats nor reads its arguments. The format attribute keeps call sites checked.
     void log(const char* /*format*/, ...) const __attribute__((format(printf, 2, 3))) {}
 };

@@ -9,18 +9,23 @@ namespace {
 constexpr std::size_t kNameBufferSize = 256;
 }
 
-TraceLog::TraceLog() : tick_source(platform::millisecond_tick) { open(nullptr); }
+TraceLog::TraceLog() : tick_source(platform::millisecond_tick) {
+    open(nullptr);
+}
 
-TraceLog::TraceLog(const char* tag) : tick_source(platform::millisecond_tick) { open(tag); }
+TraceLog::TraceLog(const char* tag) : tick_source(platform::millisecond_tick) {
+    open(tag);
+}
 
-TraceLog::TraceLog(const char* tag, TickSource tick) : tick_source(tick) { open(tag); }
+TraceLog::TraceLog(const char* tag, TickSource tick) : tick_source(tick) {
+    open(tag);
+}
 
 TraceLog::~TraceLog() {
     if (file) std::fclose(file);
 }
 
-bool TraceLog::file_name_for(char* out, std::size_t capacity, const char* tag,
-                             unsigned long pid) {
+bool TraceLog::file_name_for(char* out, std::size_t capacity, const char* tag, unsigned long pid) {
     int n = tag ? std::snprintf(out, capacity, "debug_%s_%lX.txt", tag, pid)
                 : std::snprintf(out, capacity, "debug_%lX.txt", pid);
     return n >= 0 && static_cast<std::size_t>(n) < capacity;

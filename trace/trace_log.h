@@ -6,10 +6,10 @@
 #include <cstdio>
 
 class TraceLog {
-public:
+  public:
     using TickSource = std::uint32_t (*)();
 
-    TraceLog();                      // file "debug_%X.txt"
+    TraceLog();                          // file "debug_%X.txt"
     explicit TraceLog(const char* tag);  // file "debug_%s_%X.txt"
     // As above, with the millisecond tick taken from `tick` (lets tests drive the clock).
     TraceLog(const char* tag, TickSource tick);
@@ -27,10 +27,9 @@ public:
 
     // Builds the trace file name for a tag (null for none) and a process id; false when the
     // name does not fit `capacity` bytes (the name is then not usable).
-    static bool file_name_for(char* out, std::size_t capacity, const char* tag,
-                              unsigned long pid);
+    static bool file_name_for(char* out, std::size_t capacity, const char* tag, unsigned long pid);
 
-private:
+  private:
     void open(const char* tag);
 
     std::FILE* file = nullptr;

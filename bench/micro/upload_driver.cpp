@@ -21,7 +21,8 @@ int main(int argc, char* argv[]) {
         char file_type[SCRATCH_SIZE];
         const char* data = request.get_file(name, &length, file_name, file_type);
         // Touches every byte, as storing the upload would.
-        for (std::int32_t i = 0; i < length; ++i) checksum = checksum * 31 + static_cast<unsigned char>(data[i]);
+        for (std::int32_t i = 0; i < length; ++i)
+            checksum = checksum * 31 + static_cast<unsigned char>(data[i]);
         std::printf("%s\t%d\t%s\t%s\n", name, static_cast<int>(length), file_name, file_type);
     }
     std::printf("checksum %08x\n", static_cast<unsigned>(checksum));

@@ -8,6 +8,7 @@ DIR/performance.md. Prints the headline and each target's verdict.
 """
 import argparse
 import csv
+import json
 import os
 import shutil
 import statistics
@@ -18,6 +19,8 @@ LABELS = {
     'floor_exit': 'C, exit only (floor)',
     'floor_exit_static': 'C, exit only, linked static',
     'floor_copy': 'C, stdin to file (floor)',
+    'whole': 'C, whole body in one buffer',
+    'whole_huge': 'C, whole body in one buffer, huge pages',
     'page': 'C, prints the form page',
     'apply': '**apply.cgi**',
     'cgicc': 'GNU cgicc (C++)',
@@ -82,7 +85,7 @@ def main():
         med[key]['max'] = max(float(r['wall_s']) for r in rs)
         checks[key] = [(r['run'], r['status'], r['check']) for r in rs if r['check'] != 'ok' or r['status'] != '0']
     sizes = sorted({r['workload'] for r in rows if r['workload'] != 'get'}, key=int)
-    upload_progs = [p for p in ['floor_copy', 'apply'] + PEERS if any((s, p) in med for s in sizes)]
+    upload_progs = [p for p in ['floor_copy', 'whole', 'whole_huge', 'apply'] + PEERS if any((s, p) in med for s in sizes)]
     get_progs = [p for p in ['floor_exit', 'floor_exit_static', 'page', 'apply'] + PEERS if ('get', p) in med]
 
     out = []
@@ -106,21 +109,21 @@ def main():
     if big and wall(big, 'apply') and wall(big, 'floor_copy'):
         a, f = wall(big, 'apply'), wall(big, 'floor_copy')
         verdicts.append((f'stored {big} MiB upload ≤ 1.5 × floor', f'{ms(a)} ms = {a / f:.2f} × {ms(f)} ms', a <= 1.5 * f))
-        headline.append(f'{big} MiB upload: {a / f:.2f} × the floor')
+        headline.append(f'a stored {big} MiB upload takes {a / f:.2f} × the wall time of a C program that only copies standard input to a file')
         peer_walls = [(p, wall(big, p)) for p in PEERS if wall(big, p)]
         if peer_walls:
             best_p, best = min(peer_walls, key=lambda x: x[1])
             verdicts.append((f'{big} MiB faster than every peer',
                              f'fastest peer {PLOT_LABELS[best_p]} {ms(best)} ms = {best / a:.2f} × apply.cgi', a < best))
-            headline.append(f'{best / a:.1f} × faster than the fastest peer ({PLOT_LABELS[best_p]})')
+            headline.append(f'it is {best / a:.1f} × faster than the fastest peer, {PLOT_LABELS[best_p]}')
         rss = med[(big, 'apply')]['maxrss_kib']
         limit_kib = (2 * int(big) + 16) * 1024
         verdicts.append((f'peak memory for {big} MiB < {2 * int(big) + 16} MiB', f'{mib(rss)} MiB', rss < limit_kib))
-        headline.append(f'peak memory {mib(rss)} MiB for {big} MiB')
+        headline.append(f'peak memory {mib(rss)} MiB for the {big} MiB upload')
     if wall('get', 'apply') and wall('get', 'floor_exit'):
         a, f = wall('get', 'apply'), wall('get', 'floor_exit')
         verdicts.append(('GET of the form ≤ 1.3 × exit-only floor', f'{ms(a)} ms = {a / f:.2f} × {ms(f)} ms', a <= 1.3 * f))
-        headline.append(f'GET of the form: {a / f:.2f} × a C program that only exits')
+        headline.append(f'a GET of the form takes {a / f:.2f} × the wall time of a C program that only exits')
     wrk_med = {}
     for p in ('apply', 'page'):
         v = [float(r['req_per_s']) for r in wrk if r['program'] == p]
@@ -130,7 +133,7 @@ def main():
         verdicts.append(('through lighttpd ≥ 0.8 × the C page printer',
                          f"{wrk_med['apply']:.0f} req/s = {wrk_med['apply'] / wrk_med['page']:.2f} × {wrk_med['page']:.0f} req/s",
                          wrk_med['apply'] >= 0.8 * wrk_med['page']))
-        headline.append(f"through lighttpd: {wrk_med['apply'] / wrk_med['page']:.2f} × the requests per second of a C page printer")
+        headline.append(f"through lighttpd it serves {wrk_med['apply'] / wrk_med['page']:.2f} × the requests per second of a C program printing the same page")
     for lim in limits:
         want = 'accepted and stored' if lim['expected'] == 'stored' else 'answered "too large"'
         verdicts.append((f"body of {lim['body_bytes']} bytes {want}", f"{lim['result']} (exit status {lim['status']})",
@@ -192,6 +195,16 @@ def main():
                        f"{mib(m['maxrss_kib'])} | {ms(m['min'])}–{ms(m['max'])} |")
         out.append('')
 
+    hf_path = os.path.join(work, 'hyperfine-get.json')
+    if os.path.exists(hf_path):
+        hf = {os.path.basename(r['command']): r for r in json.load(open(hf_path))['results']}
+        a, f = hf.get('apply.cgi'), hf.get('suite_floor_exit')
+        if a and f:
+            out.append(f"Cross-check with hyperfine (`-N`, {len(a['times'])} runs each, one program after the other): "
+                       f"apply.cgi {ms(a['median'])} ms, exit-only floor {ms(f['median'])} ms (medians), "
+                       f"ratio {a['median'] / f['median']:.2f}.")
+            out.append('')
+
     if wrk_med:
         out.append('### GET of the form through lighttpd (wrk, median requests per second)')
         out.append('')
@@ -207,7 +220,7 @@ def main():
     out.append('### Stored byte for byte?')
     out.append('')
     out.append('Every timed run is checked: the response (for a submission, "Thank You!") and the stored file against the '
-               'payload (size and every byte; for the copy floor, the whole body).')
+               'payload (size and every byte; for the C floors, the whole body).')
     out.append('')
     out.append('| Program | runs checked | failures |')
     out.append('|---|---:|---|')
@@ -224,18 +237,19 @@ def main():
     png = os.path.join(work, 'upload.png')
     if sizes:
         dat = os.path.join(work, 'upload.dat')
+        plot_progs = [p for p in upload_progs if p in PLOT_LABELS]
         with open(dat, 'w') as f:
-            for p in upload_progs:
+            for p in plot_progs:
                 f.write(f'# {p}\n')
                 for s in sizes:
                     if (s, p) in med:
                         f.write(f"{s} {med[(s, p)]['wall_s'] * 1000:.3f}\n")
                 f.write('\n\n')
-        styles = {'floor_copy': 'lc rgb "#000000" dt 2 pt 1', 'apply': 'lc rgb "#d62728" lw 3 pt 7',
+        styles = {'floor_copy': 'lc rgb "#000000" dt 2 pt 1', 'apply': 'lc rgb "#d62728" pt 7 lw 3',
                   'cgicc': 'lc rgb "#1f77b4" pt 5', 'cgipm': 'lc rgb "#9467bd" pt 9',
                   'multipart': 'lc rgb "#2ca02c" pt 11', 'busboy': 'lc rgb "#ff7f0e" pt 13'}
-        plots = ', '.join(f'"{dat}" index {i} using 1:2 with linespoints {styles[p]} lw 2 title "{PLOT_LABELS[p]}"'
-                          for i, p in enumerate(upload_progs))
+        plots = ', '.join(f'"{dat}" index {i} using 1:2 with linespoints {styles[p]}{"" if "lw" in styles[p] else " lw 2"} title "{PLOT_LABELS[p]}"'
+                          for i, p in enumerate(plot_progs))
         script = f'''
 set terminal pngcairo size 900,560 font "sans,11"
 set output "{png}"
@@ -243,6 +257,7 @@ set title "Complete submission: wall time against upload size (median of {machin
 set xlabel "resume size (MiB)"
 set ylabel "wall time (ms)"
 set logscale xy
+set xrange [{float(sizes[0]) * 0.8}:{float(sizes[-1]) * 1.25}]
 set xtics ({', '.join(f'"{s}" {s}' for s in sizes)})
 set grid
 set key top left
@@ -269,6 +284,15 @@ plot {plots}
             new = '# Performance\n\n![wall time against upload size](performance-upload.png)\n\n## Results\n\n' + block + '\n'
         with open(doc, 'w') as f:
             f.write(new)
+
+    # The README's performance section: the plot and the headline ratios.
+    readme = ['## Performance', '', '![Wall time of a complete submission against upload size](docs/performance-upload.png)', '']
+    if headline:
+        readme.append('Headline figures (' + machine.get('cpu', '?') + f", medians, `bench/suite/run`): " + '; '.join(headline) + '.')
+        readme.append('')
+    readme.append('Method, every figure and the peers: [docs/performance.md](docs/performance.md).')
+    with open(os.path.join(work, 'readme.md'), 'w') as f:
+        f.write('\n'.join(readme) + '\n')
 
     print('Headline: ' + '; '.join(headline))
     for name, measured, ok in verdicts:

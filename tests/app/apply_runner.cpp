@@ -23,9 +23,10 @@ void pass_through(std::vector<std::string>& env, const char* name) {
     if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
 }
 
-[[noreturn]] void child(const CgiCall& call, const std::filesystem::path& in,
+// `in_fd` is the standard input to use, or -1 for the file `in`.
+[[noreturn]] void child(const CgiCall& call, int in_fd, const std::filesystem::path& in,
                         const std::filesystem::path& out) {
-    int in_fd = open(in.c_str(), O_RDONLY);
+    if (in_fd < 0) in_fd = open(in.c_str(), O_RDONLY);
     int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in_fd < 0 || out_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0) _exit(126);
     close(in_fd);
@@ -52,21 +53,47 @@ void pass_through(std::vector<std::string>& env, const char* name) {
 
 }  // namespace
 
-RunningCgi::RunningCgi(const CgiCall& call) : io_dir_(make_temp_dir("apply-io")) {
-    write_file(io_dir_ / "in", call.body);
+RunningCgi::RunningCgi(const CgiCall& call, bool hold_input)
+    : io_dir_(make_temp_dir("apply-io")) {
+    int pipe_fds[2] = {-1, -1};
+    if (hold_input) {
+        // Close-on-exec, so that no other run inherits this pipe's write end.
+        if (pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        held_body_ = call.body;
+        input_pipe_ = pipe_fds[1];
+    } else {
+        write_file(io_dir_ / "in", call.body);
+    }
     std::fflush(nullptr);
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) child(call, io_dir_ / "in", io_dir_ / "out");
+    if (pid_ == 0) child(call, pipe_fds[0], io_dir_ / "in", io_dir_ / "out");
+    if (pipe_fds[0] >= 0) close(pipe_fds[0]);
+}
+
+void RunningCgi::release_input() {
+    if (input_pipe_ < 0) return;
+    const char* p = held_body_.data();
+    std::size_t left = held_body_.size();
+    while (left > 0) {
+        ssize_t n = write(input_pipe_, p, left);
+        if (n <= 0) break;  // the program stopped reading
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    close(input_pipe_);
+    input_pipe_ = -1;
 }
 
 RunningCgi::~RunningCgi() {
+    release_input();
     if (pid_ > 0) waitpid(pid_, nullptr, 0);
     std::error_code ignored;
     std::filesystem::remove_all(io_dir_, ignored);
 }
 
 CgiResult RunningCgi::finish() {
+    release_input();
     CgiResult result;
     int status = 0;
     if (waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status))

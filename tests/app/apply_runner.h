@@ -27,14 +27,19 @@ struct CgiResult {
 // A started run; finish() waits for it.
 class RunningCgi {
 public:
-    explicit RunningCgi(const CgiCall& call);
+    // With `hold_input`, standard input is a pipe that stays empty until release_input(): the
+    // program starts and then waits for its body, so that many runs can be let go at once.
+    explicit RunningCgi(const CgiCall& call, bool hold_input = false);
     ~RunningCgi();
     RunningCgi(const RunningCgi&) = delete;
     RunningCgi& operator=(const RunningCgi&) = delete;
+    void release_input();
     CgiResult finish();
 
 private:
     std::filesystem::path io_dir_;
+    std::string held_body_;
+    int input_pipe_ = -1;
     pid_t pid_ = -1;
 };
 

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -10,10 +11,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -33,20 +34,12 @@ void write_file(const std::string& path, const std::string& bytes) {
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-// Child side, between fork and exec: system calls only.
-[[noreturn]] void exec_child(const CgiCall& call, const std::string& scratch, char* const* argv,
-                             char* const* envp) {
+// Child side, between fork and exec: system calls only. Output goes to pipes, as under a web
+// server, so that a file-size limit applies to the store's files alone.
+[[noreturn]] void exec_child(const CgiCall& call, const std::string& scratch, int out, int err,
+                             char* const* argv, char* const* envp) {
     int in = open((scratch + "/in").c_str(), O_RDONLY);
-    int out = open((scratch + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open((scratch + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0) _exit(126);
+    if (in < 0) _exit(126);
     if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     close(in);
     close(out);
@@ -89,10 +82,19 @@ CgiProcess::CgiProcess(const CgiCall& call) : scratch(scratch_dir()) {
     envp.push_back(nullptr);
     // Output files must be writable after the child drops its privileges.
     std::filesystem::permissions(scratch, std::filesystem::perms::all);
+    int out_pipe[2];
+    int err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
     std::fflush(nullptr);
     child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) exec_child(call, scratch, argv.data(), envp.data());
+    if (child == 0) exec_child(call, scratch, out_pipe[1], err_pipe[1], argv.data(), envp.data());
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    out_fd = out_pipe[0];
+    err_fd = err_pipe[0];
 }
 
 CgiProcess::~CgiProcess() {
@@ -100,6 +102,8 @@ CgiProcess::~CgiProcess() {
         ::kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
     }
+    if (out_fd >= 0) close(out_fd);
+    if (err_fd >= 0) close(err_fd);
     std::error_code ignored;
     std::filesystem::remove_all(scratch, ignored);
 }
@@ -110,26 +114,34 @@ void CgiProcess::kill_now() {
 
 CgiResult CgiProcess::wait(double timeout_seconds) {
     CgiResult result;
-    int status = 0;
     const double deadline = now_seconds() + timeout_seconds;
-    for (;;) {
-        pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child) break;
-        if (done < 0) throw std::runtime_error("waitpid failed");
-        if (now_seconds() > deadline) {
+    // Drain both pipes until the child has closed them (it ended), or the time is up.
+    while (out_fd >= 0 || err_fd >= 0) {
+        pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+        double left = deadline - now_seconds();
+        if (left <= 0) {
             ::kill(child, SIGKILL);
-            waitpid(child, &status, 0);
             result.timed_out = true;
             break;
         }
-        timespec pause{0, 200000};
-        nanosleep(&pause, nullptr);
+        if (poll(fds, 2, static_cast<int>(left * 1000) + 1) < 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char chunk[65536];
+            ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                (i == 0 ? result.out : result.err).append(chunk, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                (i == 0 ? out_fd : err_fd) = -1;
+            }
+        }
     }
+    int status = 0;
+    waitpid(child, &status, 0);
     child = -1;
     if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-    result.out = read_file(scratch + "/out");
-    result.err = read_file(scratch + "/err");
     return result;
 }
 

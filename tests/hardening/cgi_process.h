@@ -41,13 +41,15 @@ public:
 
 private:
     pid_t child = -1;
-    std::string scratch;  // holds the files for standard input, output and error
+    int out_fd = -1;      // read ends of the output and error pipes
+    int err_fd = -1;
+    std::string scratch;  // holds the file for standard input
 };
 
 // Starts the process and waits for it.
 CgiResult run_cgi(const CgiCall& call, double timeout_seconds = 120);
 
-// The CGI environment of a multipart POST with `body`, plus what the sanitizers need.
+// The CGI environment of a multipart POST, plus the variables passed through.
 std::vector<std::pair<std::string, std::string>> multipart_environment(const std::string& boundary,
                                                                        const std::string& length);
 // The environment of a request without a body (a GET), with the query string if any.

@@ -95,8 +95,9 @@ TEST(StoreFaults, FullDiskNeverLeavesAPartialFileOrLosesAListLine) {
                        20001L, 65536L}) {
         if (limit < 0) continue;
         // A new applicant and a returning one with a new resume, at every limit.
-        runs.push_back({"New" + std::to_string(limit), binary_content(20000, ++seed), limit});
-        runs.push_back({"Ann", binary_content(20000 + seed, ++seed), limit});
+        seed += 2;
+        runs.push_back({"New" + std::to_string(limit), binary_content(20000, seed), limit});
+        runs.push_back({"Ann", binary_content(20000 + seed, seed + 1), limit});
     }
 
     int refused = 0;
@@ -127,11 +128,17 @@ TEST(StoreFaults, FullDiskNeverLeavesAPartialFileOrLosesAListLine) {
             ++refused;
             EXPECT_TRUE(is_cant_create(result)) << result.out.substr(0, 400);
             // The previous version, or nothing, never a part of the new one.
-            if (fs::exists(dir + "/cv.txt")) EXPECT_EQ(resume, stored[run.name]);
-            if (fs::exists(dir + "/index.html")) EXPECT_TRUE(applicant_page_complete(page, run.name));
+            if (fs::exists(dir + "/cv.txt")) {
+                EXPECT_EQ(resume, stored[run.name]);
+            }
+            if (fs::exists(dir + "/index.html")) {
+                EXPECT_TRUE(applicant_page_complete(page, run.name));
+            }
             // A new applicant whose list line could not be written leaves no page, so that the
             // next submission of the name still counts as new.
-            if (lines_for(lines, run.name) == 0) EXPECT_FALSE(stored.count(run.name) == 0 && fs::exists(dir + "/index.html"));
+            if (!stored.count(run.name) && lines_for(lines, run.name) == 0) {
+                EXPECT_FALSE(fs::exists(dir + "/index.html")) << "an unlisted new applicant's page";
+            }
         }
     }
     EXPECT_GT(refused, 0) << "the limits made some writes fail";

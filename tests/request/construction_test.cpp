@@ -26,7 +26,8 @@ TEST(Construction, MethodAndContentTypeDecideWherePairsComeFrom) {
         if (c.type) setenv("CONTENT_TYPE", c.type, 1);
         feed_stdin("");
         auto request = make_request();
-        const std::string label = std::string(c.method ? c.method : "-") + " " + (c.type ? c.type : "-");
+        const std::string label =
+            std::string(c.method ? c.method : "-") + " " + (c.type ? c.type : "-");
         EXPECT_EQ(request->was_post, c.post) << label;
         EXPECT_EQ(request->is_multipart, c.multipart) << label;
     }

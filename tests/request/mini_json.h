@@ -26,7 +26,7 @@ struct JsonValue {
 };
 
 class JsonReader {
-public:
+  public:
     explicit JsonReader(std::string_view text) : in(text) {}
 
     JsonValue value() {
@@ -75,10 +75,10 @@ public:
         return v;
     }
 
-private:
+  private:
     void skip_space() {
-        while (pos < in.size() && (in[pos] == ' ' || in[pos] == '\n' || in[pos] == '\r' ||
-                                   in[pos] == '\t')) {
+        while (pos < in.size() &&
+               (in[pos] == ' ' || in[pos] == '\n' || in[pos] == '\r' || in[pos] == '\t')) {
             ++pos;
         }
     }
@@ -115,11 +115,21 @@ private:
             }
             c = in[pos++];
             switch (c) {
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
                 case 'u': {
                     unsigned cp = hex4();
                     if (cp >= 0xD800 && cp < 0xDC00 && in.compare(pos, 2, "\\u") == 0) {
@@ -129,7 +139,8 @@ private:
                     append_utf8(out, cp);
                     break;
                 }
-                default: out += c;  // '"', '\\', '/'
+                default:
+                    out += c;  // '"', '\\', '/'
             }
         }
         ++pos;  // closing quote

@@ -30,15 +30,19 @@ std::string every_byte_value() {
 }
 
 // Collects the pairs of `body` in a child process. Returns 0 when the parser stopped the process,
-// 1 when collection finished with `check` true, 2 when it finished with `check` false.
+// 1 when collection finished with `check` true, 2 when it finished with `check` false and 3 when
+// it finished without a pair.
 template <typename Check>
 int collect_in_child(const MultipartBody& form, const std::string& body, Check check) {
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
+        // Ends at once with the parser's status: no exit-time work (a leak check in sanitizer
+        // builds) for a child that only reports a number.
+        on_exit([](int status, void*) { _exit(status); }, nullptr);
         auto request = multipart_request(form, body);
         request->get_value("");
-        std::_Exit(check(*request) ? 1 : 2);
+        std::_Exit(request->pair_count == 0 ? 3 : check(*request) ? 1 : 2);
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -50,8 +54,9 @@ int collect_in_child(const MultipartBody& form, const std::string& body, Check c
 TEST(Multipart, BrowserBodyGivesTextFieldsAndAnUpload) {
     for (const char* eol : {"\r\n", "\n"}) {
         MultipartBody form("----WebKitFormBoundaryQ8k1", eol);
-        const std::string body =
-            form.field("mail", "xyz").file("resume", "C:\\docs\\cv.txt", "text/plain", "hello").close();
+        const std::string body = form.field("mail", "xyz")
+                                     .file("resume", "C:\\docs\\cv.txt", "text/plain", "hello")
+                                     .close();
         auto request = multipart_request(form, body);
         EXPECT_STREQ(request->get_value("mail"), "xyz");
         EXPECT_EQ(file_value(*request, "mail"), "xyz");
@@ -65,15 +70,22 @@ TEST(Multipart, BrowserBodyGivesTextFieldsAndAnUpload) {
 }
 
 TEST(Multipart, UploadsKeepEveryByteOfTheirContent) {
-    const std::string contents[] = {every_byte_value(), "\nstarts with LF", "\r\nstarts with CR LF",
-                                    "ends with CR LF\r\n", "ends with two\n\n", "", "\r\n", "\n"};
+    const std::string contents[] = {every_byte_value(),
+                                    "\nstarts with LF",
+                                    "\r\nstarts with CR LF",
+                                    "ends with CR LF\r\n",
+                                    "ends with two\n\n",
+                                    "",
+                                    "\r\n",
+                                    "\n"};
     for (const char* eol : {"\r\n", "\n"}) {
         for (const std::string& content : contents) {
             MultipartBody form("xYz", eol);
-            const std::string body = form.file("resume", "f.bin", "application/octet-stream", content)
-                                         .file("plain", "p.txt", "", content)
-                                         .field("after", "ok")
-                                         .close();
+            const std::string body =
+                form.file("resume", "f.bin", "application/octet-stream", content)
+                    .file("plain", "p.txt", "", content)
+                    .field("after", "ok")
+                    .close();
             auto request = multipart_request(form, body);
             EXPECT_EQ(file_value(*request, "resume"), content);
             EXPECT_EQ(file_value(*request, "plain"), content) << "no Content-Type line";
@@ -129,8 +141,8 @@ TEST(Multipart, OtherHeadersAndParametersStayInTheValue) {
     const std::string body =
         form.raw("--" + form.boundary + "\r\nContent-Disposition: form-data; name=\"a\"\r\n" +
                  "Content-Transfer-Encoding: 8bit\r\n\r\nv\r\n")
-            .raw("--" + form.boundary + "\r\nContent-Disposition: form-data; name=\"b\"; x=\"1\"\r\n" +
-                 "\r\nw\r\n")
+            .raw("--" + form.boundary +
+                 "\r\nContent-Disposition: form-data; name=\"b\"; x=\"1\"\r\n" + "\r\nw\r\n")
             .close();
     auto request = multipart_request(form, body);
     EXPECT_EQ(file_value(*request, "a"), "Content-Transfer-Encoding: 8bit\r\n\r\nv");
@@ -139,24 +151,26 @@ TEST(Multipart, OtherHeadersAndParametersStayInTheValue) {
 
 TEST(Multipart, BoundaryLikeTextDoesNotEndAValue) {
     MultipartBody form("AbC123");
-    const std::string content = "--AbC12\r\n--AbC1234 is longer\r\n-AbC123\r\n";
+    const std::string content = "--AbC12\r\n--AbC 123\r\n-AbC123\r\nAbC123--\r\n";
     const std::string body = form.file("f", "f", "text/plain", content).close();
     EXPECT_EQ(file_value(*multipart_request(form, body), "f"), content);
 }
 
 TEST(Multipart, TheDelimiterInsideAValueEndsIt) {
     MultipartBody form("AbC123");
-    const std::string run_on = form.raw("--AbC123\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n")
-                                   .field("b", "one--AbC123two")
-                                   .close();
+    const std::string run_on =
+        form.raw("--AbC123\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n")
+            .field("b", "one--AbC123two")
+            .close();
     // The delimiter need not start a line: "b" ends at it and the rest of that line is no part
     // header, so the request stops.
     EXPECT_EXIT(multipart_request(form, run_on)->collect_pairs(), testing::ExitedWithCode(0), "");
 
     MultipartBody joined("AbC123");
-    const std::string body = joined.raw("--AbC123\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\none")
-                                 .field("b", "two")
-                                 .close();
+    const std::string body =
+        joined.raw("--AbC123\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\none")
+            .field("b", "two")
+            .close();
     auto request = multipart_request(joined, body);
     EXPECT_STREQ(request->get_value("a"), "one");
     EXPECT_STREQ(request->get_value("b"), "two");
@@ -247,20 +261,27 @@ TEST(Multipart, ParsingUsesWhatWasReallyRead) {
     EXPECT_STREQ(request->get_value("a"), "1");
 }
 
-// A body cut anywhere either stops the process or, when only the end of the closing line is
-// missing, yields every part whole: a cut-short upload is never handed out.
+// A body cut anywhere stops the process, or yields no pairs (a body of "--" and at most two more
+// bytes ends at once), or, when only the end of the closing line is missing, every part whole:
+// a cut-short upload is never handed out.
 TEST(Multipart, EveryCutOfABodyStopsOrYieldsWholeParts) {
-    MultipartBody form("----q9");
-    const std::string content = every_byte_value();
-    const std::string body = form.field("name", "Jane\r\n").file("resume", "r.bin", "a/b", content).close();
+    MultipartBody form("q");
+    const std::string content("\0\xFF\r\n-q", 6);
+    const std::string body = form.field("n", "J\r\n").file("r", "f", "a/b", content).close();
     auto whole = [&](CgiRequest& request) {
-        return request.pair_count == 2 && std::strcmp(request.get_value("name"), "Jane") == 0 &&
-               file_value(request, "resume") == content;
+        return request.pair_count == 2 && std::strcmp(request.get_value("n"), "J") == 0 &&
+               file_value(request, "r") == content;
     };
     ASSERT_EQ(collect_in_child(form, body, whole), 1);
     for (std::size_t cut = 1; cut < body.size(); ++cut) {
         const int result = collect_in_child(form, body.substr(0, cut), whole);
-        EXPECT_TRUE(result == 0 || result == 1) << "cut at " << cut << ": " << result;
-        if (result == 1) EXPECT_GE(cut, body.size() - 2);
+        EXPECT_TRUE(result == 0 || result == 1 || result == 3)
+            << "cut at " << cut << ": " << result;
+        if (result == 1) {
+            EXPECT_GE(cut, body.size() - 2);
+        }
+        if (result == 3) {
+            EXPECT_LT(cut, 5u);
+        }
     }
 }

@@ -42,7 +42,7 @@ inline std::string rest_of_stdin() {
 
 // An argument vector that outlives the request built from it.
 class Args {
-public:
+  public:
     Args(std::initializer_list<std::string> args) : texts(args) {
         for (std::string& text : texts) pointers.push_back(text.data());
         pointers.push_back(nullptr);
@@ -50,7 +50,7 @@ public:
     int argc() const { return static_cast<int>(texts.size()); }
     char** argv() { return pointers.data(); }
 
-private:
+  private:
     std::vector<std::string> texts;
     std::vector<char*> pointers;
 };
@@ -61,7 +61,7 @@ inline std::unique_ptr<CgiRequest> make_request(Args args = {"/srv/cgi-bin/apply
 
 // A multipart/form-data body. Each part starts with its boundary line; `eol` is the line break.
 class MultipartBody {
-public:
+  public:
     explicit MultipartBody(std::string boundary_text = "----TestBoundary7MA4YWxk",
                            std::string eol = "\r\n")
         : boundary(std::move(boundary_text)), line_end(std::move(eol)) {}
@@ -93,7 +93,7 @@ public:
     const std::string boundary;
     const std::string line_end;
 
-private:
+  private:
     std::string text;
 };
 

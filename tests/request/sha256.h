@@ -46,8 +46,8 @@ inline std::string sha256_hex(std::string_view data) {
         }
         auto [a, b, c, d, e, f, g, hh] = h;
         for (int i = 0; i < 64; ++i) {
-            const std::uint32_t t1 = hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) +
-                                     ((e & f) ^ (~e & g)) + k[i] + w[i];
+            const std::uint32_t t1 =
+                hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
             const std::uint32_t t2 =
                 (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
             hh = g;

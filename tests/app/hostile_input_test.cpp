@@ -1,0 +1,176 @@
+// Hostile and awkward values: names and store roots that would leave the store, values too long
+// for the path buffers, resume names that are no file, and applicant text full of markup.
+#include "app_test_support.h"
+
+namespace {
+
+// The message line of a form shown again, or empty text.
+std::string message_of(const std::string& output) {
+    const std::string title = "<h2>Vocanta at Brenmoor</h2>\n<h2>";
+    std::size_t at = output.find(title);
+    if (at == std::string::npos) return {};
+    at += title.size();
+    return output.substr(at, output.find("</h2>\n", at) - at);
+}
+
+std::string input_value(const std::string& output, const std::string& field) {
+    std::string marker = "name=\"" + field + "\" size=64 value=\"";
+    std::size_t at = output.find(marker);
+    if (at == std::string::npos) return "<missing>";
+    at += marker.size();
+    return output.substr(at, output.find('"', at) - at);
+}
+
+}  // namespace
+
+TEST_F(AppTest, NamesThatAreNotOneFolderInsideTheStoreAreRefused) {
+    const std::string names[] = {".",        "..",      "../outside", "a/b",    "/abs",
+                                 "a\\b",     "..\\x",   "tab\there",  "bell\a", "del\x7f",
+                                 "index.html"};
+    for (const std::string& name : names) {
+        Application application;
+        application.name = name;
+        CgiResult result = submit(application);
+        std::string message = message_of(result.output);
+        EXPECT_EQ(result.exit_status, 0) << name;
+        EXPECT_EQ(message.rfind("Please", 0), 0u) << name << ": " << message;
+        EXPECT_NE(message.find("name field"), std::string::npos) << name;
+        EXPECT_EQ(input_value(result.output, "name"), "") << name;
+        EXPECT_EQ(input_value(result.output, "mail"), "jane@example.org") << name;
+        EXPECT_EQ(result.output.find("</html>"), std::string::npos) << name;
+        EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << name;
+    }
+}
+
+TEST_F(AppTest, StoreRootsThatCouldReachOutsideAreRefusedWithTheirPagePath) {
+    const std::pair<std::string, std::string> roots[] = {
+        {"", "/Jane Doe/index.html"},
+        {"/tmp", "/tmp/Jane Doe/index.html"},
+        {"\\share", "\\share/Jane Doe/index.html"},
+        {"C:", "C:/Jane Doe/index.html"},
+        {"c:people", "c:people/Jane Doe/index.html"},
+        {"people\\x", "people\\x/Jane Doe/index.html"},
+        {"peo\x01ple", "peo\x01ple/Jane Doe/index.html"},
+        {"people/", "people//Jane Doe/index.html"},
+        {"./people", "./people/Jane Doe/index.html"},
+        {"people/../people", "people/../people/Jane Doe/index.html"},
+        {"people//x", "people//x/Jane Doe/index.html"},
+        {".", "./Jane Doe/index.html"},
+        {"..", "../Jane Doe/index.html"},
+        {"<b>&..", "&lt;b&gt;&amp;../Jane Doe/index.html"},
+    };
+    for (const auto& [root, shown] : roots) {
+        Application application;
+        application.directory = root;
+        CgiResult result = submit(application);
+        EXPECT_EQ(result.exit_status, 0) << root;
+        EXPECT_EQ(result.output, HTML_HEADER + expected_cant_create(shown) + "</html>\n") << root;
+        EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << root;
+    }
+}
+
+TEST_F(AppTest, ValuesTooLongForThePathBuffersAreRefusedNeverCut) {
+    // A deep store root (no single folder name may pass 255 bytes) leaves room for a name of
+    // 201 bytes: root + "/" + name + "/index.html" is then exactly 1023 bytes, the most that fits.
+    std::string root = "people";
+    for (char c : {'a', 'b', 'c', 'd'}) root += "/" + std::string(200, c);
+    fs::create_directories(work() / root);
+    Application longest;
+    longest.directory = root;
+    longest.name = std::string(201, 'n');
+    CgiResult stored = submit(longest);
+    EXPECT_NE(stored.output.find("<h1>Thank You!</h1>"), std::string::npos);
+    EXPECT_TRUE(fs::exists(work() / root / longest.name / "index.html"));
+    std::set<std::string> tree_before = tree_of(work());
+
+    Application one_more = longest;
+    one_more.name += "n";
+    Application escaped_too_long;  // fits as a path, but not as the escaped list link
+    escaped_too_long.name = std::string(400, ' ') + "x";
+    for (const Application& application : {one_more, escaped_too_long}) {
+        CgiResult result = submit(application);
+        std::string message = message_of(result.output);
+        EXPECT_EQ(message.rfind("Please", 0), 0u) << message;
+        EXPECT_NE(message.find("name field"), std::string::npos);
+        EXPECT_EQ(tree_of(work()), tree_before);
+    }
+    fs::remove_all(people());
+    fs::create_directory(people());
+
+    Application long_root;
+    long_root.directory = std::string(1100, 'd');
+    CgiResult result = submit(long_root);
+    EXPECT_EQ(result.output,
+              HTML_HEADER + expected_cant_create(long_root.directory + "/Jane Doe/index.html") +
+                  "</html>\n");
+    EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"});
+}
+
+TEST_F(AppTest, ResumeFileNamesThatAreNoFileInTheFolderAreRefused) {
+    const std::string file_names[] = {".", "..", "C:\\docs\\..", "x/.", "index.html",
+                                      "a\x01.txt"};
+    for (const std::string& file_name : file_names) {
+        Application application;
+        application.file_name = file_name;
+        CgiResult result = submit(application);
+        std::string message = message_of(result.output);
+        EXPECT_EQ(result.exit_status, 0) << file_name;
+        EXPECT_EQ(message.rfind("Please", 0), 0u) << file_name << ": " << message;
+        EXPECT_NE(message.find("resume field"), std::string::npos) << file_name;
+        EXPECT_NE(result.output.find("text/html\" value=\"\">"), std::string::npos) << file_name;
+        EXPECT_EQ(input_value(result.output, "name"), "Jane Doe") << file_name;
+        EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << file_name;
+    }
+}
+
+TEST_F(AppTest, ApplicantTextIsNeverMarkupInAnyPageOrFile) {
+    Application application;
+    application.name = "<b>O'Brien & \"Co\"";
+    application.mail = "x\"@y<z>.org";
+    application.interest = "<script>alert('hi')</script> & more";
+    application.file_name = "cv <1>.txt";
+    CgiResult result = submit(application);
+    const std::string name_text = "&lt;b&gt;O&#39;Brien &amp; &quot;Co&quot;";
+    const std::string name_link = "%3Cb%3EO%27Brien%20%26%20%22Co%22";
+
+    EXPECT_NE(result.output.find("Name: " + name_text + "\n"), std::string::npos);
+    EXPECT_NE(result.output.find("Email: x&quot;@y&lt;z&gt;.org\n"), std::string::npos);
+    EXPECT_NE(result.output.find("<a href=\"people/" + name_link + "/index.html\">Web page for " +
+                                 name_text + "</a>\n"),
+              std::string::npos);
+
+    fs::path folder = people() / application.name;
+    EXPECT_EQ(read_file(people() / "index.html"),
+              "<br><a href=\"" + name_link + "\">" + name_text + "</a>\n");
+    std::string page = read_file(folder / "index.html");
+    EXPECT_NE(page.find("<title>\n" + name_text + "\n</title>"), std::string::npos);
+    EXPECT_NE(page.find("<h1>" + name_text + "</h1>"), std::string::npos);
+    EXPECT_NE(page.find("Email: <a href=\"mailto:x%22@y%3Cz%3E.org\">x&quot;@y&lt;z&gt;.org</a>\n"),
+              std::string::npos);
+    EXPECT_NE(page.find("<p>\n&lt;script&gt;alert(&#39;hi&#39;)&lt;/script&gt; &amp; more\n"),
+              std::string::npos);
+    EXPECT_NE(page.find("<a href=\"cv%20%3C1%3E.txt\">My resume is here</a>\n"),
+              std::string::npos);
+    EXPECT_EQ(read_file(folder / "cv <1>.txt"), "hello");
+    for (const std::string& text : {result.output, page}) {
+        EXPECT_EQ(text.find("<script"), std::string::npos);
+        EXPECT_EQ(text.find("<b>"), std::string::npos);
+    }
+}
+
+TEST_F(AppTest, ListLinksAlwaysNameTheApplicantFolder) {
+    // A scheme, a fragment or a percent sign in a name would send the link elsewhere.
+    const std::pair<std::string, std::string> names[] = {
+        {"javascript:alert(1)", "javascript%3Aalert%281%29"},
+        {"50% #1", "50%25%20%231"},
+    };
+    std::string expected_list;
+    for (const auto& [name, link] : names) {
+        Application application;
+        application.name = name;
+        submit(application);
+        expected_list += "<br><a href=\"" + link + "\">" + name + "</a>\n";
+        EXPECT_TRUE(fs::exists(people() / name / "index.html")) << name;
+    }
+    EXPECT_EQ(read_file(people() / "index.html"), expected_list);
+}
