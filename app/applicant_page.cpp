@@ -3,8 +3,8 @@
 
 #include "app/html_escape.h"
 
-bool write_applicant_page(std::FILE* out, const char* name, const char* mail,
-                          const char* interest, const char* resume_href) {
+bool write_applicant_page(std::FILE* out, const char* name, const char* mail, const char* interest,
+                          const char* resume_href) {
     std::fputs(
         "<html>\n"
         "<head>\n"

@@ -4,5 +4,5 @@
 #include <cstdio>
 
 // Writes the applicant page to `out`; false when the stream reports a write error.
-bool write_applicant_page(std::FILE* out, const char* name, const char* mail,
-                          const char* interest, const char* resume_href);
+bool write_applicant_page(std::FILE* out, const char* name, const char* mail, const char* interest,
+                          const char* resume_href);

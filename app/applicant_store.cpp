@@ -112,9 +112,14 @@ void store_application(const char* name, const char* mail, const char* interest,
         return;
     }
     switch (place_page_and_list_line(page, name)) {
-        case Filed::ok: break;
-        case Filed::page_failed: answer_cant_create(paths.applicant_page_path); return;
-        case Filed::list_failed: answer_cant_create(paths.list_path); return;
+        case Filed::ok:
+            break;
+        case Filed::page_failed:
+            answer_cant_create(paths.applicant_page_path);
+            return;
+        case Filed::list_failed:
+            answer_cant_create(paths.list_path);
+            return;
     }
     if (!store_resume(content, length, resume_href)) {
         answer_cant_create(paths.resume_path);

@@ -17,7 +17,9 @@ constexpr char ROW_BREAK[] =
     "<td bgcolor=\"#EEDDCC\">\n"
     "<br>&nbsp;&nbsp;<br>\n";
 
-void put(const char* text) { std::fputs(text, stdout); }
+void put(const char* text) {
+    std::fputs(text, stdout);
+}
 
 // before, the escaped value, after: one line of the page.
 void put_with_value(const char* before, const char* value, const char* after) {
@@ -42,9 +44,8 @@ void print_form(const char* name, const char* mail, const char* resume, const ch
         "<font bgcolor=\"#504030\">\n");
     put_with_value("<h2>", PAGE_TITLE, "</h2>\n");
     if (message) put_with_value("<h2>", message, "</h2>\n");
-    put_with_value(
-        "<form name=\"frm\" method=\"post\" enctype=\"multipart/form-data\" action=\"",
-        form_action, "?\">\n");
+    put_with_value("<form name=\"frm\" method=\"post\" enctype=\"multipart/form-data\" action=\"",
+                   form_action, "?\">\n");
     put("<table border=1 cellspacing=3 cellpadding=3><tr>\n"
         "<td colspan=4 bgcolor=\"#DDCCBB\">\n"
         "<table border=0 cellspacing=0 cellpadding=0><tr>\n"

@@ -10,12 +10,18 @@ namespace {
 // The entity for a character that must not appear raw in page text or attributes, or null.
 const char* html_entity(char c) {
     switch (c) {
-        case '&': return "&amp;";
-        case '<': return "&lt;";
-        case '>': return "&gt;";
-        case '"': return "&quot;";
-        case '\'': return "&#39;";
-        default: return nullptr;
+        case '&':
+            return "&amp;";
+        case '<':
+            return "&lt;";
+        case '>':
+            return "&gt;";
+        case '"':
+            return "&quot;";
+        case '\'':
+            return "&#39;";
+        default:
+            return nullptr;
     }
 }
 

@@ -36,7 +36,9 @@ const char* after_last_separator(const char* path) {
     return last;
 }
 
-const char* or_empty(const char* text) { return text ? text : ""; }
+const char* or_empty(const char* text) {
+    return text ? text : "";
+}
 
 // The form again, with one message; such a page ends with the form's own last line.
 int show_form_again(const char* name, const char* mail, const char* resume, const char* interest,
@@ -102,8 +104,7 @@ int main(int argc, char* argv[]) {
     if (!name_fits_store(name, root_acceptable))
         return show_form_again("", mail, resume_value, interest, NAME_TOO_LONG_MESSAGE);
     if (mail[0] == '\0') return show_form_again(name, "", resume_value, interest, MAIL_MESSAGE);
-    if (interest[0] == '\0')
-        return show_form_again(name, mail, resume_value, "", INTEREST_MESSAGE);
+    if (interest[0] == '\0') return show_form_again(name, mail, resume_value, "", INTEREST_MESSAGE);
     bool resume_present = content && content[0] != '\0' && content[0] != '\n' && resume_href;
     if (!resume_present) return show_form_again(name, mail, "", interest, RESUME_MESSAGE);
     if (component_is_refused(resume_href))

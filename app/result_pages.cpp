@@ -8,7 +8,9 @@
 
 namespace {
 
-void put(const char* text) { std::fputs(text, stdout); }
+void put(const char* text) {
+    std::fputs(text, stdout);
+}
 
 // The lines every result page starts with, up to the opening of its centred content.
 void print_page_start() {

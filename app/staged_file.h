@@ -8,7 +8,7 @@
 #include "platform/files.h"
 
 class StagedFile {
-public:
+  public:
     StagedFile() = default;
     // Removes the temporary file unless it was renamed into place.
     ~StagedFile();
@@ -26,7 +26,7 @@ public:
     // Renames the finished file onto `final_path`.
     bool commit(const char* final_path);
 
-private:
+  private:
     char temp_path_[TEMP_PATH_SIZE] = {};
     platform::UniqueFd fd_;
     std::FILE* stream_ = nullptr;

@@ -8,13 +8,17 @@
 
 namespace {
 
-bool is_control(unsigned char c) { return (c >= 0x01 && c <= 0x1F) || c == 0x7F; }
+bool is_control(unsigned char c) {
+    return (c >= 0x01 && c <= 0x1F) || c == 0x7F;
+}
 
 bool is_dot_name(const char* text, std::size_t length) {
     return (length == 1 && text[0] == '.') || (length == 2 && text[0] == '.' && text[1] == '.');
 }
 
-bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_ascii_letter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // Composes dir "/" leaf; false when the whole path does not fit.
 bool join_path(char* out, std::size_t capacity, const char* dir, const char* leaf) {

@@ -16,7 +16,9 @@ namespace {
 constexpr std::string_view kPercentSet = "&;`'\"|*?~<>^()[]{}$\\ ";
 constexpr std::string_view kBackslashSet = "&;`'\"|*?~<>^()[]{}$\\";
 
-bool in_set(std::string_view set, char c) { return c != '\0' && set.find(c) != set.npos; }
+bool in_set(std::string_view set, char c) {
+    return c != '\0' && set.find(c) != set.npos;
+}
 
 std::size_t count_in(std::string_view set, std::string_view text) {
     std::size_t n = 0;
@@ -94,10 +96,12 @@ void check_find_text(std::string_view bytes, const std::string& needle, std::siz
     padded.resize(length, '\0');
     auto text = std::make_unique<char[]>(length);
     std::memcpy(text.get(), padded.data(), length);
-    const char* found = CgiRequest::find_text(text.get(), static_cast<std::int32_t>(n), needle.c_str());
+    const char* found =
+        CgiRequest::find_text(text.get(), static_cast<std::int32_t>(n), needle.c_str());
     const char* expected = nullptr;
     for (std::size_t p = 0; p < n && !expected; ++p) {
-        if (std::memcmp(text.get() + p, needle.data(), needle.size()) == 0) expected = text.get() + p;
+        if (std::memcmp(text.get() + p, needle.data(), needle.size()) == 0)
+            expected = text.get() + p;
     }
     FUZZ_CHECK(found == expected);
 }
@@ -105,7 +109,8 @@ void check_find_text(std::string_view bytes, const std::string& needle, std::siz
 void check_small_helpers(const std::string& text) {
     for (char c : {'=', '&', '%', '\x80', '\0'}) {
         const char* hit = std::strchr(text.c_str(), c);
-        std::int32_t expected = (c != '\0' && hit) ? static_cast<std::int32_t>(hit - text.c_str()) : -1;
+        std::int32_t expected =
+            (c != '\0' && hit) ? static_cast<std::int32_t>(hit - text.c_str()) : -1;
         FUZZ_CHECK(CgiRequest::index_of(text.c_str(), c) == expected);
     }
     std::string plus = text;
@@ -115,7 +120,8 @@ void check_small_helpers(const std::string& text) {
     FUZZ_CHECK(plus.find(' ') == std::string::npos && std::strlen(plus.c_str()) == text.size());
     for (std::size_t i = 0; i + 1 < text.size(); ++i) CgiRequest::hex_pair_value(text.c_str() + i);
     for (unsigned char c : text) {
-        unsigned value = static_cast<unsigned>(std::stoul(std::string{CgiRequest::hex_high(c), CgiRequest::hex_low(c)}, nullptr, 16));
+        unsigned value = static_cast<unsigned>(
+            std::stoul(std::string{CgiRequest::hex_high(c), CgiRequest::hex_low(c)}, nullptr, 16));
         FUZZ_CHECK(value == c);
     }
 }

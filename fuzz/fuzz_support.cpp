@@ -34,8 +34,8 @@ void set_cgi_variable(const char* name, std::string_view value) {
 }
 
 void clear_cgi_variables() {
-    for (const char* name : {"REQUEST_METHOD", "CONTENT_LENGTH", "CONTENT_TYPE", "QUERY_STRING",
-                             "HTTP_COOKIE"}) {
+    for (const char* name :
+         {"REQUEST_METHOD", "CONTENT_LENGTH", "CONTENT_TYPE", "QUERY_STRING", "HTTP_COOKIE"}) {
         unsetenv(name);
     }
 }

@@ -21,14 +21,14 @@ struct CgiExitCalled {
 
 // Reads a fuzz input front to back: lines first (the CGI variables), the rest as the body.
 class InputReader {
-public:
+  public:
     InputReader(const std::uint8_t* data, std::size_t size)
         : rest(reinterpret_cast<const char*>(data), size) {}
     // The bytes up to the next '\n' (not included); the whole rest when there is none.
     std::string_view line();
     std::string_view remainder() const { return rest; }
 
-private:
+  private:
     std::string_view rest;
 };
 

@@ -48,7 +48,8 @@ void read_every_pair(CgiRequest& request) {
         std::int32_t length = -1;
         auto file_name = std::make_unique<char[]>(SCRATCH_SIZE);
         auto file_type = std::make_unique<char[]>(SCRATCH_SIZE);
-        const char* value = request.get_file(name.c_str(), &length, file_name.get(), file_type.get());
+        const char* value =
+            request.get_file(name.c_str(), &length, file_name.get(), file_type.get());
         FUZZ_CHECK(value != nullptr);
         FUZZ_CHECK(length >= 0 && value[length] == '\0');
     }

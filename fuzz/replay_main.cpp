@@ -37,7 +37,8 @@ int main(int argc, char* argv[]) {
     }
     for (const fs::path& file : files) {
         std::ifstream in(file, std::ios::binary);
-        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
         if (!in.eof() && in.fail()) {
             std::fprintf(stderr, "cannot read %s\n", file.c_str());
             return 1;

@@ -9,7 +9,7 @@ namespace platform {
 
 namespace {
 bool set_whole_file_lock(int fd, short type, int command) {
-    struct flock lock{};
+    struct flock lock {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;

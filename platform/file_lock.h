@@ -7,7 +7,7 @@ namespace platform {
 // destruction. fcntl locks are honoured across processes and also on network file systems. The
 // descriptor must be open for writing and must outlive the lock; closing it releases the lock.
 class ExclusiveFileLock {
-public:
+  public:
     // Waits until the lock is granted; held() tells whether it was.
     explicit ExclusiveFileLock(int fd);
     ~ExclusiveFileLock();
@@ -16,7 +16,7 @@ public:
 
     bool held() const { return held_; }
 
-private:
+  private:
     int fd_;
     bool held_ = false;
 };

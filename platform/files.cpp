@@ -28,7 +28,9 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     return *this;
 }
 
-int UniqueFd::release() { return std::exchange(fd_, -1); }
+int UniqueFd::release() {
+    return std::exchange(fd_, -1);
+}
 
 bool UniqueFd::close() {
     if (fd_ < 0) return false;
@@ -76,7 +78,7 @@ bool write_all(int fd, const void* data, std::size_t size) {
 }
 
 std::int64_t file_size(int fd) {
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0) return -1;
     return static_cast<std::int64_t>(st.st_size);
 }
@@ -88,9 +90,13 @@ bool truncate_to(int fd, std::int64_t size) {
     return true;
 }
 
-bool rename_file(const char* from, const char* to) { return ::rename(from, to) == 0; }
+bool rename_file(const char* from, const char* to) {
+    return ::rename(from, to) == 0;
+}
 
-bool remove_file(const char* path) { return ::unlink(path) == 0; }
+bool remove_file(const char* path) {
+    return ::unlink(path) == 0;
+}
 
 std::FILE* stream_for(UniqueFd fd, const char* mode) {
     std::FILE* stream = fdopen(fd.get(), mode);

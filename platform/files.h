@@ -10,7 +10,7 @@ namespace platform {
 
 // Owns one open file descriptor; closes it when it goes out of scope unless close() ran first.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd();
@@ -26,7 +26,7 @@ public:
     // Closes now and reports whether the close succeeded (a delayed write error shows here).
     bool close();
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -81,7 +81,9 @@ int main(int argc, char* argv[]) {
         } else if (std::strcmp(argv[i], "--warmup") == 0 && i + 1 < argc) {
             warmup = std::atoi(argv[++i]);
         } else if (const char* eq = std::strchr(argv[i], '=')) {
-            programs.push_back({std::string(argv[i], eq), std::filesystem::absolute(eq + 1), {}});
+            programs.push_back({std::string(argv[i], static_cast<std::size_t>(eq - argv[i])),
+                                std::filesystem::absolute(eq + 1).string(),
+                                {}});
         } else {
             std::fprintf(stderr, "usage: %s [--runs N] [--warmup N] label=program...\n", argv[0]);
             return 2;
@@ -89,16 +91,16 @@ int main(int argc, char* argv[]) {
     }
     if (programs.empty() || runs < 1) return 2;
 
-    std::filesystem::path scratch = std::filesystem::temp_directory_path() /
-                                    ("startup-bench-" + std::to_string(getpid()));
+    std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() / ("startup-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(scratch / "people");
     if (chdir(scratch.c_str()) != 0) return 1;
 
     for (int round = -warmup; round < runs; ++round) {
         // Rotate the order each round so that no program always runs right after another.
         for (std::size_t k = 0; k < programs.size(); ++k) {
-            Program& program = programs[(k + static_cast<std::size_t>(round + warmup)) %
-                                        programs.size()];
+            Program& program =
+                programs[(k + static_cast<std::size_t>(round + warmup)) % programs.size()];
             double micros = time_one_run(program.path);
             if (micros < 0) {
                 std::fprintf(stderr, "%s failed\n", program.path.c_str());

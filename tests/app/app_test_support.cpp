@@ -42,8 +42,10 @@ std::string expected_form(const std::string& name, const std::string& mail,
                           const std::string& resume, const std::string& interest,
                           const char* message) {
     std::string page = fixture("form.html");
-    replace_once(page, "name=\"name\" size=64 value=\"\"", "name=\"name\" size=64 value=\"" + name + "\"");
-    replace_once(page, "name=\"mail\" size=64 value=\"\"", "name=\"mail\" size=64 value=\"" + mail + "\"");
+    replace_once(page, "name=\"name\" size=64 value=\"\"",
+                 "name=\"name\" size=64 value=\"" + name + "\"");
+    replace_once(page, "name=\"mail\" size=64 value=\"\"",
+                 "name=\"mail\" size=64 value=\"" + mail + "\"");
     replace_once(page, "text/html\" value=\"\"", "text/html\" value=\"" + resume + "\"");
     replace_once(page, "rows=10\">\n\n", "rows=10\">\n" + interest + "\n");
     if (message) {

@@ -18,14 +18,14 @@ inline constexpr char HTML_HEADER[] = "Content-type: text/html\n\n";
 
 // A multipart/form-data body laid out as browsers send it (CR LF line ends).
 class MultipartBody {
-public:
+  public:
     MultipartBody& field(const std::string& name, const std::string& value);
     MultipartBody& file(const std::string& name, const std::string& file_name,
                         const std::string& content, const std::string& type = "text/plain");
     // The body with its closing delimiter.
     std::string text() const { return parts_ + "--" + TEST_BOUNDARY + "--\r\n"; }
 
-private:
+  private:
     std::string parts_;
 };
 
@@ -58,7 +58,7 @@ std::string expected_form(const std::string& name, const std::string& mail,
 std::string expected_cant_create(const std::string& shown_path);
 
 class AppTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { fs::create_directory(people()); }
 
     fs::path people() const { return work_.path() / "people"; }
@@ -71,6 +71,6 @@ protected:
         return run_apply(call_for(application));
     }
 
-private:
+  private:
     TempDir work_;
 };

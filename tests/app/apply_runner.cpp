@@ -53,8 +53,7 @@ void pass_through(std::vector<std::string>& env, const char* name) {
 
 }  // namespace
 
-RunningCgi::RunningCgi(const CgiCall& call, bool hold_input)
-    : io_dir_(make_temp_dir("apply-io")) {
+RunningCgi::RunningCgi(const CgiCall& call, bool hold_input) : io_dir_(make_temp_dir("apply-io")) {
     int pipe_fds[2] = {-1, -1};
     if (hold_input) {
         // Close-on-exec, so that no other run inherits this pipe's write end.
@@ -103,7 +102,9 @@ CgiResult RunningCgi::finish() {
     return result;
 }
 
-CgiResult run_apply(const CgiCall& call) { return RunningCgi(call).finish(); }
+CgiResult run_apply(const CgiCall& call) {
+    return RunningCgi(call).finish();
+}
 
 CgiCall get_request(const std::filesystem::path& workdir, const std::string& query) {
     CgiCall call;

@@ -26,7 +26,7 @@ struct CgiResult {
 
 // A started run; finish() waits for it.
 class RunningCgi {
-public:
+  public:
     // With `hold_input`, standard input is a pipe that stays empty until release_input(): the
     // program starts and then waits for its body, so that many runs can be let go at once.
     explicit RunningCgi(const CgiCall& call, bool hold_input = false);
@@ -36,7 +36,7 @@ public:
     void release_input();
     CgiResult finish();
 
-private:
+  private:
     std::filesystem::path io_dir_;
     std::string held_body_;
     int input_pipe_ = -1;

@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <memory>
-#include <thread>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "app_test_support.h"
@@ -22,9 +22,9 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 // The test's own exclusive fcntl lock on the list page, as a concurrent run would take it.
 class ListLock {
-public:
+  public:
     explicit ListLock(const fs::path& list) : fd_(open(list.c_str(), O_RDWR | O_CREAT, 0666)) {
-        struct flock lock{};
+        struct flock lock {};
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
         held_ = fd_ >= 0 && fcntl(fd_, F_SETLKW, &lock) == 0;
@@ -36,7 +36,7 @@ public:
         fd_ = -1;
     }
 
-private:
+  private:
     int fd_;
     bool held_ = false;
 };
@@ -76,8 +76,8 @@ TEST_F(AppTest, ConcurrentNewApplicantsEachGetExactlyOneWholeLine) {
         application.name = "Applicant " + std::to_string(100 + i);
         application.resume = std::string(64 * 1024, static_cast<char>('a' + i % 26));
         calls.push_back(call_for(application));
-        expected_lines.insert("<br><a href=\"Applicant%20" + std::to_string(100 + i) +
-                              "\">" + application.name + "</a>");
+        expected_lines.insert("<br><a href=\"Applicant%20" + std::to_string(100 + i) + "\">" +
+                              application.name + "</a>");
     }
     for (const CgiResult& result : run_all_at_the_lock(people(), calls)) {
         EXPECT_EQ(result.exit_status, 0);
@@ -109,8 +109,8 @@ TEST_F(AppTest, ConcurrentSubmissionsOfOneNewNameAddOneLine) {
 TEST_F(AppTest, AListLargerThanSixteenMebibytesKeepsEveryByte) {
     std::string old_list;
     for (int i = 0; old_list.size() <= 17u * 1024 * 1024; ++i) {
-        old_list += "<br><a href=\"Old%20" + std::to_string(i) + "\">Old " + std::to_string(i) +
-                    "</a>\n";
+        old_list +=
+            "<br><a href=\"Old%20" + std::to_string(i) + "\">Old " + std::to_string(i) + "</a>\n";
     }
     write_file(people() / "index.html", old_list);
     CgiResult result = submit(Application{});

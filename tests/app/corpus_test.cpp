@@ -49,7 +49,7 @@ const char* refusal_for(const std::string& case_name) {
 
 }  // namespace
 
-TEST(CorpusTest, EveryRealClientBodyIsStoredByteForByteOrAnsweredByItsCheck) {
+TEST(AppCorpusTest, EveryRealClientBodyIsStoredByteForByteOrAnsweredByItsCheck) {
     int cases = 0;
     for (const auto& entry : fs::directory_iterator(CORPUS_DIR)) {
         if (!entry.is_directory()) continue;

@@ -82,10 +82,10 @@ TEST_F(AppTest, TheFirstFailingCheckShowsTheFormAgainWithItsMessage) {
          "", "", "", "", kName},
         {"empty name and empty mail: only the first message",
          [](Application& a) { a.name = a.mail = ""; }, "", "", "hello.txt", interest, kName},
-        {"mail not sent", [](Application& a) { a.send_mail = false; }, "Jane Doe", "",
-         "hello.txt", interest, kMail},
-        {"empty mail", [](Application& a) { a.mail = ""; }, "Jane Doe", "", "hello.txt",
+        {"mail not sent", [](Application& a) { a.send_mail = false; }, "Jane Doe", "", "hello.txt",
          interest, kMail},
+        {"empty mail", [](Application& a) { a.mail = ""; }, "Jane Doe", "", "hello.txt", interest,
+         kMail},
         {"interest not sent", [](Application& a) { a.send_interest = false; }, "Jane Doe", mail,
          "hello.txt", "", kInterest},
         {"only spaces pass the mail check",
@@ -143,11 +143,11 @@ TEST_F(AppTest, ValuesShownAgainAreHtmlEscaped) {
     application.interest = "</textarea><script>alert(1)</script>";
     application.send_mail = false;
     CgiResult result = submit(application);
-    EXPECT_EQ(result.output,
-              HTML_HEADER +
-                  expected_form("&quot;&gt;&lt;b onclick=&#39;x&#39;&gt;&amp;", "", "hello.txt",
-                                "&lt;/textarea&gt;&lt;script&gt;alert(1)&lt;/script&gt;",
-                                "Please fill out the email field"));
+    EXPECT_EQ(
+        result.output,
+        HTML_HEADER + expected_form("&quot;&gt;&lt;b onclick=&#39;x&#39;&gt;&amp;", "", "hello.txt",
+                                    "&lt;/textarea&gt;&lt;script&gt;alert(1)&lt;/script&gt;",
+                                    "Please fill out the email field"));
 }
 
 TEST_F(AppTest, ABodyRefusedForItsSizeIsAnsweredTooLargeAndNothingIsStored) {

@@ -24,9 +24,8 @@ std::string input_value(const std::string& output, const std::string& field) {
 }  // namespace
 
 TEST_F(AppTest, NamesThatAreNotOneFolderInsideTheStoreAreRefused) {
-    const std::string names[] = {".",        "..",      "../outside", "a/b",    "/abs",
-                                 "a\\b",     "..\\x",   "tab\there",  "bell\a", "del\x7f",
-                                 "index.html"};
+    const std::string names[] = {".",     "..",        "../outside", "a/b",     "/abs",      "a\\b",
+                                 "..\\x", "tab\there", "bell\a",     "del\x7f", "index.html"};
     for (const std::string& name : names) {
         Application application;
         application.name = name;
@@ -107,8 +106,7 @@ TEST_F(AppTest, ValuesTooLongForThePathBuffersAreRefusedNeverCut) {
 }
 
 TEST_F(AppTest, ResumeFileNamesThatAreNoFileInTheFolderAreRefused) {
-    const std::string file_names[] = {".", "..", "C:\\docs\\..", "x/.", "index.html",
-                                      "a\x01.txt"};
+    const std::string file_names[] = {".", "..", "C:\\docs\\..", "x/.", "index.html", "a\x01.txt"};
     for (const std::string& file_name : file_names) {
         Application application;
         application.file_name = file_name;
@@ -149,8 +147,7 @@ TEST_F(AppTest, ApplicantTextIsNeverMarkupInAnyPageOrFile) {
               std::string::npos);
     EXPECT_NE(page.find("<p>\n&lt;script&gt;alert(&#39;hi&#39;)&lt;/script&gt; &amp; more\n"),
               std::string::npos);
-    EXPECT_NE(page.find("<a href=\"cv%20%3C1%3E.txt\">My resume is here</a>\n"),
-              std::string::npos);
+    EXPECT_NE(page.find("<a href=\"cv%20%3C1%3E.txt\">My resume is here</a>\n"), std::string::npos);
     EXPECT_EQ(read_file(folder / "cv <1>.txt"), "hello");
     for (const std::string& text : {result.output, page}) {
         EXPECT_EQ(text.find("<script"), std::string::npos);

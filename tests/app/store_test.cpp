@@ -36,7 +36,8 @@ TEST_F(AppTest, StoredFilesAndFoldersGetThePermissionsOfAPlainCreate) {
         EXPECT_EQ(mode_of(folder), 0777u & ~mask) << std::oct << mask;
         EXPECT_EQ(mode_of(folder / "index.html"), 0666u & ~mask) << std::oct << mask;
         EXPECT_EQ(mode_of(folder / "hello.txt"), 0666u & ~mask) << std::oct << mask;
-        EXPECT_EQ(mode_of(work.path() / "people" / "index.html"), 0666u & ~mask) << std::oct << mask;
+        EXPECT_EQ(mode_of(work.path() / "people" / "index.html"), 0666u & ~mask)
+            << std::oct << mask;
     }
 }
 
@@ -93,8 +94,8 @@ TEST_F(AppTest, AnUploadFileNameEndingInASeparatorCannotBeCreatedAfterPageAndLis
         fs::create_directory(work.path() / "people");
         Application application;
         application.file_name = file_name;
-        CgiResult result = run_apply(
-            multipart_request(work.path(), body_of(application), TEST_BOUNDARY));
+        CgiResult result =
+            run_apply(multipart_request(work.path(), body_of(application), TEST_BOUNDARY));
         EXPECT_EQ(result.exit_status, 0);
         EXPECT_EQ(result.output,
                   HTML_HEADER + expected_cant_create("people/Jane Doe/") + "</html>\n")

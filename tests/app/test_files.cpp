@@ -43,7 +43,7 @@ std::set<std::string> tree_of(const std::filesystem::path& root) {
 }
 
 unsigned mode_of(const std::filesystem::path& path) {
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) != 0) return 0;
     return st.st_mode & 07777;
 }

@@ -11,14 +11,14 @@ std::filesystem::path make_temp_dir(const char* prefix);
 
 // Removes its folder and everything in it when it goes out of scope.
 class TempDir {
-public:
+  public:
     explicit TempDir(const char* prefix = "apply-test") : path_(make_temp_dir(prefix)) {}
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

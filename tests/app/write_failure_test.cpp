@@ -6,7 +6,9 @@ namespace {
 
 constexpr long long kLimit = 64 * 1024;
 
-std::string big(char fill) { return std::string(3 * kLimit, fill); }
+std::string big(char fill) {
+    return std::string(3 * kLimit, fill);
+}
 
 }  // namespace
 
@@ -67,8 +69,7 @@ TEST_F(AppTest, AListLineThatCannotBeWrittenLeavesTheListAsItWasAndTheApplicantU
     CgiCall call = call_for(max);
     call.file_size_limit = kLimit;
     CgiResult result = run_apply(call);
-    EXPECT_EQ(result.output,
-              HTML_HEADER + expected_cant_create("people/index.html") + "</html>\n");
+    EXPECT_EQ(result.output, HTML_HEADER + expected_cant_create("people/index.html") + "</html>\n");
     EXPECT_TRUE(read_file(people() / "index.html") == list_before);
     EXPECT_FALSE(fs::exists(people() / "Max" / "index.html"));
     EXPECT_FALSE(fs::exists(people() / "Max" / "hello.txt"));

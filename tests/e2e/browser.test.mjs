@@ -14,7 +14,8 @@ import { chromium } from 'playwright-core';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
-const build = path.resolve(process.argv[2] || process.env.BUILD_DIR || '');
+if (!process.argv[2]) throw new Error('usage: node browser.test.mjs BUILDDIR');
+const build = path.resolve(process.argv[2]);
 const shots = process.env.SCREENSHOT_DIR;
 
 const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'apply-browser-'));
@@ -35,7 +36,8 @@ const resumeFile = path.join(tmp, 'resume.doc');
 const applicant = {
   name: 'Mira Ødegård',
   mail: 'mira.odegard@example.com',
-  // A line break and characters outside ASCII, as a person may type them.
+  // Characters outside ASCII in the name and the interest, and a line break in the interest, as a
+  // person may type them.
   interest: 'Print layout and typesetting,\nespecially façades of old Zürich.',
 };
 

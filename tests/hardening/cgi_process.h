@@ -9,13 +9,13 @@
 #include <vector>
 
 struct CgiCall {
-    std::string program;                  // path of the executable
-    std::vector<std::string> arguments;   // argument 0 first; empty means {program}
+    std::string program;                 // path of the executable
+    std::vector<std::string> arguments;  // argument 0 first; empty means {program}
     std::vector<std::pair<std::string, std::string>> environment;  // the whole environment
-    std::string body;                     // standard input
+    std::string body;                                              // standard input
     std::string working_dir;
-    long file_size_limit = -1;            // RLIMIT_FSIZE in bytes (SIGXFSZ ignored); -1: none
-    bool unprivileged = false;            // when run as root, drop to an unprivileged user
+    long file_size_limit = -1;  // RLIMIT_FSIZE in bytes (SIGXFSZ ignored); -1: none
+    bool unprivileged = false;  // when run as root, drop to an unprivileged user
 };
 
 struct CgiResult {
@@ -28,7 +28,7 @@ struct CgiResult {
 
 // A started apply.cgi process; the destructor kills and reaps it if it still runs.
 class CgiProcess {
-public:
+  public:
     explicit CgiProcess(const CgiCall& call);
     ~CgiProcess();
     CgiProcess(const CgiProcess&) = delete;
@@ -39,9 +39,9 @@ public:
     // Waits up to `timeout_seconds` (then kills it) and returns how it ended.
     CgiResult wait(double timeout_seconds = 120);
 
-private:
+  private:
     pid_t child = -1;
-    int out_fd = -1;      // read ends of the output and error pipes
+    int out_fd = -1;  // read ends of the output and error pipes
     int err_fd = -1;
     std::string scratch;  // holds the file for standard input
 };

@@ -60,8 +60,8 @@ TempTree::~TempTree() {
     // Read-only folders left by a test must not keep their contents from being removed.
     for (auto it = fs::recursive_directory_iterator(root, ignored);
          it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-        if (it->is_directory(ignored)) fs::permissions(it->path(), fs::perms::owner_all,
-                                                        fs::perm_options::add, ignored);
+        if (it->is_directory(ignored))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
     fs::remove_all(root, ignored);
 }
@@ -113,7 +113,9 @@ std::string binary_content(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-std::string apply_cgi_path() { return APPLY_CGI_PATH; }
+std::string apply_cgi_path() {
+    return APPLY_CGI_PATH;
+}
 
 CgiCall submission(const std::string& work, const std::vector<Part>& parts) {
     CgiCall call;

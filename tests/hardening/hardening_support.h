@@ -32,7 +32,7 @@ std::vector<Part> application_parts(const std::string& name, const std::string& 
 // A temporary tree for runs of apply.cgi: root/outer/work is the working directory and
 // work/people the store root (created unless told otherwise). Removed with everything in it.
 class TempTree {
-public:
+  public:
     explicit TempTree(bool with_store = true);
     ~TempTree();
     TempTree(const TempTree&) = delete;

@@ -31,8 +31,9 @@ double seconds_now() {
 }
 
 void sleep_seconds(double seconds) {
-    timespec pause{static_cast<time_t>(seconds),
-                   static_cast<long>((seconds - static_cast<double>(static_cast<time_t>(seconds))) * 1e9)};
+    timespec pause{
+        static_cast<time_t>(seconds),
+        static_cast<long>((seconds - static_cast<double>(static_cast<time_t>(seconds))) * 1e9)};
     nanosleep(&pause, nullptr);
 }
 
@@ -44,7 +45,8 @@ TEST(KilledSubmissions, NeverLeaveAPartialFileOrLoseAListLine) {
     double whole_run = 0;
     for (int i = 0; i < 3; ++i) {
         double start = seconds_now();
-        CgiResult result = run_cgi(submission(tree.work, application_parts("Warmup", binary_content(200000, 1))));
+        CgiResult result =
+            run_cgi(submission(tree.work, application_parts("Warmup", binary_content(200000, 1))));
         whole_run += seconds_now() - start;
         ASSERT_TRUE(is_thank_you(result)) << result.out.substr(0, 300);
     }
@@ -57,7 +59,8 @@ TEST(KilledSubmissions, NeverLeaveAPartialFileOrLoseAListLine) {
     int stray_seen = 0;
     for (int i = 0; i < kSubmissions; ++i) {
         const std::string name = "Applicant" + std::to_string(i % kNames);
-        const std::string resume = binary_content(100000 + 997 * static_cast<std::size_t>(i), 1000 + i);
+        const std::string resume =
+            binary_content(100000 + 997 * static_cast<std::size_t>(i), 1000 + i);
         submitted[name].insert(resume);
         SCOPED_TRACE("submission " + std::to_string(i) + " for " + name);
         const std::string old_list = read_file(list_path);
@@ -86,7 +89,8 @@ TEST(KilledSubmissions, NeverLeaveAPartialFileOrLoseAListLine) {
             EXPECT_EQ(submitted[name].count(read_file(dir + "/cv.txt")), 1u) << "a partial resume";
         }
         if (fs::exists(dir + "/index.html")) {
-            EXPECT_TRUE(applicant_page_complete(read_file(dir + "/index.html"), name)) << "a partial page";
+            EXPECT_TRUE(applicant_page_complete(read_file(dir + "/index.html"), name))
+                << "a partial page";
         }
         if (is_thank_you(result)) {
             EXPECT_EQ(read_file(dir + "/cv.txt"), resume) << "a thanked submission is stored whole";
@@ -103,8 +107,10 @@ TEST(KilledSubmissions, NeverLeaveAPartialFileOrLoseAListLine) {
     }
     RecordProperty("killed", killed);
     RecordProperty("completed", completed);
-    std::printf("%d of %d submissions killed mid-run, %d ran to the end; %d files left under "
-                "hidden temporary names by killed runs\n", killed, kSubmissions, completed, stray_seen);
+    std::printf(
+        "%d of %d submissions killed mid-run, %d ran to the end; %d files left under "
+        "hidden temporary names by killed runs\n",
+        killed, kSubmissions, completed, stray_seen);
     EXPECT_GT(killed, kSubmissions / 4) << "the kills should land inside most runs";
 
     // Every name once more, to completion: each is then listed exactly once and holds its resume.
@@ -120,7 +126,8 @@ TEST(KilledSubmissions, NeverLeaveAPartialFileOrLoseAListLine) {
     for (int n = 0; n < kNames; ++n) {
         EXPECT_EQ(lines_for(lines, "Applicant" + std::to_string(n)), 1) << "Applicant" << n;
     }
-    EXPECT_EQ(lines.size(), static_cast<std::size_t>(kNames + 1)) << "one line per name, Warmup included";
+    EXPECT_EQ(lines.size(), static_cast<std::size_t>(kNames + 1))
+        << "one line per name, Warmup included";
 }
 
 }  // namespace

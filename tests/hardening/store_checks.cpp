@@ -26,7 +26,8 @@ int lines_for(const std::vector<std::string>& lines, const std::string& name) {
     int count = 0;
     for (const std::string& line : lines) {
         if (line.size() > name.size() + 4 &&
-            line.compare(line.size() - name.size() - 5, name.size() + 5, ">" + name + "</a>") == 0) {
+            line.compare(line.size() - name.size() - 5, name.size() + 5, ">" + name + "</a>") ==
+                0) {
             ++count;
         }
     }
@@ -40,14 +41,16 @@ bool applicant_page_complete(const std::string& page, const std::string& name) {
            page.find("<h1>" + name + "</h1>") != std::string::npos;
 }
 
-std::vector<std::string> stray_files(const std::string& store, const std::set<std::string>& resume_names) {
+std::vector<std::string> stray_files(const std::string& store,
+                                     const std::set<std::string>& resume_names) {
     std::vector<std::string> stray;
     for (const auto& entry : fs::recursive_directory_iterator(store)) {
         if (entry.is_directory()) continue;
         std::string relative = fs::relative(entry.path(), store).string();
         std::string file = entry.path().filename().string();
         bool top = relative.find('/') == std::string::npos;
-        if (top ? file == "index.html" : (file == "index.html" || resume_names.count(file))) continue;
+        if (top ? file == "index.html" : (file == "index.html" || resume_names.count(file)))
+            continue;
         stray.push_back(relative);
     }
     return stray;

@@ -14,4 +14,5 @@ int lines_for(const std::vector<std::string>& lines, const std::string& name);
 bool applicant_page_complete(const std::string& page, const std::string& name);
 // Files in the store that are neither the list, an applicant page nor one of `resume_names`:
 // what a write left behind under another name.
-std::vector<std::string> stray_files(const std::string& store, const std::set<std::string>& resume_names);
+std::vector<std::string> stray_files(const std::string& store,
+                                     const std::set<std::string>& resume_names);

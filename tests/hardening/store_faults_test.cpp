@@ -90,9 +90,9 @@ TEST(StoreFaults, FullDiskNeverLeavesAPartialFileOrLosesAListLine) {
 
     std::vector<LimitedRun> runs;
     unsigned seed = 100;
-    for (long limit : {0L, 1L, 50L, list_size - 1, list_size, list_size + 1, list_size + 20,
-                       page_size - 1, page_size, page_size + 1, 1000L, 4096L, 19999L, 20000L,
-                       20001L, 65536L}) {
+    for (long limit :
+         {0L, 1L, 50L, list_size - 1, list_size, list_size + 1, list_size + 20, page_size - 1,
+          page_size, page_size + 1, 1000L, 4096L, 19999L, 20000L, 20001L, 65536L}) {
         if (limit < 0) continue;
         // A new applicant and a returning one with a new resume, at every limit.
         seed += 2;
@@ -159,7 +159,8 @@ TEST(StoreFaults, ListLargerThanSixteenMebibytesKeepsEveryByte) {
     TempTree tree;
     std::string old_list;
     for (int i = 0; old_list.size() <= (17u << 20); ++i) {
-        old_list += "<br><a href=\"old" + std::to_string(i) + "\">old" + std::to_string(i) + "</a>\n";
+        old_list +=
+            "<br><a href=\"old" + std::to_string(i) + "\">old" + std::to_string(i) + "</a>\n";
     }
     write_file(tree.store + "/index.html", old_list);
     ASSERT_TRUE(is_thank_you(submit(tree, "Eve", binary_content(1000, 5))));

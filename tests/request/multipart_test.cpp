@@ -29,9 +29,11 @@ std::string every_byte_value() {
     return bytes + std::string(16, '\0') + "\r\n--\r\n-" + "\r" + "\xFF\x80";
 }
 
-// Collects the pairs of `body` in a child process. Returns 0 when the parser stopped the process,
-// 1 when collection finished with `check` true, 2 when it finished with `check` false and 3 when
-// it finished without a pair.
+// How collecting the pairs of a body in a child process ended: the parser stopped the process
+// (its exit status 0), or collection finished with the check passed, failed or without a pair.
+// The codes keep clear of the status 1 that a sanitizer report ends a process with.
+enum ChildResult { kStopped = 0, kWhole = 20, kNotWhole = 21, kNoPairs = 22 };
+
 template <typename Check>
 int collect_in_child(const MultipartBody& form, const std::string& body, Check check) {
     std::fflush(nullptr);
@@ -42,7 +44,7 @@ int collect_in_child(const MultipartBody& form, const std::string& body, Check c
         on_exit([](int status, void*) { _exit(status); }, nullptr);
         auto request = multipart_request(form, body);
         request->get_value("");
-        std::_Exit(request->pair_count == 0 ? 3 : check(*request) ? 1 : 2);
+        std::_Exit(request->pair_count == 0 ? kNoPairs : check(*request) ? kWhole : kNotWhole);
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -272,7 +274,7 @@ TEST(Multipart, EveryCutOfABodyStopsOrYieldsWholeParts) {
         return request.pair_count == 2 && std::strcmp(request.get_value("n"), "J") == 0 &&
                file_value(request, "r") == content;
     };
-    ASSERT_EQ(collect_in_child(form, body, whole), 1);
+    ASSERT_EQ(collect_in_child(form, body, whole), kWhole);
     for (std::size_t cut = 1; cut < body.size(); ++cut) {
         const int result = collect_in_child(form, body.substr(0, cut), whole);
         EXPECT_TRUE(result == 0 || result == 1 || result == 3)
