@@ -16,7 +16,7 @@ bool in_set(char ch, const char* set, std::size_t count) {
 }
 
 int hex_digit_value(char ch) {
-    // Unvalidated on purpose: any character yields some value, as browsers' malformed escapes do.
+    // Unvalidated: any character yields some value, so a malformed escape still decodes to a byte.
     const int c = static_cast<signed char>(ch);
     return c < 'A' ? c - '0' : (c & 0xDF) - 55;
 }

@@ -277,12 +277,12 @@ TEST(Multipart, EveryCutOfABodyStopsOrYieldsWholeParts) {
     ASSERT_EQ(collect_in_child(form, body, whole), kWhole);
     for (std::size_t cut = 1; cut < body.size(); ++cut) {
         const int result = collect_in_child(form, body.substr(0, cut), whole);
-        EXPECT_TRUE(result == 0 || result == 1 || result == 3)
+        EXPECT_TRUE(result == kStopped || result == kWhole || result == kNoPairs)
             << "cut at " << cut << ": " << result;
-        if (result == 1) {
+        if (result == kWhole) {
             EXPECT_GE(cut, body.size() - 2);
         }
-        if (result == 3) {
+        if (result == kNoPairs) {
             EXPECT_LT(cut, 5u);
         }
     }
