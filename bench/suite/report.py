@@ -198,7 +198,7 @@ def main():
     hf_path = os.path.join(work, 'hyperfine-get.json')
     if os.path.exists(hf_path):
         hf = {os.path.basename(r['command']): r for r in json.load(open(hf_path))['results']}
-        a, f = hf.get('apply.cgi'), hf.get('suite_floor_exit')
+        a, f = hf.get('apply.cgi'), hf.get('exit_only')
         if a and f:
             out.append(f"Cross-check with hyperfine (`-N`, {len(a['times'])} runs each, one program after the other): "
                        f"apply.cgi {ms(a['median'])} ms, exit-only floor {ms(f['median'])} ms (medians), "

@@ -15,7 +15,7 @@ struct CgiCall {
     std::string body;                                              // standard input
     std::string working_dir;
     long file_size_limit = -1;  // RLIMIT_FSIZE in bytes (SIGXFSZ ignored); -1: none
-    bool unprivileged = false;  // when run as root, drop to an unprivileged user
+    bool unprivileged = false;  // when run as root, without root's power over permission bits
 };
 
 struct CgiResult {

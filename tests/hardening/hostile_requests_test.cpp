@@ -20,6 +20,7 @@ enum class Expect {
     kCantCreate,       // the "Can't create" page; nothing stored
     kTooLarge,         // the "too large" page; nothing stored
     kStoredOrRefused,  // either stored completely, or refused with nothing stored
+    kRefused,          // any page but "Thank You!"; nothing stored
     kPage,             // some page; nothing written outside the store root
     kPageOrEnd,        // some page, or the header alone (an unparsable multipart body)
 };
@@ -104,6 +105,43 @@ Hostile extra_parts_row(std::string what, std::vector<Part> extra, bool before, 
             expect, "people/Jo/cv.txt", kResume};
 }
 
+// A relative store root of exactly `length` bytes ("people/ddd.../ddd"), created in the tree.
+std::string long_root(TempTree& tree, std::size_t length) {
+    std::string root = "people";
+    while (root.size() < length) {
+        std::size_t component = std::min<std::size_t>(200, length - root.size() - 1);
+        if (component == 0) {  // one byte left: lengthen the last component instead
+            root += "d";
+            break;
+        }
+        root += "/" + std::string(component, 'd');
+    }
+    fs::create_directories(tree.work + "/" + root);
+    return root;
+}
+
+// A submission under a store root long enough that the applicant page's path
+// (root "/" name "/index.html") is `page_path_length` bytes.
+Hostile page_path_row(std::size_t page_path_length, Expect expect) {
+    const std::string name(200, 'n');
+    return {"applicant page path of " + std::to_string(page_path_length) + " bytes",
+            [=](TempTree& tree) {
+                std::string root = long_root(tree, page_path_length - name.size() - 12);
+                return submission(tree.work, application_parts(name, kResume, root));
+            },
+            expect, "", ""};
+}
+
+// A submission whose store root is a `length`-byte path that exists.
+Hostile root_length_row(std::size_t length) {
+    return {"directory value of " + std::to_string(length) + " bytes",
+            [=](TempTree& tree) {
+                return submission(tree.work,
+                                  application_parts("Jo", kResume, long_root(tree, length)));
+            },
+            Expect::kRefused, "", ""};
+}
+
 std::vector<Part> junk_parts(int count) {
     std::vector<Part> parts;
     for (int i = 0; i < count; ++i) parts.push_back({"junk" + std::to_string(i), "x", {}, {}});
@@ -158,6 +196,17 @@ std::vector<Hostile> hostile_requests() {
         directory_row("directory drive path", "C:\\people", Expect::kCantCreate),
         directory_row("directory control byte", "peo\x01ple", Expect::kCantCreate, {"outer/work/peo\x01ple"}),
         directory_row("directory 10 MB", ten_mb, Expect::kCantCreate),
+        // The application's 1024-byte path buffers: the store root, the applicant page's path,
+        // and the escaped link (a name of spaces escapes to three bytes each).
+        root_length_row(1023),
+        root_length_row(1024),
+        root_length_row(1025),
+        page_path_row(1023, Expect::kThankYou),
+        page_path_row(1024, Expect::kRefused),
+        page_path_row(1025, Expect::kRefused),
+        name_row("name escaping to a 1023-byte link", std::string(341, ' '), Expect::kRefused),
+        name_row("name escaping to a 1024-byte link", std::string(341, ' ') + "a", Expect::kRefused),
+        name_row("name escaping to a 1025-byte link", std::string(341, ' ') + "ab", Expect::kRefused),
         // The 4096-byte scratch buffers: part names, file names and content-type lines.
         extra_parts_row("part name 4095 bytes", {{std::string(4095, 'p'), "v", {}, {}}}, true, Expect::kThankYou),
         extra_parts_row("part name 4096 bytes", {{std::string(4096, 'p'), "v", {}, {}}}, true, Expect::kStoredOrRefused),
@@ -381,6 +430,10 @@ void check_answer(const Hostile& row, TempTree& tree, const CgiCall& call) {
         case Expect::kTooLarge:
             EXPECT_NE(result.out.find("too large"), std::string::npos) << describe(result);
             EXPECT_FALSE(store_changed);
+            break;
+        case Expect::kRefused:
+            EXPECT_FALSE(thanked) << describe(result);
+            EXPECT_FALSE(store_changed) << "a refused submission leaves the store as it was";
             break;
         case Expect::kStoredOrRefused:
             if (thanked) {

@@ -69,10 +69,14 @@ TEST(KilledSubmissions, NeverLeaveAPartialFileOrLoseAListLine) {
         sleep_seconds(std::uniform_real_distribution<double>(0, 1.2 * whole_run)(random));
         process.kill_now();
         CgiResult result = process.wait();
+        // The window follows the machine's pace, so that about half the runs die mid-way
+        // whether it is busy or idle.
         if (result.signal == SIGKILL) {
             ++killed;
+            whole_run *= 1.05;
         } else {
             ++completed;
+            whole_run *= 0.9;
             EXPECT_EQ(result.exit_status, 0);
             EXPECT_EQ(result.err, "");
         }
@@ -111,7 +115,7 @@ TEST(KilledSubmissions, NeverLeaveAPartialFileOrLoseAListLine) {
         "%d of %d submissions killed mid-run, %d ran to the end; %d files left under "
         "hidden temporary names by killed runs\n",
         killed, kSubmissions, completed, stray_seen);
-    EXPECT_GT(killed, kSubmissions / 4) << "the kills should land inside most runs";
+    EXPECT_GE(killed, kSubmissions / 4) << "the kills should land inside many runs";
 
     // Every name once more, to completion: each is then listed exactly once and holds its resume.
     for (int n = 0; n < kNames; ++n) {
