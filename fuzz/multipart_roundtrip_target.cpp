@@ -6,6 +6,7 @@
 // as: kind byte (bit 0: file name parameter, bit 1: Content-Type line), name length byte, name,
 // file name length byte, file name, type length byte, type, two bytes of value length (little
 // endian), value. Quotes and line breaks in header texts become 'x'.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -75,19 +76,22 @@ std::vector<SentPart> parts_from(std::string_view input, bool bare_lf) {
     return parts;
 }
 
-// A boundary whose delimiter occurs nowhere in the parts.
+// A boundary whose delimiter occurs nowhere in the parts: "RoundTrip" and one 'q' more than
+// follow any "--RoundTrip" in them.
 std::string boundary_for(const std::vector<SentPart>& parts) {
-    std::string boundary = "RoundTrip";
-    for (bool clash = true; clash;) {
-        clash = false;
-        for (const SentPart& part : parts) {
-            for (const std::string* text : {&part.name, &part.file_name, &part.type, &part.value}) {
-                clash = clash || text->find("--" + boundary) != std::string::npos;
+    const std::string stem = "--RoundTrip";
+    std::size_t most = 0;
+    for (const SentPart& part : parts) {
+        for (const std::string* text : {&part.name, &part.file_name, &part.type, &part.value}) {
+            for (std::size_t at = text->find(stem); at != std::string::npos;
+                 at = text->find(stem, at + 1)) {
+                std::size_t end = text->find_first_not_of('q', at + stem.size());
+                most = std::max(most,
+                                (end == std::string::npos ? text->size() : end) - at - stem.size());
             }
         }
-        if (clash) boundary += "q";
     }
-    return boundary;
+    return "RoundTrip" + std::string(most + 1, 'q');
 }
 
 std::string body_for(const std::vector<SentPart>& parts, const std::string& boundary,
