@@ -105,6 +105,8 @@ void store_application(const char* name, const char* mail, const char* interest,
     // One level only; when it fails (the folder exists, or the root is missing), creating the
     // page below tells which.
     platform::make_directory(paths.applicant_dir);
+    // A run killed while it wrote leaves its hidden temporary file behind; clear those away.
+    platform::remove_stale_temp_files(paths.applicant_dir);
 
     StagedFile page;
     if (!stage_applicant_page(page, name, mail, interest, resume_href)) {

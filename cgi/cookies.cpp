@@ -28,28 +28,48 @@ void copy_prefix(char* out, const char* text, std::size_t limit) {
     out[length] = '\0';
 }
 
+// Control bytes never reach the header raw: a CR or LF in a cookie would end the Set-Cookie line
+// and let the text that follows stand as a header line of its own.
+bool is_control(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// Copies the first `length` bytes of `part` into `work` with control bytes as %XX, then escapes
+// the result with escape_percent. False when the escaped text does not fit the work area.
+bool escape_prefix(const char* part, std::size_t length, char (&work)[ESCAPED_PART_SIZE]) {
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(part[i]);
+        if (used + (is_control(c) ? 3 : 1) >= sizeof work) return false;
+        if (is_control(c)) {
+            work[used++] = '%';
+            work[used++] = CgiRequest::hex_high(c);
+            work[used++] = CgiRequest::hex_low(c);
+        } else {
+            work[used++] = static_cast<char>(c);
+        }
+    }
+    work[used] = '\0';
+    return CgiRequest::escape_percent(work, sizeof work);
+}
+
 // Puts the escaped form of (a prefix of) `part` into `work`. The part is first cut to
 // COOKIE_PART_MAX_RAW bytes; when its escaped form still does not fit the work area, it is cut to
 // the longest prefix whose escaped form does, so that no %XX sequence is ever split.
 void escape_cookie_part(const char* part, char (&work)[ESCAPED_PART_SIZE]) {
     const std::size_t length = strnlen(part, COOKIE_PART_MAX_RAW);
-    copy_prefix(work, part, length);
-    if (CgiRequest::escape_percent(work, sizeof work)) return;
+    if (escape_prefix(part, length, work)) return;
 
     // Every byte escapes to at most three, so this many always fit; the whole part does not.
     std::size_t fits = (sizeof work - 1) / 3;
     std::size_t too_long = length;
     while (too_long - fits > 1) {
         const std::size_t middle = fits + (too_long - fits) / 2;
-        copy_prefix(work, part, middle);
-        if (CgiRequest::escape_percent(work, sizeof work)) {
+        if (escape_prefix(part, middle, work)) {
             fits = middle;
         } else {
             too_long = middle;
         }
     }
-    copy_prefix(work, part, fits);
-    CgiRequest::escape_percent(work, sizeof work);
+    escape_prefix(part, fits, work);
 }
 
 }  // namespace

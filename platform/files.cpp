@@ -1,11 +1,16 @@
 // POSIX implementation of the file operations used by the applicant store.
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace platform {
@@ -51,6 +56,24 @@ UniqueFd create_temp_file(const char* dir, char* path_out, std::size_t capacity)
     }
     if (capacity > 0) path_out[0] = '\0';
     return UniqueFd();
+}
+
+void remove_stale_temp_files(const char* dir) {
+    DIR* listing = opendir(dir);
+    if (!listing) return;
+    constexpr char kPrefix[] = ".tmp-";
+    while (const dirent* entry = readdir(listing)) {
+        if (std::strncmp(entry->d_name, kPrefix, sizeof kPrefix - 1) != 0) continue;
+        char* end = nullptr;
+        unsigned long pid = std::strtoul(entry->d_name + sizeof kPrefix - 1, &end, 16);
+        if (end == entry->d_name + sizeof kPrefix - 1 || *end != '-' || pid == 0) continue;
+        // kill with signal 0 only asks whether the process exists.
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        char path[4096];
+        int n = std::snprintf(path, sizeof path, "%s/%s", dir, entry->d_name);
+        if (n > 0 && static_cast<std::size_t>(n) < sizeof path) ::unlink(path);
+    }
+    closedir(listing);
 }
 
 UniqueFd open_for_append(const char* path) {

@@ -36,6 +36,10 @@ class UniqueFd {
 // path does not fit `capacity`.
 UniqueFd create_temp_file(const char* dir, char* path_out, std::size_t capacity);
 
+// Removes the temporary files in `dir` that create_temp_file made for processes that no longer
+// run (a run killed while it wrote); another run's file in progress is left alone.
+void remove_stale_temp_files(const char* dir);
+
 // Opens `path` for appending, creating it (0666 less the umask) when it does not exist.
 UniqueFd open_for_append(const char* path);
 

@@ -211,6 +211,11 @@ echo "== what the server must not give away"
 trace=$(cd "$site" && ls debug_Quenby_*.txt 2>/dev/null | head -n 1) || true
 check "the runs left their trace files in the site" '[ -n "$trace" ]'
 check "... which the server refuses (403)" '[ "$(fetch "$base/$trace" trace)" = 403 ]'
+stale="$site/people/$name/.tmp-7fffffff-0"
+printf 'partial' >"$stale"
+check "a temporary file being written into the store is refused (403)" \
+  '[ "$(fetch "$(resolve "$page_url" .tmp-7fffffff-0)" stale)" = 403 ]'
+rm -f "$stale"
 check "the server's error log holds nothing but its start and the refused upload" \
   '! grep -v -e "server started" -e "request-size too long" "$LOG_DIR/error.log"'
 

@@ -27,8 +27,9 @@ for g in 0 1 2 3; do for _ in $(seq 8); do names+=("Shared $g"); done; done
 
 mkdir -p "$tmp/resumes" "$tmp/answers"
 for i in "${!names[@]}"; do
-  # Sizes from 1 KiB to about 300 KiB, random bytes of every value.
-  head -c $((1024 + i * 4801)) /dev/urandom >"$tmp/resumes/$i"
+  # Sizes from 1 KiB to about 300 KiB, random bytes of every value after the first: a resume
+  # that begins with NUL or a line feed counts as no resume at all.
+  { printf 'R'; head -c $((1024 + i * 4801)) /dev/urandom; } >"$tmp/resumes/$i"
 done
 
 fail=0

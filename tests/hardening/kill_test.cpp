@@ -124,6 +124,8 @@ TEST(KilledSubmissions, NeverLeaveAPartialFileOrLoseAListLine) {
         ASSERT_TRUE(is_thank_you(run_cgi(submission(tree.work, application_parts(name, resume)))));
         EXPECT_EQ(read_file(tree.store + "/" + name + "/cv.txt"), resume);
     }
+    // Those runs clear away the temporary files that killed runs left in their folders.
+    EXPECT_EQ(stray_files(tree.store, {"cv.txt"}), std::vector<std::string>{});
     bool whole = false;
     std::vector<std::string> lines = list_lines(read_file(list_path), &whole);
     EXPECT_TRUE(whole);

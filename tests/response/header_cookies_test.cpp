@@ -78,6 +78,21 @@ TEST_F(ResponseTest, CookieNamesAndValuesAreEscapedExceptCommaAndEquals) {
     EXPECT_STREQ(request.cookie_values.get(), "color=dark%20red, v=x,y=1, my%3Bid=%3Cb%3E");
 }
 
+TEST_F(ResponseTest, ControlBytesInACookieCannotStartAHeaderLineOfTheirOwn) {
+    request.SetCookie("a\nb", "x\r\nLocation: /elsewhere\x7F");
+    std::string expiry;
+    std::string header = header_and_expiry(request, expiry);
+    EXPECT_EQ(header, "Set-Cookie: a%0Ab=x%0D%0ALocation:%20/elsewhere%7F; expires=" + expiry +
+                          "\nContent-type: text/html\n\n");
+
+    // What the browser sends back decodes to the bytes that were set.
+    setenv("HTTP_COOKIE", "a%0Ab=x%0D%0ALocation:%20/elsewhere%7F", 1);
+    char value[SCRATCH_SIZE];
+    ASSERT_TRUE(request.get_cookie("a\nb", value));
+    EXPECT_STREQ(value, "x\r\nLocation: /elsewhere\x7F");
+    unsetenv("HTTP_COOKIE");
+}
+
 TEST_F(ResponseTest, LongCookiePartsAreCutToWhatTheirEscapedFormAllows) {
     // Names and values keep at most 1024 bytes before escaping.
     const std::string long_name(2000, 'n');
