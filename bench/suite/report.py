@@ -302,6 +302,10 @@ plot {plots}
     if headline:
         readme.append('Headline figures (' + machine.get('cpu', '?') + f", medians, `bench/suite/run`): " + '; '.join(headline) + '.')
         readme.append('')
+    missed = [name for name, _, ok in verdicts if not ok]
+    readme.append(f'Targets met: {len(verdicts) - len(missed)} of {len(verdicts)}' +
+                  (f"; missed: {'; '.join(missed)} (why, and the fix: docs/performance.md)." if missed else '.'))
+    readme.append('')
     readme.append('Method, every figure and the peers: [docs/performance.md](docs/performance.md).')
     with open(os.path.join(work, 'readme.md'), 'w') as f:
         f.write('\n'.join(readme) + '\n')
