@@ -4,4 +4,6 @@
 
 #include "cgi/cgi_request.h"
 
-void cgi_exit(int status) { std::exit(status); }
+void cgi_exit(int status) {
+    std::exit(status);
+}

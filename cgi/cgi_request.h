@@ -67,7 +67,7 @@ struct FormPair {
 };
 
 class CgiRequest {
-public:
+  public:
     CgiRequest(int argc, char* argv[]);
     ~CgiRequest();
     CgiRequest(const CgiRequest&) = delete;
@@ -166,12 +166,12 @@ public:
     const char* cookie_path = nullptr;
     const char* cookie_expires = nullptr;
 
-    char* body = nullptr;      // the multipart body, content_length bytes (+ a terminator)
-    char* raw_ptr = nullptr;   // parse cursor into body
+    char* body = nullptr;     // the multipart body, content_length bytes (+ a terminator)
+    char* raw_ptr = nullptr;  // parse cursor into body
     const char* boundary = nullptr;
     std::int32_t boundary_len = 0;
 
-private:
+  private:
     // A value as a reader found it. A value `in_body` lies in the body buffer, already
     // NUL-terminated there, and the pair keeps pointing at it; any other value is copied into the
     // pair's own storage.

@@ -30,7 +30,9 @@ void copy_prefix(char* out, const char* text, std::size_t limit) {
 
 // Control bytes never reach the header raw: a CR or LF in a cookie would end the Set-Cookie line
 // and let the text that follows stand as a header line of its own.
-bool is_control(unsigned char c) { return c < 0x20 || c == 0x7F; }
+bool is_control(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
 
 // Copies the first `length` bytes of `part` into `work` with control bytes as %XX, then escapes
 // the result with escape_percent. False when the escaped text does not fit the work area.

@@ -7,7 +7,9 @@
 
 namespace platform {
 
-int set_binary_mode(int /*fd*/) { return 0; }
+int set_binary_mode(int /*fd*/) {
+    return 0;
+}
 
 std::uint32_t millisecond_tick() {
     timespec now{};
@@ -17,8 +19,12 @@ std::uint32_t millisecond_tick() {
                                       static_cast<std::uint64_t>(now.tv_nsec) / 1000000u);
 }
 
-unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+unsigned long process_id() {
+    return static_cast<unsigned long>(getpid());
+}
 
-int make_directory(const char* path) { return mkdir(path, 0777) == 0 ? 0 : -1; }
+int make_directory(const char* path) {
+    return mkdir(path, 0777) == 0 ? 0 : -1;
+}
 
 }  // namespace platform

@@ -5,18 +5,18 @@
 #include <unistd.h>
 
 int main(void) {
-  static char buf[65536];
-  int fd = open("people/upload.bin", O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (fd < 0) return 1;
-  for (;;) {
-    ssize_t n = read(0, buf, sizeof buf);
-    if (n == 0) break;
-    if (n < 0) return 1;
-    for (ssize_t off = 0; off < n;) {
-      ssize_t w = write(fd, buf + off, (size_t)(n - off));
-      if (w <= 0) return 1;
-      off += w;
+    static char buf[65536];
+    int fd = open("people/upload.bin", O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0) return 1;
+    for (;;) {
+        ssize_t n = read(0, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) return 1;
+        for (ssize_t off = 0; off < n;) {
+            ssize_t w = write(fd, buf + off, (size_t)(n - off));
+            if (w <= 0) return 1;
+            off += w;
+        }
     }
-  }
-  return close(fd) == 0 ? 0 : 1;
+    return close(fd) == 0 ? 0 : 1;
 }

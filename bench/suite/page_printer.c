@@ -6,13 +6,13 @@
 #include "form_response.h"
 
 int main(void) {
-  const unsigned char *p = form_response;
-  size_t left = sizeof form_response;
-  while (left > 0) {
-    ssize_t n = write(1, p, left);
-    if (n <= 0) return 1;
-    p += n;
-    left -= (size_t)n;
-  }
-  return 0;
+    const unsigned char* p = form_response;
+    size_t left = sizeof form_response;
+    while (left > 0) {
+        ssize_t n = write(1, p, left);
+        if (n <= 0) return 1;
+        p += n;
+        left -= (size_t)n;
+    }
+    return 0;
 }
