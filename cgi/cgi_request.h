@@ -195,6 +195,7 @@ class CgiRequest {
     bool get_GET_pair(char* name_out, char* value_out, std::size_t value_capacity);
     char* get_raw_pair_from_stdin(char* buffer, std::size_t capacity, char stop);
     bool is_boundary(const char* p) const;
+    const FormPair* find_pair(const char* name);
     bool append_pair(const char* name, const ValueRef& value, const char* file_name,
                      const char* file_type);
 

@@ -91,10 +91,14 @@ void CgiRequest::SetCookie(const char* name, const char* value) {
 
     const std::size_t old_length = cookie_values ? std::strlen(cookie_values.get()) : 0;
     const std::size_t joined_length = std::strlen(joined);
-    std::unique_ptr<char[]> list(
-        new (std::nothrow) char[old_length + joined_length + COOKIE_LIST_SLACK]);
-    // Without memory the cookie is not added; the cookies set so far are kept.
-    if (!list) return;
+    std::unique_ptr<char[]> list;
+    try {
+        list =
+            std::make_unique_for_overwrite<char[]>(old_length + joined_length + COOKIE_LIST_SLACK);
+    } catch (const std::bad_alloc&) {
+        // Without memory the cookie is not added; the cookies set so far are kept.
+        return;
+    }
 
     char* end = list.get();
     if (cookie_values) {

@@ -85,27 +85,29 @@ bool CgiRequest::append_pair(const char* name, const ValueRef& value, const char
     return true;
 }
 
-const char* CgiRequest::get_value(const char* name) {
+// The first pair named exactly `name` (collecting the pairs on first use), or null.
+const FormPair* CgiRequest::find_pair(const char* name) {
     if (pair_count < 0) collect_pairs();
     if (!name) return nullptr;
     for (const FormPair& pair : pairs) {
-        if (std::strcmp(pair.name, name) == 0) return pair.value;
+        if (std::strcmp(pair.name, name) == 0) return &pair;
     }
     return nullptr;
 }
 
+const char* CgiRequest::get_value(const char* name) {
+    const FormPair* pair = find_pair(name);
+    return pair ? pair->value : nullptr;
+}
+
 const char* CgiRequest::get_file(const char* name, std::int32_t* length_out, char* file_name_out,
                                  char* file_type_out) {
-    if (pair_count < 0) collect_pairs();
-    if (!name) return nullptr;
-    for (const FormPair& pair : pairs) {
-        if (std::strcmp(pair.name, name) != 0) continue;
-        if (length_out) *length_out = pair.value_len;
-        if (file_name_out) copy_text(file_name_out, SCRATCH_SIZE, pair.file_name);
-        if (file_type_out) copy_text(file_type_out, SCRATCH_SIZE, pair.file_type);
-        return pair.value;
-    }
-    return nullptr;
+    const FormPair* pair = find_pair(name);
+    if (!pair) return nullptr;
+    if (length_out) *length_out = pair->value_len;
+    if (file_name_out) copy_text(file_name_out, SCRATCH_SIZE, pair->file_name);
+    if (file_type_out) copy_text(file_type_out, SCRATCH_SIZE, pair->file_type);
+    return pair->value;
 }
 
 bool CgiRequest::next_pair(char* name_out, std::size_t name_capacity, char* value_out,

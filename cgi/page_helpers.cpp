@@ -35,22 +35,27 @@ void CgiRequest::begin_body(const char* attributes) {
     body_started = true;
 }
 
+namespace {
+// What page_printf and fatal_printf share: the header and the body start on demand, then the text.
+int write_page_text(CgiRequest& request, const char* format, va_list args) {
+    if (!request.header_sent) request.print_header();
+    if (!request.body_started) request.begin_body("");
+    return std::vprintf(format, args);
+}
+}  // namespace
+
 int CgiRequest::page_printf(const char* format, ...) {
-    if (!header_sent) print_header();
-    if (!body_started) begin_body("");
     va_list args;
     va_start(args, format);
-    const int written = std::vprintf(format, args);
+    const int written = write_page_text(*this, format, args);
     va_end(args);
     return written;
 }
 
 void CgiRequest::fatal_printf(const char* format, ...) {
-    if (!header_sent) print_header();
-    if (!body_started) begin_body("");
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args);
+    write_page_text(*this, format, args);
     va_end(args);
     end_page();
     cgi_exit(-1);
