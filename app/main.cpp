@@ -68,6 +68,9 @@ int main(int argc, char* argv[]) {
         request.end_page();
         return 0;
     }
+    // The resume streams into an unnamed file in the store as it arrives, so storing it is a
+    // link, not a copy, and a large upload never sits in memory.
+    request.spool_uploads_in(DEFAULT_STORE_ROOT);
 
     const char* name = request.get_value("name");
     const char* directory = request.get_value("directory");
@@ -116,6 +119,7 @@ int main(int argc, char* argv[]) {
         request.end_page();
         return 0;
     }
-    store_application(name, mail, interest, content, length, resume_href, store_root);
+    const Upload resume{content, length, request.upload_descriptor("resume")};
+    store_application(name, mail, interest, resume, resume_href, store_root);
     return 0;
 }

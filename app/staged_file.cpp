@@ -15,6 +15,11 @@ bool StagedFile::create(const char* dir) {
     return temp_exists_;
 }
 
+bool StagedFile::adopt(int fd, const char* dir) {
+    temp_exists_ = platform::link_as_temp_file(fd, dir, temp_path_, sizeof temp_path_);
+    return temp_exists_;
+}
+
 std::FILE* StagedFile::stream() {
     if (!stream_ && fd_.valid()) stream_ = platform::stream_for(std::move(fd_), "wb");
     return stream_;

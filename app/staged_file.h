@@ -17,6 +17,9 @@ class StagedFile {
 
     // Creates the temporary file in `dir` (permissions 0666 less the umask).
     bool create(const char* dir);
+    // Instead of creating one, makes the finished unnamed file open on `fd` the temporary file in
+    // `dir`; false when it cannot be linked there (another file system, for one).
+    bool adopt(int fd, const char* dir);
     // The open descriptor, for raw writes.
     int fd() const { return fd_.get(); }
     // A buffered stream over the file, for formatted writes; null on failure.

@@ -16,6 +16,9 @@ inline constexpr std::size_t QUERY_BUF_SIZE = 4096;
 inline constexpr std::size_t QUERY_MAX_CHARS = 4094;
 // Largest multipart body that is read (128 MiB); longer or negative lengths are refused.
 inline constexpr std::int32_t MAX_BODY_SIZE = 134217728;
+// Uploads of one request that go into spool files; later ones are held in memory, so that a body
+// of many small file parts cannot use up the process's descriptors.
+inline constexpr int MAX_SPOOLED_UPLOADS = 64;
 // One raw item (name '=' value) of a URL-encoded body.
 inline constexpr std::size_t RAW_PAIR_BUF_SIZE = 131072;
 // The text every multipart CONTENT_TYPE starts with.

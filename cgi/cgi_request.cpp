@@ -1,5 +1,5 @@
-// CgiRequest construction: binary streams, program path, CGI environment, the multipart body read
-// whole, the query string and the command-line test mode; and environment lookup by index.
+// CgiRequest construction: binary streams, program path, CGI environment, the read window over a
+// multipart body, the query string and the command-line test mode; and environment lookup by index.
 #include "cgi/cgi_request.h"
 
 #include <climits>
@@ -93,28 +93,35 @@ CgiRequest::CgiRequest(int argc, char* argv[]) {
 
 CgiRequest::~CgiRequest() = default;
 
-// Reads the whole body into a buffer of its declared size plus a terminating NUL, which keeps
-// every text scan of the parser inside the buffer. A length outside 0..MAX_BODY_SIZE, or a buffer
-// that cannot be had, leaves the body unread: body_too_large() then tells the application.
+// Opens the read window over the body and fills it once: a body that fits the window is read
+// whole here, a longer one streams through it while the pairs are collected. A length outside
+// 0..MAX_BODY_SIZE, or a window that cannot be had, leaves the body unread: body_too_large()
+// then tells the application.
 void CgiRequest::read_multipart_body() {
     if (content_length < 0 || content_length > MAX_BODY_SIZE) {
         body_refused = true;
         content_length = 0;
         return;
     }
-    body_storage = allocate_body_buffer(static_cast<std::size_t>(content_length) + 1);
-    if (!body_storage) {
+    // The window must hold a delimiter with room to spare, however long the boundary.
+    std::size_t capacity = body_window_size();
+    if (capacity < 2 * delimiter.size() + 64) capacity = 2 * delimiter.size() + 64;
+    if (!window.open(fileno(stdin), static_cast<std::size_t>(content_length), capacity)) {
         body_refused = true;
         content_length = 0;
         return;
     }
-    body = body_storage.get();
-    const std::size_t wanted = static_cast<std::size_t>(content_length);
-    const std::size_t got = std::fread(body, 1, wanted, stdin);
-    body[got] = '\0';
-    raw_ptr = body;
-    cgi_trace.log("Read %d bytes\n", static_cast<int>(got));
-    if (got != wanted) {
+    body = window.buffer();
+    cgi_trace.log("Read %d bytes\n", static_cast<int>(window.bytes_read()));
+    sync_body_cursor();
+}
+
+// Points raw_ptr at the parse cursor; once the input has ended short of the declared length,
+// content_length becomes the number of bytes really read.
+void CgiRequest::sync_body_cursor() {
+    raw_ptr = window.data();
+    const std::size_t got = window.bytes_read();
+    if (window.input_ended() && got < static_cast<std::size_t>(content_length)) {
         content_length = static_cast<std::int32_t>(got);
         cgi_trace.log("Somebody lied about the content length: now %d\n", content_length);
     }

@@ -1,9 +1,10 @@
 // CgiRequest: the one object through which a CGI program sees its request and writes its response.
 //
-// Construction reads the CGI environment (and a multipart body, whole); form pairs are collected
-// lazily on the first lookup. The parsing operations live in cgi_request.cpp, form_pairs.cpp,
-// multipart.cpp, url_encoded.cpp and text_codecs.cpp; the response operations in header.cpp,
-// cookies.cpp, page_helpers.cpp and text_gif.cpp.
+// Construction reads the CGI environment (and the first window of a multipart body); form pairs
+// are collected lazily on the first lookup, which reads the rest of the body. The parsing
+// operations live in cgi_request.cpp, form_pairs.cpp, multipart.cpp, url_encoded.cpp and
+// text_codecs.cpp; the response operations in header.cpp, cookies.cpp, page_helpers.cpp and
+// text_gif.cpp.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +15,10 @@
 #include <vector>
 
 #include "cgi/body_buffer.h"
+#include "cgi/body_window.h"
 #include "cgi/cgi_limits.h"
+#include "platform/files.h"
+#include "platform/mapped_file.h"
 
 // Indexes of the CGI environment variables that get_env knows, in table order.
 enum CgiEnv : int {
@@ -55,15 +59,18 @@ enum CgiEnv : int {
 extern const char* const CGI_ENV_NAMES[CGI_ENV_COUNT];
 
 // One entry of the pair table. `value` holds `value_len` bytes followed by a NUL and may contain
-// NUL bytes itself (uploads). Every text is owned by the pair or lies in the request's body buffer,
-// which lives as long as the request.
+// NUL bytes itself (uploads). Every text is owned by the pair. An upload kept in a spool file
+// (see spool_uploads_in) has a null `value` until a lookup maps the file.
 struct FormPair {
     const char* name = "";
     const char* value = "";
     std::int32_t value_len = 0;
     const char* file_name = "";
     const char* file_type = "";
-    std::unique_ptr<char[]> storage;  // owned copies of the texts above that need one
+    std::unique_ptr<char[]> storage;   // name, file name, content-type line and a short value
+    BodyBuffer long_value;             // a value that outgrew the read window
+    platform::UniqueFd upload_file;    // an upload in an unnamed spool file
+    platform::MappedFile upload_view;  // that file mapped, once a lookup asked for its bytes
 };
 
 class CgiRequest {
@@ -79,6 +86,12 @@ class CgiRequest {
     // True when a multipart request declared a negative length or one above MAX_BODY_SIZE: the
     // body was not read and no pairs will be found. The application answers "too large".
     bool body_too_large() const { return body_refused; }
+    // Uploads of a multipart body (parts with a file name or a Content-Type line) go into unnamed
+    // files in `folder` as they arrive instead of into memory; call before the first lookup. A
+    // program that stores uploads names a folder on the file system it stores them on, so that
+    // an upload can be put in place by linking instead of copying (upload_descriptor). Where no
+    // unnamed file can be made, the upload is held in memory as without this call.
+    void spool_uploads_in(const char* folder) { spool_folder = folder ? folder : ""; }
 
     // ---- Pair table (form_pairs.cpp) ----
     void collect_pairs();
@@ -88,6 +101,10 @@ class CgiRequest {
     // into the caller's SCRATCH_SIZE-byte buffers.
     const char* get_file(const char* name, std::int32_t* length_out, char* file_name_out,
                          char* file_type_out);
+    // The unnamed file holding the value of the first pair named `name` (an upload spooled by
+    // spool_uploads_in), positioned at its end; -1 when there is no such pair or its value is in
+    // memory. The file belongs to the request.
+    int upload_descriptor(const char* name);
     // Hands out the pairs in order; texts are cut to fit the buffers (and at a NUL in the value).
     bool next_pair(char* name_out, std::size_t name_capacity, char* value_out,
                    std::size_t value_capacity);
@@ -166,19 +183,20 @@ class CgiRequest {
     const char* cookie_path = nullptr;
     const char* cookie_expires = nullptr;
 
-    char* body = nullptr;     // the multipart body, content_length bytes (+ a terminator)
-    char* raw_ptr = nullptr;  // parse cursor into body
+    char* body = nullptr;     // the read window over the multipart body (bytes + a terminator)
+    char* raw_ptr = nullptr;  // parse cursor into the window
     const char* boundary = nullptr;
     std::int32_t boundary_len = 0;
 
   private:
-    // A value as a reader found it. A value `in_body` lies in the body buffer, already
-    // NUL-terminated there, and the pair keeps pointing at it; any other value is copied into the
-    // pair's own storage.
+    // A value as a reader found it: `length` bytes at `data`, which the pair copies into its own
+    // storage, unless the reader already gave them a buffer (`owned`) or a file (`file`) of
+    // their own, which the pair then takes over.
     struct ValueRef {
         const char* data = "";
         std::int32_t length = 0;
-        bool in_body = false;
+        BodyBuffer owned;
+        platform::UniqueFd file;
     };
 
     // Construction steps (cgi_request.cpp).
@@ -194,13 +212,18 @@ class CgiRequest {
     bool get_urlencoded_pair(char* name_out, ValueRef* value_out);
     bool get_GET_pair(char* name_out, char* value_out, std::size_t value_capacity);
     char* get_raw_pair_from_stdin(char* buffer, std::size_t capacity, char stop);
+    bool read_multipart_value(bool upload, ValueRef* value_out);
+    void sync_body_cursor();
     bool is_boundary(const char* p) const;
-    const FormPair* find_pair(const char* name);
-    bool append_pair(const char* name, const ValueRef& value, const char* file_name,
+    FormPair* find_pair(const char* name);
+    const char* value_of(FormPair& pair);
+    bool append_pair(const char* name, ValueRef& value, const char* file_name,
                      const char* file_type);
 
-    BodyBuffer body_storage;  // owns what `body` points at
-    std::string delimiter;    // "--" followed by the boundary: what ends a multipart value
+    BodyWindow window;         // owns what `body` points at
+    std::string delimiter;     // "--" followed by the boundary: what ends a multipart value
+    std::string spool_folder;  // where uploads go; empty: memory
+    int spooled_uploads = 0;
     bool body_refused = false;
 };
 

@@ -44,15 +44,16 @@ bool CgiRequest::get_POST_pair(char* name_out, ValueRef* value_out, char* file_n
 }
 
 // Stores one pair. Its texts share one allocation: name, file name, content-type line and, unless
-// the value stays in the body buffer, the value. False when the memory cannot be had, which ends
-// collection with the pairs stored so far.
-bool CgiRequest::append_pair(const char* name, const ValueRef& value, const char* file_name,
+// the reader gave the value a buffer or a file of its own (which the pair takes over), the value.
+// False when the memory cannot be had, which ends collection with the pairs stored so far.
+bool CgiRequest::append_pair(const char* name, ValueRef& value, const char* file_name,
                              const char* file_type) {
     const std::size_t name_size = std::strlen(name) + 1;
     const std::size_t file_name_size = std::strlen(file_name) + 1;
     const std::size_t file_type_size = std::strlen(file_type) + 1;
     const std::size_t value_len = static_cast<std::size_t>(value.length);
-    const std::size_t value_size = value.in_body ? 0 : value_len + 1;
+    const bool value_held = value.owned || value.file.valid();
+    const std::size_t value_size = value_held ? 0 : value_len + 1;
 
     FormPair pair;
     try {
@@ -72,8 +73,12 @@ bool CgiRequest::append_pair(const char* name, const ValueRef& value, const char
     at = static_cast<char*>(std::memcpy(at, file_name, file_name_size)) + file_name_size;
     pair.file_type = at;
     at = static_cast<char*>(std::memcpy(at, file_type, file_type_size)) + file_type_size;
-    if (value.in_body) {
+    if (value.file.valid()) {
+        pair.value = nullptr;  // mapped on the first lookup that wants the bytes
+        pair.upload_file = std::move(value.file);
+    } else if (value.owned) {
         pair.value = value.data;
+        pair.long_value = std::move(value.owned);
     } else {
         std::memcpy(at, value.data, value_len);
         at[value_len] = '\0';
@@ -86,37 +91,52 @@ bool CgiRequest::append_pair(const char* name, const ValueRef& value, const char
 }
 
 // The first pair named exactly `name` (collecting the pairs on first use), or null.
-const FormPair* CgiRequest::find_pair(const char* name) {
+FormPair* CgiRequest::find_pair(const char* name) {
     if (pair_count < 0) collect_pairs();
     if (!name) return nullptr;
-    for (const FormPair& pair : pairs) {
+    for (FormPair& pair : pairs) {
         if (std::strcmp(pair.name, name) == 0) return &pair;
     }
     return nullptr;
 }
 
+// The pair's value bytes; an upload in a spool file is mapped the first time. Null only when
+// such a file cannot be mapped (no address space left).
+const char* CgiRequest::value_of(FormPair& pair) {
+    if (!pair.value && pair.upload_file.valid() &&
+        pair.upload_view.map(pair.upload_file.get(), static_cast<std::size_t>(pair.value_len)))
+        pair.value = pair.upload_view.data();
+    return pair.value;
+}
+
 const char* CgiRequest::get_value(const char* name) {
-    const FormPair* pair = find_pair(name);
-    return pair ? pair->value : nullptr;
+    FormPair* pair = find_pair(name);
+    return pair ? value_of(*pair) : nullptr;
 }
 
 const char* CgiRequest::get_file(const char* name, std::int32_t* length_out, char* file_name_out,
                                  char* file_type_out) {
-    const FormPair* pair = find_pair(name);
+    FormPair* pair = find_pair(name);
     if (!pair) return nullptr;
     if (length_out) *length_out = pair->value_len;
     if (file_name_out) copy_text(file_name_out, SCRATCH_SIZE, pair->file_name);
     if (file_type_out) copy_text(file_type_out, SCRATCH_SIZE, pair->file_type);
-    return pair->value;
+    return value_of(*pair);
+}
+
+int CgiRequest::upload_descriptor(const char* name) {
+    FormPair* pair = find_pair(name);
+    return pair ? pair->upload_file.get() : -1;
 }
 
 bool CgiRequest::next_pair(char* name_out, std::size_t name_capacity, char* value_out,
                            std::size_t value_capacity) {
     if (pair_count < 0) collect_pairs();
     if (iter_pos >= pair_count) return false;
-    const FormPair& pair = pairs[static_cast<std::size_t>(iter_pos)];
+    FormPair& pair = pairs[static_cast<std::size_t>(iter_pos)];
+    const char* value = value_of(pair);
     copy_text(name_out, name_capacity, pair.name);
-    copy_text(value_out, value_capacity, pair.value);  // an upload's value stops at its first NUL
+    copy_text(value_out, value_capacity, value ? value : "");  // an upload stops at its first NUL
     ++iter_pos;
     return true;
 }

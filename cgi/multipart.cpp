@@ -1,10 +1,12 @@
-// The multipart/form-data parser: takes one part at a time off the body buffer, as web browsers
-// and curl lay a form out (boundary line, Content-Disposition with the name first, an optional
-// Content-Type line, a blank line, the content). Every scan stops at the end of the body.
+// The multipart/form-data parser: takes one part at a time off the body as it streams through
+// the read window, laid out as web browsers and curl send a form (boundary line,
+// Content-Disposition with the name first, an optional Content-Type line, a blank line, the
+// content). Every scan stops at the end of the body; a value's bytes are handed on as they pass.
 #include <cstring>
 
 #include "cgi/cgi_request.h"
 #include "cgi/text_copy.h"
+#include "cgi/value_collector.h"
 #include "trace/trace_channels.h"
 
 namespace {
@@ -17,52 +19,98 @@ constexpr char kFileNameParameter[] = "; filename=\"";
 constexpr char kContentType[] = "Content-Type: ";
 constexpr std::size_t kContentTypeCompared = sizeof kContentType - 2;  // "Content-Type:"
 // With the closing boundary's "--" and fewer bytes than this left, the body has ended.
-constexpr std::ptrdiff_t kClosingSlack = 5;
+constexpr std::size_t kClosingSlack = 5;
 
-// The cursor and the end of the body data. The byte at `end` is the buffer's terminating NUL.
-struct Span {
-    char* at;
-    char* end;
+// The header scans of the parser over the read window; each reads on as far as it must.
+class HeaderCursor {
+  public:
+    explicit HeaderCursor(BodyWindow& window) : window_(window) {}
 
-    std::size_t left() const { return static_cast<std::size_t>(end - at); }
-    bool starts_with(const char* literal, std::size_t count) const {
-        return left() >= count && std::memcmp(at, literal, count) == 0;
+    bool starts_with(const char* literal, std::size_t count) {
+        return window_.fill(count) >= count && std::memcmp(window_.data(), literal, count) == 0;
     }
-    void advance(std::size_t count) { at += count < left() ? count : left(); }
-
+    // Steps over `count` bytes, or to the end of the body when fewer are left.
+    void advance(std::size_t count) {
+        window_.fill(count);
+        window_.consume(count);
+    }
     // A run of CRs followed by a run of LFs, as many as there are; text fields use this.
     void skip_line_break_run() {
-        while (at < end && *at == '\r') ++at;
-        while (at < end && *at == '\n') ++at;
+        skip_run_of('\r');
+        skip_run_of('\n');
     }
     // Exactly one CR LF or one lone LF; uploads use this, so that their content keeps every byte.
     void skip_one_line_break() {
-        if (left() >= 2 && at[0] == '\r' && at[1] == '\n') {
-            at += 2;
-        } else if (at < end && at[0] == '\n') {
-            ++at;
+        const std::size_t left = window_.fill(2);
+        const char* at = window_.data();
+        if (left >= 2 && at[0] == '\r' && at[1] == '\n') {
+            window_.consume(2);
+        } else if (left >= 1 && at[0] == '\n') {
+            window_.consume(1);
         }
-    }
-    char* line_end() const {
-        char* p = at;
-        while (p < end && *p != '\r' && *p != '\n') ++p;
-        return p;
     }
     // Copies the text up to the next double quote into `out` (cut to fit) and steps past the quote.
     void take_quoted(char* out) {
-        char* quote = static_cast<char*>(std::memchr(at, '"', left()));
-        char* stop = quote ? quote : end;
-        copy_bytes(out, SCRATCH_SIZE, at, static_cast<std::size_t>(stop - at));
-        at = quote ? stop + 1 : end;
+        if (copy_until("\"", 1, out)) window_.consume(1);
     }
+    // Copies the rest of the line, without its line break, into `out` (cut to fit; null: skip).
+    void take_line(char* out) { copy_until("\r\n", 2, out); }
+
+  private:
+    void skip_run_of(char ch) {
+        for (;;) {
+            const std::size_t left = window_.fill(1);
+            const char* at = window_.data();
+            std::size_t n = 0;
+            while (n < left && at[n] == ch) ++n;
+            window_.consume(n);
+            if (n < left || left == 0) return;
+        }
+    }
+    // Consumes bytes up to the first of `stops` (which stays), keeping the first SCRATCH_SIZE - 1
+    // in `out`. False when the body ended first.
+    bool copy_until(const char* stops, std::size_t stop_count, char* out) {
+        std::size_t kept = 0;
+        for (;;) {
+            const std::size_t left = window_.fill(1);
+            if (left == 0) break;
+            const char* at = window_.data();
+            const std::size_t n =
+                stop_count == 1 ? span_to(at, left, stops[0]) : span_to_eol(at, left);
+            if (out && kept + 1 < SCRATCH_SIZE) {
+                const std::size_t room = SCRATCH_SIZE - 1 - kept;
+                const std::size_t take = n < room ? n : room;
+                std::memcpy(out + kept, at, take);
+                kept += take;
+            }
+            window_.consume(n);
+            if (n < left) {
+                if (out) out[kept] = '\0';
+                return true;
+            }
+        }
+        if (out) out[kept] = '\0';
+        return false;
+    }
+    static std::size_t span_to(const char* at, std::size_t left, char stop) {
+        const void* hit = std::memchr(at, stop, left);
+        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - at) : left;
+    }
+    static std::size_t span_to_eol(const char* at, std::size_t left) {
+        std::size_t n = 0;
+        while (n < left && at[n] != '\r' && at[n] != '\n') ++n;
+        return n;
+    }
+
+    BodyWindow& window_;
 };
 
 }  // namespace
 
-// '-', '-' and the boundary at p, all within the body.
+// '-', '-' and the boundary at p, all within the bytes read so far.
 bool CgiRequest::is_boundary(const char* p) const {
-    const char* end = body + content_length;
-    return p && p <= end && static_cast<std::size_t>(end - p) >= delimiter.size() &&
+    const char* end = window.data() + window.available();
+    return p && p >= body && p <= end && static_cast<std::size_t>(end - p) >= delimiter.size() &&
            std::memcmp(p, delimiter.data(), delimiter.size()) == 0;
 }
 
@@ -74,41 +122,42 @@ bool CgiRequest::get_multipart_pair(char* name_out, ValueRef* value_out, char* f
     // No body, or an empty boundary that no part could be told apart by: no pairs.
     if (content_length <= 0 || !body || boundary_len <= 0) return false;
 
-    Span cursor{raw_ptr, body + content_length};
-    cgi_trace.log("get_POST_pair formdata: raw_ptr is #####\n%s\n#####\n", cursor.at);
-    if (is_boundary(cursor.at)) {
+    HeaderCursor cursor(window);
+    cgi_trace.log("get_POST_pair formdata: raw_ptr is #####\n%s\n#####\n", window.data());
+    window.fill(delimiter.size());
+    if (is_boundary(window.data())) {
         cgi_trace.log("Saw boundary, adding %d\n", boundary_len);
         cursor.advance(delimiter.size());
         cursor.skip_line_break_run();
-        cgi_trace.log("get_POST_pair formdata: raw_ptr is now #####\n%s\n#####\n", cursor.at);
+        cgi_trace.log("get_POST_pair formdata: raw_ptr is now #####\n%s\n#####\n", window.data());
     }
 
     if (!cursor.starts_with(kDisposition, kDispositionCompared)) {
-        raw_ptr = cursor.at;
-        const std::int32_t consumed = static_cast<std::int32_t>(cursor.at - body);
-        const std::int32_t left = content_length - consumed;
+        const std::size_t left = window.fill(kClosingSlack);
+        sync_body_cursor();
         // The closing boundary's "--", with at most a line break after it, ends the body.
         if (cursor.starts_with("--", 2) && left < kClosingSlack) return false;
         cgi_trace.log("get_POST_pair content_length is %d\n", content_length);
-        cgi_trace.log("get_POST_pair raw_len is %d\n", consumed);
-        cgi_trace.log("get_POST_pair con_len is %d\n", left);
-        cgi_trace.log("get_POST_pair formdata: Can't parse '%s'\n", cursor.at);
+        cgi_trace.log("get_POST_pair raw_len is %d\n",
+                      static_cast<int>(window.bytes_read() - window.available()));
+        cgi_trace.log("get_POST_pair con_len is %d\n", static_cast<int>(window.bytes_left()));
+        cgi_trace.log("get_POST_pair formdata: Can't parse '%s'\n", window.data());
         // A part that cannot be parsed (or a body cut short) stops the request: nothing of it is
         // handed to the application.
         cgi_exit(0);
     }
-    cgi_trace.log("get_POST_pair disposition: raw_ptr is now #####\n%s\n#####\n", cursor.at);
+    cgi_trace.log("get_POST_pair disposition: raw_ptr is now #####\n%s\n#####\n", window.data());
     cursor.advance(sizeof kDisposition - 1);
 
     // The name must be the first parameter; otherwise the pair stays empty and the next call
     // finds no Content-Disposition where it looks for one.
     if (!cursor.starts_with(kNameParameter, sizeof kNameParameter - 2)) {
-        raw_ptr = cursor.at;
+        sync_body_cursor();
         return true;
     }
     cursor.advance(sizeof kNameParameter - 1);
     cursor.take_quoted(name_out);
-    cgi_trace.log("get_POST_pair nameis: raw_ptr is now #####\n%s\n#####\n", cursor.at);
+    cgi_trace.log("get_POST_pair nameis: raw_ptr is now #####\n%s\n#####\n", window.data());
 
     // A part is an upload when it names a file or has a Content-Type line.
     bool upload = false;
@@ -116,8 +165,8 @@ bool CgiRequest::get_multipart_pair(char* name_out, ValueRef* value_out, char* f
         upload = true;
         cursor.advance(sizeof kFileNameParameter - 1);
         cursor.take_quoted(file_name_out);
-        cursor.at = cursor.line_end();  // the rest of the line is ignored
-        cgi_trace.log("get_POST_pair filename: raw_ptr is now #####\n%s\n#####\n", cursor.at);
+        cursor.take_line(nullptr);  // the rest of the line is ignored
+        cgi_trace.log("get_POST_pair filename: raw_ptr is now #####\n%s\n#####\n", window.data());
     }
     if (upload) {
         cursor.skip_one_line_break();
@@ -126,15 +175,12 @@ bool CgiRequest::get_multipart_pair(char* name_out, ValueRef* value_out, char* f
     }
 
     if (cursor.starts_with(kContentType, kContentTypeCompared)) {
-        char* line_end = cursor.line_end();
-        copy_bytes(file_type_out, SCRATCH_SIZE, cursor.at,
-                   static_cast<std::size_t>(line_end - cursor.at));
+        cursor.take_line(file_type_out);
         upload = true;
-        cursor.at = line_end;
-        cgi_trace.log("get_POST_pair formdata: typeis '%s'\n", cursor.at);
+        cgi_trace.log("get_POST_pair formdata: typeis '%s'\n", window.data());
         cursor.skip_one_line_break();
     }
-    cgi_trace.log("get_POST_pair formdata: after typeis '%s'\n", cursor.at);
+    cgi_trace.log("get_POST_pair formdata: after typeis '%s'\n", window.data());
 
     // The blank line that ends the headers. For a text field any LFs that begin the content go
     // with it; an upload gives up exactly one line break and keeps the rest of its content.
@@ -144,34 +190,68 @@ bool CgiRequest::get_multipart_pair(char* name_out, ValueRef* value_out, char* f
         cursor.skip_line_break_run();
     }
 
-    // The value runs to the next delimiter, or to the end of the data when a part is cut short.
-    char* const start = cursor.at;
-    char* const hit =
-        static_cast<char*>(memmem(start, cursor.left(), delimiter.data(), delimiter.size()));
-    char* const stop = hit ? hit : cursor.end;
-    std::size_t length = static_cast<std::size_t>(stop - start);
-    if (upload) {
-        // The line break before the boundary line belongs to the delimiter, not the content.
-        if (hit && length >= 1 && start[length - 1] == '\n') {
-            --length;
-            if (length >= 1 && start[length - 1] == '\r') --length;
-        }
-    } else {
-        // A text field loses every trailing line-break byte: a textarea always ends in one.
-        while (length > 0 && (start[length - 1] == '\r' || start[length - 1] == '\n')) --length;
-    }
-    raw_ptr = stop;
-
-    // The value stays in the body when a stripped line-break byte (or the body's own terminator)
-    // follows it and can become its NUL; a value that runs right up to a delimiter is copied.
-    value_out->data = start;
-    value_out->length = static_cast<std::int32_t>(length);
-    if (start + length < stop) {
-        start[length] = '\0';
-        value_out->in_body = true;
-    } else if (start + length == cursor.end) {
-        value_out->in_body = true;
-    }
+    const bool kept = read_multipart_value(upload, value_out);
+    sync_body_cursor();
+    if (!kept) return false;
     cgi_trace.log("get_POST_pair formdata: name '%s', value '%s'\n", name_out, value_out->data);
     return true;
+}
+
+// The value runs to the next delimiter, or to the end of the data when a part is cut short.
+// Bytes that cannot belong to a delimiter (nor to the line break before one) are handed to the
+// collector as the window moves on; a value found whole in the window is left there for the
+// pair to copy. False when the value could be kept nowhere.
+bool CgiRequest::read_multipart_value(bool upload, ValueRef* value_out) {
+    const std::size_t delimiter_size = delimiter.size();
+    // A delimiter may begin in the last delimiter_size - 1 bytes of the window, and an upload
+    // gives up the CR LF before it: those bytes wait for the next read.
+    const std::size_t held_back = delimiter_size + 1;
+    const bool spool = upload && !spool_folder.empty() && spooled_uploads < MAX_SPOOLED_UPLOADS;
+    ValueCollector collector(window.bytes_left(), spool ? spool_folder.c_str() : nullptr);
+    for (;;) {
+        char* const at = window.data();
+        const std::size_t left = window.available();
+        char* const hit =
+            left >= delimiter_size
+                ? static_cast<char*>(memmem(at, left, delimiter.data(), delimiter_size))
+                : nullptr;
+        if (!hit && !window.input_ended()) {
+            if (left > held_back) {
+                if (!collector.append(at, left - held_back)) return false;
+                window.consume(left - held_back);
+            }
+            window.read_more();
+            continue;
+        }
+        const std::size_t consumed = hit ? static_cast<std::size_t>(hit - at) : left;
+        std::size_t length = consumed;
+        // The line break before the boundary line belongs to the delimiter, not the content.
+        if (upload && hit && length >= 1 && at[length - 1] == '\n') {
+            --length;
+            if (length >= 1 && at[length - 1] == '\r') --length;
+        }
+        if (collector.empty()) {
+            // Found whole in the window: the pair copies it from here.
+            if (!upload) {
+                // A text field loses every trailing line-break byte: a textarea always ends in one.
+                while (length > 0 && (at[length - 1] == '\r' || at[length - 1] == '\n')) --length;
+            }
+            value_out->data = at;
+            value_out->length = static_cast<std::int32_t>(length);
+            window.consume(consumed);
+            return true;
+        }
+        if (!collector.append(at, length)) return false;
+        window.consume(consumed);
+        if (!upload) collector.strip_trailing_line_breaks();
+        value_out->length = static_cast<std::int32_t>(collector.size());
+        if (collector.in_file()) {
+            ++spooled_uploads;
+            value_out->file = collector.take_file();
+        } else {
+            value_out->owned = collector.take_buffer();
+            value_out->data = value_out->owned.get();
+        }
+        return true;
+    }
 }

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cgi/cgi_limits.h"
+
 void fuzz_fail(const char* condition, const char* file, int line) {
     std::fprintf(stderr, "%s:%d: invariant failed: %s\n", file, line, condition);
     std::fflush(stderr);
@@ -27,6 +29,15 @@ std::string_view InputReader::line() {
 
 std::string c_text(std::string_view bytes) {
     return std::string(bytes.substr(0, bytes.find('\0')));
+}
+
+std::string declared_length(std::string_view declared, std::size_t body_size) {
+    if (declared.empty()) return std::to_string(body_size);
+    std::string text = c_text(declared);
+    const long long value = std::strtoll(text.c_str(), nullptr, 10);
+    const long long cap = static_cast<long long>(body_size) + kFuzzLengthLieCap;
+    if (value > cap && value <= MAX_BODY_SIZE) return std::to_string(cap);
+    return text;
 }
 
 void set_cgi_variable(const char* name, std::string_view value) {

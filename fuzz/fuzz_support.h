@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "cgi/body_window.h"
+
 // Thrown by the fuzzing build's cgi_exit instead of ending the process, so that one input that
 // the library refuses (an unparsable multipart part) does not stop the fuzzing run.
 struct CgiExitCalled {
@@ -44,3 +46,23 @@ void feed_stdin(std::string_view data);
 
 // Text that a C string from the input may carry: `bytes` cut at the first NUL.
 std::string c_text(std::string_view bytes);
+
+// The CONTENT_LENGTH that the multipart targets send for an input's length line and body. An
+// empty line means the body's true length; any other text is passed on as the client sent it,
+// so lengths that lie in both directions, negative and huge ones reach the request. One
+// exception keeps the fuzzer fast: a length that overstates the body by more than
+// kFuzzLengthLieCap but is still accepted (at most MAX_BODY_SIZE) becomes body +
+// kFuzzLengthLieCap. It takes the same short-read path without a buffer of up to 128 MiB per
+// input; the black-box table sends the full-size lie.
+inline constexpr long long kFuzzLengthLieCap = 65536;
+std::string declared_length(std::string_view declared, std::size_t body_size);
+
+// Sets the read window size of the requests built while it lives (0: the default) and puts the
+// default back when it goes, so that the next input starts from the size a program gets.
+class BodyWindowSizeScope {
+  public:
+    explicit BodyWindowSizeScope(std::size_t bytes) { set_body_window_size(bytes); }
+    ~BodyWindowSizeScope() { set_body_window_size(0); }
+    BodyWindowSizeScope(const BodyWindowSizeScope&) = delete;
+    BodyWindowSizeScope& operator=(const BodyWindowSizeScope&) = delete;
+};

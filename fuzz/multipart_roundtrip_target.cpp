@@ -2,19 +2,67 @@
 // come out as it went in: an upload's value byte for byte, a text field's value without its
 // trailing CR and LF bytes, names, file names and content-type lines unchanged.
 //
-// Input layout: one byte of flags (bit 0: bare LF line breaks instead of CR LF), then parts, each
-// as: kind byte (bit 0: file name parameter, bit 1: Content-Type line), name length byte, name,
-// file name length byte, file name, type length byte, type, two bytes of value length (little
-// endian), value. Quotes and line breaks in header texts become 'x'.
+// The same must hold however the body streams in and wherever the uploads go: through a read
+// window far smaller than the body, and with the uploads spooled into unnamed files, which leave
+// no entry in their folder and come back through get_file exactly as sent.
+//
+// Input layout: one byte of flags (bit 0: bare LF line breaks instead of CR LF; bit 1: uploads
+// spooled into the process's spool folder; bit 2: a read window of 1 + (flags >> 3) * 16 bytes,
+// which the request enlarges to fit the boundary), then parts, each as: kind byte (bit 0: file
+// name parameter, bit 1: Content-Type line), name length byte, name, file name length byte, file
+// name, type length byte, type, two bytes of value length (little endian), value. Quotes and
+// line breaks in header texts become 'x'.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
+#include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cgi/cgi_request.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/files.h"
 
 namespace {
+
+namespace fs = std::filesystem;
+
+// The folder that spooled uploads go to: made under the temporary folder on first use, removed
+// when the process ends. Unnamed files never show in it.
+class SpoolFolder {
+  public:
+    SpoolFolder() {
+        std::string pattern = (fs::temp_directory_path() / "fuzz-spool-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) fuzz_fail("mkdtemp of the spool folder", __FILE__, __LINE__);
+        path_ = pattern;
+        // A file system without unnamed files makes the request keep every upload in memory.
+        takes_unnamed_files_ = platform::create_unnamed_file(path()).valid();
+    }
+    ~SpoolFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    SpoolFolder(const SpoolFolder&) = delete;
+    SpoolFolder& operator=(const SpoolFolder&) = delete;
+
+    const char* path() const { return path_.c_str(); }
+    bool takes_unnamed_files() const { return takes_unnamed_files_; }
+    bool has_no_entries() const { return fs::is_empty(path_); }
+
+  private:
+    std::string path_;
+    bool takes_unnamed_files_ = false;
+};
+
+const SpoolFolder& spool_folder() {
+    static const SpoolFolder folder;
+    return folder;
+}
 
 struct SentPart {
     std::string name;
@@ -114,17 +162,104 @@ std::string without_trailing_line_breaks(std::string value) {
     return value;
 }
 
+// The value a part must come back with: an upload byte for byte, a text field without its
+// trailing line breaks.
+std::string expected_value(const SentPart& sent) {
+    return sent.upload() ? sent.value : without_trailing_line_breaks(sent.value);
+}
+
+// The texts and where each value is kept, looked at before any lookup maps a spooled upload.
+void check_table(const CgiRequest& request, const std::vector<SentPart>& parts, bool spooled) {
+    FUZZ_CHECK(request.pair_count == static_cast<std::int32_t>(parts.size()));
+    int uploads = 0;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const SentPart& sent = parts[i];
+        const FormPair& got = request.pairs[i];
+        // Texts that travel as C strings end at their first NUL.
+        FUZZ_CHECK(std::string(got.name) == c_text(sent.name));
+        FUZZ_CHECK(std::string(got.file_name) ==
+                   (sent.has_file_name ? c_text(sent.file_name) : ""));
+        FUZZ_CHECK(std::string(got.file_type) ==
+                   (sent.has_type ? c_text("Content-Type: " + sent.type) : ""));
+        FUZZ_CHECK(got.value_len == static_cast<std::int32_t>(expected_value(sent).size()));
+        const bool in_file = got.upload_file.valid();
+        // Only uploads are spooled, only when the program asked for it, and only the first
+        // MAX_SPOOLED_UPLOADS of them: the rest are held in memory.
+        const bool spools = spooled && sent.upload() && uploads < MAX_SPOOLED_UPLOADS;
+        if (sent.upload()) ++uploads;
+        FUZZ_CHECK(in_file == (spools && spool_folder().takes_unnamed_files()));
+        if (in_file) {
+            FUZZ_CHECK(got.value == nullptr);  // mapped on the first lookup
+            FUZZ_CHECK(platform::file_size(got.upload_file.get()) == got.value_len);
+        } else {
+            FUZZ_CHECK(got.value != nullptr);
+        }
+    }
+}
+
+// get_file finds the first pair of each name: its bytes, length, file name and content-type
+// line, and upload_descriptor its file when it has one, positioned at the end.
+void check_lookups(CgiRequest& request, const std::vector<SentPart>& parts) {
+    std::set<std::string> looked_up;
+    auto file_name = std::make_unique<char[]>(SCRATCH_SIZE);
+    auto file_type = std::make_unique<char[]>(SCRATCH_SIZE);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const SentPart& sent = parts[i];
+        const std::string name = c_text(sent.name);
+        if (!looked_up.insert(name).second) continue;
+        std::int32_t length = -1;
+        const char* value =
+            request.get_file(name.c_str(), &length, file_name.get(), file_type.get());
+        const std::string expected = expected_value(sent);
+        FUZZ_CHECK(value != nullptr);
+        FUZZ_CHECK(length == static_cast<std::int32_t>(expected.size()));
+        FUZZ_CHECK(std::string(value, static_cast<std::size_t>(length)) == expected);
+        FUZZ_CHECK(value[length] == '\0');
+        FUZZ_CHECK(std::string(file_name.get()) == std::string(request.pairs[i].file_name));
+        FUZZ_CHECK(std::string(file_type.get()) == std::string(request.pairs[i].file_type));
+        const int fd = request.upload_descriptor(name.c_str());
+        FUZZ_CHECK(fd == request.pairs[i].upload_file.get());
+        if (fd >= 0) FUZZ_CHECK(lseek(fd, 0, SEEK_CUR) == length);
+    }
+}
+
+// next_pair hands out every pair, mapping the spooled ones that no lookup reached; then every
+// value must be in place, followed by its terminator.
+void check_walk(CgiRequest& request, const std::vector<SentPart>& parts) {
+    char name_out[SCRATCH_SIZE];
+    char value_out[256];
+    std::size_t walked = 0;
+    while (request.next_pair(name_out, value_out)) {
+        FUZZ_CHECK(walked < parts.size());
+        FUZZ_CHECK(std::string(name_out) == c_text(parts[walked].name));
+        ++walked;
+    }
+    FUZZ_CHECK(walked == parts.size());
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const FormPair& got = request.pairs[i];
+        const std::string expected = expected_value(parts[i]);
+        FUZZ_CHECK(got.value != nullptr);
+        FUZZ_CHECK(std::string(got.value, static_cast<std::size_t>(got.value_len)) == expected);
+        FUZZ_CHECK(got.value[got.value_len] == '\0');
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    const bool bare_lf = data[0] & 1;
+    const std::uint8_t flags = data[0];
+    const bool bare_lf = flags & 1;
+    const bool spooled = flags & 2;
+    const std::size_t window_bytes =
+        (flags & 4) ? 1 + static_cast<std::size_t>(flags >> 3) * 16 : 0;
     const char* eol = bare_lf ? "\n" : "\r\n";
     const std::vector<SentPart> parts =
         parts_from(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), bare_lf);
     const std::string boundary = boundary_for(parts);
     const std::string body = body_for(parts, boundary, eol);
 
+    const BodyWindowSizeScope window(window_bytes);
     clear_cgi_variables();
     set_cgi_variable("REQUEST_METHOD", "POST");
     set_cgi_variable("CONTENT_TYPE", "multipart/form-data; boundary=" + boundary);
@@ -135,23 +270,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char* argv[] = {program, nullptr};
     try {
         CgiRequest request(1, argv);
-        request.get_value("name");
-        FUZZ_CHECK(request.pair_count == static_cast<std::int32_t>(parts.size()));
-        for (std::size_t i = 0; i < parts.size(); ++i) {
-            const SentPart& sent = parts[i];
-            const FormPair& got = request.pairs[i];
-            // Texts that travel as C strings end at their first NUL.
-            FUZZ_CHECK(std::string(got.name) == c_text(sent.name));
-            FUZZ_CHECK(std::string(got.file_name) ==
-                       (sent.has_file_name ? c_text(sent.file_name) : ""));
-            FUZZ_CHECK(std::string(got.file_type) ==
-                       (sent.has_type ? c_text("Content-Type: " + sent.type) : ""));
-            std::string value(got.value, static_cast<std::size_t>(got.value_len));
-            FUZZ_CHECK(value ==
-                       (sent.upload() ? sent.value : without_trailing_line_breaks(sent.value)));
-        }
+        if (spooled) request.spool_uploads_in(spool_folder().path());
+        request.collect_pairs();
+        check_table(request, parts, spooled);
+        check_lookups(request, parts);
+        check_walk(request, parts);
+        if (spooled) FUZZ_CHECK(spool_folder().has_no_entries());
     } catch (const CgiExitCalled&) {
         FUZZ_CHECK(false);  // a well-formed body is never refused
     }
+    // The request's files are closed: still nothing in the folder.
+    if (spooled) FUZZ_CHECK(spool_folder().has_no_entries());
     return 0;
 }

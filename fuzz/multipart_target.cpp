@@ -1,12 +1,7 @@
 // Fuzz target: a multipart/form-data request, its content type and declared length included.
 //
-// Input layout: CONTENT_TYPE '\n' CONTENT_LENGTH '\n' body. An empty CONTENT_LENGTH line means
-// the body's true length; any other text is passed on as the client sent it, so lengths that
-// lie in both directions, negative and huge ones reach the request. One exception keeps the
-// fuzzer fast: a length that overstates the body by more than kLieCap but is still accepted
-// (at most MAX_BODY_SIZE) becomes body + kLieCap. It takes the same short-read path, without a
-// buffer of up to 128 MiB per input; the black-box table sends the full-size lie.
-#include <cstdlib>
+// Input layout: CONTENT_TYPE '\n' CONTENT_LENGTH '\n' body; declared_length (fuzz_support.h)
+// turns the length line into the CONTENT_LENGTH sent.
 #include <cstring>
 #include <string>
 
@@ -14,17 +9,6 @@
 #include "fuzz/fuzz_support.h"
 
 namespace {
-
-constexpr long long kLieCap = 65536;
-
-std::string declared_length(std::string_view declared, std::size_t body_size) {
-    if (declared.empty()) return std::to_string(body_size);
-    std::string text = c_text(declared);
-    const long long value = std::strtoll(text.c_str(), nullptr, 10);
-    const long long cap = static_cast<long long>(body_size) + kLieCap;
-    if (value > cap && value <= MAX_BODY_SIZE) return std::to_string(cap);
-    return text;
-}
 
 bool contains(std::string_view haystack, std::string_view needle) {
     return haystack.find(needle) != std::string_view::npos;

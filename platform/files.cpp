@@ -19,6 +19,15 @@ namespace {
 // How many names create_temp_file tries before it gives up.
 constexpr int kTempNameAttempts = 64;
 constexpr mode_t kPlainFileMode = 0666;
+
+// Composes the next temporary name in `dir`; false when it does not fit.
+bool next_temp_name(const char* dir, char* path_out, std::size_t capacity) {
+    static unsigned counter = 0;
+    int n = std::snprintf(path_out, capacity, "%s/.tmp-%lx-%x", dir,
+                          static_cast<unsigned long>(getpid()), counter++);
+    return n >= 0 && static_cast<std::size_t>(n) < capacity;
+}
+
 }  // namespace
 
 UniqueFd::~UniqueFd() {
@@ -44,11 +53,8 @@ bool UniqueFd::close() {
 }
 
 UniqueFd create_temp_file(const char* dir, char* path_out, std::size_t capacity) {
-    static unsigned counter = 0;
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        int n = std::snprintf(path_out, capacity, "%s/.tmp-%lx-%x", dir,
-                              static_cast<unsigned long>(getpid()), counter++);
-        if (n < 0 || static_cast<std::size_t>(n) >= capacity) break;
+        if (!next_temp_name(dir, path_out, capacity)) break;
         // O_EXCL: never reuse or follow a file that is already there.
         int fd = ::open(path_out, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPlainFileMode);
         if (fd >= 0) return UniqueFd(fd);
@@ -56,6 +62,41 @@ UniqueFd create_temp_file(const char* dir, char* path_out, std::size_t capacity)
     }
     if (capacity > 0) path_out[0] = '\0';
     return UniqueFd();
+}
+
+UniqueFd create_unnamed_file(const char* dir) {
+    return UniqueFd(::open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, kPlainFileMode));
+}
+
+bool link_as_temp_file(int fd, const char* dir, char* path_out, std::size_t capacity) {
+    // Linking a descriptor by its /proc entry needs no privilege; AT_EMPTY_PATH does on most
+    // kernels, so it is only the second choice (for a system without /proc).
+    char proc_path[64];
+    std::snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd);
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        if (!next_temp_name(dir, path_out, capacity)) break;
+        if (::linkat(AT_FDCWD, proc_path, AT_FDCWD, path_out, AT_SYMLINK_FOLLOW) == 0) return true;
+        if (errno == EEXIST) continue;
+        if (::linkat(fd, "", AT_FDCWD, path_out, AT_EMPTY_PATH) == 0) return true;
+        if (errno != EEXIST) break;
+    }
+    if (capacity > 0) path_out[0] = '\0';
+    return false;
+}
+
+std::int64_t read_at(int fd, void* data, std::size_t size, std::int64_t offset) {
+    char* p = static_cast<char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pread(fd, p + done, size - done, static_cast<off_t>(offset) + done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
 }
 
 void remove_stale_temp_files(const char* dir) {

@@ -36,6 +36,21 @@ class UniqueFd {
 // path does not fit `capacity`.
 UniqueFd create_temp_file(const char* dir, char* path_out, std::size_t capacity);
 
+// Creates a file in `dir` that has no name in any folder, open for reading and writing: it
+// vanishes when its last descriptor closes (also when the process is killed) unless
+// link_as_temp_file gives it a name first. Invalid when the folder or its file system cannot
+// hold one.
+UniqueFd create_unnamed_file(const char* dir);
+
+// Gives the unnamed file open on `fd` a temporary name in `dir`, of the same form as
+// create_temp_file's; the file keeps its permissions (0666 less the umask at creation). The path
+// goes to `path_out`. False when it cannot be linked there (another file system, for one).
+bool link_as_temp_file(int fd, const char* dir, char* path_out, std::size_t capacity);
+
+// Reads up to `size` bytes at `offset` without moving the file offset; the number read, fewer
+// only at the end of the file, or -1 on an error.
+std::int64_t read_at(int fd, void* data, std::size_t size, std::int64_t offset);
+
 // Removes the temporary files in `dir` that create_temp_file made for processes that no longer
 // run (a run killed while it wrote); another run's file in progress is left alone.
 void remove_stale_temp_files(const char* dir);

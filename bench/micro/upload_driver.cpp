@@ -1,6 +1,7 @@
 // Takes one CGI request the way the program does (environment and standard input), collects its
-// pairs and lists them: name, value length, file name and content-type line. Peak memory of a
-// large upload: /usr/bin/time -v upload_driver < body, with CONTENT_TYPE and CONTENT_LENGTH set.
+// pairs and lists them: name, value length, file name and content-type line. With a folder as its
+// argument, uploads are spooled there as the program spools them. Peak memory of a large upload:
+// /usr/bin/time -v upload_driver [folder] < body, with CONTENT_TYPE and CONTENT_LENGTH set.
 #include <cstdint>
 #include <cstdio>
 
@@ -12,6 +13,7 @@ int main(int argc, char* argv[]) {
         std::printf("body too large: not read\n");
         return 0;
     }
+    if (argc > 1) request.spool_uploads_in(argv[1]);
     char name[SCRATCH_SIZE];
     char value[64];
     std::uint32_t checksum = 0;

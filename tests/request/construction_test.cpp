@@ -170,34 +170,3 @@ TEST(Construction, UrlEncodedBodyIsLeftOnStandardInput) {
     EXPECT_FALSE(request->body_too_large());
     EXPECT_EQ(rest_of_stdin(), "a=1");
 }
-
-// An address-space limit cannot be combined with the sanitizers' huge shadow mappings.
-#if defined(__SANITIZE_ADDRESS__)
-#define UNDER_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define UNDER_ADDRESS_SANITIZER 1
-#endif
-#endif
-
-#ifndef UNDER_ADDRESS_SANITIZER
-// Builds a request with room for the process as it is, but not for a 128 MiB body buffer.
-[[noreturn]] void request_under_memory_limit() {
-    long pages = 0;
-    std::FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (!statm || std::fscanf(statm, "%ld", &pages) != 1) std::_Exit(2);
-    const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + (rlim_t{64} << 20);
-    const rlimit cap{limit, limit};
-    setrlimit(RLIMIT_AS, &cap);
-    auto request = make_request();
-    const bool refused = request->body_too_large() && request->body == nullptr;
-    std::_Exit(refused && rest_of_stdin() == "--x" ? 0 : 1);
-}
-
-TEST(Construction, BodyThatCannotBeAllocatedIsRefusedUnread) {
-    MultipartBody form;
-    set_cgi_env({{"CONTENT_TYPE", form.content_type()}, {"CONTENT_LENGTH", "134217728"}});
-    feed_stdin("--x");
-    EXPECT_EXIT(request_under_memory_limit(), testing::ExitedWithCode(0), "");
-}
-#endif

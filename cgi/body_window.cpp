@@ -1,0 +1,77 @@
+// The read window over the request body.
+#include "cgi/body_window.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+std::size_t window_size = DEFAULT_BODY_WINDOW;
+}  // namespace
+
+void set_body_window_size(std::size_t bytes) {
+    window_size = bytes ? bytes : DEFAULT_BODY_WINDOW;
+}
+
+std::size_t body_window_size() {
+    return window_size;
+}
+
+bool BodyWindow::open(int fd, std::size_t limit, std::size_t capacity) {
+    fd_ = fd;
+    limit_ = limit;
+    capacity_ = capacity < limit ? capacity : limit;
+    if (capacity_ == 0) capacity_ = 1;
+    // One spare byte keeps the available bytes NUL-terminated for the parser's traces.
+    buffer_ = allocate_body_buffer(capacity_ + 1, BodyPages::standard);
+    if (!buffer_) return false;
+    start_ = end_ = total_read_ = 0;
+    buffer_.get()[0] = '\0';
+    ended_ = limit_ == 0;
+    read_into_tail();
+    return true;
+}
+
+// Reads until the window is full or the input ends; a pipe hands over a little at a time.
+void BodyWindow::read_into_tail() {
+    while (!ended_ && end_ < capacity_) {
+        std::size_t room = capacity_ - end_;
+        const std::size_t unread = limit_ - total_read_;
+        if (room > unread) room = unread;
+        const ssize_t n = ::read(fd_, buffer_.get() + end_, room);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // End of input, or a read error: either way the body ends here.
+            ended_ = true;
+            break;
+        }
+        end_ += static_cast<std::size_t>(n);
+        total_read_ += static_cast<std::size_t>(n);
+        if (total_read_ == limit_) ended_ = true;
+    }
+    buffer_.get()[end_] = '\0';
+}
+
+bool BodyWindow::read_more() {
+    if (ended_) return false;
+    if (start_ > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + start_, available());
+        end_ -= start_;
+        start_ = 0;
+    }
+    const std::size_t before = end_;
+    read_into_tail();
+    return end_ > before;
+}
+
+std::size_t BodyWindow::fill(std::size_t wanted) {
+    if (wanted > capacity_) wanted = capacity_;
+    while (available() < wanted && read_more()) {
+    }
+    return available();
+}
+
+void BodyWindow::consume(std::size_t count) {
+    start_ += count < available() ? count : available();
+}

@@ -1,0 +1,55 @@
+// A request body read from standard input through a window of fixed size. The multipart parser
+// looks at most a window ahead and passes value bytes on as they go by, so a body of any length
+// needs no more memory than the window.
+#pragma once
+
+#include <cstddef>
+
+#include "cgi/body_buffer.h"
+
+// The window size every request uses; a body no longer than this is read whole.
+inline constexpr std::size_t DEFAULT_BODY_WINDOW = std::size_t{256} << 10;
+
+// Sets the window size of requests built from now on (0: the default). Tests and fuzzing use
+// small windows to make every read cross window edges.
+void set_body_window_size(std::size_t bytes);
+std::size_t body_window_size();
+
+class BodyWindow {
+  public:
+    // Reads up to `limit` bytes from `fd` into a window of `capacity` bytes (or of `limit` bytes
+    // when that is smaller), filling the window once. False when the memory cannot be had.
+    bool open(int fd, std::size_t limit, std::size_t capacity);
+
+    // The buffer, the unconsumed bytes (followed by a NUL) and their number.
+    char* buffer() const { return buffer_.get(); }
+    char* data() const { return buffer_.get() + start_; }
+    std::size_t available() const { return end_ - start_; }
+    std::size_t capacity() const { return capacity_; }
+
+    // Makes at least `wanted` bytes (at most the capacity) available, unless the input ends
+    // first; returns available().
+    std::size_t fill(std::size_t wanted);
+    // Reads what fits after the available bytes, moving them to the front of the window first;
+    // false when nothing more could be read because the input has ended or the window is full.
+    bool read_more();
+    void consume(std::size_t count);
+
+    // No more input: `limit` bytes were read, or standard input ended (or failed) before that.
+    bool input_ended() const { return ended_; }
+    std::size_t bytes_read() const { return total_read_; }
+    // Body bytes not yet consumed, read or not.
+    std::size_t bytes_left() const { return limit_ - (total_read_ - available()); }
+
+  private:
+    void read_into_tail();
+
+    BodyBuffer buffer_;
+    std::size_t capacity_ = 0;
+    std::size_t start_ = 0;
+    std::size_t end_ = 0;
+    std::size_t limit_ = 0;
+    std::size_t total_read_ = 0;
+    int fd_ = -1;
+    bool ended_ = true;
+};

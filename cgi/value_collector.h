@@ -1,0 +1,41 @@
+// Gathers the bytes of one multipart value while the body streams through the read window: in
+// a buffer of its own, or, for an upload when the program named a spool folder, in an unnamed
+// file there, so that a large upload never needs memory of its size.
+#pragma once
+
+#include <cstddef>
+
+#include "cgi/body_buffer.h"
+#include "platform/files.h"
+
+class ValueCollector {
+  public:
+    // `most` bounds the value's length (the body bytes left when it begins). `spool_folder`,
+    // when not null, is where the value goes into an unnamed file; when no such file can be made
+    // there, the value is held in memory.
+    ValueCollector(std::size_t most, const char* spool_folder);
+
+    // False when the bytes can be kept neither in the file nor in memory.
+    bool append(const char* data, std::size_t size);
+    // Drops every CR and LF at the end of a value held in memory.
+    void strip_trailing_line_breaks();
+
+    std::size_t size() const { return size_; }
+    bool in_file() const { return file_.valid(); }
+    bool empty() const { return size_ == 0 && !in_file(); }
+
+    // The bytes held in memory (followed by a NUL), and the buffer or the file that holds them.
+    // The buffer is handed over cut to the value's length, so it may have moved since data().
+    const char* data() const { return buffer_ ? buffer_.get() : ""; }
+    BodyBuffer take_buffer();
+    platform::UniqueFd take_file() { return std::move(file_); }
+
+  private:
+    bool reserve_memory();
+    bool move_file_into_memory();
+
+    BodyBuffer buffer_;
+    platform::UniqueFd file_;
+    std::size_t size_ = 0;
+    std::size_t most_ = 0;
+};

@@ -1,0 +1,144 @@
+// The resume streams into an unnamed file in the store while the body arrives and is linked into
+// place: one regular file, byte for byte, with a plain create's permissions and no temporary name
+// left behind. Where it cannot be linked (no default store root to spool in, a store root on
+// another file system) its bytes are written as before.
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "app_test_support.h"
+
+namespace {
+
+// Resume bytes of every value, with the test delimiter but its last byte every few thousand.
+std::string resume_bytes(std::size_t size) {
+    const std::string near = "\r\n--" + std::string(TEST_BOUNDARY).substr(0, 20);
+    std::string bytes(size, '\0');
+    std::uint64_t state = 0x9E3779B97F4A7C15u;
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::size_t in_period = i % 4093;
+        if (in_period < near.size()) {
+            bytes[i] = near[in_period];
+        } else {
+            state = state * 6364136223846793005u + 1442695040888963407u;
+            bytes[i] = static_cast<char>(state >> 56);
+        }
+    }
+    return bytes;
+}
+
+// Every name under `root` that begins ".tmp-": a staged file left behind.
+std::vector<std::string> temporary_names(const fs::path& root) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.path().filename().string().rfind(".tmp-", 0) == 0)
+            names.push_back(entry.path().string());
+    }
+    return names;
+}
+
+// A stored resume is one regular file of exactly these bytes with a plain create's permissions.
+void expect_stored_resume(const fs::path& path, const std::string& bytes, mode_t mask = 022) {
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << path;
+    EXPECT_EQ(st.st_nlink, 1u) << path;
+    EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask) << path << std::oct << " umask " << mask;
+    const std::string stored = read_file(path);
+    EXPECT_EQ(stored.size(), bytes.size()) << path;
+    EXPECT_TRUE(stored == bytes) << path << ": the bytes differ";
+}
+
+bool thanked(const CgiResult& result) {
+    return result.exit_status == 0 &&
+           result.output.find("<h1>Thank You!</h1>") != std::string::npos;
+}
+
+// A folder under `parent`, removed with what it holds.
+class FolderIn {
+  public:
+    explicit FolderIn(const char* parent) {
+        std::string pattern = std::string(parent) + "/apply-elsewhere-XXXXXX";
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~FolderIn() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    FolderIn(const FolderIn&) = delete;
+    FolderIn& operator=(const FolderIn&) = delete;
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+}  // namespace
+
+TEST_F(AppTest, AStoredResumeIsOneRegularFileWithThePermissionsOfAPlainCreate) {
+    Application application;
+    application.file_name = "cv.bin";
+    application.resume = resume_bytes(70000);
+    for (mode_t mask : {mode_t{022}, mode_t{027}, mode_t{002}}) {
+        TempDir work("apply-spool");
+        fs::create_directory(work.path() / "people");
+        CgiCall call = multipart_request(work.path(), body_of(application), TEST_BOUNDARY);
+        call.umask_value = mask;
+        EXPECT_TRUE(thanked(run_apply(call))) << std::oct << mask;
+        expect_stored_resume(work.path() / "people" / "Jane Doe" / "cv.bin", application.resume,
+                             mask);
+        EXPECT_EQ(temporary_names(work.path()), std::vector<std::string>{});
+    }
+
+    // Submitted again, the new resume replaces the old one in place: still one link.
+    submit(application);
+    application.resume = resume_bytes(1000);
+    EXPECT_TRUE(thanked(submit(application)));
+    expect_stored_resume(people() / "Jane Doe" / "cv.bin", application.resume);
+    EXPECT_EQ(temporary_names(work()), std::vector<std::string>{});
+}
+
+TEST_F(AppTest, WithoutTheDefaultStoreRootTheResumeIsStoredFromMemory) {
+    fs::remove(people());
+    fs::create_directory(work() / "applicants");
+    Application application;
+    application.directory = "applicants";
+    application.file_name = "cv.bin";
+    application.resume = resume_bytes(50000);
+    EXPECT_TRUE(thanked(submit(application)));
+    expect_stored_resume(work() / "applicants" / "Jane Doe" / "cv.bin", application.resume);
+    EXPECT_FALSE(fs::exists(people()));
+    EXPECT_EQ(temporary_names(work()), std::vector<std::string>{});
+}
+
+TEST_F(AppTest, AStoreRootOnAnotherFileSystemGetsTheResumeWritten) {
+    struct stat here {};
+    ASSERT_EQ(stat(work().c_str(), &here), 0);
+    struct stat shm {};
+    if (stat("/dev/shm", &shm) != 0 || shm.st_dev == here.st_dev || access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no writable /dev/shm on another file system";
+    FolderIn elsewhere("/dev/shm");
+    fs::create_directory_symlink(elsewhere.path(), work() / "elsewhere");
+    Application application;
+    application.directory = "elsewhere";
+    application.file_name = "cv.bin";
+    application.resume = resume_bytes(30000);
+    EXPECT_TRUE(thanked(submit(application)));
+    expect_stored_resume(elsewhere.path() / "Jane Doe" / "cv.bin", application.resume);
+    EXPECT_EQ(temporary_names(elsewhere.path()), std::vector<std::string>{});
+    EXPECT_EQ(temporary_names(work()), std::vector<std::string>{});
+}
+
+TEST_F(AppTest, AFortyMebibyteResumeIsStoredByteForByte) {
+    Application application;
+    application.file_name = "large.bin";
+    application.resume = resume_bytes(std::size_t{40} << 20);
+    EXPECT_TRUE(thanked(submit(application)));
+    expect_stored_resume(people() / "Jane Doe" / "large.bin", application.resume);
+    EXPECT_EQ(temporary_names(work()), std::vector<std::string>{});
+}
