@@ -2,13 +2,19 @@
 // multipart bodies built the way browsers and curl lay them out.
 #pragma once
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <memory>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -118,3 +124,60 @@ inline std::string file_value(CgiRequest& request, const char* name) {
     if (!value) return "<missing>";
     return std::string(value, static_cast<std::size_t>(length));
 }
+
+// The whole content of a file.
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// The names of the real-client cases in the corpus (each a folder with a body.bin), sorted.
+inline std::vector<std::string> corpus_cases() {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(CORPUS_DIR)) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name[0] != '.' && std::ifstream(CORPUS_DIR "/" + name + "/body.bin"))
+                names.push_back(name);
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A folder under `parent`, removed with what it holds.
+class TempFolder {
+  public:
+    explicit TempFolder(const std::string& parent = "/tmp") {
+        std::string pattern = parent + "/request_test_XXXXXX";
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed in " + parent);
+        path_ = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& path() const { return path_; }
+    const char* c_str() const { return path_.c_str(); }
+
+    // The names a listing of the folder shows.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        if (DIR* dir = opendir(path_.c_str())) {
+            while (const dirent* entry = readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name != "." && name != "..") names.push_back(name);
+            }
+            closedir(dir);
+        }
+        return names;
+    }
+
+  private:
+    std::string path_;
+};

@@ -27,40 +27,6 @@
 
 namespace {
 
-// A folder under `parent`, removed with what it holds.
-class TempFolder {
-  public:
-    explicit TempFolder(const std::string& parent = "/tmp") {
-        std::string pattern = parent + "/spool_test_XXXXXX";
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed in " + parent);
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& path() const { return path_; }
-    const char* c_str() const { return path_.c_str(); }
-
-    // The names a listing of the folder shows.
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        if (DIR* dir = opendir(path_.c_str())) {
-            while (const dirent* entry = readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") names.push_back(name);
-            }
-            closedir(dir);
-        }
-        return names;
-    }
-
-  private:
-    std::string path_;
-};
-
 // Descriptors of this process open on files in `folder` (an unnamed file shows there as
 // "<folder>/#<inode> (deleted)").
 int open_files_in(const std::string& folder) {
@@ -72,13 +38,6 @@ int open_files_in(const std::string& folder) {
         if (!error && target.compare(0, prefix.size(), prefix) == 0) ++count;
     }
     return count;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 // `size` bytes without a NUL, so that a terminator read from the wrong place shows.

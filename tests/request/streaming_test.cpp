@@ -389,27 +389,6 @@ std::vector<Form> crafted_forms() {
             long_boundary(),   long_header_lines(), dense_random()};
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-std::vector<std::string> corpus_cases() {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(CORPUS_DIR)) {
-        while (const dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name[0] != '.' && std::ifstream(CORPUS_DIR "/" + name + "/body.bin"))
-                names.push_back(name);
-        }
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Every test leaves the window size as it found it: the default.
 class Streaming : public testing::Test {
   protected:
@@ -676,26 +655,6 @@ class UploadBytes {
 constexpr std::size_t kLargeUpload = std::size_t{96} << 20;
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 constexpr int kLargeChecked = 30;
-
-// A folder under /tmp, removed with what it holds.
-class TempFolder {
-  public:
-    TempFolder() {
-        char pattern[] = "/tmp/streaming_test_spool_XXXXXX";
-        if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 [[noreturn]] void fail_large(const char* what) {
     std::fprintf(stderr, "%s\n", what);
