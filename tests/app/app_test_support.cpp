@@ -1,29 +1,15 @@
 // Bodies, fixtures and expected pages for the application's black-box tests.
 #include "app_test_support.h"
 
-MultipartBody& MultipartBody::field(const std::string& name, const std::string& value) {
-    parts_ += std::string("--") + TEST_BOUNDARY + "\r\n" +
-              "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
-    return *this;
-}
-
-MultipartBody& MultipartBody::file(const std::string& name, const std::string& file_name,
-                                   const std::string& content, const std::string& type) {
-    parts_ += std::string("--") + TEST_BOUNDARY + "\r\n" +
-              "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" + file_name +
-              "\"\r\n" + "Content-Type: " + type + "\r\n\r\n" + content + "\r\n";
-    return *this;
-}
-
 std::string body_of(const Application& a) {
-    MultipartBody body;
-    if (a.send_name) body.field("name", a.name);
-    if (a.send_mail) body.field("mail", a.mail);
-    if (a.send_interest) body.field("interest", a.interest);
-    if (a.send_resume) body.file("resume", a.file_name, a.resume);
-    if (a.send_directory) body.field("directory", a.directory);
-    body.field("sub", "Submit form");
-    return body.text();
+    std::vector<Part> parts;
+    if (a.send_name) parts.push_back({"name", a.name, {}, {}});
+    if (a.send_mail) parts.push_back({"mail", a.mail, {}, {}});
+    if (a.send_interest) parts.push_back({"interest", a.interest, {}, {}});
+    if (a.send_resume) parts.push_back({"resume", a.resume, a.file_name, "text/plain"});
+    if (a.send_directory) parts.push_back({"directory", a.directory, {}, {}});
+    parts.push_back({"sub", "Submit form", {}, {}});
+    return multipart_body(parts, TEST_BOUNDARY);
 }
 
 std::string fixture(const char* name) {

@@ -7,27 +7,12 @@
 #include <filesystem>
 #include <string>
 
-#include "apply_runner.h"
+#include "cgi_run.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
 
 inline constexpr char TEST_BOUNDARY[] = "----AppTestBoundary4kZ2QxR8";
-// What every HTML response starts with.
-inline constexpr char HTML_HEADER[] = "Content-type: text/html\n\n";
-
-// A multipart/form-data body laid out as browsers send it (CR LF line ends).
-class MultipartBody {
-  public:
-    MultipartBody& field(const std::string& name, const std::string& value);
-    MultipartBody& file(const std::string& name, const std::string& file_name,
-                        const std::string& content, const std::string& type = "text/plain");
-    // The body with its closing delimiter.
-    std::string text() const { return parts_ + "--" + TEST_BOUNDARY + "--\r\n"; }
-
-  private:
-    std::string parts_;
-};
 
 // One submission of the form; each field is sent unless its flag says otherwise.
 struct Application {
@@ -44,6 +29,7 @@ struct Application {
     bool send_directory = true;
 };
 
+// The multipart body a browser sends for the application (CR LF line ends).
 std::string body_of(const Application& application);
 
 // A fixture file's bytes (tests/app/fixtures).
@@ -57,20 +43,28 @@ std::string expected_form(const std::string& name, const std::string& mail,
 // The "Can't create" page for a path, as it appears in the page.
 std::string expected_cant_create(const std::string& shown_path);
 
+// A working directory with an empty store root "people"; removed with what it holds.
+class StoreDir : public TempDir {
+  public:
+    explicit StoreDir(const char* prefix = "apply-test") : TempDir(prefix) {
+        fs::create_directory(path() / "people");
+    }
+    // The application's submission, run in this directory.
+    CgiCall call_for(const Application& application) const {
+        return multipart_request(path(), body_of(application), TEST_BOUNDARY);
+    }
+};
+
 class AppTest : public ::testing::Test {
   protected:
-    void SetUp() override { fs::create_directory(people()); }
-
     fs::path people() const { return work_.path() / "people"; }
     const fs::path& work() const { return work_.path(); }
 
-    CgiCall call_for(const Application& application) const {
-        return multipart_request(work(), body_of(application), TEST_BOUNDARY);
-    }
+    CgiCall call_for(const Application& application) const { return work_.call_for(application); }
     CgiResult submit(const Application& application) const {
-        return run_apply(call_for(application));
+        return run_cgi(call_for(application));
     }
 
   private:
-    TempDir work_;
+    StoreDir work_;
 };

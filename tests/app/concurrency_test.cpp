@@ -48,9 +48,9 @@ std::vector<CgiResult> run_all_at_the_lock(const fs::path& store,
                                            const std::vector<CgiCall>& calls) {
     ListLock lock(store / "index.html");
     EXPECT_TRUE(lock.held());
-    std::vector<std::unique_ptr<RunningCgi>> running;
+    std::vector<std::unique_ptr<CgiProcess>> running;
     for (const CgiCall& call : calls) {
-        running.push_back(std::make_unique<RunningCgi>(call, /*hold_input=*/true));
+        running.push_back(std::make_unique<CgiProcess>(call, /*hold_input=*/true));
     }
     for (auto& run : running) run->release_input();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -61,7 +61,7 @@ std::vector<CgiResult> run_all_at_the_lock(const fs::path& store,
     }
     lock.release();
     std::vector<CgiResult> results;
-    for (auto& run : running) results.push_back(run->finish());
+    for (auto& run : running) results.push_back(run->wait());
     return results;
 }
 
@@ -81,7 +81,7 @@ TEST_F(AppTest, ConcurrentNewApplicantsEachGetExactlyOneWholeLine) {
     }
     for (const CgiResult& result : run_all_at_the_lock(people(), calls)) {
         EXPECT_EQ(result.exit_status, 0);
-        EXPECT_NE(result.output.find("<h1>Thank You!</h1>"), std::string::npos);
+        EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
     }
     std::string list = read_file(people() / "index.html");
     std::vector<std::string> lines = lines_of(list);
@@ -99,7 +99,7 @@ TEST_F(AppTest, ConcurrentSubmissionsOfOneNewNameAddOneLine) {
         calls.push_back(call_for(application));
     }
     for (const CgiResult& result : run_all_at_the_lock(people(), calls)) {
-        EXPECT_NE(result.output.find("<h1>Thank You!</h1>"), std::string::npos);
+        EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
     }
     EXPECT_EQ(read_file(people() / "index.html"), "<br><a href=\"Jane%20Doe\">Jane Doe</a>\n");
     // No temporary file is left behind in the applicant folder.
@@ -114,7 +114,7 @@ TEST_F(AppTest, AListLargerThanSixteenMebibytesKeepsEveryByte) {
     }
     write_file(people() / "index.html", old_list);
     CgiResult result = submit(Application{});
-    EXPECT_NE(result.output.find("<h1>Thank You!</h1>"), std::string::npos);
+    EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
     const std::string new_line = "<br><a href=\"Jane%20Doe\">Jane Doe</a>\n";
     std::string list = read_file(people() / "index.html");
     EXPECT_EQ(list.size(), old_list.size() + new_line.size());

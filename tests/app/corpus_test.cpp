@@ -59,26 +59,23 @@ TEST(AppCorpusTest, EveryRealClientBodyIsStoredByteForByteOrAnsweredByItsCheck) 
         std::size_t upload = expected.find("\"upload\": {");
         ASSERT_NE(upload, std::string::npos) << case_name;
 
-        TempDir work("apply-corpus");
-        fs::create_directory(work.path() / "people");
+        StoreDir work("apply-corpus");
         CgiCall call;
         call.workdir = work.path();
         call.env = {"REQUEST_METHOD=POST", "CONTENT_TYPE=" + json_value(headers, "content_type"),
                     "CONTENT_LENGTH=" + json_value(headers, "content_length")};
         call.body = read_file(entry.path() / "body.bin");
-        CgiResult result = run_apply(call);
+        CgiResult result = run_cgi(call);
         ++cases;
         EXPECT_EQ(result.exit_status, 0) << case_name;
 
         if (const char* message = refusal_for(case_name)) {
-            EXPECT_NE(result.output.find(std::string("<h2>") + message + "</h2>\n"),
-                      std::string::npos)
+            EXPECT_NE(result.out.find(std::string("<h2>") + message + "</h2>\n"), std::string::npos)
                 << case_name;
             EXPECT_EQ(tree_of(work.path()), std::set<std::string>{"people"}) << case_name;
             continue;
         }
-        EXPECT_EQ(result.output, HTML_HEADER + fixture("thank_you.html") + "</html>\n")
-            << case_name;
+        EXPECT_EQ(result.out, HTML_HEADER + fixture("thank_you.html") + "</html>\n") << case_name;
         std::string file_name = json_value(expected, "filename", upload);
         fs::path stored = work.path() / "people" / "Jane Doe" / after_last_separator(file_name);
         ASSERT_TRUE(fs::exists(stored)) << case_name << ": " << stored;

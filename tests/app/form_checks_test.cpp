@@ -13,10 +13,10 @@ std::size_t line_count(const std::string& text) {
 }  // namespace
 
 TEST_F(AppTest, GetWithoutQueryAnswersTheEmptyFormAndClosesThePage) {
-    CgiResult result = run_apply(get_request(work()));
+    CgiResult result = run_cgi(get_request(work()));
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(line_count(fixture("form.html")), 140u);
-    EXPECT_EQ(result.output, HTML_HEADER + fixture("form.html") + "</html>\n");
+    EXPECT_EQ(result.out, HTML_HEADER + fixture("form.html") + "</html>\n");
 
     // The start-up trace leaves one empty file per run in the working directory.
     int trace_files = 0;
@@ -38,9 +38,9 @@ TEST_F(AppTest, FormActionIsTheLastComponentOfArgumentZero) {
     };
     for (const auto& [argv0, expected] : cases) {
         CgiCall call = get_request(work());
-        call.argv0 = argv0;
-        CgiResult result = run_apply(call);
-        EXPECT_NE(result.output.find(expected), std::string::npos) << argv0;
+        call.argv = {argv0};
+        CgiResult result = run_cgi(call);
+        EXPECT_NE(result.out.find(expected), std::string::npos) << argv0;
     }
 }
 
@@ -50,7 +50,7 @@ TEST_F(AppTest, WithoutANamePairTheEmptyFormIsShownAndNothingSentIsEchoed) {
     application.mail = "echo-me@example.org";
     CgiResult result = submit(application);
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.output, HTML_HEADER + fixture("form.html") + "</html>\n");
+    EXPECT_EQ(result.out, HTML_HEADER + fixture("form.html") + "</html>\n");
     EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"});
 }
 
@@ -109,19 +109,19 @@ TEST_F(AppTest, TheFirstFailingCheckShowsTheFormAgainWithItsMessage) {
         CgiResult result = submit(application);
         std::string page = expected_form(c.name, c.mail, c.resume, c.interest, c.message);
         EXPECT_EQ(result.exit_status, 0) << c.what;
-        EXPECT_EQ(result.output, HTML_HEADER + page) << c.what;
+        EXPECT_EQ(result.out, HTML_HEADER + page) << c.what;
         EXPECT_EQ(line_count(page), 141u) << c.what;
-        EXPECT_EQ(result.output.find("</html>"), std::string::npos) << c.what;
+        EXPECT_EQ(result.out.find("</html>"), std::string::npos) << c.what;
         EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << c.what;
     }
 }
 
 TEST_F(AppTest, AQueryWithEveryFieldFailsTheResumeCheck) {
     CgiResult result =
-        run_apply(get_request(work(), "name=Jane&mail=j%40x.org&interest=C%2B%2B&resume=cv.txt"));
+        run_cgi(get_request(work(), "name=Jane&mail=j%40x.org&interest=C%2B%2B&resume=cv.txt"));
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.output, HTML_HEADER + expected_form("Jane", "j@x.org", "", "C++",
-                                                         "Please fill out the resume field"));
+    EXPECT_EQ(result.out, HTML_HEADER + expected_form("Jane", "j@x.org", "", "C++",
+                                                      "Please fill out the resume field"));
 }
 
 TEST_F(AppTest, AFormShownAgainCarriesTheUploadFileNameEscapedNeverItsContent) {
@@ -130,11 +130,11 @@ TEST_F(AppTest, AFormShownAgainCarriesTheUploadFileNameEscapedNeverItsContent) {
     application.file_name = "a<b>&'c'.txt";
     application.resume = "SECRET-RESUME-BYTES";
     CgiResult result = submit(application);
-    EXPECT_EQ(result.output,
+    EXPECT_EQ(result.out,
               HTML_HEADER + expected_form("Jane Doe", "", "a&lt;b&gt;&amp;&#39;c&#39;.txt",
                                           "Systems programming in C++",
                                           "Please fill out the email field"));
-    EXPECT_EQ(result.output.find("SECRET"), std::string::npos);
+    EXPECT_EQ(result.out.find("SECRET"), std::string::npos);
 }
 
 TEST_F(AppTest, ValuesShownAgainAreHtmlEscaped) {
@@ -144,7 +144,7 @@ TEST_F(AppTest, ValuesShownAgainAreHtmlEscaped) {
     application.send_mail = false;
     CgiResult result = submit(application);
     EXPECT_EQ(
-        result.output,
+        result.out,
         HTML_HEADER + expected_form("&quot;&gt;&lt;b onclick=&#39;x&#39;&gt;&amp;", "", "hello.txt",
                                     "&lt;/textarea&gt;&lt;script&gt;alert(1)&lt;/script&gt;",
                                     "Please fill out the email field"));
@@ -153,17 +153,14 @@ TEST_F(AppTest, ValuesShownAgainAreHtmlEscaped) {
 TEST_F(AppTest, ABodyRefusedForItsSizeIsAnsweredTooLargeAndNothingIsStored) {
     for (const char* length : {"134217729", "-1", "4000000000"}) {
         CgiCall call = call_for(Application{});
-        for (std::string& e : call.env) {
-            if (e.rfind("CONTENT_LENGTH=", 0) == 0) e = std::string("CONTENT_LENGTH=") + length;
-        }
-        CgiResult result = run_apply(call);
+        set_env(call, "CONTENT_LENGTH", length);
+        CgiResult result = run_cgi(call);
         EXPECT_EQ(result.exit_status, 0) << length;
-        EXPECT_EQ(result.output.rfind(HTML_HEADER, 0), 0u) << length;
-        EXPECT_NE(result.output.find("<h1>Submission too large</h1>\n"), std::string::npos)
-            << length;
-        EXPECT_EQ(result.output.find("<form"), std::string::npos) << length;
-        EXPECT_GE(result.output.size(), 8u);
-        EXPECT_EQ(result.output.substr(result.output.size() - 8), "</html>\n") << length;
+        EXPECT_EQ(result.out.rfind(HTML_HEADER, 0), 0u) << length;
+        EXPECT_NE(result.out.find("<h1>Submission too large</h1>\n"), std::string::npos) << length;
+        EXPECT_EQ(result.out.find("<form"), std::string::npos) << length;
+        EXPECT_GE(result.out.size(), 8u);
+        EXPECT_EQ(result.out.substr(result.out.size() - 8), "</html>\n") << length;
         EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << length;
     }
 }

@@ -21,6 +21,16 @@ std::string input_value(const std::string& output, const std::string& field) {
     return output.substr(at, output.find('"', at) - at);
 }
 
+// The form shown again with a "Please" message about `field`, and nothing stored under `work`.
+void expect_form_again_for(const CgiResult& result, const std::string& field, const fs::path& work,
+                           const std::string& what) {
+    std::string message = message_of(result.out);
+    EXPECT_EQ(result.exit_status, 0) << what;
+    EXPECT_EQ(message.rfind("Please", 0), 0u) << what << ": " << message;
+    EXPECT_NE(message.find(field + " field"), std::string::npos) << what;
+    EXPECT_EQ(tree_of(work), std::set<std::string>{"people"}) << what;
+}
+
 }  // namespace
 
 TEST_F(AppTest, NamesThatAreNotOneFolderInsideTheStoreAreRefused) {
@@ -30,14 +40,10 @@ TEST_F(AppTest, NamesThatAreNotOneFolderInsideTheStoreAreRefused) {
         Application application;
         application.name = name;
         CgiResult result = submit(application);
-        std::string message = message_of(result.output);
-        EXPECT_EQ(result.exit_status, 0) << name;
-        EXPECT_EQ(message.rfind("Please", 0), 0u) << name << ": " << message;
-        EXPECT_NE(message.find("name field"), std::string::npos) << name;
-        EXPECT_EQ(input_value(result.output, "name"), "") << name;
-        EXPECT_EQ(input_value(result.output, "mail"), "jane@example.org") << name;
-        EXPECT_EQ(result.output.find("</html>"), std::string::npos) << name;
-        EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << name;
+        expect_form_again_for(result, "name", work(), name);
+        EXPECT_EQ(input_value(result.out, "name"), "") << name;
+        EXPECT_EQ(input_value(result.out, "mail"), "jane@example.org") << name;
+        EXPECT_EQ(result.out.find("</html>"), std::string::npos) << name;
     }
 }
 
@@ -63,7 +69,7 @@ TEST_F(AppTest, StoreRootsThatCouldReachOutsideAreRefusedWithTheirPagePath) {
         application.directory = root;
         CgiResult result = submit(application);
         EXPECT_EQ(result.exit_status, 0) << root;
-        EXPECT_EQ(result.output, HTML_HEADER + expected_cant_create(shown) + "</html>\n") << root;
+        EXPECT_EQ(result.out, HTML_HEADER + expected_cant_create(shown) + "</html>\n") << root;
         EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << root;
     }
 }
@@ -78,7 +84,7 @@ TEST_F(AppTest, ValuesTooLongForThePathBuffersAreRefusedNeverCut) {
     longest.directory = root;
     longest.name = std::string(201, 'n');
     CgiResult stored = submit(longest);
-    EXPECT_NE(stored.output.find("<h1>Thank You!</h1>"), std::string::npos);
+    EXPECT_NE(stored.out.find("<h1>Thank You!</h1>"), std::string::npos);
     EXPECT_TRUE(fs::exists(work() / root / longest.name / "index.html"));
     std::set<std::string> tree_before = tree_of(work());
 
@@ -88,7 +94,7 @@ TEST_F(AppTest, ValuesTooLongForThePathBuffersAreRefusedNeverCut) {
     escaped_too_long.name = std::string(400, ' ') + "x";
     for (const Application& application : {one_more, escaped_too_long}) {
         CgiResult result = submit(application);
-        std::string message = message_of(result.output);
+        std::string message = message_of(result.out);
         EXPECT_EQ(message.rfind("Please", 0), 0u) << message;
         EXPECT_NE(message.find("name field"), std::string::npos);
         EXPECT_EQ(tree_of(work()), tree_before);
@@ -99,9 +105,9 @@ TEST_F(AppTest, ValuesTooLongForThePathBuffersAreRefusedNeverCut) {
     Application long_root;
     long_root.directory = std::string(1100, 'd');
     CgiResult result = submit(long_root);
-    EXPECT_EQ(result.output,
-              HTML_HEADER + expected_cant_create(long_root.directory + "/Jane Doe/index.html") +
-                  "</html>\n");
+    EXPECT_EQ(result.out, HTML_HEADER +
+                              expected_cant_create(long_root.directory + "/Jane Doe/index.html") +
+                              "</html>\n");
     EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"});
 }
 
@@ -111,13 +117,9 @@ TEST_F(AppTest, ResumeFileNamesThatAreNoFileInTheFolderAreRefused) {
         Application application;
         application.file_name = file_name;
         CgiResult result = submit(application);
-        std::string message = message_of(result.output);
-        EXPECT_EQ(result.exit_status, 0) << file_name;
-        EXPECT_EQ(message.rfind("Please", 0), 0u) << file_name << ": " << message;
-        EXPECT_NE(message.find("resume field"), std::string::npos) << file_name;
-        EXPECT_NE(result.output.find("text/html\" value=\"\">"), std::string::npos) << file_name;
-        EXPECT_EQ(input_value(result.output, "name"), "Jane Doe") << file_name;
-        EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << file_name;
+        expect_form_again_for(result, "resume", work(), file_name);
+        EXPECT_NE(result.out.find("text/html\" value=\"\">"), std::string::npos) << file_name;
+        EXPECT_EQ(input_value(result.out, "name"), "Jane Doe") << file_name;
     }
 }
 
@@ -131,10 +133,10 @@ TEST_F(AppTest, ApplicantTextIsNeverMarkupInAnyPageOrFile) {
     const std::string name_text = "&lt;b&gt;O&#39;Brien &amp; &quot;Co&quot;";
     const std::string name_link = "%3Cb%3EO%27Brien%20%26%20%22Co%22";
 
-    EXPECT_NE(result.output.find("Name: " + name_text + "\n"), std::string::npos);
-    EXPECT_NE(result.output.find("Email: x&quot;@y&lt;z&gt;.org\n"), std::string::npos);
-    EXPECT_NE(result.output.find("<a href=\"people/" + name_link + "/index.html\">Web page for " +
-                                 name_text + "</a>\n"),
+    EXPECT_NE(result.out.find("Name: " + name_text + "\n"), std::string::npos);
+    EXPECT_NE(result.out.find("Email: x&quot;@y&lt;z&gt;.org\n"), std::string::npos);
+    EXPECT_NE(result.out.find("<a href=\"people/" + name_link + "/index.html\">Web page for " +
+                              name_text + "</a>\n"),
               std::string::npos);
 
     fs::path folder = people() / application.name;
@@ -149,7 +151,7 @@ TEST_F(AppTest, ApplicantTextIsNeverMarkupInAnyPageOrFile) {
               std::string::npos);
     EXPECT_NE(page.find("<a href=\"cv%20%3C1%3E.txt\">My resume is here</a>\n"), std::string::npos);
     EXPECT_EQ(read_file(folder / "cv <1>.txt"), "hello");
-    for (const std::string& text : {result.output, page}) {
+    for (const std::string& text : {result.out, page}) {
         EXPECT_EQ(text.find("<script"), std::string::npos);
         EXPECT_EQ(text.find("<b>"), std::string::npos);
     }

@@ -2,12 +2,10 @@
 // place: one regular file, byte for byte, with a plain create's permissions and no temporary name
 // left behind. Where it cannot be linked (no default store root to spool in, a store root on
 // another file system) its bytes are written as before.
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <stdexcept>
 #include <vector>
 
 #include "app_test_support.h"
@@ -54,29 +52,8 @@ void expect_stored_resume(const fs::path& path, const std::string& bytes, mode_t
 }
 
 bool thanked(const CgiResult& result) {
-    return result.exit_status == 0 &&
-           result.output.find("<h1>Thank You!</h1>") != std::string::npos;
+    return result.exit_status == 0 && result.out.find("<h1>Thank You!</h1>") != std::string::npos;
 }
-
-// A folder under `parent`, removed with what it holds.
-class FolderIn {
-  public:
-    explicit FolderIn(const char* parent) {
-        std::string pattern = std::string(parent) + "/apply-elsewhere-XXXXXX";
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~FolderIn() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    FolderIn(const FolderIn&) = delete;
-    FolderIn& operator=(const FolderIn&) = delete;
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 }  // namespace
 
@@ -85,11 +62,10 @@ TEST_F(AppTest, AStoredResumeIsOneRegularFileWithThePermissionsOfAPlainCreate) {
     application.file_name = "cv.bin";
     application.resume = resume_bytes(70000);
     for (mode_t mask : {mode_t{022}, mode_t{027}, mode_t{002}}) {
-        TempDir work("apply-spool");
-        fs::create_directory(work.path() / "people");
-        CgiCall call = multipart_request(work.path(), body_of(application), TEST_BOUNDARY);
+        StoreDir work("apply-spool");
+        CgiCall call = work.call_for(application);
         call.umask_value = mask;
-        EXPECT_TRUE(thanked(run_apply(call))) << std::oct << mask;
+        EXPECT_TRUE(thanked(run_cgi(call))) << std::oct << mask;
         expect_stored_resume(work.path() / "people" / "Jane Doe" / "cv.bin", application.resume,
                              mask);
         EXPECT_EQ(temporary_names(work.path()), std::vector<std::string>{});
@@ -122,7 +98,7 @@ TEST_F(AppTest, AStoreRootOnAnotherFileSystemGetsTheResumeWritten) {
     struct stat shm {};
     if (stat("/dev/shm", &shm) != 0 || shm.st_dev == here.st_dev || access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no writable /dev/shm on another file system";
-    FolderIn elsewhere("/dev/shm");
+    TempDir elsewhere("apply-elsewhere", "/dev/shm");
     fs::create_directory_symlink(elsewhere.path(), work() / "elsewhere");
     Application application;
     application.directory = "elsewhere";

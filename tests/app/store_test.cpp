@@ -15,7 +15,7 @@ std::string list_line(const std::string& target, const std::string& text) {
 TEST_F(AppTest, AFirstSubmissionFilesFolderPageListLineAndResume) {
     CgiResult result = submit(Application{});
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.output, HTML_HEADER + fixture("thank_you.html") + "</html>\n");
+    EXPECT_EQ(result.out, HTML_HEADER + fixture("thank_you.html") + "</html>\n");
     EXPECT_EQ(read_file(people() / "Jane Doe" / "index.html"), fixture("applicant_page.html"));
     EXPECT_EQ(read_file(people() / "index.html"), list_line("Jane%20Doe", "Jane Doe"));
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");
@@ -27,11 +27,10 @@ TEST_F(AppTest, AFirstSubmissionFilesFolderPageListLineAndResume) {
 TEST_F(AppTest, StoredFilesAndFoldersGetThePermissionsOfAPlainCreate) {
     const mode_t masks[] = {022, 002, 077};
     for (mode_t mask : masks) {
-        TempDir work("apply-perm");
-        fs::create_directory(work.path() / "people");
-        CgiCall call = multipart_request(work.path(), body_of(Application{}), TEST_BOUNDARY);
+        StoreDir work("apply-perm");
+        CgiCall call = work.call_for(Application{});
         call.umask_value = mask;
-        run_apply(call);
+        run_cgi(call);
         fs::path folder = work.path() / "people" / "Jane Doe";
         EXPECT_EQ(mode_of(folder), 0777u & ~mask) << std::oct << mask;
         EXPECT_EQ(mode_of(folder / "index.html"), 0666u & ~mask) << std::oct << mask;
@@ -45,13 +44,10 @@ TEST_F(AppTest, ARepeatedSubmissionRewritesPageAndResumeAndLeavesTheList) {
     submit(Application{});
     std::string list_before = read_file(people() / "index.html");
 
-    Application again;
-    again.mail = "jane@elsewhere.example";
-    again.interest = "Compilers";
-    again.resume = "second version";
-    CgiResult result = submit(again);
+    CgiResult result = submit(
+        {.mail = "jane@elsewhere.example", .interest = "Compilers", .resume = "second version"});
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_NE(result.output.find("<h1>Thank You!</h1>"), std::string::npos);
+    EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
     EXPECT_EQ(read_file(people() / "index.html"), list_before);
     std::string page = read_file(people() / "Jane Doe" / "index.html");
     EXPECT_NE(page.find("mailto:jane@elsewhere.example\">jane@elsewhere.example</a>\n"),
@@ -60,10 +56,7 @@ TEST_F(AppTest, ARepeatedSubmissionRewritesPageAndResumeAndLeavesTheList) {
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "second version");
 
     // A resume under another file name goes beside the earlier one.
-    Application third;
-    third.file_name = "cv.txt";
-    third.resume = "third";
-    submit(third);
+    submit({.file_name = "cv.txt", .resume = "third"});
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "second version");
     EXPECT_EQ(read_file(people() / "Jane Doe" / "cv.txt"), "third");
     EXPECT_EQ(read_file(people() / "index.html"), list_before);
@@ -71,10 +64,8 @@ TEST_F(AppTest, ARepeatedSubmissionRewritesPageAndResumeAndLeavesTheList) {
 
 TEST_F(AppTest, ASecondApplicantAddsALineAfterTheFirst) {
     submit(Application{});
-    Application max;
-    max.name = "Max";
-    CgiResult result = submit(max);
-    EXPECT_NE(result.output.find("<a href=\"people/Max/index.html\">Web page for Max</a>\n"),
+    CgiResult result = submit({.name = "Max"});
+    EXPECT_NE(result.out.find("<a href=\"people/Max/index.html\">Web page for Max</a>\n"),
               std::string::npos);
     EXPECT_EQ(read_file(people() / "index.html"),
               list_line("Jane%20Doe", "Jane Doe") + list_line("Max", "Max"));
@@ -84,21 +75,16 @@ TEST_F(AppTest, AMissingStoreRootIsReportedWithTheApplicantPagePathAndNothingIsW
     fs::remove(people());
     CgiResult result = submit(Application{});
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.output, HTML_HEADER + fixture("cant_create.html") + "</html>\n");
+    EXPECT_EQ(result.out, HTML_HEADER + fixture("cant_create.html") + "</html>\n");
     EXPECT_TRUE(tree_of(work()).empty());
 }
 
 TEST_F(AppTest, AnUploadFileNameEndingInASeparatorCannotBeCreatedAfterPageAndList) {
     for (const char* file_name : {"folder/", "folder\\"}) {
-        TempDir work("apply-sep");
-        fs::create_directory(work.path() / "people");
-        Application application;
-        application.file_name = file_name;
-        CgiResult result =
-            run_apply(multipart_request(work.path(), body_of(application), TEST_BOUNDARY));
+        StoreDir work("apply-sep");
+        CgiResult result = run_cgi(work.call_for({.file_name = file_name}));
         EXPECT_EQ(result.exit_status, 0);
-        EXPECT_EQ(result.output,
-                  HTML_HEADER + expected_cant_create("people/Jane Doe/") + "</html>\n")
+        EXPECT_EQ(result.out, HTML_HEADER + expected_cant_create("people/Jane Doe/") + "</html>\n")
             << file_name;
         EXPECT_EQ(tree_of(work.path()),
                   (std::set<std::string>{"people", "people/index.html", "people/Jane Doe",
@@ -110,15 +96,10 @@ TEST_F(AppTest, AnUploadFileNameEndingInASeparatorCannotBeCreatedAfterPageAndLis
 }
 
 TEST_F(AppTest, AClientPathInTheFileNameStoresOnlyItsLastComponent) {
-    Application windows;
-    windows.file_name = "C:\\docs\\cv.txt";
-    submit(windows);
+    submit({.file_name = "C:\\docs\\cv.txt"});
     EXPECT_EQ(read_file(people() / "Jane Doe" / "cv.txt"), "hello");
 
-    Application unix_path;
-    unix_path.file_name = "/home/jane/my cv.txt";
-    unix_path.resume = "mine";
-    submit(unix_path);
+    submit({.file_name = "/home/jane/my cv.txt", .resume = "mine"});
     EXPECT_EQ(read_file(people() / "Jane Doe" / "my cv.txt"), "mine");
     std::string page = read_file(people() / "Jane Doe" / "index.html");
     EXPECT_NE(page.find("<a href=\"my%20cv.txt\">My resume is here</a>\n"), std::string::npos);
@@ -137,7 +118,7 @@ TEST_F(AppTest, BinaryUploadsAreStoredByteForByte) {
     application.file_name = "binary.bin";
     application.resume = bytes;
     CgiResult result = submit(application);
-    EXPECT_NE(result.output.find("<h1>Thank You!</h1>"), std::string::npos);
+    EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
     std::string stored = read_file(people() / "Jane Doe" / "binary.bin");
     EXPECT_EQ(stored.size(), bytes.size());
     EXPECT_TRUE(stored == bytes);
@@ -148,9 +129,8 @@ TEST_F(AppTest, ANestedStoreRootIsUsedAsGiven) {
     Application application;
     application.directory = "people/2026";
     CgiResult result = submit(application);
-    EXPECT_NE(result.output.find("<a href=\"people/2026/Jane%20Doe/index.html\">"),
-              std::string::npos);
-    EXPECT_NE(result.output.find("<a href=\"people/2026/index.html\">Entire list</a>"),
+    EXPECT_NE(result.out.find("<a href=\"people/2026/Jane%20Doe/index.html\">"), std::string::npos);
+    EXPECT_NE(result.out.find("<a href=\"people/2026/index.html\">Entire list</a>"),
               std::string::npos);
     EXPECT_EQ(read_file(people() / "2026" / "Jane Doe" / "hello.txt"), "hello");
     EXPECT_EQ(read_file(people() / "2026" / "index.html"), list_line("Jane%20Doe", "Jane Doe"));

@@ -10,17 +10,21 @@ std::string big(char fill) {
     return std::string(3 * kLimit, fill);
 }
 
+// The call run with the file-size limit.
+CgiResult run_limited(CgiCall call) {
+    call.file_size_limit = kLimit;
+    return run_cgi(call);
+}
+
 }  // namespace
 
 TEST_F(AppTest, AResumeThatCannotBeWrittenWholeKeepsThePreviousOne) {
     submit(Application{});
     Application bigger;
     bigger.resume = big('R');
-    CgiCall call = call_for(bigger);
-    call.file_size_limit = kLimit;
-    CgiResult result = run_apply(call);
+    CgiResult result = run_limited(call_for(bigger));
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.output,
+    EXPECT_EQ(result.out,
               HTML_HEADER + expected_cant_create("people/Jane Doe/hello.txt") + "</html>\n");
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");
     EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "hello.txt"}));
@@ -34,10 +38,8 @@ TEST_F(AppTest, AnApplicantPageThatCannotBeWrittenWholeKeepsThePreviousOne) {
     Application bigger;
     bigger.interest = big('i');
     bigger.resume = "new resume";
-    CgiCall call = call_for(bigger);
-    call.file_size_limit = kLimit;
-    CgiResult result = run_apply(call);
-    EXPECT_EQ(result.output,
+    CgiResult result = run_limited(call_for(bigger));
+    EXPECT_EQ(result.out,
               HTML_HEADER + expected_cant_create("people/Jane Doe/index.html") + "</html>\n");
     EXPECT_EQ(read_file(people() / "Jane Doe" / "index.html"), page_before);
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");
@@ -46,10 +48,8 @@ TEST_F(AppTest, AnApplicantPageThatCannotBeWrittenWholeKeepsThePreviousOne) {
 
     // A new applicant whose page fails is neither listed nor given a page.
     bigger.name = "Max";
-    call = call_for(bigger);
-    call.file_size_limit = kLimit;
-    result = run_apply(call);
-    EXPECT_EQ(result.output,
+    result = run_limited(call_for(bigger));
+    EXPECT_EQ(result.out,
               HTML_HEADER + expected_cant_create("people/Max/index.html") + "</html>\n");
     EXPECT_FALSE(fs::exists(people() / "Max" / "index.html"));
     EXPECT_EQ(read_file(people() / "index.html"), list_before);
@@ -66,17 +66,15 @@ TEST_F(AppTest, AListLineThatCannotBeWrittenLeavesTheListAsItWasAndTheApplicantU
 
     Application max;
     max.name = "Max";
-    CgiCall call = call_for(max);
-    call.file_size_limit = kLimit;
-    CgiResult result = run_apply(call);
-    EXPECT_EQ(result.output, HTML_HEADER + expected_cant_create("people/index.html") + "</html>\n");
+    CgiResult result = run_limited(call_for(max));
+    EXPECT_EQ(result.out, HTML_HEADER + expected_cant_create("people/index.html") + "</html>\n");
     EXPECT_TRUE(read_file(people() / "index.html") == list_before);
     EXPECT_FALSE(fs::exists(people() / "Max" / "index.html"));
     EXPECT_FALSE(fs::exists(people() / "Max" / "hello.txt"));
 
     // Once there is room, the same name still counts as new and gets its line.
     result = submit(max);
-    EXPECT_NE(result.output.find("<h1>Thank You!</h1>"), std::string::npos);
+    EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
     EXPECT_TRUE(read_file(people() / "index.html") ==
                 list_before + "<br><a href=\"Max\">Max</a>\n");
     EXPECT_EQ(tree_of(people() / "Max"), (std::set<std::string>{"index.html", "hello.txt"}));

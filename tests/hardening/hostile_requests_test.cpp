@@ -5,10 +5,11 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "hardening_support.h"
+#include "store_checks.h"
 
 namespace fs = std::filesystem;
 
@@ -42,38 +43,27 @@ const std::string& ten_megabytes() {
     return text;
 }
 
-CgiCall raw_multipart(const std::string& work, const std::string& body, const std::string& length,
+// CONTENT_LENGTH is `length`, or the body's size when not given.
+CgiCall raw_multipart(const std::string& work, const std::string& body,
+                      const std::optional<std::string>& length = std::nullopt,
                       const std::string& boundary = kBoundary) {
-    CgiCall call;
-    call.program = apply_cgi_path();
-    call.arguments = {"/cgi-bin/apply.cgi"};
-    call.body = body;
-    call.environment = multipart_environment(boundary, length);
-    call.working_dir = work;
-    return call;
+    return multipart_request(work, body, boundary, length);
 }
 
-CgiCall url_encoded(const std::string& work, const std::string& body, const std::string& length) {
-    CgiCall call;
-    call.program = apply_cgi_path();
-    call.arguments = {"/cgi-bin/apply.cgi"};
-    call.body = body;
-    call.environment = {{"REQUEST_METHOD", "POST"},
-                        {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                        {"CONTENT_LENGTH", length}};
-    add_passthrough_variables(call.environment);
-    call.working_dir = work;
-    return call;
+CgiCall url_encoded(const std::string& work, const std::string& body,
+                    const std::optional<std::string>& length = std::nullopt) {
+    return post_request(work, body, "application/x-www-form-urlencoded", length);
 }
 
-CgiCall get_request(const std::string& work, const char* query,
-                    std::string argument0 = "/cgi-bin/apply.cgi") {
-    CgiCall call;
-    call.program = apply_cgi_path();
-    call.arguments = {std::move(argument0)};
-    call.environment = get_environment(query);
-    call.working_dir = work;
-    return call;
+// A GET without a query, run with `argument0` as its argument 0.
+Hostile argument0_row(std::string what, std::string argument0) {
+    return {std::move(what),
+            [argument0](TempTree& tree) {
+                CgiCall call = get_request(tree.work);
+                call.argv = {argument0};
+                return call;
+            },
+            Expect::kPage, "", ""};
 }
 
 // A submission whose name is `name`.
@@ -158,14 +148,14 @@ std::vector<Part> junk_parts(int count) {
 Hostile length_row(std::string what, std::string length, Expect expect) {
     return {std::move(what),
             [length](TempTree& tree) {
-                return raw_multipart(tree.work, multipart_body(application_parts("Jo", kResume)),
-                                     length);
+                return raw_multipart(
+                    tree.work, multipart_body(application_parts("Jo", kResume), kBoundary), length);
             },
             expect, "people/Jo/cv.txt", kResume};
 }
 
 std::vector<Hostile> hostile_requests() {
-    const std::string body = multipart_body(application_parts("Jo", kResume));
+    const std::string body = multipart_body(application_parts("Jo", kResume), kBoundary);
     std::vector<Hostile> rows = {
         // Names that would reach outside the store root, or hold control bytes.
         name_row("name ..", "..", Expect::kFormAgain),
@@ -261,21 +251,21 @@ std::vector<Hostile> hostile_requests() {
         length_row("length with trailing text", std::to_string(body.size()) + "abc", Expect::kThankYou),
         // Boundaries that are empty, missing, quoted or huge.
         {"content type without boundary text", [body](TempTree& tree) {
-             CgiCall call = raw_multipart(tree.work, body, std::to_string(body.size()));
-             call.environment[1].second = "multipart/form-data; boundary";
+             CgiCall call = raw_multipart(tree.work, body);
+             set_env(call, "CONTENT_TYPE", "multipart/form-data; boundary");
              return call;
          }, Expect::kPageOrEnd, "", ""},
         {"empty boundary", [](TempTree& tree) {
              std::string b = multipart_body(application_parts("Jo", kResume), "");
-             return raw_multipart(tree.work, b, std::to_string(b.size()), "");
+             return raw_multipart(tree.work, b, std::nullopt, "");
          }, Expect::kPageOrEnd, "", ""},
         {"quoted boundary", [body](TempTree& tree) {
-             return raw_multipart(tree.work, body, std::to_string(body.size()), std::string("\"") + kBoundary + "\"");
+             return raw_multipart(tree.work, body, std::nullopt, std::string("\"") + kBoundary + "\"");
          }, Expect::kPageOrEnd, "", ""},
         {"boundary of 100000 bytes", [](TempTree& tree) {
              std::string boundary(100000, 'B');
              std::string b = multipart_body(application_parts("Jo", kResume), boundary);
-             return raw_multipart(tree.work, b, std::to_string(b.size()), boundary);
+             return raw_multipart(tree.work, b, std::nullopt, boundary);
          }, Expect::kThankYou, "people/Jo/cv.txt", kResume},
         // NUL bytes in every place of a multipart body.
         {"NUL in a part name", [](TempTree& tree) {
@@ -291,7 +281,7 @@ std::vector<Hostile> hostile_requests() {
         {"NUL in the Content-Disposition line", [body](TempTree& tree) {
              std::string b = body;
              b[b.find("form-data") + 4] = '\0';
-             return raw_multipart(tree.work, b, std::to_string(b.size()));
+             return raw_multipart(tree.work, b);
          }, Expect::kPageOrEnd, "", ""},
         {"NUL first in the resume", [](TempTree& tree) {
              return submission(tree.work, application_parts("Jo", std::string("\0abc", 4)));
@@ -303,42 +293,41 @@ std::vector<Hostile> hostile_requests() {
         {"NUL bytes throughout the body", [body](TempTree& tree) {
              std::string b = body;
              for (std::size_t i = 0; i < b.size(); i += 97) b[i] = '\0';
-             return raw_multipart(tree.work, b, std::to_string(b.size()));
+             return raw_multipart(tree.work, b);
          }, Expect::kPageOrEnd, "", ""},
         {"a preamble before the first boundary", [body](TempTree& tree) {
              std::string b = "preamble\r\n" + body;
-             return raw_multipart(tree.work, b, std::to_string(b.size()));
+             return raw_multipart(tree.work, b);
          }, Expect::kPageOrEnd, "", ""},
         {"bare line feeds throughout", [](TempTree& tree) {
-             CgiCall call = submission(tree.work, application_parts("Jo", kResume));
-             call.body = multipart_body(application_parts("Jo", kResume), kBoundary, "\n");
-             call.environment = multipart_environment(kBoundary, std::to_string(call.body.size()));
-             return call;
+             return multipart_request(
+                 tree.work, multipart_body(application_parts("Jo", kResume), kBoundary, "\n"),
+                 kBoundary);
          }, Expect::kThankYou, "people/Jo/cv.txt", kResume},
         // URL-encoded bodies and query strings: items at RAW_PAIR_BUF, '%' at the end, NULs.
         {"URL-encoded item of 131071 bytes", [](TempTree& tree) {
              std::string b = "name=" + std::string(131071 - 5, 'a') + "&mail=m";
-             return url_encoded(tree.work, b, std::to_string(b.size()));
+             return url_encoded(tree.work, b);
          }, Expect::kPage, "", ""},
         {"URL-encoded item of 131072 bytes", [](TempTree& tree) {
              std::string b = "name=" + std::string(131072 - 5, 'a') + "&mail=m";
-             return url_encoded(tree.work, b, std::to_string(b.size()));
+             return url_encoded(tree.work, b);
          }, Expect::kPage, "", ""},
         {"URL-encoded item of 131073 bytes", [](TempTree& tree) {
              std::string b = "name=" + std::string(131073 - 5, 'a') + "&mail=m";
-             return url_encoded(tree.work, b, std::to_string(b.size()));
+             return url_encoded(tree.work, b);
          }, Expect::kPage, "", ""},
         {"URL-encoded name of 10 MB", [](TempTree& tree) {
              std::string b = ten_megabytes() + "=x&name=Jo";
-             return url_encoded(tree.work, b, std::to_string(b.size()));
+             return url_encoded(tree.work, b);
          }, Expect::kPage, "", ""},
         {"URL-encoded values ending in %", [](TempTree& tree) {
              std::string b = "name=Jo%&mail=m%4&interest=%&directory=..%2F..%2F";
-             return url_encoded(tree.work, b, std::to_string(b.size()));
+             return url_encoded(tree.work, b);
          }, Expect::kPage, "", ""},
         {"URL-encoded NUL bytes raw and decoded", [](TempTree& tree) {
              std::string b = std::string("name=J\0o&mail=%00&na%00me=x&interest=i\0", 39);
-             return url_encoded(tree.work, b, std::to_string(b.size()));
+             return url_encoded(tree.work, b);
          }, Expect::kPage, "", ""},
         {"URL-encoded length far too long", [](TempTree& tree) {
              return url_encoded(tree.work, "name=Jo", "2147483647");
@@ -364,21 +353,13 @@ std::vector<Hostile> hostile_requests() {
         {"query with a decoded NUL", [](TempTree& tree) {
              return get_request(tree.work, "name=%00&mail=%0&interest=%");
          }, Expect::kPage, "", ""},
-        {"argument 0 of 1023 bytes", [](TempTree& tree) {
-             return get_request(tree.work, nullptr, "/" + std::string(1022, 'c'));
-         }, Expect::kPage, "", ""},
-        {"argument 0 of 1024 bytes", [](TempTree& tree) {
-             return get_request(tree.work, nullptr, "/" + std::string(1023, 'c'));
-         }, Expect::kPage, "", ""},
-        {"argument 0 of 1025 bytes", [](TempTree& tree) {
-             return get_request(tree.work, nullptr, "/" + std::string(1024, 'c'));
-         }, Expect::kPage, "", ""},
-        {"argument 0 of 100000 bytes with markup", [](TempTree& tree) {
-             return get_request(tree.work, nullptr, "x\"><script>" + std::string(100000, 'c'));
-         }, Expect::kPage, "", ""},
+        argument0_row("argument 0 of 1023 bytes", "/" + std::string(1022, 'c')),
+        argument0_row("argument 0 of 1024 bytes", "/" + std::string(1023, 'c')),
+        argument0_row("argument 0 of 1025 bytes", "/" + std::string(1024, 'c')),
+        argument0_row("argument 0 of 100000 bytes with markup", "x\"><script>" + std::string(100000, 'c')),
         {"test mode with a traversal query", [](TempTree& tree) {
-             CgiCall call = get_request(tree.work, nullptr);
-             call.arguments = {"apply.cgi", "-t", "name=../../x&mail=m&interest=i&directory=/"};
+             CgiCall call = get_request(tree.work);
+             call.argv = {"apply.cgi", "-t", "name=../../x&mail=m&interest=i&directory=/"};
              return call;
          }, Expect::kPage, "", ""},
     };
@@ -412,8 +393,8 @@ void check_answer(const Hostile& row, TempTree& tree, const CgiCall& call) {
     ASSERT_EQ(result.signal, 0) << describe(result);
     EXPECT_EQ(result.exit_status, 0) << describe(result);
     EXPECT_EQ(result.err, "") << "nothing may reach the error stream (sanitizer reports included)";
-    ASSERT_EQ(result.out.rfind(kHeader, 0), 0u) << describe(result);
-    const bool header_only = result.out == kHeader;
+    ASSERT_EQ(result.out.rfind(HTML_HEADER, 0), 0u) << describe(result);
+    const bool header_only = result.out == HTML_HEADER;
     const bool page = result.out.find("</body>\n") != std::string::npos;
     EXPECT_TRUE(page || (header_only && row.expect == Expect::kPageOrEnd)) << describe(result);
 
@@ -493,7 +474,7 @@ class TruncatedBody : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(TruncatedBody, EveryHeaderPositionIsAnsweredSafely) {
     const std::vector<Part> parts = application_parts("Jo", kResume);
-    const std::string body = multipart_body(parts);
+    const std::string body = multipart_body(parts, kBoundary);
     // Where each part's headers begin and end: its boundary line up to its content.
     std::vector<std::pair<std::size_t, std::size_t>> header_ranges;
     std::size_t at = 0;

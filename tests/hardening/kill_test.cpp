@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "hardening_support.h"
 #include "store_checks.h"
 
 namespace fs = std::filesystem;

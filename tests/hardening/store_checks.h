@@ -1,10 +1,29 @@
-// Checks of the applicant store's integrity, shared by the fault and kill tests.
+// Requests of the hardening tests, and checks of the applicant store's integrity shared by the
+// fault and kill tests.
 #pragma once
 
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "cgi_run.h"
+#include "test_files.h"
+
+inline constexpr char kBoundary[] = "----HardeningBoundary7MA4YWxkTrZu0gW";
+
+// The application form's parts for one complete submission.
+std::vector<Part> application_parts(const std::string& name, const std::string& resume,
+                                    const std::string& directory = "people",
+                                    const std::string& resume_file = "cv.txt",
+                                    const std::string& mail = "jo@example.org",
+                                    const std::string& interest = "Systems work");
+
+// A complete multipart submission of `parts` run in `work`.
+CgiCall submission(const std::string& work, const std::vector<Part>& parts);
+
+// Response shapes.
+bool is_thank_you(const CgiResult& result);
+bool is_cant_create(const CgiResult& result);
 
 // The list page's lines; `whole` is false when the last one lacks its line feed.
 std::vector<std::string> list_lines(const std::string& list, bool* whole);

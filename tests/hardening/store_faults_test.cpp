@@ -7,7 +7,6 @@
 #include <set>
 #include <string>
 
-#include "hardening_support.h"
 #include "store_checks.h"
 
 namespace fs = std::filesystem;
@@ -19,7 +18,7 @@ void expect_clean_exit(const CgiResult& result) {
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out.rfind(kHeader, 0), 0u) << result.out.substr(0, 200);
+    EXPECT_EQ(result.out.rfind(HTML_HEADER, 0), 0u) << result.out.substr(0, 200);
 }
 
 CgiResult submit(const TempTree& tree, const std::string& name, const std::string& resume,

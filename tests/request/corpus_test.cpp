@@ -1,14 +1,7 @@
 // Every captured client body parses to exactly the parts the client sent: text fields without
 // their trailing line breaks, uploads byte for byte.
-#include <dirent.h>
-
-#include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include "mini_json.h"
 #include "request_test_support.h"
 #include "sha256.h"
 
@@ -28,23 +21,16 @@ TEST(CorpusFixtures, AreAllThere) {
 }
 
 TEST_P(Corpus, ParsesToExactlyThePartsSent) {
-    const std::string dir = std::string(CORPUS_DIR) + "/" + GetParam();
-    JsonObject headers = FlatJsonReader(read_file(dir + "/headers.json")).object();
-    const std::vector<JsonObject> parts =
-        FlatJsonReader::array_of(read_file(dir + "/expected.json"), "parts");
-    const std::string body = read_file(dir + "/body.bin");
-    ASSERT_EQ(std::to_string(body.size()), headers["content_length"].value_or(""));
-
-    set_cgi_env({{"REQUEST_METHOD", "POST"},
-                 {"CONTENT_TYPE", headers["content_type"].value_or("")},
-                 {"CONTENT_LENGTH", std::to_string(body.size())}});
-    feed_stdin(body);
+    CorpusCase sent(GetParam());
+    ASSERT_EQ(std::to_string(sent.body.size()), sent.headers["content_length"].value_or(""));
+    set_post_env(sent.content_type, std::to_string(sent.body.size()));
+    feed_stdin(sent.body);
     auto request = make_request();
     request->collect_pairs();
 
-    ASSERT_EQ(request->pair_count, static_cast<std::int32_t>(parts.size()));
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        JsonObject part = parts[i];
+    ASSERT_EQ(request->pair_count, static_cast<std::int32_t>(sent.parts.size()));
+    for (std::size_t i = 0; i < sent.parts.size(); ++i) {
+        JsonObject part = sent.parts[i];
         const FormPair& pair = request->pairs[i];
         const std::string value(pair.value, static_cast<std::size_t>(pair.value_len));
         SCOPED_TRACE(*part["name"]);
@@ -61,9 +47,4 @@ TEST_P(Corpus, ParsesToExactlyThePartsSent) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Clients, Corpus, testing::ValuesIn(corpus_cases()),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Clients, Corpus, testing::ValuesIn(corpus_cases()), corpus_case_name);

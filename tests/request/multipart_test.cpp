@@ -1,6 +1,4 @@
 // The multipart parser on bodies as browsers and curl send them, and on malformed ones.
-#include <sys/wait.h>
-
 #include <cstring>
 #include <string>
 
@@ -8,48 +6,8 @@
 
 namespace {
 
-struct Upload {
-    std::string value;
-    std::string file_name;
-    std::string file_type;
-};
-
-Upload upload(CgiRequest& request, const char* name) {
-    std::int32_t length = -1;
-    char file_name[SCRATCH_SIZE];
-    char file_type[SCRATCH_SIZE];
-    const char* value = request.get_file(name, &length, file_name, file_type);
-    if (!value) return {"<missing>", "", ""};
-    return {std::string(value, static_cast<std::size_t>(length)), file_name, file_type};
-}
-
-std::string every_byte_value() {
-    std::string bytes;
-    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
-    return bytes + std::string(16, '\0') + "\r\n--\r\n-" + "\r" + "\xFF\x80";
-}
-
-// How collecting the pairs of a body in a child process ended: the parser stopped the process
-// (its exit status 0), or collection finished with the check passed, failed or without a pair.
-// The codes keep clear of the status 1 that a sanitizer report ends a process with.
-enum ChildResult { kStopped = 0, kWhole = 20, kNotWhole = 21, kNoPairs = 22 };
-
-template <typename Check>
-int collect_in_child(const MultipartBody& form, const std::string& body, Check check) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        // Ends at once with the parser's status: no exit-time work (a leak check in sanitizer
-        // builds) for a child that only reports a number.
-        on_exit([](int status, void*) { _exit(status); }, nullptr);
-        auto request = multipart_request(form, body);
-        request->get_value("");
-        std::_Exit(request->pair_count == 0 ? kNoPairs : check(*request) ? kWhole : kNotWhole);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
+const std::string kEveryByte =
+    every_byte_value(std::string(16, '\0') + "\r\n--\r\n-" + "\r" + "\xFF\x80");
 
 }  // namespace
 
@@ -62,7 +20,7 @@ TEST(Multipart, BrowserBodyGivesTextFieldsAndAnUpload) {
         auto request = multipart_request(form, body);
         EXPECT_STREQ(request->get_value("mail"), "xyz");
         EXPECT_EQ(file_value(*request, "mail"), "xyz");
-        const Upload resume = upload(*request, "resume");
+        const FileValue resume = upload(*request, "resume");
         EXPECT_EQ(resume.value, "hello");
         EXPECT_EQ(resume.file_name, "C:\\docs\\cv.txt");
         EXPECT_EQ(resume.file_type, "Content-Type: text/plain");
@@ -72,7 +30,7 @@ TEST(Multipart, BrowserBodyGivesTextFieldsAndAnUpload) {
 }
 
 TEST(Multipart, UploadsKeepEveryByteOfTheirContent) {
-    const std::string contents[] = {every_byte_value(),
+    const std::string contents[] = {kEveryByte,
                                     "\nstarts with LF",
                                     "\r\nstarts with CR LF",
                                     "ends with CR LF\r\n",
@@ -96,26 +54,22 @@ TEST(Multipart, UploadsKeepEveryByteOfTheirContent) {
     }
 }
 
-TEST(Multipart, APartWithAContentTypeLineButNoFileNameIsAnUpload) {
+// A part with a Content-Type line but no file name is an upload; empty file inputs give empty
+// uploads with what their headers said.
+TEST(Multipart, UploadsWithoutAFileNameOrContent) {
     MultipartBody form;
     const std::string body = form.raw("--" + form.boundary + "\r\n" +
                                       "Content-Disposition: form-data; name=\"doc\"\r\n" +
                                       "Content-Type: text/plain\r\n\r\n" + "line\r\n\r\n")
-                                 .close();
-    auto request = multipart_request(form, body);
-    const Upload doc = upload(*request, "doc");
-    EXPECT_EQ(doc.value, "line\r\n");
-    EXPECT_EQ(doc.file_name, "");
-    EXPECT_EQ(doc.file_type, "Content-Type: text/plain");
-}
-
-TEST(Multipart, EmptyFileInputs) {
-    MultipartBody form;
-    const std::string body = form.file("resume", "", "application/octet-stream", "")
+                                 .file("resume", "", "application/octet-stream", "")
                                  .file("other", "empty.txt", "text/plain", "")
                                  .close();
     auto request = multipart_request(form, body);
-    const Upload resume = upload(*request, "resume");
+    const FileValue doc = upload(*request, "doc");
+    EXPECT_EQ(doc.value, "line\r\n");
+    EXPECT_EQ(doc.file_name, "");
+    EXPECT_EQ(doc.file_type, "Content-Type: text/plain");
+    const FileValue resume = upload(*request, "resume");
     EXPECT_EQ(resume.value, "");
     EXPECT_EQ(resume.file_name, "");
     EXPECT_EQ(resume.file_type, "Content-Type: application/octet-stream");
@@ -190,7 +144,7 @@ TEST(Multipart, LongHeaderTextsAreCutToTheirBuffers) {
     char value_out[8];
     ASSERT_TRUE(request->next_pair(name_out, value_out));
     EXPECT_EQ(std::string(name_out), name.substr(0, SCRATCH_SIZE - 1));
-    const Upload cut = upload(*request, name_out);
+    const FileValue cut = upload(*request, name_out);
     EXPECT_EQ(cut.value, "data");
     EXPECT_EQ(cut.file_name, file_name.substr(0, SCRATCH_SIZE - 1));
     EXPECT_EQ(cut.file_type, ("Content-Type: " + type).substr(0, SCRATCH_SIZE - 1));
@@ -270,19 +224,26 @@ TEST(Multipart, EveryCutOfABodyStopsOrYieldsWholeParts) {
     MultipartBody form("q");
     const std::string content("\0\xFF\r\n-q", 6);
     const std::string body = form.field("n", "J\r\n").file("r", "f", "a/b", content).close();
-    auto whole = [&](CgiRequest& request) {
-        return request.pair_count == 2 && std::strcmp(request.get_value("n"), "J") == 0 &&
-               file_value(request, "r") == content;
+    auto outcome = [&](const std::string& sent) {
+        return outcome_in_child([&]() -> std::string {
+            auto request = multipart_request(form, sent);
+            request->get_value("");
+            if (request->pair_count == 0) return "no pairs";
+            const bool whole = request->pair_count == 2 &&
+                               std::strcmp(request->get_value("n"), "J") == 0 &&
+                               file_value(*request, "r") == content;
+            return whole ? "whole" : "not whole";
+        });
     };
-    ASSERT_EQ(collect_in_child(form, body, whole), kWhole);
+    ASSERT_EQ(outcome(body), "whole");
     for (std::size_t cut = 1; cut < body.size(); ++cut) {
-        const int result = collect_in_child(form, body.substr(0, cut), whole);
-        EXPECT_TRUE(result == kStopped || result == kWhole || result == kNoPairs)
+        const std::string result = outcome(body.substr(0, cut));
+        EXPECT_TRUE(result == "stopped" || result == "whole" || result == "no pairs")
             << "cut at " << cut << ": " << result;
-        if (result == kWhole) {
+        if (result == "whole") {
             EXPECT_GE(cut, body.size() - 2);
         }
-        if (result == kNoPairs) {
+        if (result == "no pairs") {
             EXPECT_LT(cut, 5u);
         }
     }

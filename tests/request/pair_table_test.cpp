@@ -7,25 +7,14 @@
 
 namespace {
 
-using Pairs = std::vector<std::pair<std::string, std::string>>;
-
-Pairs all_pairs(CgiRequest& request) {
-    Pairs pairs;
-    char name[SCRATCH_SIZE];
-    static char value[RAW_PAIR_BUF_SIZE];
-    while (request.next_pair(name, value)) pairs.emplace_back(name, value);
-    return pairs;
-}
-
 Pairs query_pairs(const char* query) {
     set_cgi_env({{"QUERY_STRING", query}});
     return all_pairs(*make_request());
 }
 
 std::unique_ptr<CgiRequest> url_encoded_post(const std::string& body, std::string declared = "") {
-    set_cgi_env({{"REQUEST_METHOD", "POST"},
-                 {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                 {"CONTENT_LENGTH", declared.empty() ? std::to_string(body.size()) : declared}});
+    set_post_env("application/x-www-form-urlencoded",
+                 declared.empty() ? std::to_string(body.size()) : declared);
     feed_stdin(body);
     return make_request();
 }

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,21 +12,31 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "cgi/cgi_request.h"
+#include "mini_json.h"
+#include "platform/files.h"
 
 // Unsets every CGI variable, then sets the given ones.
 inline void set_cgi_env(std::initializer_list<std::pair<const char*, std::string>> vars) {
     for (const char* name : CGI_ENV_NAMES) unsetenv(name);
     for (const auto& [name, value] : vars) setenv(name, value.c_str(), 1);
+}
+
+// The environment of a POST of `content_type`, declared `length` bytes long.
+inline void set_post_env(const std::string& content_type, const std::string& length) {
+    set_cgi_env(
+        {{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", content_type}, {"CONTENT_LENGTH", length}});
 }
 
 // Makes `bytes` the whole of standard input.
@@ -108,22 +119,123 @@ class MultipartBody {
 inline std::unique_ptr<CgiRequest> multipart_request(const MultipartBody& form,
                                                      const std::string& body,
                                                      const std::string& declared = "") {
-    set_cgi_env({{"REQUEST_METHOD", "POST"},
-                 {"CONTENT_TYPE", form.content_type()},
-                 {"CONTENT_LENGTH", declared.empty() ? std::to_string(body.size()) : declared}});
+    set_post_env(form.content_type(), declared.empty() ? std::to_string(body.size()) : declared);
     feed_stdin(body);
     return make_request();
 }
 
-// A value of the pair table with its length, so that NUL bytes compare too.
-inline std::string file_value(CgiRequest& request, const char* name) {
+// A value as get_file gives it, with its length, so that NUL bytes compare too.
+struct FileValue {
+    std::string value = "<missing>";
+    std::string file_name;
+    std::string file_type;
+    bool terminated = false;  // a NUL follows the value's bytes
+    const char* data = nullptr;
+};
+
+inline FileValue upload(CgiRequest& request, const char* name) {
     std::int32_t length = -1;
     char file_name[SCRATCH_SIZE];
     char file_type[SCRATCH_SIZE];
     const char* value = request.get_file(name, &length, file_name, file_type);
-    if (!value) return "<missing>";
-    return std::string(value, static_cast<std::size_t>(length));
+    if (!value || length < 0) return {};
+    const auto size = static_cast<std::size_t>(length);
+    return {std::string(value, size), file_name, file_type, value[size] == '\0', value};
 }
+
+inline std::string file_value(CgiRequest& request, const char* name) {
+    return upload(request, name).value;
+}
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// What next_pair hands out, pair by pair.
+inline Pairs all_pairs(CgiRequest& request) {
+    Pairs pairs;
+    char name[SCRATCH_SIZE];
+    static char value[RAW_PAIR_BUF_SIZE];
+    while (request.next_pair(name, value)) pairs.emplace_back(name, value);
+    return pairs;
+}
+
+// `size` bytes without a NUL, so that a terminator read from the wrong place shows.
+inline std::string pattern_bytes(std::size_t size, char first = 'a') {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(first + i % 23);
+    return bytes;
+}
+
+// Every byte value once, then `tail`.
+inline std::string every_byte_value(const std::string& tail) {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
+    return bytes + tail;
+}
+
+// Runs `work` in a child process and tells how it ended: the text `work` returned, "stopped"
+// when the process ended with status 0 before that (the parser stops it so), or the other status.
+inline std::string outcome_in_child(const std::function<std::string()>& work) {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return "no pipe";
+    constexpr int kDone = 20;  // clear of the status 1 of a sanitizer report
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipe_fds[0]);
+        // Ends at once with the parser's status: no exit-time work (a leak check) in the child.
+        on_exit([](int status, void*) { _exit(status); }, nullptr);
+        const std::string text = work();
+        std::_Exit(platform::write_all(pipe_fds[1], text.data(), text.size()) ? kDone : 99);
+    }
+    close(pipe_fds[1]);
+    std::string text;
+    char chunk[4096];
+    for (ssize_t n; (n = read(pipe_fds[0], chunk, sizeof chunk)) > 0;)
+        text.append(chunk, static_cast<std::size_t>(n));
+    close(pipe_fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kDone) return text;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && text.empty()) return "stopped";
+    return WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                             : "signal " + std::to_string(WTERMSIG(status));
+}
+
+// Ends a death-test child that found a fault, saying which.
+[[noreturn]] inline void child_fails(const char* what) {
+    std::fprintf(stderr, "%s\n", what);
+    std::_Exit(1);
+}
+
+// Standard input as a web server gives it: a pipe, fed by `writer` on a thread of its own
+// (the write end is closed after it returns). The old standard input comes back on destruction.
+class PipedStdin {
+  public:
+    explicit PipedStdin(std::function<void(int)> writer) : saved_(dup(0)) {
+        int fds[2];
+        if (saved_ < 0 || pipe(fds) != 0 || dup2(fds[0], 0) != 0)
+            throw std::runtime_error("cannot pipe standard input");
+        close(fds[0]);
+        thread_ = std::thread([writer = std::move(writer), out = fds[1]] {
+            writer(out);
+            close(out);
+        });
+    }
+    ~PipedStdin() {
+        join();
+        dup2(saved_, 0);
+        close(saved_);
+    }
+    PipedStdin(const PipedStdin&) = delete;
+    PipedStdin& operator=(const PipedStdin&) = delete;
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    int saved_;
+    std::thread thread_;
+};
 
 // The whole content of a file.
 inline std::string read_file(const std::string& path) {
@@ -147,6 +259,28 @@ inline std::vector<std::string> corpus_cases() {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// A gtest name for a corpus case.
+inline std::string corpus_case_name(const testing::TestParamInfo<std::string>& info) {
+    std::string name = info.param;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+// A captured client body with its headers and the parts the client sent.
+struct CorpusCase {
+    explicit CorpusCase(const std::string& name)
+        : dir(std::string(CORPUS_DIR) + "/" + name),
+          headers(FlatJsonReader(read_file(dir + "/headers.json")).object()),
+          parts(FlatJsonReader::array_of(read_file(dir + "/expected.json"), "parts")),
+          body(read_file(dir + "/body.bin")),
+          content_type(headers["content_type"].value_or("")) {}
+    std::string dir;
+    JsonObject headers;
+    std::vector<JsonObject> parts;
+    std::string body;
+    std::string content_type;
+};
 
 // A folder under `parent`, removed with what it holds.
 class TempFolder {

@@ -1,7 +1,6 @@
 // Uploads spooled into unnamed files: the same bytes as uploads held in memory, never a visible
 // file, nothing left once the request is gone, memory where no file can be made or written; and
 // the file operations behind them (link_as_temp_file, MappedFile).
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -12,16 +11,12 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cgi/body_window.h"
-#include "platform/files.h"
 #include "platform/mapped_file.h"
 #include "request_test_support.h"
 
@@ -31,27 +26,15 @@ namespace {
 // "<folder>/#<inode> (deleted)").
 int open_files_in(const std::string& folder) {
     int count = 0;
-    const std::string prefix = folder + "/";
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code error;
         const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        if (!error && target.compare(0, prefix.size(), prefix) == 0) ++count;
+        if (!error && target.starts_with(folder + "/")) ++count;
     }
     return count;
 }
 
-// `size` bytes without a NUL, so that a terminator read from the wrong place shows.
-std::string pattern_bytes(std::size_t size, char first = 'a') {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(first + i % 23);
-    return bytes;
-}
-
-std::string every_byte_value() {
-    std::string bytes;
-    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
-    return bytes + "\r\n--" + std::string(5, '\0');
-}
+const std::string kEveryByte = every_byte_value("\r\n--" + std::string(5, '\0'));
 
 struct Upload {
     std::string name;
@@ -62,11 +45,14 @@ struct Upload {
 // but no file name.
 struct SpoolForm {
     MultipartBody form{"SpoolBoundaryK3"};
-    std::vector<Upload> uploads = {
-        {"nuls", std::string("a\0b\0\0c", 6)},  {"empty", ""},
-        {"page", pattern_bytes(4096)},          {"two_pages", pattern_bytes(8192, 'A')},
-        {"page_less_one", pattern_bytes(4095)}, {"page_and_one", pattern_bytes(4097)},
-        {"every_byte", every_byte_value()},     {"typed_only", "a,b\r\n"}};
+    std::vector<Upload> uploads = {{"nuls", std::string("a\0b\0\0c", 6)},
+                                   {"empty", ""},
+                                   {"page", pattern_bytes(4096)},
+                                   {"two_pages", pattern_bytes(8192, 'A')},
+                                   {"page_less_one", pattern_bytes(4095)},
+                                   {"page_and_one", pattern_bytes(4097)},
+                                   {"every_byte", kEveryByte},
+                                   {"typed_only", "a,b\r\n"}};
     std::vector<std::string> text_fields = {"before", "middle", "after"};
     std::string body;
 
@@ -83,38 +69,9 @@ struct SpoolForm {
             }
             if (upload.name == "page") form.field("middle", "x\r\ny\r\n");
         }
-        form.field("after", "last");
-        body = form.close();
+        body = form.field("after", "last").close();
     }
 };
-
-struct Seen {
-    std::string value;
-    std::string file_name;
-    std::string file_type;
-    bool terminated = false;
-    bool same_as_get_value = false;
-};
-
-Seen seen(CgiRequest& request, const std::string& name) {
-    std::int32_t length = -1;
-    char file_name[SCRATCH_SIZE];
-    char file_type[SCRATCH_SIZE];
-    const char* value = request.get_file(name.c_str(), &length, file_name, file_type);
-    if (!value || length < 0) return {"<missing>", "", "", false, false};
-    const auto size = static_cast<std::size_t>(length);
-    return {std::string(value, size), file_name, file_type, value[size] == '\0',
-            request.get_value(name.c_str()) == value};
-}
-
-// What next_pair hands out, pair by pair.
-std::vector<std::string> walked(CgiRequest& request) {
-    std::vector<std::string> walk;
-    char name[64];
-    static char value[16384];
-    while (request.next_pair(name, value)) walk.push_back(std::string(name) + "=" + value);
-    return walk;
-}
 
 class Spool : public testing::Test {
   protected:
@@ -140,32 +97,32 @@ TEST_F(Spool, SpooledUploadsGiveTheBytesOfMemoryUploadsAndLeaveNoFile) {
         EXPECT_EQ(open_files_in(folder.path()), static_cast<int>(spool_form.uploads.size()));
         ASSERT_EQ(spooled->pair_count, memory->pair_count);
 
-        for (const Upload& upload : spool_form.uploads) {
-            SCOPED_TRACE(upload.name);
-            const int fd = spooled->upload_descriptor(upload.name.c_str());
+        for (const auto& [name, content] : spool_form.uploads) {
+            SCOPED_TRACE(name);
+            const int fd = spooled->upload_descriptor(name.c_str());
             ASSERT_GE(fd, 0);
-            EXPECT_EQ(memory->upload_descriptor(upload.name.c_str()), -1);
+            EXPECT_EQ(memory->upload_descriptor(name.c_str()), -1);
             struct stat st {};
             ASSERT_EQ(fstat(fd, &st), 0);
             EXPECT_EQ(st.st_nlink, 0u) << "the file has a name";
-            EXPECT_EQ(static_cast<std::size_t>(st.st_size), upload.content.size());
-            EXPECT_EQ(lseek(fd, 0, SEEK_CUR), static_cast<off_t>(upload.content.size()));
+            EXPECT_EQ(static_cast<std::size_t>(st.st_size), content.size());
+            EXPECT_EQ(lseek(fd, 0, SEEK_CUR), static_cast<off_t>(content.size()));
 
-            const Seen from_file = seen(*spooled, upload.name);
-            const Seen from_memory = seen(*memory, upload.name);
-            EXPECT_TRUE(from_file.value == upload.content);
-            EXPECT_TRUE(from_memory.value == upload.content);
+            const FileValue from_file = upload(*spooled, name.c_str());
+            const FileValue from_memory = upload(*memory, name.c_str());
+            EXPECT_TRUE(from_file.value == content);
+            EXPECT_TRUE(from_memory.value == content);
             EXPECT_EQ(from_file.file_name, from_memory.file_name);
             EXPECT_EQ(from_file.file_type, from_memory.file_type);
             EXPECT_TRUE(from_file.terminated);
-            EXPECT_TRUE(from_file.same_as_get_value);
+            EXPECT_EQ(spooled->get_value(name.c_str()), from_file.data);
         }
         for (const std::string& name : spool_form.text_fields) {
             EXPECT_EQ(spooled->upload_descriptor(name.c_str()), -1) << name;
-            EXPECT_EQ(seen(*spooled, name).value, seen(*memory, name).value) << name;
+            EXPECT_EQ(file_value(*spooled, name.c_str()), file_value(*memory, name.c_str()));
         }
         EXPECT_EQ(spooled->upload_descriptor("no such field"), -1);
-        EXPECT_EQ(walked(*spooled), walked(*memory));
+        EXPECT_EQ(all_pairs(*spooled), all_pairs(*memory));
         EXPECT_TRUE(folder.entries().empty());
 
         spooled.reset();
@@ -182,45 +139,26 @@ TEST_F(Spool, TheSpoolFolderShowsNoFileWhileAnUploadArrives) {
     const std::string body = form.field("a", "1").file("big", "big.bin", "", content).close();
     const std::size_t middle = body.find(content) + content.size() / 2;
     TempFolder folder;
-    const int saved_stdin = dup(0);
-    ASSERT_GE(saved_stdin, 0);
-    int pipe_fds[2];
-    ASSERT_EQ(pipe(pipe_fds), 0);
-    ASSERT_EQ(dup2(pipe_fds[0], 0), 0);
-    close(pipe_fds[0]);
-
     bool file_seen_open = false;
     std::vector<std::string> listed_meanwhile = {"<not listed>"};
-    std::thread writer([&, out = pipe_fds[1]] {
-        auto send = [out](const char* data, std::size_t size) {
-            while (size > 0) {
-                const ssize_t n = write(out, data, size);
-                if (n <= 0) return;
-                data += n;
-                size -= static_cast<std::size_t>(n);
-            }
-        };
-        send(body.data(), middle);
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!file_seen_open && std::chrono::steady_clock::now() < give_up) {
-            file_seen_open = open_files_in(folder.path()) == 1;
-            if (!file_seen_open) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        listed_meanwhile = folder.entries();
-        send(body.data() + middle, body.size() - middle);
-        close(out);
-    });
     set_body_window_size(4099);
-    set_cgi_env({{"REQUEST_METHOD", "POST"},
-                 {"CONTENT_TYPE", form.content_type()},
-                 {"CONTENT_LENGTH", std::to_string(body.size())}});
-    auto request = make_request();
-    request->spool_uploads_in(folder.c_str());
-    request->collect_pairs();
-    writer.join();
-    dup2(saved_stdin, 0);
-    close(saved_stdin);
-
+    set_post_env(form.content_type(), std::to_string(body.size()));
+    std::unique_ptr<CgiRequest> request;
+    {
+        PipedStdin input([&](int out) {
+            platform::write_all(out, body.data(), middle);
+            const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!file_seen_open && std::chrono::steady_clock::now() < give_up) {
+                file_seen_open = open_files_in(folder.path()) == 1;
+                if (!file_seen_open) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            listed_meanwhile = folder.entries();
+            platform::write_all(out, body.data() + middle, body.size() - middle);
+        });
+        request = make_request();
+        request->spool_uploads_in(folder.c_str());
+        request->collect_pairs();
+    }
     EXPECT_TRUE(file_seen_open);
     EXPECT_TRUE(listed_meanwhile.empty());
     EXPECT_GE(request->upload_descriptor("big"), 0);
@@ -248,11 +186,11 @@ TEST_F(Spool, AFolderThatCannotHoldAnUnnamedFileKeepsUploadsInMemory) {
             ASSERT_EQ(request->pair_count,
                       static_cast<std::int32_t>(spool_form.uploads.size() +
                                                 spool_form.text_fields.size()));
-            for (const Upload& upload : spool_form.uploads) {
-                EXPECT_EQ(request->upload_descriptor(upload.name.c_str()), -1) << upload.name;
-                const Seen value = seen(*request, upload.name);
-                EXPECT_TRUE(value.value == upload.content) << upload.name;
-                EXPECT_TRUE(value.terminated) << upload.name;
+            for (const auto& [name, content] : spool_form.uploads) {
+                EXPECT_EQ(request->upload_descriptor(name.c_str()), -1) << name;
+                const FileValue value = upload(*request, name.c_str());
+                EXPECT_TRUE(value.value == content) << name;
+                EXPECT_TRUE(value.terminated) << name;
             }
         }
     }
@@ -261,18 +199,12 @@ TEST_F(Spool, AFolderThatCannotHoldAnUnnamedFileKeepsUploadsInMemory) {
 namespace {
 
 constexpr int kMovedIntoMemory = 40;
-constexpr rlim_t kFileSizeLimit = 20000;
-
-[[noreturn]] void fail_child(const std::string& what) {
-    std::fprintf(stderr, "%s\n", what.c_str());
-    std::_Exit(1);
-}
 
 // With files limited to fewer bytes than the first upload: the write that crosses the limit
 // fails, and the value goes on in memory whole; a later, smaller upload is still spooled.
 [[noreturn]] void collect_past_file_size_limit(std::size_t window, const std::string& folder) {
     MultipartBody form("FsizeBoundary");
-    const std::string large = every_byte_value() + pattern_bytes(50000);
+    const std::string large = kEveryByte + pattern_bytes(50000);
     const std::string small = pattern_bytes(300, 'K');
     const std::string body = form.field("before", "b")
                                  .file("large", "large.bin", "application/octet-stream", large)
@@ -280,23 +212,21 @@ constexpr rlim_t kFileSizeLimit = 20000;
                                  .field("after", "a")
                                  .close();
     set_body_window_size(window);
-    set_cgi_env({{"REQUEST_METHOD", "POST"},
-                 {"CONTENT_TYPE", form.content_type()},
-                 {"CONTENT_LENGTH", std::to_string(body.size())}});
+    set_post_env(form.content_type(), std::to_string(body.size()));
     feed_stdin(body);  // before the limit, which would cut this file too
     signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{kFileSizeLimit, kFileSizeLimit};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) fail_child("cannot limit file sizes");
+    const rlimit limit{20000, 20000};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) child_fails("cannot limit file sizes");
 
     auto request = make_request();
     request->spool_uploads_in(folder.c_str());
-    if (request->upload_descriptor("large") != -1) fail_child("the large upload is in a file");
-    if (file_value(*request, "large") != large) fail_child("the large upload lost bytes");
-    if (request->upload_descriptor("small") < 0) fail_child("the small upload is not spooled");
-    if (file_value(*request, "small") != small) fail_child("the small upload differs");
+    if (request->upload_descriptor("large") != -1) child_fails("the large upload is in a file");
+    if (file_value(*request, "large") != large) child_fails("the large upload lost bytes");
+    if (request->upload_descriptor("small") < 0) child_fails("the small upload is not spooled");
+    if (file_value(*request, "small") != small) child_fails("the small upload differs");
     if (file_value(*request, "before") != "b" || file_value(*request, "after") != "a")
-        fail_child("a text field differs");
-    if (request->pair_count != 4) fail_child("not four pairs");
+        child_fails("a text field differs");
+    if (request->pair_count != 4) child_fails("not four pairs");
     std::_Exit(kMovedIntoMemory);
 }
 
@@ -312,7 +242,25 @@ TEST_F(Spool, AnUploadWhoseFileCannotGrowContinuesInMemory) {
     EXPECT_TRUE(folder.entries().empty());
 }
 
-// ---- platform::link_as_temp_file ----
+namespace {
+
+// An unnamed file in `folder` holding `bytes`.
+platform::UniqueFd file_holding(const TempFolder& folder, const std::string& bytes) {
+    platform::UniqueFd file = platform::create_unnamed_file(folder.c_str());
+    if (!file.valid() || !platform::write_all(file.get(), bytes.data(), bytes.size()))
+        throw std::runtime_error("cannot make the file");
+    return file;
+}
+
+// A failed link leaves an empty path, never a cut one.
+void expect_link_fails(int fd, const std::string& folder, std::size_t capacity) {
+    char path[256];
+    std::memset(path, 'x', sizeof path);
+    EXPECT_FALSE(platform::link_as_temp_file(fd, folder.c_str(), path, capacity)) << folder;
+    EXPECT_EQ(path[0], '\0') << folder;
+}
+
+}  // namespace
 
 TEST(LinkAsTempFile, GivesTheUnnamedFileATemporaryNameWithThePermissionsOfAPlainCreate) {
     const std::string content("linked\0bytes\r\n", 14);
@@ -351,19 +299,9 @@ TEST(LinkAsTempFile, GivesTheUnnamedFileATemporaryNameWithThePermissionsOfAPlain
 
 TEST(LinkAsTempFile, FailsWithAnEmptyPathWhereTheNameCannotBeMade) {
     TempFolder folder;
-    platform::UniqueFd file = platform::create_unnamed_file(folder.c_str());
-    ASSERT_TRUE(file.valid());
-    char path[256];
-    std::memset(path, 'x', sizeof path);
-    EXPECT_FALSE(platform::link_as_temp_file(file.get(), (folder.path() + "/missing").c_str(), path,
-                                             sizeof path));
-    EXPECT_EQ(path[0], '\0');
-
-    // A path that does not fit is never cut to fit.
-    std::memset(path, 'x', sizeof path);
-    EXPECT_FALSE(
-        platform::link_as_temp_file(file.get(), folder.c_str(), path, folder.path().size() + 8));
-    EXPECT_EQ(path[0], '\0');
+    platform::UniqueFd file = file_holding(folder, "");
+    expect_link_fails(file.get(), folder.path() + "/missing", 256);
+    expect_link_fails(file.get(), folder.path(), folder.path().size() + 8);  // no room
     EXPECT_TRUE(folder.entries().empty());
 }
 
@@ -382,30 +320,14 @@ TEST(LinkAsTempFile, FailsWithAnEmptyPathOnAnotherFileSystem) {
         }
     }
     if (!elsewhere) GTEST_SKIP() << "no writable folder on another file system";
-    platform::UniqueFd file = platform::create_unnamed_file(folder.c_str());
-    ASSERT_TRUE(file.valid());
-    char path[256];
-    std::memset(path, 'x', sizeof path);
-    EXPECT_FALSE(platform::link_as_temp_file(file.get(), elsewhere->c_str(), path, sizeof path));
-    EXPECT_EQ(path[0], '\0');
+    platform::UniqueFd file = file_holding(folder, "");
+    expect_link_fails(file.get(), elsewhere->path(), 256);
     EXPECT_TRUE(elsewhere->entries().empty());
 }
 
-// ---- platform::MappedFile ----
-
 namespace {
 
-std::size_t page_size() {
-    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-}
-
-// An unnamed file in `folder` holding `bytes`.
-platform::UniqueFd file_holding(const TempFolder& folder, const std::string& bytes) {
-    platform::UniqueFd file = platform::create_unnamed_file(folder.c_str());
-    if (!file.valid() || !platform::write_all(file.get(), bytes.data(), bytes.size()))
-        throw std::runtime_error("cannot make the file");
-    return file;
-}
+const std::size_t kPage = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 
 // Whether any page of [address, address + size) is mapped.
 bool is_mapped(const void* address, std::size_t size) {
@@ -416,9 +338,8 @@ bool is_mapped(const void* address, std::size_t size) {
 
 TEST(MappedFile, ShowsTheFileFollowedByANul) {
     TempFolder folder;
-    const std::size_t page = page_size();
     for (std::size_t length :
-         {std::size_t{0}, std::size_t{1}, page - 1, page, page + 1, 2 * page}) {
+         {std::size_t{0}, std::size_t{1}, kPage - 1, kPage, kPage + 1, 2 * kPage}) {
         SCOPED_TRACE(length);
         const std::string bytes = pattern_bytes(length);
         platform::UniqueFd file = file_holding(folder, bytes);
@@ -433,31 +354,28 @@ TEST(MappedFile, ShowsTheFileFollowedByANul) {
 
 TEST(MappedFile, AMoveKeepsTheViewAndEmptiesTheSource) {
     TempFolder folder;
-    const std::size_t page = page_size();
-    const std::string first_bytes = pattern_bytes(page);
-    const std::string second_bytes = pattern_bytes(page + 1, 'K');
+    const std::string first_bytes = pattern_bytes(kPage);
     platform::UniqueFd first_file = file_holding(folder, first_bytes);
-    platform::UniqueFd second_file = file_holding(folder, second_bytes);
-
+    platform::UniqueFd second_file = file_holding(folder, pattern_bytes(kPage + 1, 'K'));
     const char* first_view = nullptr;
     {
         platform::MappedFile source;
-        ASSERT_TRUE(source.map(first_file.get(), page));
+        ASSERT_TRUE(source.map(first_file.get(), kPage));
         first_view = source.data();
         platform::MappedFile moved(std::move(source));
         EXPECT_EQ(source.data(), nullptr);
         EXPECT_EQ(moved.data(), first_view);
 
         platform::MappedFile target;
-        ASSERT_TRUE(target.map(second_file.get(), page + 1));
+        ASSERT_TRUE(target.map(second_file.get(), kPage + 1));
         const char* second_view = target.data();
         target = std::move(moved);
         EXPECT_EQ(moved.data(), nullptr);
         EXPECT_EQ(target.data(), first_view);
-        EXPECT_FALSE(is_mapped(second_view, page)) << "the view assigned over is still mapped";
-        EXPECT_EQ(std::memcmp(target.data(), first_bytes.data(), page), 0);
-        EXPECT_EQ(target.data()[page], '\0');
-        EXPECT_TRUE(is_mapped(first_view, page));
+        EXPECT_FALSE(is_mapped(second_view, kPage)) << "the view assigned over is still mapped";
+        EXPECT_EQ(std::memcmp(target.data(), first_bytes.data(), kPage), 0);
+        EXPECT_EQ(target.data()[kPage], '\0');
+        EXPECT_TRUE(is_mapped(first_view, kPage));
     }
-    EXPECT_FALSE(is_mapped(first_view, page)) << "the view outlived its object";
+    EXPECT_FALSE(is_mapped(first_view, kPage)) << "the view outlived its object";
 }
