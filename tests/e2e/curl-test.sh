@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end test with curl: the built programs served by lighttpd from a fresh site folder, used
-# the way a browser would, following the links the pages carry.
+# the way a browser would, following the links the pages carry: anonymously for the form, logged in
+# as staff for the stored pages. Then what the server must keep from a visitor.
 # Usage: tests/e2e/curl-test.sh BUILDDIR
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 BUILDDIR" >&2; exit 2; }
@@ -33,6 +34,8 @@ contains() { grep -qF -- "$2" "$1"; }
 server=$("$repo/serve/start-test-server" "$site")
 read -r pid port <<<"$server"
 base=http://127.0.0.1:$port
+# The test account that start-test-server made, as curl -u takes it.
+staff=$(cat "$LOG_DIR/staff-credentials")
 
 # fetch URL NAME [curl options...]: the body to $work/NAME, the header to $work/NAME.h;
 # prints the status code (000 when there was no answer).
@@ -101,6 +104,7 @@ submit() {
   local args=()
   for f in "$@"; do
     case $f in
+      resume=@*\;type=*) args+=(-F "$f") ;;
       resume=@*) args+=(-F "resume=@${f#resume=@};type=application/msword") ;;
       *) args+=(--form-string "$f") ;;
     esac
@@ -118,7 +122,7 @@ list_href=$(href "$work/ok" "Entire list")
 check "the Thank You! page links the applicant page and the list" '[ -n "$page_href" ] && [ -n "$list_href" ]'
 
 page_url=$(resolve "$action" "$page_href")
-code=$(fetch "$page_url" page)
+code=$(fetch "$page_url" page -u "$staff")
 check "the applicant page is served ($page_url) as HTML in UTF-8" \
   '[ "$code" = 200 ] && [ "$(header page Content-Type)" = "text/html; charset=utf-8" ]'
 check "... with the name, the mail link and both lines of the interest" \
@@ -126,16 +130,18 @@ check "... with the name, the mail link and both lines of the interest" \
    contains "$work/page" "<a href=\"mailto:$mail\">$mail</a>" &&
    contains "$work/page" "$line1" && contains "$work/page" "$line2"'
 resume_href=$(href "$work/page" "My resume is here")
-code=$(fetch "$(resolve "$page_url" "$resume_href")" resume)
+resume_url=$(resolve "$page_url" "$resume_href")
+code=$(fetch "$resume_url" resume -u "$staff")
 check "the resume link ($resume_href) is served, sandboxed as applicant data" \
-  '[ "$code" = 200 ] && [ "$(header resume Content-Security-Policy)" = sandbox ]'
+  '[ "$code" = 200 ] && [ "$(header resume Content-Security-Policy)" = sandbox ] &&
+   [ "$(header resume X-Content-Type-Options)" = nosniff ]'
 check "... byte for byte the file sent" 'cmp "$work/resume" "$work/cv.doc"'
 
 list_url=$(resolve "$action" "$list_href")
-code=$(fetch "$list_url" list)
+code=$(fetch "$list_url" list -u "$staff")
 check "the list page is served ($list_url) with one line, for the applicant" \
   '[ "$code" = 200 ] && [ "$(wc -l <"$work/list")" = 1 ] && contains "$work/list" ">$name</a>"'
-code=$(fetch "$(resolve "$list_url" "$(href "$work/list" "$name")")" listed -L)
+code=$(fetch "$(resolve "$list_url" "$(href "$work/list" "$name")")" listed -L -u "$staff")
 check "the list's link leads to the applicant page" '[ "$code" = 200 ] && cmp -s "$work/listed" "$work/page"'
 
 echo "== a missing field shows its message and files nothing"
@@ -208,16 +214,82 @@ code=$(fetch "$base/visits.cgi" visit2 -b "$work/cookies" -c "$work/cookies")
 check "... and the second visit by that cookie" '[ "$code" = 200 ] && contains "$work/visit2" "visit number 2 "'
 
 echo "== what the server must not give away"
-trace=$(cd "$site" && ls debug_Quenby_*.txt 2>/dev/null | head -n 1) || true
-check "the runs left their trace files in the site" '[ -n "$trace" ]'
-check "... which the server refuses (403)" '[ "$(fetch "$base/$trace" trace)" = 403 ]'
-stale="$site/people/$name/.tmp-7fffffff-0"
-printf 'partial' >"$stale"
-check "a temporary file being written into the store is refused (403)" \
-  '[ "$(fetch "$(resolve "$page_url" .tmp-7fffffff-0)" stale)" = 403 ]'
-rm -f "$stale"
+# A visitor without a login gets 401 and not one byte of what was filed: neither the list, nor an
+# applicant page, nor a resume, nor a file under another store root (made below).
+jobs_root=jobs/2026
+mkdir -p "$site/$jobs_root"
+# The program runs as the server's user (when the test runs as root): it must own the new root.
+chown -R --reference="$site/people" "$site/jobs"
+html='<html><body><script>fetch("/people/index.html")</script>p</body></html>'
+printf '%s' "$html" >"$work/p.html"
+other="Sol Varga"
+code=$(submit jobs "name=$other" "mail=$mail" "interest=$interest" "resume=@$work/p.html;type=text/html" \
+  "directory=$jobs_root" "sub=Submit form")
+check "an HTML resume is filed under the store root $jobs_root" \
+  '[ "$code" = 200 ] && contains "$work/jobs" "Thank You!" && [ -f "$site/$jobs_root/$other/p.html" ]'
+enc() { python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1]))' "$1"; }
+other_dir=$base/$jobs_root/$(enc "$other")
+i=0
+for url in "$list_url" "$page_url" "$resume_url" "$other_dir/p.html" "$other_dir/" "$base/$jobs_root/index.html"; do
+  i=$((i + 1))
+  code=$(fetch "$url" "anon$i")
+  check "anonymous $url: 401, none of the applicants' data" \
+    '[ "$code" = 401 ] && ! contains "$work/anon$i" "$name" && ! contains "$work/anon$i" "$other" &&
+     ! contains "$work/anon$i" "$mail" && ! contains "$work/anon$i" "$line1" && [ "$(wc -c <"$work/anon$i")" -lt 1000 ]'
+  code=$(fetch "$url" "staff$i" -u "$staff")
+  check "... staff gets it (200)" '[ "$code" = 200 ] && [ "$(wc -c <"$work/staff$i")" -gt 0 ]'
+done
+check "... a wrong password gets 401" '[ "$(fetch "$list_url" wrong -u "${staff%%:*}:x$RANDOM")" = 401 ]'
+check "... the HTML resume as staff: the file sent" 'cmp -s "$work/staff4" "$work/p.html"'
+
+# Every file of a store that is not one of its generated pages is sandboxed, at any depth under any
+# store root (files put there by hand too), and nothing there runs as a program.
+printf '%s' "$html" >"$site/people/stray.html"
+mkdir -p "$site/people/$name/sub"
+printf '%s' "$html" >"$site/people/$name/sub/deep.html"
+printf '#!/bin/sh\nprintf "Content-Type: text/plain\\n\\nran\\n"\n' >"$site/people/$name/run.cgi"
+chmod 755 "$site/people/$name/run.cgi"
+name_dir=$base/people/$(enc "$name")
+for url in "$base/people/stray.html" "$resume_url" "$name_dir/sub/deep.html" "$name_dir/run.cgi" \
+  "$other_dir/p.html" "$base/jobs/stray.html"; do
+  [ "$url" != "$base/jobs/stray.html" ] || printf '%s' "$html" >"$site/jobs/stray.html"
+  code=$(fetch "$url" sandboxed -u "$staff")
+  check "$url: 200, sandboxed and nosniff" \
+    '[ "$code" = 200 ] && [ "$(header sandboxed Content-Security-Policy)" = sandbox ] &&
+     [ "$(header sandboxed X-Content-Type-Options)" = nosniff ]'
+done
+check "... the program stored there is sent as bytes, not run" 'cmp -s "$work/sandboxed" "$site/jobs/stray.html" &&
+  [ "$(fetch "$name_dir/run.cgi" ran -u "$staff")" = 200 ] && cmp -s "$work/ran" "$site/people/$name/run.cgi"'
+
+# Path-info after a stored file, a trace file or a temporary file serves none of them.
+trace=debug_Quenby_99999.txt
+printf 'trace' >"$site/$trace"
+stale=.tmp-7fffffff-0
+printf 'partial' >"$site/people/$name/$stale"
+p_url=$other_dir/p.html
+for url in "$p_url/" "$p_url/x" "$other_dir/p.html%2fx" "$base/$trace" "$base/$trace/" \
+  "$name_dir/$stale" "$name_dir/$stale/"; do
+  for who in anonymous staff; do
+    opts=()
+    [ $who = anonymous ] || opts=(-u "$staff")
+    code=$(fetch "$url" refused "${opts[@]}")
+    check "$who $url: refused ($code), no byte of the file" \
+      '[[ $code =~ ^40[134]$ ]] && ! contains "$work/refused" "fetch(" && ! contains "$work/refused" trace &&
+       ! contains "$work/refused" partial'
+  done
+done
+rm -f "$site/$trace" "$site/people/$name/$stale"
+
+code=$(fetch "$base/apply.cgi/x" pathinfo)
+check "apply.cgi with path-info answers in UTF-8 too" \
+  '[ "$code" = 200 ] && [ "$(header pathinfo Content-Type)" = "text/html; charset=utf-8" ]'
+# Started as root, the server and so the program run as an unprivileged user: the files the
+# program wrote are that user's.
+check "the program does not run as root (the applicant page belongs to $(stat -c %U "$site/people/$name/index.html"))" \
+  '[ "$(stat -c %u "$site/people/$name/index.html")" != 0 ] &&
+   [ "$(stat -c %u "$site/$jobs_root/$other/p.html")" != 0 ]'
 check "the server's error log holds nothing but its start and the refused upload" \
-  '! grep -v -e "server started" -e "request-size too long" "$LOG_DIR/error.log"'
+  '! grep -v -e "server started" -e "request-size too long" -e "password doesn.t match" "$LOG_DIR/error.log"'
 
 echo "$passes passed, $failures failed"
 if ((failures)); then
