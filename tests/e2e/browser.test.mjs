@@ -1,88 +1,51 @@
-// End-to-end test in headless Chromium: a person applies through the form served by lighttpd,
-// follows the result pages' links, downloads the resume, and loads the example GIF.
+// End-to-end test in headless Chromium: a person applies through the form served by lighttpd and
+// is refused the stored pages; staff, logged in, follows the result pages' links and downloads the
+// resume; an HTML resume opened by staff runs no script; the example programs work.
 // Usage: node browser.test.mjs BUILDDIR
-// With SCREENSHOT_DIR set, the form, the form with a message, the "Thank You!" page and the
-// applicant page are saved there as PNG pictures.
+// With SCREENSHOT_DIR set, the form, the form with a message, the "Thank You!" page, the refusal
+// without a login, the list and the applicant page as staff see them and a sandboxed HTML resume
+// are saved there as PNG pictures.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
+import { applicant, resumeBytes, scriptedResume, startSite, scriptDidNotRun } from './site.mjs';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-const repo = path.resolve(here, '../..');
 if (!process.argv[2]) throw new Error('usage: node browser.test.mjs BUILDDIR');
 const build = path.resolve(process.argv[2]);
 const shots = process.env.SCREENSHOT_DIR;
 
-const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'apply-browser-'));
-const site = path.join(tmp, 'site');
-let serverPid = null;
-let context = null;
+let site = null;
+let browser = null;
+let context = null; // a visitor's
+let staffContext = null; // logged in as staff
 let base = '';
-
-// The resume: a binary file that does not begin with NUL or a line feed, with every byte value.
-const resumeBytes = Buffer.concat([
-  Buffer.from([0xd0, 0xcf, 0x11, 0xe0]),
-  Buffer.from(' resume\r\n\r\n--\r\n'),
-  Buffer.from(Array.from({ length: 256 }, (_, i) => i)),
-  Buffer.from(Array.from({ length: 5000 }, (_, i) => (i * 7919 + 13) & 0xff)),
-]);
-const resumeFile = path.join(tmp, 'resume.doc');
-
-const applicant = {
-  name: 'Mira Ødegård',
-  mail: 'mira.odegard@example.com',
-  // Characters outside ASCII in the name and the interest, and a line break in the interest, as a
-  // person may type them.
-  interest: 'Print layout and typesetting,\nespecially façades of old Zürich.',
-};
-
-function stopServer() {
-  if (serverPid) {
-    execFileSync(path.join(repo, 'serve/stop-server'), [String(serverPid)]);
-    serverPid = null;
-  }
-}
-
-function cleanUp() {
-  stopServer();
-  fs.rmSync(tmp, { recursive: true, force: true });
-}
-// Also on an interrupt, so that no server outlives the test.
-for (const signal of ['SIGINT', 'SIGTERM']) {
-  process.on(signal, () => { cleanUp(); process.exit(1); });
-}
+let resumeFile = '';
 
 before(async () => {
+  site = startSite(build, 'apply-browser-');
+  base = site.base;
+  resumeFile = path.join(site.tmp, 'resume.doc');
   fs.writeFileSync(resumeFile, resumeBytes);
-  execFileSync(path.join(repo, 'serve/make-site'), [build, site], { stdio: 'inherit' });
-  const out = execFileSync(path.join(repo, 'serve/start-test-server'), [site], {
-    env: { ...process.env, LOG_DIR: path.join(tmp, 'log'), SERVER_MAX_SECONDS: '900' },
-  }).toString().trim();
-  const [pid, port] = out.split(/\s+/);
-  serverPid = Number(pid);
-  base = `http://127.0.0.1:${port}`;
-  // Debian's Chromium with a fresh profile folder of its own.
-  context = await chromium.launchPersistentContext(path.join(tmp, 'profile'), {
+  // Debian's Chromium.
+  browser = await chromium.launch({
     executablePath: '/usr/bin/chromium',
     headless: true,
     args: [
       '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync',
     ],
-    viewport: { width: 1000, height: 400 },
-    acceptDownloads: true,
   });
+  const options = { viewport: { width: 1000, height: 400 }, acceptDownloads: true };
+  context = await browser.newContext(options);
+  staffContext = await browser.newContext({ ...options, httpCredentials: site.staff });
   if (shots) fs.mkdirSync(shots, { recursive: true });
 });
 
 after(async () => {
-  if (context) await context.close();
-  cleanUp();
+  if (browser) await browser.close();
+  if (site) site.stop();
 });
 
 async function newPage() {
@@ -103,6 +66,25 @@ async function openAndFill(page, values) {
   if (values.mail !== undefined) await page.fill('input[name="mail"]', values.mail);
   if (values.interest !== undefined) await page.fill('textarea[name="interest"]', values.interest);
   if (values.resume) await page.setInputFiles('input[name="resume"]', values.resume);
+}
+
+// The status of the page that `navigate` loads when the server asks for a login that this browser
+// does not have (Playwright then ends the navigation with an error of its own).
+async function refusal(page, navigate) {
+  const answer = page.waitForEvent('response', (r) => r.request().isNavigationRequest());
+  await navigate().catch((e) => { if (!/ERR_INVALID_AUTH_CREDENTIALS/.test(e.message)) throw e; });
+  const status = (await answer).status();
+  // The page is then replaced by the browser's own error page, once it has finished navigating.
+  for (let tries = 0; ; ++tries) {
+    await page.waitForLoadState();
+    try {
+      await page.content();
+      return status;
+    } catch (e) {
+      if (tries === 50) throw e;
+      await page.waitForTimeout(100);
+    }
+  }
 }
 
 async function pressSubmit(page) {
@@ -151,7 +133,7 @@ test('an interest field left untouched is asked for', async () => {
   await page.close();
 });
 
-test('a complete application is filed; its pages and the resume are reached by their links', async () => {
+test('a complete application is filed; its pages and the resume are reached by their links, by staff only', async () => {
   const page = await newPage();
   await openAndFill(page, { ...applicant, resume: resumeFile });
   await pressSubmit(page);
@@ -160,14 +142,17 @@ test('a complete application is filed; its pages and the resume are reached by t
   assert.match(thanks, new RegExp(`Name: ${applicant.name}`));
   assert.match(thanks, new RegExp(`Email: ${applicant.mail}`));
   await screenshot(page, 'thank-you.png');
+  const pageUrl = new URL(await page.getAttribute(`a:has-text("Web page for ${applicant.name}")`, 'href'), page.url()).href;
 
-  // The applicant page, opened from its link in a tab of its own, as a person who wants to come
-  // back to this page would.
-  const [person] = await Promise.all([
-    page.context().waitForEvent('page'),
-    page.click(`text=Web page for ${applicant.name}`, { modifiers: ['Control'] }),
-  ]);
-  await person.waitForLoadState();
+  // The applicant page, by its link: the visitor has no login, and the server shows nothing of it.
+  const refused = await newPage();
+  assert.equal(await refusal(refused, () => refused.goto(pageUrl)), 401, 'the applicant page without a login');
+  assert.ok(!(await refused.content()).includes(applicant.mail), 'the refusal shows nothing of the applicant');
+  await refused.close();
+
+  // Staff, logged in, reads it.
+  const person = await staffContext.newPage();
+  assert.equal((await person.goto(pageUrl)).status(), 200);
   assert.equal(await person.title(), applicant.name);
   assert.deepEqual(await headings(person, 'h1'), [applicant.name]);
   const mailto = await person.getAttribute(`a:has-text("${applicant.mail}")`, 'href');
@@ -178,21 +163,46 @@ test('a complete application is filed; its pages and the resume are reached by t
 
   // The resume, downloaded by its link: the very bytes of the file sent.
   const [download] = await Promise.all([person.waitForEvent('download'), person.click('text=My resume is here')]);
-  const saved = path.join(tmp, 'downloaded');
+  const saved = path.join(site.tmp, 'downloaded');
   await download.saveAs(saved);
   assert.equal(download.suggestedFilename(), 'resume.doc');
   assert.ok(fs.readFileSync(saved).equals(resumeBytes),
     'the downloaded resume differs from the file sent');
 
-  // The list, from the "Thank You!" page, and from there the applicant again.
-  await Promise.all([page.waitForNavigation(), page.click('text=Entire list')]);
-  assert.match(page.url(), /\/people\/index\.html$/);
-  const listed = await page.$$eval('a', (links) => links.map((a) => a.textContent));
+  // The list, from the "Thank You!" page: refused to the visitor; staff reaches it and from
+  // there the applicant again.
+  const listUrl = new URL(await page.getAttribute('a:has-text("Entire list")', 'href'), page.url()).href;
+  assert.equal(await refusal(page, () => page.click('text=Entire list')), 401, 'the list without a login');
+  assert.ok(!(await page.content()).includes(applicant.name), 'the refusal shows nothing of the list');
+  const staff = await staffContext.newPage();
+  await staff.goto(listUrl);
+  assert.match(staff.url(), /\/people\/index\.html$/);
+  const listed = await staff.$$eval('a', (links) => links.map((a) => a.textContent));
   assert.deepEqual(listed, [applicant.name]);
-  await Promise.all([page.waitForNavigation(), page.click(`a:has-text("${applicant.name}")`)]);
-  assert.deepEqual(await headings(page, 'h1'), [applicant.name]);
-  assert.equal(await page.content(), await person.content(), 'the list leads to the same applicant page');
+  await screenshot(staff, 'staff-list.png');
+  await Promise.all([staff.waitForNavigation(), staff.click(`a:has-text("${applicant.name}")`)]);
+  assert.deepEqual(await headings(staff, 'h1'), [applicant.name]);
+  assert.equal(await staff.content(), await person.content(), 'the list leads to the same applicant page');
   await person.close();
+  await staff.close();
+  await page.close();
+});
+
+test('an HTML resume opened by staff runs no script', async () => {
+  const cv = path.join(site.tmp, 'cv.html');
+  fs.writeFileSync(cv, scriptedResume('chromium'));
+  const page = await newPage();
+  await openAndFill(page, { ...applicant, name: 'Ines Chromium', resume: cv });
+  await pressSubmit(page);
+  const pageUrl = new URL(await page.getAttribute('a:has-text("Web page for Ines Chromium")', 'href'), page.url()).href;
+  const staff = await staffContext.newPage();
+  await staff.goto(pageUrl);
+  const [response] = await Promise.all([staff.waitForNavigation(), staff.click('text=My resume is here')]);
+  assert.equal(response.status(), 200);
+  assert.equal(response.headers()['content-security-policy'], 'sandbox');
+  await scriptDidNotRun(assert, site, 'chromium');
+  await screenshot(staff, 'sandboxed-resume.png');
+  await staff.close();
   await page.close();
 });
 

@@ -1,0 +1,119 @@
+// End-to-end test in headless Firefox (Debian's firefox-esr over WebDriver BiDi): a visitor
+// applies through the form and is refused the stored pages; staff logs in and reads them, the
+// resume byte for byte; an HTML resume opened by staff runs no script.
+// Usage: node firefox.test.mjs BUILDDIR
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import puppeteer from 'puppeteer-core';
+import { applicant, resumeBytes, scriptedResume, startSite, scriptDidNotRun } from './site.mjs';
+
+if (!process.argv[2]) throw new Error('usage: node firefox.test.mjs BUILDDIR');
+const build = path.resolve(process.argv[2]);
+
+let site = null;
+let browser = null;
+
+before(async () => {
+  site = startSite(build, 'apply-firefox-');
+  fs.writeFileSync(path.join(site.tmp, 'resume.doc'), resumeBytes);
+  fs.writeFileSync(path.join(site.tmp, 'cv.html'), scriptedResume('firefox'));
+  browser = await puppeteer.launch({
+    browser: 'firefox',
+    executablePath: '/usr/bin/firefox-esr',
+    headless: true,
+    userDataDir: path.join(site.tmp, 'profile'),
+    // Nothing but this site: no updates, no telemetry, no safe-browsing or connectivity checks.
+    extraPrefsFirefox: {
+      'app.update.enabled': false,
+      'browser.safebrowsing.malware.enabled': false,
+      'browser.safebrowsing.phishing.enabled': false,
+      'datareporting.policy.dataSubmissionEnabled': false,
+      'network.captive-portal-service.enabled': false,
+      'network.connectivity-service.enabled': false,
+      'network.dns.disablePrefetch': true,
+      'toolkit.telemetry.enabled': false,
+    },
+  });
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (site) site.stop();
+});
+
+// A page in a private context of its own. A visitor has no account: the server's request for a
+// login is answered once with a name it does not know and then refused, as a person dismissing the
+// login dialog would.
+async function pageAs(who) {
+  const context = await browser.createBrowserContext();
+  const page = await context.newPage();
+  await page.authenticate(who === 'staff' ? site.staff : { username: 'visitor', password: 'none' });
+  return page;
+}
+
+async function texts(page, selector) {
+  return page.$$eval(selector, (elements) => elements.map((e) => e.textContent.trim()));
+}
+
+// Fills the form and submits it; answers the links of the "Thank You!" page by their text.
+async function apply(page, values) {
+  await page.goto(`${site.base}/`);
+  assert.match(page.url(), /\/apply\.cgi$/);
+  await page.locator('input[name="name"]').fill(values.name);
+  await page.locator('input[name="mail"]').fill(values.mail);
+  await page.locator('textarea[name="interest"]').fill(values.interest);
+  const file = await page.$('input[name="resume"]');
+  await file.uploadFile(values.resume);
+  await Promise.all([page.waitForNavigation(), page.click('input[type="submit"][value="Submit form"]')]);
+  assert.deepEqual(await texts(page, 'h1'), ['Thank You!']);
+  const links = await page.$$eval('a', (as) => as.map((a) => [a.textContent.trim(), a.href]));
+  return Object.fromEntries(links);
+}
+
+test('a visitor applies and is refused the stored pages; staff reads them and the resume', async () => {
+  const visitor = await pageAs('visitor');
+  const links = await apply(visitor, { ...applicant, resume: path.join(site.tmp, 'resume.doc') });
+  const body = await visitor.$eval('body', (b) => b.innerText);
+  assert.match(body, new RegExp(`Name: ${applicant.name}`));
+  assert.match(body, new RegExp(`Email: ${applicant.mail}`));
+  const pageUrl = links[`Web page for ${applicant.name}`];
+  const listUrl = links['Entire list'];
+  assert.ok(pageUrl && listUrl, 'the Thank You! page links the applicant page and the list');
+  for (const url of [pageUrl, listUrl]) {
+    const response = await visitor.goto(url);
+    assert.equal(response.status(), 401, `${url} without a login`);
+    assert.ok(!(await visitor.content()).includes(applicant.mail), `${url} shows nothing of the applicant`);
+  }
+
+  const staff = await pageAs('staff');
+  assert.equal((await staff.goto(listUrl)).status(), 200);
+  assert.deepEqual(await texts(staff, 'a'), [applicant.name]);
+  await Promise.all([staff.waitForNavigation(), staff.click('a')]);
+  assert.equal(new URL('index.html', staff.url()).href, pageUrl, 'the list leads to the applicant page');
+  assert.deepEqual(await texts(staff, 'h1'), [applicant.name]);
+  const mailto = await staff.$eval('a[href^="mailto:"]', (a) => a.getAttribute('href'));
+  assert.equal(mailto, `mailto:${applicant.mail}`);
+  const text = await staff.$eval('body', (b) => b.innerText);
+  for (const line of applicant.interest.split('\n')) assert.ok(text.includes(line), `page shows "${line}"`);
+  // The resume by its link, read by the page as the browser receives it.
+  const resumeUrl = await staff.$eval('a[href$=".doc"]', (a) => a.href);
+  const received = await staff.evaluate(async (url) => {
+    const response = await fetch(url);
+    return [response.status, Array.from(new Uint8Array(await response.arrayBuffer()))];
+  }, resumeUrl);
+  assert.equal(received[0], 200);
+  assert.ok(Buffer.from(received[1]).equals(resumeBytes), 'the resume staff reads differs from the file sent');
+});
+
+test('an HTML resume opened by staff runs no script', async () => {
+  const visitor = await pageAs('visitor');
+  const links = await apply(visitor, { ...applicant, name: 'Ines Firefox', resume: path.join(site.tmp, 'cv.html') });
+  const staff = await pageAs('staff');
+  await staff.goto(links['Web page for Ines Firefox']);
+  const [response] = await Promise.all([staff.waitForNavigation(), staff.click('a[href$="cv.html"]')]);
+  assert.equal(response.status(), 200);
+  assert.equal(response.headers()['content-security-policy'], 'sandbox');
+  await scriptDidNotRun(assert, site, 'firefox');
+});
