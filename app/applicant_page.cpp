@@ -1,7 +1,7 @@
 // The applicant page: name, mail link, the work wanted and a link to the resume.
 #include "app/applicant_page.h"
 
-#include "app/html_escape.h"
+#include "cgi/html_escape.h"
 
 bool write_applicant_page(std::FILE* out, const char* name, const char* mail, const char* interest,
                           const char* resume_href) {

@@ -5,7 +5,7 @@
 
 #include "app/applicant_page.h"
 #include "app/application.h"
-#include "app/html_escape.h"
+#include "cgi/html_escape.h"
 #include "app/result_pages.h"
 #include "app/staged_file.h"
 #include "app/store_paths.h"

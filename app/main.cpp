@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/application.h"
-#include "app/html_escape.h"
+#include "cgi/html_escape.h"
 #include "app/result_pages.h"
 #include "app/store_paths.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "cgi/body_buffer.h"
+#include "body_buffer.h"
 
 // The window size every request uses; a body no longer than this is read whole.
 inline constexpr std::size_t DEFAULT_BODY_WINDOW = std::size_t{256} << 10;

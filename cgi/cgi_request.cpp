@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cgi/content_type.h"
 #include "cgi/text_copy.h"
 #include "platform/platform.h"
 #include "trace/trace_channels.h"
@@ -25,10 +26,6 @@ const char* const CGI_ENV_NAMES[CGI_ENV_COUNT] = {
 namespace {
 
 constexpr char kUrlEncodedType[] = "application/x-www-form-urlencoded";
-// The multipart prefix is recognised on its first 29 characters ("...; boundary" without '=');
-// the boundary text starts right after the full prefix.
-constexpr std::size_t kMultipartCompared = sizeof MULTIPART_PREFIX - 2;
-constexpr std::size_t kBoundaryOffset = sizeof MULTIPART_PREFIX - 1;
 
 // Decimal conversion as atoi does it (leading blanks, a sign, stop at the first non-digit, no
 // digits give 0), but clamped to the 32-bit range instead of overflowing.
@@ -41,7 +38,8 @@ std::int32_t parse_length(const char* text) {
 
 }  // namespace
 
-CgiRequest::CgiRequest(int argc, char* argv[]) {
+CgiRequest::CgiRequest(int argc, char* argv[], UnreadableBody on_unreadable)
+    : on_unreadable(on_unreadable) {
     platform::set_binary_mode(fileno(stdin));
     platform::set_binary_mode(0);
     platform::set_binary_mode(1);
@@ -69,16 +67,11 @@ CgiRequest::CgiRequest(int argc, char* argv[]) {
         cgi_trace.log("size         is %d\n", static_cast<int>(sizeof MULTIPART_PREFIX));
         if (std::strcmp(content_type, kUrlEncodedType) == 0) {
             was_post = true;
-        } else if (std::strncmp(content_type, MULTIPART_PREFIX, kMultipartCompared) == 0) {
+        } else if (std::string boundary_text; cgi::multipart_boundary(content_type, boundary_text)) {
             was_post = true;
             is_multipart = true;
-            // A type cut short before the boundary text gives an empty boundary, which finds no
-            // parts; nothing past the end of CONTENT_TYPE is read.
-            const std::size_t type_len = std::strlen(content_type);
-            boundary = content_type + (type_len > kBoundaryOffset ? kBoundaryOffset : type_len);
-            boundary_len = static_cast<std::int32_t>(std::strlen(boundary));
-            delimiter.assign("--").append(boundary);
-            cgi_trace.log("Boundary is '%s' (len=%d)\n", boundary, boundary_len);
+            delimiter.assign("--").append(boundary_text);
+            cgi_trace.log("Boundary is '%s' (len=%d)\n", boundary(), boundary_len());
             read_multipart_body();
         }
     }

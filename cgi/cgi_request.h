@@ -11,14 +11,15 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "cgi/body_buffer.h"
-#include "cgi/body_window.h"
-#include "cgi/cgi_limits.h"
-#include "platform/files.h"
-#include "platform/mapped_file.h"
+#include "body_buffer.h"
+#include "body_window.h"
+#include "cgi_limits.h"
+#include "../platform/files.h"
+#include "../platform/mapped_file.h"
 
 // Indexes of the CGI environment variables that get_env knows, in table order.
 enum CgiEnv : int {
@@ -73,9 +74,40 @@ struct FormPair {
     platform::MappedFile upload_view;  // that file mapped, once a lookup asked for its bytes
 };
 
+// What a request does with a multipart body it cannot read (a part without a Content-Disposition
+// line where one must be, a preamble, a body cut short inside a part's headers).
+enum class UnreadableBody {
+    end_process,  // cgi_exit(0) inside the first lookup: the client gets what was written so far
+    report,       // collection stops there; body_unreadable() says so, no later pair is added
+};
+
+// The SameSite attribute of a cookie; `unset` leaves it out.
+enum class SameSite { unset, lax, strict, none };
+
+// Attributes of one cookie. Texts are copied by SetCookie; null leaves the attribute out, and so
+// does a text holding a control byte or ';', which would end the attribute early.
+struct CookieOptions {
+    const char* domain = nullptr;
+    const char* path = nullptr;
+    bool secure = false;
+    bool http_only = false;  // "; HttpOnly": scripts in the page cannot read the cookie
+    SameSite same_site = SameSite::unset;
+};
+
+// One cookie the response sets: "name=value" escaped, and its own attributes.
+struct ResponseCookie {
+    std::string pair;
+    std::optional<std::string> domain;
+    std::optional<std::string> path;
+    bool secure = false;
+    bool http_only = false;
+    SameSite same_site = SameSite::unset;
+};
+
 class CgiRequest {
   public:
-    CgiRequest(int argc, char* argv[]);
+    // Reads the CGI environment and arguments; see UnreadableBody for `on_unreadable`.
+    CgiRequest(int argc, char* argv[], UnreadableBody on_unreadable = UnreadableBody::end_process);
     ~CgiRequest();
     CgiRequest(const CgiRequest&) = delete;
     CgiRequest& operator=(const CgiRequest&) = delete;
@@ -86,6 +118,14 @@ class CgiRequest {
     // True when a multipart request declared a negative length or one above MAX_BODY_SIZE: the
     // body was not read and no pairs will be found. The application answers "too large".
     bool body_too_large() const { return body_refused; }
+    // True when collection met a multipart body it could not read and the request was built
+    // with UnreadableBody::report; the pairs before that point stay, no later one is added.
+    bool body_unreadable() const { return unreadable_seen; }
+    // The multipart boundary (empty when the request is not multipart) and its length.
+    const char* boundary() const { return delimiter.empty() ? "" : delimiter.c_str() + 2; }
+    std::int32_t boundary_len() const {
+        return delimiter.empty() ? 0 : static_cast<std::int32_t>(delimiter.size() - 2);
+    }
     // Uploads of a multipart body (parts with a file name or a Content-Type line) go into unnamed
     // files in `folder` as they arrive instead of into memory; call before the first lookup. A
     // program that stores uploads names a folder on the file system it stores them on, so that
@@ -101,6 +141,11 @@ class CgiRequest {
     // into the caller's SCRATCH_SIZE-byte buffers.
     const char* get_file(const char* name, std::int32_t* length_out, char* file_name_out,
                          char* file_type_out);
+    // As get_file, with the capacity of each output buffer: the texts are cut to fit (a null
+    // buffer or a capacity of 0 gets nothing).
+    const char* get_file(const char* name, std::int32_t* length_out, char* file_name_out,
+                         std::size_t file_name_capacity, char* file_type_out,
+                         std::size_t file_type_capacity);
     // The unnamed file holding the value of the first pair named `name` (an upload spooled by
     // spool_uploads_in), positioned at its end; -1 when there is no such pair or its value is in
     // memory. The file belongs to the request.
@@ -138,12 +183,18 @@ class CgiRequest {
     void print_header();
     void print_gif_header();
     void print_cookies();
+    // Adds a cookie to the header with the default expiry and no other attribute.
     void SetCookie(const char* name, const char* value);
+    // Adds a cookie with a domain and a path (null: none) and the secure flag, all copied.
     void SetCookie(const char* name, const char* value, const char* domain, const char* path,
                    bool secure);
+    // Adds a cookie with the attributes of `options`, copied.
+    void SetCookie(const char* name, const char* value, const CookieOptions& options);
     // Looks `wanted` up in HTTP_COOKIE; on a match writes the decoded value into `out`, which
     // must hold SCRATCH_SIZE bytes.
-    bool get_cookie(const char* wanted, char* out);
+    bool get_cookie(const char* wanted, char* out) const;
+    // As above into `out` of `capacity` bytes; a longer value is cut to fit.
+    bool get_cookie(const char* wanted, char* out, std::size_t capacity) const;
     // The cookie line's default expiry for the moment `now`: its UTC date 500 years on, at
     // midnight, named with that date's weekday ("Sat, 07-Dec-2526 00:00:00 GMT"). Cut to fit.
     static void default_expiry(std::time_t now, char* out, std::size_t capacity);
@@ -177,16 +228,11 @@ class CgiRequest {
 
     bool header_sent = false;
     bool body_started = false;
-    bool cookie_secure = false;
-    std::unique_ptr<char[]> cookie_values;
-    const char* cookie_domain = nullptr;
-    const char* cookie_path = nullptr;
-    const char* cookie_expires = nullptr;
+    std::vector<ResponseCookie> cookies;  // in the order set; one Set-Cookie line each
+    std::string cookie_expires;           // expiry of every cookie line; empty: the default
 
     char* body = nullptr;     // the read window over the multipart body (bytes + a terminator)
     char* raw_ptr = nullptr;  // parse cursor into the window
-    const char* boundary = nullptr;
-    std::int32_t boundary_len = 0;
 
   private:
     // A value as a reader found it: `length` bytes at `data`, which the pair copies into its own
@@ -225,6 +271,8 @@ class CgiRequest {
     std::string spool_folder;  // where uploads go; empty: memory
     int spooled_uploads = 0;
     bool body_refused = false;
+    UnreadableBody on_unreadable;
+    bool unreadable_seen = false;
 };
 
 // Ends the process with `status` through the normal exit path (exit handlers run). The library

@@ -116,11 +116,17 @@ const char* CgiRequest::get_value(const char* name) {
 
 const char* CgiRequest::get_file(const char* name, std::int32_t* length_out, char* file_name_out,
                                  char* file_type_out) {
+    return get_file(name, length_out, file_name_out, SCRATCH_SIZE, file_type_out, SCRATCH_SIZE);
+}
+
+const char* CgiRequest::get_file(const char* name, std::int32_t* length_out, char* file_name_out,
+                                 std::size_t file_name_capacity, char* file_type_out,
+                                 std::size_t file_type_capacity) {
     FormPair* pair = find_pair(name);
     if (!pair) return nullptr;
     if (length_out) *length_out = pair->value_len;
-    if (file_name_out) copy_text(file_name_out, SCRATCH_SIZE, pair->file_name);
-    if (file_type_out) copy_text(file_type_out, SCRATCH_SIZE, pair->file_type);
+    if (file_name_out) copy_text(file_name_out, file_name_capacity, pair->file_name);
+    if (file_type_out) copy_text(file_type_out, file_type_capacity, pair->file_type);
     return value_of(*pair);
 }
 

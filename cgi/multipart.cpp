@@ -55,6 +55,8 @@ class HeaderCursor {
     }
     // Copies the rest of the line, without its line break, into `out` (cut to fit; null: skip).
     void take_line(char* out) { copy_until("\r\n", 2, out); }
+    // Copies an unquoted parameter value, up to the next ';' or line end, into `out`.
+    void take_token(char* out) { copy_until(";\r\n", 3, out); }
 
   private:
     void skip_run_of(char ch) {
@@ -75,8 +77,7 @@ class HeaderCursor {
             const std::size_t left = window_.fill(1);
             if (left == 0) break;
             const char* at = window_.data();
-            const std::size_t n =
-                stop_count == 1 ? span_to(at, left, stops[0]) : span_to_eol(at, left);
+            const std::size_t n = span_to_any(at, left, stops, stop_count);
             if (out && kept + 1 < SCRATCH_SIZE) {
                 const std::size_t room = SCRATCH_SIZE - 1 - kept;
                 const std::size_t take = n < room ? n : room;
@@ -92,13 +93,14 @@ class HeaderCursor {
         if (out) out[kept] = '\0';
         return false;
     }
-    static std::size_t span_to(const char* at, std::size_t left, char stop) {
-        const void* hit = std::memchr(at, stop, left);
-        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - at) : left;
-    }
-    static std::size_t span_to_eol(const char* at, std::size_t left) {
+    static std::size_t span_to_any(const char* at, std::size_t left, const char* stops,
+                                   std::size_t stop_count) {
+        if (stop_count == 1) {
+            const void* hit = std::memchr(at, stops[0], left);
+            return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - at) : left;
+        }
         std::size_t n = 0;
-        while (n < left && at[n] != '\r' && at[n] != '\n') ++n;
+        while (n < left && !std::memchr(stops, at[n], stop_count)) ++n;
         return n;
     }
 
@@ -120,16 +122,25 @@ bool CgiRequest::get_multipart_pair(char* name_out, ValueRef* value_out, char* f
     *value_out = ValueRef{};
     cgi_trace.log("get_POST_pair content_length = %d\n", content_length);
     // No body, or an empty boundary that no part could be told apart by: no pairs.
-    if (content_length <= 0 || !body || boundary_len <= 0) return false;
+    if (content_length <= 0 || !body || boundary_len() <= 0 || unreadable_seen) return false;
 
     HeaderCursor cursor(window);
     cgi_trace.log("get_POST_pair formdata: raw_ptr is #####\n%s\n#####\n", window.data());
     window.fill(delimiter.size());
     if (is_boundary(window.data())) {
-        cgi_trace.log("Saw boundary, adding %d\n", boundary_len);
+        cgi_trace.log("Saw boundary, adding %d\n", boundary_len());
         cursor.advance(delimiter.size());
         cursor.skip_line_break_run();
         cgi_trace.log("get_POST_pair formdata: raw_ptr is now #####\n%s\n#####\n", window.data());
+    }
+
+    // Some clients (.NET's among them) write a part's Content-Type line before its
+    // Content-Disposition line.
+    bool type_first = false;
+    if (cursor.starts_with(kContentType, kContentTypeCompared)) {
+        cursor.take_line(file_type_out);
+        cursor.skip_one_line_break();
+        type_first = true;
     }
 
     if (!cursor.starts_with(kDisposition, kDispositionCompared)) {
@@ -142,8 +153,12 @@ bool CgiRequest::get_multipart_pair(char* name_out, ValueRef* value_out, char* f
                       static_cast<int>(window.bytes_read() - window.available()));
         cgi_trace.log("get_POST_pair con_len is %d\n", static_cast<int>(window.bytes_left()));
         cgi_trace.log("get_POST_pair formdata: Can't parse '%s'\n", window.data());
-        // A part that cannot be parsed (or a body cut short) stops the request: nothing of it is
-        // handed to the application.
+        // A part that cannot be parsed (or a body cut short) stops the request, or, when the
+        // program asked for a report, collection: nothing of it is handed to the application.
+        if (on_unreadable == UnreadableBody::report) {
+            unreadable_seen = true;
+            return false;
+        }
         cgi_exit(0);
     }
     cgi_trace.log("get_POST_pair disposition: raw_ptr is now #####\n%s\n#####\n", window.data());
@@ -155,16 +170,28 @@ bool CgiRequest::get_multipart_pair(char* name_out, ValueRef* value_out, char* f
         sync_body_cursor();
         return true;
     }
-    cursor.advance(sizeof kNameParameter - 1);
-    cursor.take_quoted(name_out);
+    // A quoted name, as browsers write it, or a token (name=field; .NET writes it so).
+    const bool quoted_name = cursor.starts_with(kNameParameter, sizeof kNameParameter - 1);
+    cursor.advance(sizeof kNameParameter - (quoted_name ? 1 : 2));
+    if (quoted_name) {
+        cursor.take_quoted(name_out);
+    } else {
+        cursor.take_token(name_out);
+    }
     cgi_trace.log("get_POST_pair nameis: raw_ptr is now #####\n%s\n#####\n", window.data());
 
     // A part is an upload when it names a file or has a Content-Type line.
-    bool upload = false;
+    bool upload = type_first;
     if (cursor.starts_with(kFileNameParameter, sizeof kFileNameParameter - 2)) {
         upload = true;
-        cursor.advance(sizeof kFileNameParameter - 1);
-        cursor.take_quoted(file_name_out);
+        const bool quoted_file_name =
+            cursor.starts_with(kFileNameParameter, sizeof kFileNameParameter - 1);
+        cursor.advance(sizeof kFileNameParameter - (quoted_file_name ? 1 : 2));
+        if (quoted_file_name) {
+            cursor.take_quoted(file_name_out);
+        } else {
+            cursor.take_token(file_name_out);
+        }
         cursor.take_line(nullptr);  // the rest of the line is ignored
         cgi_trace.log("get_POST_pair filename: raw_ptr is now #####\n%s\n#####\n", window.data());
     }
@@ -174,7 +201,7 @@ bool CgiRequest::get_multipart_pair(char* name_out, ValueRef* value_out, char* f
         cursor.skip_line_break_run();
     }
 
-    if (cursor.starts_with(kContentType, kContentTypeCompared)) {
+    if (!type_first && cursor.starts_with(kContentType, kContentTypeCompared)) {
         cursor.take_line(file_type_out);
         upload = true;
         cgi_trace.log("get_POST_pair formdata: typeis '%s'\n", window.data());

@@ -5,8 +5,8 @@
 
 #include <cstddef>
 
-#include "cgi/body_buffer.h"
-#include "platform/files.h"
+#include "body_buffer.h"
+#include "../platform/files.h"
 
 class ValueCollector {
   public:

@@ -18,7 +18,7 @@ void check_pairs(CgiRequest& request, std::string_view body) {
     FUZZ_CHECK(request.pair_count >= 0 && request.pair_count <= MAX_PAIRS);
     if (request.body_too_large()) FUZZ_CHECK(request.pair_count == 0);
     std::string delimiter;
-    if (request.boundary) delimiter = std::string("\n--") + request.boundary;
+    if (request.is_multipart) delimiter = std::string("\n--") + request.boundary();
     for (int i = 0; i < request.pair_count; ++i) {
         const FormPair& pair = request.pairs[i];
         FUZZ_CHECK(std::strlen(pair.name) < SCRATCH_SIZE);
@@ -35,7 +35,7 @@ void check_pairs(CgiRequest& request, std::string_view body) {
         FUZZ_CHECK(contains(body, pair.name));
         FUZZ_CHECK(contains(body, pair.file_name));
         FUZZ_CHECK(contains(body, pair.file_type));
-        if (request.boundary_len > 0) FUZZ_CHECK(!contains(value, delimiter));
+        if (request.boundary_len() > 0) FUZZ_CHECK(!contains(value, delimiter));
     }
 }
 

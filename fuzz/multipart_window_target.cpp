@@ -40,7 +40,7 @@ struct Outcome {
 void record_pairs(const CgiRequest& request, Outcome& outcome) {
     outcome.multipart = request.is_multipart;
     outcome.refused = request.body_too_large();
-    outcome.boundary_len = request.boundary_len;
+    outcome.boundary_len = request.boundary_len();
     outcome.content_length = request.content_length;
     outcome.pair_count = request.pair_count;
     FUZZ_CHECK(request.pair_count >= 0 &&

@@ -19,7 +19,7 @@ TEST(Construction, MethodAndContentTypeDecideWherePairsComeFrom) {
         {"POST", "application/x-www-form-urlencoded; charset=UTF-8", true, false},
         {"POST", nullptr, true, false},
         {"GET", "multipart/form-data; boundary=----xyz", true, true},
-        {"POST", "Multipart/form-data; boundary=x", true, false},
+        {"POST", "Multipart/form-data; boundary=x", true, true},  // the type in any case
         {nullptr, "text/plain", false, false},
     };
     for (const Case& c : cases) {
@@ -35,12 +35,44 @@ TEST(Construction, MethodAndContentTypeDecideWherePairsComeFrom) {
     }
 }
 
-TEST(Construction, BoundaryIsEverythingAfterTheMultipartPrefix) {
-    set_cgi_env({{"CONTENT_TYPE", "multipart/form-data; boundary=abc; charset=x"}});
-    feed_stdin("");
-    auto request = make_request();
-    EXPECT_STREQ(request->boundary, "abc; charset=x");
-    EXPECT_EQ(request->boundary_len, 14);
+TEST(Construction, BoundaryParameterIsReadAsMediaTypesAreWritten) {
+    struct Case {
+        const char* type;
+        const char* boundary;  // null: not multipart
+    };
+    const Case cases[] = {
+        // The fixed form: everything after "boundary=" (or after any 30th character).
+        {"multipart/form-data; boundary=----xyz", "----xyz"},
+        {"multipart/form-data; boundary=a b ", "a b "},
+        {"multipart/form-data; boundaryXabc", "abc"},
+        // Parameters in any order and case, spaces around ';' and '=', a later parameter apart.
+        {"multipart/form-data; boundary=abc; charset=x", "abc"},
+        {"multipart/form-data;boundary=abc", "abc"},
+        {"Multipart/Form-Data; charset=UTF-8; BOUNDARY = abc ;x=y", "abc"},
+        {" multipart/form-data ;\tboundary=abc", "abc"},
+        {"multipart/form-data; foo; boundary=abc", "abc"},
+        {"multipart/form-data; boundary=abc; boundary=def", "abc"},
+        // Quoted: unquoted, with '\' escapes; what follows the closing quote is not part of it.
+        {"multipart/form-data; boundary=\"a;b c\"", "a;b c"},
+        {"multipart/form-data; boundary=\"a\\\"b\\\\c\"x; y=1", "a\"b\\c"},
+        {"multipart/form-data; boundary=\"unclosed", "unclosed"},
+        {"multipart/form-data; boundary=\"\"", ""},
+        // No boundary parameter, or another type: not multipart.
+        {"multipart/form-data", nullptr},
+        {"multipart/form-data; charset=x", nullptr},
+        {"multipart/mixed; boundary=abc", nullptr},
+        {"multipart/form-dataX; boundary=abc", nullptr},
+        {"text/plain; boundary=abc", nullptr},
+    };
+    for (const Case& c : cases) {
+        set_cgi_env({{"CONTENT_TYPE", c.type}});
+        feed_stdin("");
+        auto request = make_request();
+        EXPECT_EQ(request->is_multipart, c.boundary != nullptr) << c.type;
+        if (!c.boundary) continue;
+        EXPECT_STREQ(request->boundary(), c.boundary) << c.type;
+        EXPECT_EQ(request->boundary_len(), static_cast<std::int32_t>(std::strlen(c.boundary)));
+    }
 }
 
 TEST(Construction, ContentTypeEndingBeforeTheBoundaryFindsNoPairs) {
@@ -49,7 +81,7 @@ TEST(Construction, ContentTypeEndingBeforeTheBoundaryFindsNoPairs) {
         feed_stdin("--\r\nabcde");
         auto request = make_request();
         EXPECT_TRUE(request->is_multipart);
-        EXPECT_STREQ(request->boundary, "");
+        EXPECT_STREQ(request->boundary(), "");
         EXPECT_EQ(request->content_length, 9);  // the body is still read
         EXPECT_EQ(request->get_value("a"), nullptr);
         EXPECT_EQ(request->pair_count, 0);

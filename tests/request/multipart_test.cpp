@@ -199,7 +199,28 @@ TEST(Multipart, MalformedBodiesStopTheProcess) {
             },
             testing::ExitedWithCode(0), "")
             << body;
+        // Built to report instead, the request ends collection there and says so.
+        set_post_env(form.content_type(), std::to_string(body.size()));
+        feed_stdin(body);
+        Args args{"report.cgi"};
+        CgiRequest reporting(args.argc(), args.argv(), UnreadableBody::report);
+        EXPECT_EQ(reporting.get_value("b"), nullptr);
+        EXPECT_TRUE(reporting.body_unreadable()) << body;
+        EXPECT_LE(reporting.pair_count, 1);
+        // A pair before the unreadable part stays: "a", or the empty pair of a line naming a file first.
+        if (reporting.pair_count == 1) {
+            const std::string name = reporting.pairs[0].name;
+            EXPECT_TRUE(name == "a" || name.empty()) << name;
+        }
     }
+    // A body it can read is not reported.
+    const std::string good = MultipartBody(form.boundary).field("a", "1").close();
+    set_post_env(form.content_type(), std::to_string(good.size()));
+    feed_stdin(good);
+    Args args{"report.cgi"};
+    CgiRequest reporting(args.argc(), args.argv(), UnreadableBody::report);
+    EXPECT_STREQ(reporting.get_value("a"), "1");
+    EXPECT_FALSE(reporting.body_unreadable());
 }
 
 TEST(Multipart, ClosingLineWithoutLineBreakEndsTheBody) {

@@ -64,6 +64,27 @@ TEST(PairTable, GetFileOnATextFieldGivesEmptyFileTexts) {
     EXPECT_EQ(length, -1);
 }
 
+TEST(PairTable, GetFileWithCapacitiesNeverWritesPastABuffer) {
+    MultipartBody form;
+    const std::string long_name(100, 'n');
+    const std::string body = form.file("cv", long_name, "text/plain", "abc").close();
+    auto request = multipart_request(form, body);
+    char file_name[32];
+    char file_type[32];
+    std::memset(file_name, 'Z', sizeof file_name);
+    std::memset(file_type, 'Z', sizeof file_type);
+    std::int32_t length = -1;
+    ASSERT_NE(request->get_file("cv", &length, file_name, 16, file_type, 8), nullptr);
+    EXPECT_EQ(length, 3);
+    EXPECT_EQ(std::string(file_name), long_name.substr(0, 15));
+    EXPECT_EQ(std::string(file_type), "Content");
+    EXPECT_EQ(std::string(file_name + 16, 16), std::string(16, 'Z'));
+    EXPECT_EQ(std::string(file_type + 8, 24), std::string(24, 'Z'));
+    // A capacity of 0 or a null buffer gets nothing.
+    EXPECT_NE(request->get_file("cv", nullptr, file_name + 16, 0, nullptr, 0), nullptr);
+    EXPECT_EQ(file_name[16], 'Z');
+}
+
 TEST(PairTable, NextPairWalksOnceInOrderAndCutsToTheBuffers) {
     set_cgi_env({{"QUERY_STRING", "first=1&second=22222&third=3"}});
     auto request = make_request();

@@ -1,5 +1,5 @@
 // HTML-escaping of page text and %XX-escaping of link targets.
-#include "app/html_escape.h"
+#include "cgi/html_escape.h"
 
 #include <cstring>
 
