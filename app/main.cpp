@@ -77,14 +77,10 @@ int main(int argc, char* argv[]) {
     const char* mail = or_empty(request.get_value("mail"));
     const char* interest = or_empty(request.get_value("interest"));
 
-    static char file_name[SCRATCH_SIZE];
-    static char file_type[SCRATCH_SIZE];
-    file_name[0] = '\0';
-    file_type[0] = '\0';
-    std::int32_t length = 0;
-    const char* content = request.get_file("resume", &length, file_name, file_type);
+    // The resume is looked up once; a spooled upload is mapped only if storing must copy it.
+    FormPair* resume = request.find_value("resume");
     const char* resume_href = nullptr;
-    if (content && file_name[0] != '\0') resume_href = after_last_separator(file_name);
+    if (resume && resume->file_name[0] != '\0') resume_href = after_last_separator(resume->file_name);
 
     // The directory value replaces the default root, also when empty; one too long for the
     // buffer is refused below, never cut.
@@ -94,7 +90,7 @@ int main(int argc, char* argv[]) {
     bool root_acceptable = root_fits && !store_root_is_refused(store_root);
 
     // A form shown again keeps the upload's file name, never its content.
-    const char* resume_value = content ? file_name : "";
+    const char* resume_value = resume ? resume->file_name : "";
 
     if (!name) {
         print_form("", "", "", "", nullptr);
@@ -108,7 +104,8 @@ int main(int argc, char* argv[]) {
         return show_form_again("", mail, resume_value, interest, NAME_TOO_LONG_MESSAGE);
     if (mail[0] == '\0') return show_form_again(name, "", resume_value, interest, MAIL_MESSAGE);
     if (interest[0] == '\0') return show_form_again(name, mail, resume_value, "", INTEREST_MESSAGE);
-    bool resume_present = content && content[0] != '\0' && content[0] != '\n' && resume_href;
+    const int first_byte = resume ? resume->first_byte() : -1;
+    bool resume_present = first_byte > 0 && first_byte != '\n' && resume_href;
     if (!resume_present) return show_form_again(name, mail, "", interest, RESUME_MESSAGE);
     if (component_is_refused(resume_href))
         return show_form_again(name, mail, "", interest, RESUME_REFUSED_MESSAGE);
@@ -119,7 +116,6 @@ int main(int argc, char* argv[]) {
         request.end_page();
         return 0;
     }
-    const Upload resume{content, length, request.upload_descriptor("resume")};
-    store_application(name, mail, interest, resume, resume_href, store_root);
+    store_application(name, mail, interest, *resume, resume_href, store_root);
     return 0;
 }

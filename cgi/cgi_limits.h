@@ -11,11 +11,14 @@ inline constexpr int MAX_PAIRS = 1024;
 inline constexpr std::size_t SCRATCH_SIZE = 4096;
 // Copy of argument 0 (the program's path).
 inline constexpr std::size_t SCRIPT_PATH_SIZE = 1024;
-// Decoded query string: at most QUERY_MAX_CHARS characters are kept.
+// Decoded query string: at most MAX_QUERY_CHARS characters are kept.
 inline constexpr std::size_t QUERY_BUF_SIZE = 4096;
-inline constexpr std::size_t QUERY_MAX_CHARS = 4094;
+inline constexpr std::size_t MAX_QUERY_CHARS = 4094;
 // Largest multipart body that is read (128 MiB); longer or negative lengths are refused.
 inline constexpr std::int32_t MAX_BODY_SIZE = 134217728;
+// The read window a multipart body streams through, unless the program chooses another size; a
+// body no longer than this is read whole at construction.
+inline constexpr std::size_t DEFAULT_BODY_WINDOW = std::size_t{256} << 10;
 // Uploads of one request that go into spool files; later ones are held in memory, so that a body
 // of many small file parts cannot use up the process's descriptors.
 inline constexpr int MAX_SPOOLED_UPLOADS = 64;

@@ -38,8 +38,8 @@ std::int32_t parse_length(const char* text) {
 
 }  // namespace
 
-CgiRequest::CgiRequest(int argc, char* argv[], UnreadableBody on_unreadable)
-    : on_unreadable(on_unreadable) {
+CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options)
+    : on_unreadable(options.unreadable_body) {
     platform::set_binary_mode(fileno(stdin));
     platform::set_binary_mode(0);
     platform::set_binary_mode(1);
@@ -67,12 +67,13 @@ CgiRequest::CgiRequest(int argc, char* argv[], UnreadableBody on_unreadable)
         cgi_trace.log("size         is %d\n", static_cast<int>(sizeof MULTIPART_PREFIX));
         if (std::strcmp(content_type, kUrlEncodedType) == 0) {
             was_post = true;
-        } else if (std::string boundary_text; cgi::multipart_boundary(content_type, boundary_text)) {
+        } else if (std::string boundary_text;
+                   cgi::multipart_boundary(content_type, boundary_text)) {
             was_post = true;
             is_multipart = true;
-            delimiter.assign("--").append(boundary_text);
-            cgi_trace.log("Boundary is '%s' (len=%d)\n", boundary(), boundary_len());
-            read_multipart_body();
+            cgi_trace.log("Boundary is '%s' (len=%d)\n", boundary_text.c_str(),
+                          static_cast<int>(boundary_text.size()));
+            read_multipart_body(boundary_text, options.body_window);
         }
     }
 
@@ -90,40 +91,32 @@ CgiRequest::~CgiRequest() = default;
 // whole here, a longer one streams through it while the pairs are collected. A length outside
 // 0..MAX_BODY_SIZE, or a window that cannot be had, leaves the body unread: body_too_large()
 // then tells the application.
-void CgiRequest::read_multipart_body() {
-    if (content_length < 0 || content_length > MAX_BODY_SIZE) {
+void CgiRequest::read_multipart_body(const std::string& boundary_text, std::size_t window_size) {
+    if (content_length < 0 || content_length > MAX_BODY_SIZE ||
+        !multipart.open(fileno(stdin), static_cast<std::size_t>(content_length), boundary_text,
+                        window_size)) {
         body_refused = true;
         content_length = 0;
         return;
     }
-    // The window must hold a delimiter with room to spare, however long the boundary.
-    std::size_t capacity = body_window_size();
-    if (capacity < 2 * delimiter.size() + 64) capacity = 2 * delimiter.size() + 64;
-    if (!window.open(fileno(stdin), static_cast<std::size_t>(content_length), capacity)) {
-        body_refused = true;
-        content_length = 0;
-        return;
-    }
-    body = window.buffer();
-    cgi_trace.log("Read %d bytes\n", static_cast<int>(window.bytes_read()));
-    sync_body_cursor();
+    cgi_trace.log("Read %d bytes\n", static_cast<int>(multipart.bytes_read()));
+    sync_body_length();
 }
 
-// Points raw_ptr at the parse cursor; once the input has ended short of the declared length,
-// content_length becomes the number of bytes really read.
-void CgiRequest::sync_body_cursor() {
-    raw_ptr = window.data();
-    const std::size_t got = window.bytes_read();
-    if (window.input_ended() && got < static_cast<std::size_t>(content_length)) {
+// Once the input has ended short of the declared length, content_length becomes the number of
+// bytes really read.
+void CgiRequest::sync_body_length() {
+    const std::size_t got = multipart.bytes_read();
+    if (multipart.input_ended() && got < static_cast<std::size_t>(content_length)) {
         content_length = static_cast<std::int32_t>(got);
         cgi_trace.log("Somebody lied about the content length: now %d\n", content_length);
     }
 }
 
-// Copies at most QUERY_MAX_CHARS characters of `text` (null: none) into query_buf, turns '+' into
+// Copies at most MAX_QUERY_CHARS characters of `text` (null: none) into query_buf, turns '+' into
 // ' ' and then decodes %XX, so that an encoded '+' survives; the query reader starts over.
 void CgiRequest::set_query(const char* text) {
-    copy_text(query_buf, QUERY_MAX_CHARS + 1, text ? text : "");
+    copy_text(query_buf, MAX_QUERY_CHARS + 1, text ? text : "");
     plus_to_space(query_buf);
     url_decode(query_buf);
     query_pos = query_buf;

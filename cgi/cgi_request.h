@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "body_buffer.h"
-#include "body_window.h"
 #include "cgi_limits.h"
+#include "multipart_reader.h"
 #include "../platform/files.h"
 #include "../platform/mapped_file.h"
 
@@ -59,19 +59,31 @@ enum CgiEnv : int {
 
 extern const char* const CGI_ENV_NAMES[CGI_ENV_COUNT];
 
-// One entry of the pair table. `value` holds `value_len` bytes followed by a NUL and may contain
-// NUL bytes itself (uploads). Every text is owned by the pair. An upload kept in a spool file
-// (see spool_uploads_in) has a null `value` until a lookup maps the file.
+// One form value with everything known about it: one entry of the pair table. `value` holds
+// `value_len` bytes followed by a NUL and may contain NUL bytes itself (uploads). Every text is
+// owned by the request. An upload kept in a spool file (see spool_uploads_in) has a null `value`
+// until bytes() maps the file.
 struct FormPair {
     const char* name = "";
     const char* value = "";
     std::int32_t value_len = 0;
-    const char* file_name = "";
-    const char* file_type = "";
+    const char* file_name = "";  // empty unless the part named a file
+    const char* file_type = "";  // the part's whole Content-Type line, or empty
+
+    // The value's bytes, mapping a spooled upload the first time; null only when such a file
+    // cannot be mapped (no address space left).
+    const char* bytes();
+    // The first byte of the value (0..255), or -1 when it is empty or cannot be read; a spooled
+    // upload is read without being mapped.
+    int first_byte() const;
+    // The unnamed spool file holding the value, positioned at its end, or -1 when the value is
+    // in memory. The file belongs to the request.
+    int file() const { return upload_file.get(); }
+
     std::unique_ptr<char[]> storage;   // name, file name, content-type line and a short value
     BodyBuffer long_value;             // a value that outgrew the read window
     platform::UniqueFd upload_file;    // an upload in an unnamed spool file
-    platform::MappedFile upload_view;  // that file mapped, once a lookup asked for its bytes
+    platform::MappedFile upload_view;  // that file mapped, once bytes() asked for it
 };
 
 // What a request does with a multipart body it cannot read (a part without a Content-Disposition
@@ -104,10 +116,18 @@ struct ResponseCookie {
     SameSite same_site = SameSite::unset;
 };
 
+// Choices a program makes when it builds its request.
+struct RequestOptions {
+    UnreadableBody unreadable_body = UnreadableBody::end_process;
+    // Bytes of the read window a multipart body streams through (0: DEFAULT_BODY_WINDOW); a body
+    // no longer than this is read whole at construction. Enlarged to hold the delimiter.
+    std::size_t body_window = 0;
+};
+
 class CgiRequest {
   public:
-    // Reads the CGI environment and arguments; see UnreadableBody for `on_unreadable`.
-    CgiRequest(int argc, char* argv[], UnreadableBody on_unreadable = UnreadableBody::end_process);
+    // Reads the CGI environment and the arguments, and the first window of a multipart body.
+    CgiRequest(int argc, char* argv[], RequestOptions options = {});
     ~CgiRequest();
     CgiRequest(const CgiRequest&) = delete;
     CgiRequest& operator=(const CgiRequest&) = delete;
@@ -122,20 +142,28 @@ class CgiRequest {
     // with UnreadableBody::report; the pairs before that point stay, no later one is added.
     bool body_unreadable() const { return unreadable_seen; }
     // The multipart boundary (empty when the request is not multipart) and its length.
-    const char* boundary() const { return delimiter.empty() ? "" : delimiter.c_str() + 2; }
-    std::int32_t boundary_len() const {
-        return delimiter.empty() ? 0 : static_cast<std::int32_t>(delimiter.size() - 2);
-    }
+    const char* boundary() const { return multipart.boundary(); }
+    std::int32_t boundary_len() const { return multipart.boundary_len(); }
+    // The read window over a multipart body and the parse cursor in it (null when none).
+    const char* body() const { return multipart.window_start(); }
+    const char* raw_ptr() const { return multipart.cursor(); }
     // Uploads of a multipart body (parts with a file name or a Content-Type line) go into unnamed
     // files in `folder` as they arrive instead of into memory; call before the first lookup. A
     // program that stores uploads names a folder on the file system it stores them on, so that
     // an upload can be put in place by linking instead of copying (upload_descriptor). Where no
     // unnamed file can be made, the upload is held in memory as without this call.
-    void spool_uploads_in(const char* folder) { spool_folder = folder ? folder : ""; }
+    void spool_uploads_in(const char* folder) { multipart.spool_uploads_in(folder); }
 
     // ---- Pair table (form_pairs.cpp) ----
+    // Reads every pair (at most MAX_PAIRS) from the query, or from the body; runs once, on the
+    // first lookup. A multipart body it cannot read ends the process here (see UnreadableBody).
     void collect_pairs();
-    // First pair named exactly `name`, or null.
+    // Number of pairs collected; -1 before collection.
+    std::int32_t pair_count() const { return collected ? static_cast<std::int32_t>(pairs.size()) : -1; }
+    // The first pair named exactly `name` (the form value with its file name, type and file),
+    // or null. The pair lives as long as the request.
+    FormPair* find_value(const char* name);
+    // The bytes of the first pair named exactly `name`, or null.
     const char* get_value(const char* name);
     // As get_value; on a match also stores the length and copies file name and content-type line
     // into the caller's SCRATCH_SIZE-byte buffers.
@@ -215,8 +243,7 @@ class CgiRequest {
     // ---- The request record ----
     char script_path[SCRIPT_PATH_SIZE] = {};
     char query_buf[QUERY_BUF_SIZE] = {};
-    std::vector<FormPair> pairs;  // at most MAX_PAIRS entries
-    std::int32_t pair_count = -1;
+    std::vector<FormPair> pairs;  // at most MAX_PAIRS entries, in the order read
     std::int32_t iter_pos = 0;
     const char* script_name = nullptr;
     bool was_post = false;
@@ -231,45 +258,23 @@ class CgiRequest {
     std::vector<ResponseCookie> cookies;  // in the order set; one Set-Cookie line each
     std::string cookie_expires;           // expiry of every cookie line; empty: the default
 
-    char* body = nullptr;     // the read window over the multipart body (bytes + a terminator)
-    char* raw_ptr = nullptr;  // parse cursor into the window
-
   private:
-    // A value as a reader found it: `length` bytes at `data`, which the pair copies into its own
-    // storage, unless the reader already gave them a buffer (`owned`) or a file (`file`) of
-    // their own, which the pair then takes over.
-    struct ValueRef {
-        const char* data = "";
-        std::int32_t length = 0;
-        BodyBuffer owned;
-        platform::UniqueFd file;
-    };
-
     // Construction steps (cgi_request.cpp).
-    void read_multipart_body();
+    void read_multipart_body(const std::string& boundary_text, std::size_t window_size);
     void set_query(const char* text);
+    void sync_body_length();
 
-    // Readers used by collect_pairs (form_pairs.cpp, multipart.cpp, url_encoded.cpp). Names, file
-    // names and content-type lines go into SCRATCH_SIZE-byte buffers, cut to fit.
-    bool get_POST_pair(char* name_out, ValueRef* value_out, char* file_name_out,
-                       char* file_type_out);
-    bool get_multipart_pair(char* name_out, ValueRef* value_out, char* file_name_out,
-                            char* file_type_out);
-    bool get_urlencoded_pair(char* name_out, ValueRef* value_out);
+    // Readers used by collect_pairs (form_pairs.cpp, url_encoded.cpp); each fills `out` and
+    // says whether it found a pair.
+    bool get_POST_pair(ReadPair& out);
+    bool get_multipart_pair(ReadPair& out);
+    bool get_urlencoded_pair(ReadPair& out);
     bool get_GET_pair(char* name_out, char* value_out, std::size_t value_capacity);
     char* get_raw_pair_from_stdin(char* buffer, std::size_t capacity, char stop);
-    bool read_multipart_value(bool upload, ValueRef* value_out);
-    void sync_body_cursor();
-    bool is_boundary(const char* p) const;
-    FormPair* find_pair(const char* name);
-    const char* value_of(FormPair& pair);
-    bool append_pair(const char* name, ValueRef& value, const char* file_name,
-                     const char* file_type);
+    bool append_pair(ReadPair& read);
 
-    BodyWindow window;         // owns what `body` points at
-    std::string delimiter;     // "--" followed by the boundary: what ends a multipart value
-    std::string spool_folder;  // where uploads go; empty: memory
-    int spooled_uploads = 0;
+    MultipartReader multipart;  // the read window, the delimiter and the spool policy
+    bool collected = false;
     bool body_refused = false;
     UnreadableBody on_unreadable;
     bool unreadable_seen = false;

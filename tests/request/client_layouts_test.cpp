@@ -56,14 +56,14 @@ TEST(ClientLayouts, DotNetAndJavaFormsGiveEveryField) {
     for (const SentForm& form : forms) {
         auto request = request_for(form);
         EXPECT_STREQ(request->boundary(), kGuid) << form.content_type;
-        EXPECT_EQ(request->pair_count, -1);
+        EXPECT_EQ(request->pair_count(), -1);
         EXPECT_STREQ(request->get_value("name"), "Jo Doe") << form.content_type;
         EXPECT_STREQ(request->get_value("mail"), "jo@example.org");
         const FileValue resume = upload(*request, "resume");
         EXPECT_EQ(resume.value, kPdf) << form.content_type;
         EXPECT_EQ(resume.file_name, "cv.pdf");
         EXPECT_EQ(resume.file_type, "Content-Type: application/pdf");
-        EXPECT_EQ(request->pair_count, 3);
+        EXPECT_EQ(request->pair_count(), 3);
     }
     // .NET marks its text as text/plain: the part's type line is kept like an upload's.
     EXPECT_EQ(upload(*request_for(dotnet_form()), "name").file_type,

@@ -84,7 +84,7 @@ TEST(Construction, ContentTypeEndingBeforeTheBoundaryFindsNoPairs) {
         EXPECT_STREQ(request->boundary(), "");
         EXPECT_EQ(request->content_length, 9);  // the body is still read
         EXPECT_EQ(request->get_value("a"), nullptr);
-        EXPECT_EQ(request->pair_count, 0);
+        EXPECT_EQ(request->pair_count(), 0);
     }
 }
 
@@ -120,7 +120,7 @@ TEST(Construction, QueryIsPlusConvertedThenDecoded) {
     EXPECT_STREQ(make_request()->query_buf, "a=1 2+3");
 
     setenv("QUERY_STRING", std::string(5000, 'q').c_str(), 1);
-    EXPECT_EQ(std::strlen(make_request()->query_buf), QUERY_MAX_CHARS);
+    EXPECT_EQ(std::strlen(make_request()->query_buf), MAX_QUERY_CHARS);
 }
 
 TEST(Construction, TestModeTakesTheQueryFromTheCommandLine) {
@@ -139,7 +139,7 @@ TEST(Construction, TestModeKeepsAMultipartBodyAlreadyRead) {
     feed_stdin("body");
     auto request = make_request(Args{"prog", "-t", "a=1"});
     EXPECT_TRUE(request->is_multipart);
-    EXPECT_EQ(std::string(request->body, 4), "body");
+    EXPECT_EQ(std::string(request->body(), 4), "body");
     EXPECT_STREQ(request->get_value("a"), "1");
 }
 
@@ -160,8 +160,8 @@ TEST(Construction, MultipartBodyIsReadToItsDeclaredLength) {
     feed_stdin("12345rest");
     auto request = make_request();
     EXPECT_FALSE(request->body_too_large());
-    EXPECT_EQ(std::string(request->body, 6), std::string("12345\0", 6));
-    EXPECT_EQ(request->raw_ptr, request->body);
+    EXPECT_EQ(std::string(request->body(), 6), std::string("12345\0", 6));
+    EXPECT_EQ(request->raw_ptr(), request->body());
     EXPECT_EQ(rest_of_stdin(), "rest");
 }
 
@@ -179,7 +179,7 @@ TEST(Construction, OutOfRangeLengthsAreRefusedUnread) {
         feed_stdin("--x");
         auto request = make_request();
         EXPECT_TRUE(request->body_too_large()) << length;
-        EXPECT_EQ(request->body, nullptr);
+        EXPECT_EQ(request->body(), nullptr);
         EXPECT_EQ(request->get_value("a"), nullptr);
         EXPECT_EQ(rest_of_stdin(), "--x");
     }
@@ -198,7 +198,7 @@ TEST(Construction, UrlEncodedBodyIsLeftOnStandardInput) {
     set_cgi_env({{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "3"}});
     feed_stdin("a=1");
     auto request = make_request();
-    EXPECT_EQ(request->body, nullptr);
+    EXPECT_EQ(request->body(), nullptr);
     EXPECT_FALSE(request->body_too_large());
     EXPECT_EQ(rest_of_stdin(), "a=1");
 }

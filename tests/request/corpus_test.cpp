@@ -28,7 +28,7 @@ TEST_P(Corpus, ParsesToExactlyThePartsSent) {
     auto request = make_request();
     request->collect_pairs();
 
-    ASSERT_EQ(request->pair_count, static_cast<std::int32_t>(sent.parts.size()));
+    ASSERT_EQ(request->pair_count(), static_cast<std::int32_t>(sent.parts.size()));
     for (std::size_t i = 0; i < sent.parts.size(); ++i) {
         JsonObject part = sent.parts[i];
         const FormPair& pair = request->pairs[i];

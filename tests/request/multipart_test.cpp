@@ -25,7 +25,7 @@ TEST(Multipart, BrowserBodyGivesTextFieldsAndAnUpload) {
         EXPECT_EQ(resume.file_name, "C:\\docs\\cv.txt");
         EXPECT_EQ(resume.file_type, "Content-Type: text/plain");
         EXPECT_EQ(upload(*request, "mail").file_type, "");
-        EXPECT_EQ(request->pair_count, 2);
+        EXPECT_EQ(request->pair_count(), 2);
     }
 }
 
@@ -139,7 +139,7 @@ TEST(Multipart, LongHeaderTextsAreCutToTheirBuffers) {
     const std::string type(5000, 't');
     const std::string body = form.file(name, file_name, type, "data").close();
     auto request = multipart_request(form, body);
-    ASSERT_EQ(request->pair_count, -1);
+    ASSERT_EQ(request->pair_count(), -1);
     char name_out[SCRATCH_SIZE];
     char value_out[8];
     ASSERT_TRUE(request->next_pair(name_out, value_out));
@@ -167,7 +167,7 @@ TEST(Multipart, StopsAtMaxPairs) {
     auto request = multipart_request(form, form.close());
     EXPECT_STREQ(request->get_value("f1023"), "v");
     EXPECT_EQ(request->get_value("f1024"), nullptr);
-    EXPECT_EQ(request->pair_count, MAX_PAIRS);
+    EXPECT_EQ(request->pair_count(), MAX_PAIRS);
 }
 
 TEST(Multipart, NoBodyMeansNoPairs) {
@@ -176,7 +176,7 @@ TEST(Multipart, NoBodyMeansNoPairs) {
     feed_stdin(form.field("a", "1").close());
     auto request = make_request();
     EXPECT_EQ(request->get_value("a"), nullptr);
-    EXPECT_EQ(request->pair_count, 0);
+    EXPECT_EQ(request->pair_count(), 0);
 }
 
 TEST(Multipart, MalformedBodiesStopTheProcess) {
@@ -203,12 +203,12 @@ TEST(Multipart, MalformedBodiesStopTheProcess) {
         set_post_env(form.content_type(), std::to_string(body.size()));
         feed_stdin(body);
         Args args{"report.cgi"};
-        CgiRequest reporting(args.argc(), args.argv(), UnreadableBody::report);
+        CgiRequest reporting(args.argc(), args.argv(), {.unreadable_body = UnreadableBody::report});
         EXPECT_EQ(reporting.get_value("b"), nullptr);
         EXPECT_TRUE(reporting.body_unreadable()) << body;
-        EXPECT_LE(reporting.pair_count, 1);
+        EXPECT_LE(reporting.pair_count(), 1);
         // A pair before the unreadable part stays: "a", or the empty pair of a line naming a file first.
-        if (reporting.pair_count == 1) {
+        if (reporting.pair_count() == 1) {
             const std::string name = reporting.pairs[0].name;
             EXPECT_TRUE(name == "a" || name.empty()) << name;
         }
@@ -218,7 +218,7 @@ TEST(Multipart, MalformedBodiesStopTheProcess) {
     set_post_env(form.content_type(), std::to_string(good.size()));
     feed_stdin(good);
     Args args{"report.cgi"};
-    CgiRequest reporting(args.argc(), args.argv(), UnreadableBody::report);
+    CgiRequest reporting(args.argc(), args.argv(), {.unreadable_body = UnreadableBody::report});
     EXPECT_STREQ(reporting.get_value("a"), "1");
     EXPECT_FALSE(reporting.body_unreadable());
 }
@@ -249,8 +249,8 @@ TEST(Multipart, EveryCutOfABodyStopsOrYieldsWholeParts) {
         return outcome_in_child([&]() -> std::string {
             auto request = multipart_request(form, sent);
             request->get_value("");
-            if (request->pair_count == 0) return "no pairs";
-            const bool whole = request->pair_count == 2 &&
+            if (request->pair_count() == 0) return "no pairs";
+            const bool whole = request->pair_count() == 2 &&
                                std::strcmp(request->get_value("n"), "J") == 0 &&
                                file_value(*request, "r") == content;
             return whole ? "whole" : "not whole";

@@ -45,7 +45,7 @@ TEST(PairTable, LookupsTakeTheFirstExactMatch) {
     EXPECT_EQ(request->get_value("Name"), nullptr);
     EXPECT_STREQ(request->get_value(""), "v");
     EXPECT_EQ(request->get_value("missing"), nullptr);
-    EXPECT_EQ(request->pair_count, 4);
+    EXPECT_EQ(request->pair_count(), 4);
 }
 
 TEST(PairTable, GetFileOnATextFieldGivesEmptyFileTexts) {
@@ -99,9 +99,9 @@ TEST(PairTable, NextPairWalksOnceInOrderAndCutsToTheBuffers) {
 TEST(PairTable, AnEmptyRequestHasNoPairs) {
     set_cgi_env({});
     auto request = make_request();
-    EXPECT_EQ(request->pair_count, -1);
+    EXPECT_EQ(request->pair_count(), -1);
     EXPECT_EQ(request->get_value("name"), nullptr);
-    EXPECT_EQ(request->pair_count, 0);
+    EXPECT_EQ(request->pair_count(), 0);
 }
 
 TEST(PairTable, StopsAtMaxPairsAndLeavesTheRestUnread) {
@@ -111,7 +111,7 @@ TEST(PairTable, StopsAtMaxPairsAndLeavesTheRestUnread) {
     auto request = url_encoded_post(body);
     EXPECT_STREQ(request->get_value("k1023"), "1023");
     EXPECT_EQ(request->get_value("k1024"), nullptr);
-    EXPECT_EQ(request->pair_count, MAX_PAIRS);
+    EXPECT_EQ(request->pair_count(), MAX_PAIRS);
     EXPECT_EQ(rest_of_stdin().substr(0, 10), "k1024=1024");
 }
 

@@ -72,8 +72,9 @@ class Args {
     std::vector<char*> pointers;
 };
 
-inline std::unique_ptr<CgiRequest> make_request(Args args = {"/srv/cgi-bin/apply.cgi"}) {
-    return std::make_unique<CgiRequest>(args.argc(), args.argv());
+inline std::unique_ptr<CgiRequest> make_request(Args args = {"/srv/cgi-bin/apply.cgi"},
+                                                RequestOptions options = {}) {
+    return std::make_unique<CgiRequest>(args.argc(), args.argv(), options);
 }
 
 // A multipart/form-data body. Each part starts with its boundary line; `eol` is the line break.
@@ -118,10 +119,11 @@ class MultipartBody {
 // and builds the request, which reads the body.
 inline std::unique_ptr<CgiRequest> multipart_request(const MultipartBody& form,
                                                      const std::string& body,
-                                                     const std::string& declared = "") {
+                                                     const std::string& declared = "",
+                                                     RequestOptions options = {}) {
     set_post_env(form.content_type(), declared.empty() ? std::to_string(body.size()) : declared);
     feed_stdin(body);
-    return make_request();
+    return make_request({"/srv/cgi-bin/apply.cgi"}, options);
 }
 
 // A value as get_file gives it, with its length, so that NUL bytes compare too.
