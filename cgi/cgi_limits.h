@@ -1,4 +1,5 @@
-// Size limits of the CGI library, each named and defined once.
+// Size limits of the CGI library, each named and defined once: MAX_... is the most of something
+// that is accepted, ..._SIZE the bytes of a buffer (its terminator included).
 #pragma once
 
 #include <cstddef>
@@ -24,5 +25,17 @@ inline constexpr std::size_t DEFAULT_BODY_WINDOW = std::size_t{256} << 10;
 inline constexpr int MAX_SPOOLED_UPLOADS = 64;
 // One raw item (name '=' value) of a URL-encoded body.
 inline constexpr std::size_t RAW_PAIR_BUF_SIZE = 131072;
+// Bytes of a cookie name or value that SetCookie keeps before escaping.
+inline constexpr std::size_t MAX_COOKIE_PART_BYTES = 1024;
+// Work areas of SetCookie: one escaped name or value, and the joined "name=value".
+inline constexpr std::size_t ESCAPED_PART_SIZE = 2047;
+inline constexpr std::size_t JOINED_COOKIE_SIZE = 4095;
+// get_cookie: the copy of HTTP_COOKIE (its first 4095 bytes) and the work area of one name.
+inline constexpr std::size_t COOKIE_HEADER_SIZE = SCRATCH_SIZE;
+inline constexpr std::size_t COOKIE_NAME_SIZE = 1024;
+// Work area of the default expiry text (29 bytes while the year has four digits).
+inline constexpr std::size_t EXPIRY_TEXT_SIZE = 256;
+// The largest width a GIF file can state: a longer text is drawn cut to it.
+inline constexpr std::size_t MAX_GIF_DIMENSION = 65535;
 // The text every multipart CONTENT_TYPE starts with.
 inline constexpr char MULTIPART_PREFIX[] = "multipart/form-data; boundary=";

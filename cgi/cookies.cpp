@@ -12,15 +12,6 @@
 
 namespace {
 
-// Bytes of a cookie name or value that SetCookie keeps before escaping.
-constexpr std::size_t COOKIE_PART_MAX_RAW = 1024;
-// Work area of one escaped name or value, and of the joined "name=value".
-constexpr std::size_t ESCAPED_PART_SIZE = 2047;
-constexpr std::size_t JOINED_COOKIE_SIZE = 4095;
-// get_cookie: the copy of HTTP_COOKIE and the work area of one cookie name.
-constexpr std::size_t COOKIE_HEADER_SIZE = SCRATCH_SIZE;
-constexpr std::size_t COOKIE_NAME_SIZE = 1024;
-
 // Copies at most `limit` bytes of `text` into `out` (which holds limit + 1) and terminates it.
 void copy_prefix(char* out, const char* text, std::size_t limit) {
     const std::size_t length = strnlen(text, limit);
@@ -54,10 +45,10 @@ bool escape_prefix(const char* part, std::size_t length, char (&work)[ESCAPED_PA
 }
 
 // Puts the escaped form of (a prefix of) `part` into `work`. The part is first cut to
-// COOKIE_PART_MAX_RAW bytes; when its escaped form still does not fit the work area, it is cut to
+// MAX_COOKIE_PART_BYTES bytes; when its escaped form still does not fit the work area, it is cut to
 // the longest prefix whose escaped form does, so that no %XX sequence is ever split.
 void escape_cookie_part(const char* part, char (&work)[ESCAPED_PART_SIZE]) {
-    const std::size_t length = strnlen(part, COOKIE_PART_MAX_RAW);
+    const std::size_t length = strnlen(part, MAX_COOKIE_PART_BYTES);
     if (escape_prefix(part, length, work)) return;
 
     // Every byte escapes to at most three, so this many always fit; the whole part does not.

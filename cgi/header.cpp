@@ -11,8 +11,6 @@ namespace {
 constexpr const char* DAY_NAMES[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* MONTH_NAMES[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-// Work area of the default expiry text (29 bytes while the year has four digits).
-constexpr std::size_t EXPIRY_TEXT_SIZE = 256;
 constexpr int EXPIRY_YEARS_AHEAD = 500;
 constexpr std::int64_t SECONDS_PER_DAY = 86400;
 

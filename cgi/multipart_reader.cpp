@@ -118,6 +118,10 @@ bool MultipartReader::open(int fd, std::size_t length, const std::string& bounda
     return window_.open(fd, length, window_size);
 }
 
+void MultipartReader::spool_uploads_in(const char* folder) {
+    spool_folder_.assign(folder ? folder : "");
+}
+
 // '-', '-' and the boundary at the cursor, all within the bytes read so far.
 bool MultipartReader::is_delimiter_at_cursor() {
     return window_.fill(delimiter_.size()) >= delimiter_.size() &&

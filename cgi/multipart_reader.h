@@ -43,7 +43,7 @@ class MultipartReader {
     // Uploads (parts with a file name or a Content-Type line) go into unnamed files in `folder`
     // (empty: memory), at most MAX_SPOOLED_UPLOADS of them; where no unnamed file can be made
     // the upload is held in memory.
-    void spool_uploads_in(const char* folder) { spool_folder_ = folder ? folder : ""; }
+    void spool_uploads_in(const char* folder);
 
     // The next part, read to the delimiter that ends it.
     Next next(ReadPair& part);
