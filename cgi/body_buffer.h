@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 
+// Frees a body buffer (they come from the malloc family).
 struct BodyBufferFree {
     void operator()(char* p) const noexcept;
 };

@@ -57,6 +57,7 @@ enum CgiEnv : int {
     CGI_ENV_COUNT
 };
 
+// The names of the variables get_env knows, indexed by CgiEnv.
 extern const char* const CGI_ENV_NAMES[CGI_ENV_COUNT];
 
 // One form value with everything known about it: one entry of the pair table. `value` holds
@@ -128,6 +129,7 @@ class CgiRequest {
   public:
     // Reads the CGI environment and the arguments, and the first window of a multipart body.
     CgiRequest(int argc, char* argv[], RequestOptions options = {});
+    // Releases the pairs, their buffers and spool files, and the read window.
     ~CgiRequest();
     CgiRequest(const CgiRequest&) = delete;
     CgiRequest& operator=(const CgiRequest&) = delete;
@@ -143,10 +145,10 @@ class CgiRequest {
     bool body_unreadable() const { return unreadable_seen; }
     // The multipart boundary (empty when the request is not multipart) and its length.
     const char* boundary() const { return multipart.boundary(); }
-    std::int32_t boundary_len() const { return multipart.boundary_len(); }
+    std::int32_t boundary_len() const { return multipart.boundary_len(); }  // its length
     // The read window over a multipart body and the parse cursor in it (null when none).
     const char* body() const { return multipart.window_start(); }
-    const char* raw_ptr() const { return multipart.cursor(); }
+    const char* raw_ptr() const { return multipart.cursor(); }  // the parse cursor
     // Uploads of a multipart body (parts with a file name or a Content-Type line) go into unnamed
     // files in `folder` as they arrive instead of into memory; call before the first lookup. A
     // program that stores uploads names a folder on the file system it stores them on, so that
@@ -159,7 +161,9 @@ class CgiRequest {
     // first lookup. A multipart body it cannot read ends the process here (see UnreadableBody).
     void collect_pairs();
     // Number of pairs collected; -1 before collection.
-    std::int32_t pair_count() const { return collected ? static_cast<std::int32_t>(pairs.size()) : -1; }
+    std::int32_t pair_count() const {
+        return collected ? static_cast<std::int32_t>(pairs.size()) : -1;
+    }
     // The first pair named exactly `name` (the form value with its file name, type and file),
     // or null. The pair lives as long as the request.
     FormPair* find_value(const char* name);
@@ -181,6 +185,7 @@ class CgiRequest {
     // Hands out the pairs in order; texts are cut to fit the buffers (and at a NUL in the value).
     bool next_pair(char* name_out, std::size_t name_capacity, char* value_out,
                    std::size_t value_capacity);
+    // The same into two arrays, their sizes taken as the capacities.
     template <std::size_t N, std::size_t V>
     bool next_pair(char (&name_out)[N], char (&value_out)[V]) {
         return next_pair(name_out, N, value_out, V);
@@ -192,24 +197,36 @@ class CgiRequest {
     }
 
     // ---- Text codecs (text_codecs.cpp); they use no state of the request ----
+    // The byte that the two hexadecimal digits at p stand for (p must hold two characters).
     static unsigned char hex_pair_value(const char* p);
+    // Decodes every %XX in place; a '%' with fewer than two characters after it stays as it is.
     static void url_decode(char* text);
+    // Turns every '+' into a space, in place.
     static void plus_to_space(char* text);
+    // Turns every space into a '+', in place.
     static void space_to_plus(char* text);
+    // The upper-case hexadecimal digit of the byte's high and low half.
     static char hex_high(unsigned char byte);
     static char hex_low(unsigned char byte);
+    // Position of the first `ch` in `text`, or -1 (also for the NUL character).
     static std::int32_t index_of(const char* text, char ch);
     // In-place escapers. `capacity` is the size of the buffer holding `text`; when the escaped
     // text (and its terminator) would not fit, the text is left unchanged and false is returned.
+    // escape_percent writes each of & ; ` ' " | * ? ~ < > ^ ( ) [ ] { } $ \ and the space as %XX.
     static bool escape_percent(char* text, std::size_t capacity);
+    // escape_backslash puts a '\' before each of the same characters but the space.
     static bool escape_backslash(char* text, std::size_t capacity);
     // First match of `needle` starting among the first n positions of `text`, or null.
     // Never reads beyond text + n + strlen(needle) - 1; the caller's text must hold that many.
     static const char* find_text(const char* text, std::int32_t n, const char* needle);
 
     // ---- Response header and cookies (header.cpp, cookies.cpp) ----
+    // Writes the cookie lines, "Content-type: text/html" and the empty line; every call writes
+    // the whole header again (the page helpers test header_sent first).
     void print_header();
+    // The same with "Content-type: image/gif", for a response that is a GIF image.
     void print_gif_header();
+    // Writes one "Set-Cookie:" line per cookie set so far, each ending in the byte 10.
     void print_cookies();
     // Adds a cookie to the header with the default expiry and no other attribute.
     void SetCookie(const char* name, const char* value);
@@ -228,33 +245,46 @@ class CgiRequest {
     static void default_expiry(std::time_t now, char* out, std::size_t capacity);
 
     // ---- HTML page helpers (page_helpers.cpp) ----
+    // None of them escapes what it is given: texts from the client go through html_escape.h
+    // (write_html, html_escape_to) first. Each writes the header first when it has not gone out.
+    // Opens the html and head elements.
     void begin_html();
+    // Writes the title element (opening html and head on a fresh request); `title` as given.
     void print_title(const char* title);
+    // A refresh meta element: after `seconds`, go to `target` (as given).
     void print_refresh(int seconds, const char* target);
+    // A keywords meta element with `keywords` as given.
     void print_keywords(const char* keywords);
+    // Closes the head and opens the body element with `attributes` as given ("" for none).
     void begin_body(const char* attributes);
+    // printf into the page (header and body start first when needed); returns what printf does.
     int page_printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // As page_printf, then ends the page and the process: cgi_exit(-1), exit status 255.
     [[noreturn]] void fatal_printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Closes the body (when one was opened) and the html element, and flushes the output.
     void end_page();
 
     // ---- Text drawn as a GIF (text_gif.cpp; the only user of the gd library) ----
+    // Writes `text` drawn in the 9x15 font as a GIF image (no header; see print_gif_header) in
+    // colour 0 black, 1 white (transparent), 2 orange-red, 3 blue, 4 green, 5 violet (others:
+    // black). 1 when written; 0 when the text is too wide for a GIF or gd has no memory.
     int text_gif(const char* text, int color);
 
-    // ---- The request record ----
-    char script_path[SCRIPT_PATH_SIZE] = {};
-    char query_buf[QUERY_BUF_SIZE] = {};
-    std::vector<FormPair> pairs;  // at most MAX_PAIRS entries, in the order read
-    std::int32_t iter_pos = 0;
-    const char* script_name = nullptr;
-    bool was_post = false;
-    bool is_multipart = false;
-    std::int32_t content_length = 0;
-    const char* request_method = nullptr;
-    const char* content_type = nullptr;
-    char* query_pos = nullptr;
+    // ---- The request record (read it; the request sets it) ----
+    char script_path[SCRIPT_PATH_SIZE] = {};  // argument 0, cut to fit
+    char query_buf[QUERY_BUF_SIZE] = {};      // the decoded query (at most MAX_QUERY_CHARS)
+    std::vector<FormPair> pairs;              // at most MAX_PAIRS entries, in the order read
+    std::int32_t iter_pos = 0;                // the next pair next_pair hands out
+    const char* script_name = nullptr;        // script_path after its last '/' or '\'
+    bool was_post = false;                    // pairs come from the body, not the query
+    bool is_multipart = false;                // the body is multipart/form-data
+    std::int32_t content_length = 0;          // CONTENT_LENGTH; bytes left or really read
+    const char* request_method = nullptr;     // REQUEST_METHOD (environment's text), or null
+    const char* content_type = nullptr;       // CONTENT_TYPE (environment's text), or null
+    char* query_pos = nullptr;                // read cursor of the query reader
 
-    bool header_sent = false;
-    bool body_started = false;
+    bool header_sent = false;   // a header writer has run
+    bool body_started = false;  // begin_body has run
     std::vector<ResponseCookie> cookies;  // in the order set; one Set-Cookie line each
     std::string cookie_expires;           // expiry of every cookie line; empty: the default
 
