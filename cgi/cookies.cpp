@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "cgi/cgi_request.h"
+#include "cgi/percent_escape.h"
 #include "trace/trace_channels.h"
 
 namespace {
@@ -19,29 +20,11 @@ void copy_prefix(char* out, const char* text, std::size_t limit) {
     out[length] = '\0';
 }
 
-// Control bytes never reach the header raw: a CR or LF in a cookie would end the Set-Cookie line
-// and let the text that follows stand as a header line of its own.
-bool is_control(unsigned char c) {
-    return c < 0x20 || c == 0x7F;
-}
-
-// Copies the first `length` bytes of `part` into `work` with control bytes as %XX, then escapes
-// the result with escape_percent. False when the escaped text does not fit the work area.
+// Copies the first `length` bytes of `part` into `work` with control bytes as %XX (a CR or LF
+// would end the Set-Cookie line and let what follows stand as a header line of its own), then
+// escapes the result with escape_percent. False when the escaped text does not fit the work area.
 bool escape_prefix(const char* part, std::size_t length, char (&work)[ESCAPED_PART_SIZE]) {
-    std::size_t used = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        const auto c = static_cast<unsigned char>(part[i]);
-        if (used + (is_control(c) ? 3 : 1) >= sizeof work) return false;
-        if (is_control(c)) {
-            work[used++] = '%';
-            work[used++] = CgiRequest::hex_high(c);
-            work[used++] = CgiRequest::hex_low(c);
-        } else {
-            work[used++] = static_cast<char>(c);
-        }
-    }
-    work[used] = '\0';
-    return CgiRequest::escape_percent(work, sizeof work);
+    return percent_escape_span(work, sizeof work, part, length, is_control_byte);
 }
 
 // Puts the escaped form of (a prefix of) `part` into `work`. The part is first cut to
@@ -68,7 +51,7 @@ void escape_cookie_part(const char* part, char (&work)[ESCAPED_PART_SIZE]) {
 // An attribute text that could end the cookie line or start another attribute is left out.
 bool attribute_is_safe(const char* text) {
     for (const char* p = text; *p; ++p) {
-        if (is_control(static_cast<unsigned char>(*p)) || *p == ';') return false;
+        if (is_control_byte(static_cast<unsigned char>(*p)) || *p == ';') return false;
     }
     return true;
 }

@@ -15,7 +15,7 @@ install(TARGETS cgi_gif EXPORT VocantaCgiGifTargets
 foreach(dir IN ITEMS cgi platform trace)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${VOCANTA_CGI_INCLUDE_ROOT}/${dir}
           FILES_MATCHING PATTERN "*.h" PATTERN "text_copy.h" EXCLUDE
-          PATTERN "value_collector.h" EXCLUDE)
+          PATTERN "value_collector.h" EXCLUDE PATTERN "percent_escape.h" EXCLUDE)
 endforeach()
 
 install(EXPORT VocantaCgiTargets NAMESPACE VocantaCgi:: DESTINATION ${VOCANTA_CGI_CMAKE_DIR})
