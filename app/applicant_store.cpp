@@ -5,10 +5,10 @@
 
 #include "app/applicant_page.h"
 #include "app/application.h"
-#include "cgi/html_escape.h"
 #include "app/result_pages.h"
 #include "app/staged_file.h"
 #include "app/store_paths.h"
+#include "cgi/html_escape.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/platform.h"
@@ -98,8 +98,8 @@ void answer_cant_create(const char* path) {
 
 }  // namespace
 
-void store_application(const char* name, const char* mail, const char* interest,
-                       FormPair& resume, const char* resume_href, const char* root) {
+void store_application(const char* name, const char* mail, const char* interest, FormPair& resume,
+                       const char* resume_href, const char* root) {
     if (!compose_store_paths(paths, root, name, resume_href)) {
         // The handler refuses such values before it gets here; never write to a cut path.
         print_cant_create({root, "/", name, "/", PAGE_FILE_NAME});

@@ -24,5 +24,5 @@ void print_form(const char* name, const char* mail, const char* resume, const ch
 // Files a submission that passed every check and prints the result page, then ends the page.
 // `root` must already have been accepted by store_root_is_refused and the name by the name
 // checks of the handler.
-void store_application(const char* name, const char* mail, const char* interest,
-                       FormPair& resume, const char* resume_href, const char* root);
+void store_application(const char* name, const char* mail, const char* interest, FormPair& resume,
+                       const char* resume_href, const char* root);

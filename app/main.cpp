@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "app/application.h"
-#include "cgi/html_escape.h"
 #include "app/result_pages.h"
 #include "app/store_paths.h"
+#include "cgi/html_escape.h"
 
 CgiRequest* current_request = nullptr;
 const char* form_action = "";
@@ -80,7 +80,8 @@ int main(int argc, char* argv[]) {
     // The resume is looked up once; a spooled upload is mapped only if storing must copy it.
     FormPair* resume = request.find_value("resume");
     const char* resume_href = nullptr;
-    if (resume && resume->file_name[0] != '\0') resume_href = after_last_separator(resume->file_name);
+    if (resume && resume->file_name[0] != '\0')
+        resume_href = after_last_separator(resume->file_name);
 
     // The directory value replaces the default root, also when empty; one too long for the
     // buffer is refused below, never cut.

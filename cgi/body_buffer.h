@@ -10,6 +10,7 @@ struct BodyBufferFree {
 };
 using BodyBuffer = std::unique_ptr<char, BodyBufferFree>;
 
-// A buffer of `bytes` bytes, or null when it cannot be allocated. A large buffer is 2 MiB-aligned and offered to the kernel for transparent huge pages: first touching
-// 4 KiB pages one by one costs far more than reading the body into them.
+// A buffer of `bytes` bytes, or null when it cannot be allocated. A large buffer is 2 MiB-aligned
+// and offered to the kernel for transparent huge pages: first touching 4 KiB pages one by one costs
+// far more than reading the body into them.
 BodyBuffer allocate_body_buffer(std::size_t bytes);

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "../platform/files.h"
+#include "../platform/mapped_file.h"
 #include "body_buffer.h"
 #include "cgi_limits.h"
 #include "multipart_reader.h"
-#include "../platform/files.h"
-#include "../platform/mapped_file.h"
 
 // Indexes of the CGI environment variables that get_env knows, in table order.
 enum CgiEnv : int {
@@ -283,8 +283,8 @@ class CgiRequest {
     const char* content_type = nullptr;       // CONTENT_TYPE (environment's text), or null
     char* query_pos = nullptr;                // read cursor of the query reader
 
-    bool header_sent = false;   // a header writer has run
-    bool body_started = false;  // begin_body has run
+    bool header_sent = false;             // a header writer has run
+    bool body_started = false;            // begin_body has run
     std::vector<ResponseCookie> cookies;  // in the order set; one Set-Cookie line each
     std::string cookie_expires;           // expiry of every cookie line; empty: the default
 

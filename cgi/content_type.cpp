@@ -2,8 +2,9 @@
 // RFC 2046 (the boundary parameter) write them.
 #include "cgi/content_type.h"
 
-#include <cstring>
 #include <strings.h>
+
+#include <cstring>
 
 #include "cgi/cgi_limits.h"
 
@@ -48,8 +49,8 @@ bool fixed_form_boundary(const char* content_type, std::string& boundary) {
     if (std::strncmp(content_type, MULTIPART_PREFIX, kFixedFormCompared) != 0) return false;
     const std::size_t length = std::strlen(content_type);
     // A type cut short before the boundary text gives an empty boundary, which finds no parts.
-    const char* rest = content_type + (length > kFixedFormBoundaryOffset ? kFixedFormBoundaryOffset
-                                                                         : length);
+    const char* rest =
+        content_type + (length > kFixedFormBoundaryOffset ? kFixedFormBoundaryOffset : length);
     if (rest[0] == '"' || std::strchr(rest, ';')) return false;
     boundary.assign(rest);
     return true;

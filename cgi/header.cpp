@@ -1,4 +1,5 @@
-// The response header: the cookie lines with their attributes, the content-type line and the empty line.
+// The response header: the cookie lines with their attributes, the content-type line and the empty
+// line.
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>

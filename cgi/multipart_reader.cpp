@@ -161,7 +161,8 @@ MultipartReader::Next MultipartReader::next(ReadPair& part) {
         const std::size_t left = window.fill(kClosingSlack);
         // The closing boundary's "--", with at most a line break after it, ends the body.
         if (cursor.starts_with("--", 2) && left < kClosingSlack) return Next::end;
-        cgi_trace.log("get_POST_pair content_length is %d\n", static_cast<int>(window.bytes_read()));
+        cgi_trace.log("get_POST_pair content_length is %d\n",
+                      static_cast<int>(window.bytes_read()));
         cgi_trace.log("get_POST_pair raw_len is %d\n",
                       static_cast<int>(window.bytes_read() - window.available()));
         cgi_trace.log("get_POST_pair con_len is %d\n", static_cast<int>(window.bytes_left()));

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include "../platform/files.h"
 #include "body_buffer.h"
 #include "body_window.h"
 #include "cgi_limits.h"
-#include "../platform/files.h"
 
 // One pair as a reader found it (a multipart part, a URL-encoded item, a query item). The texts
 // are cut to fit their SCRATCH_SIZE-byte buffers.

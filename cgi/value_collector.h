@@ -5,8 +5,8 @@
 
 #include <cstddef>
 
-#include "body_buffer.h"
 #include "../platform/files.h"
+#include "body_buffer.h"
 
 class ValueCollector {
   public:

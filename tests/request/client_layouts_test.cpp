@@ -23,9 +23,9 @@ SentForm dotnet_form() {
     const std::string b = kGuid;
     return {"multipart/form-data; boundary=\"" + b + "\"",
             "--" + b + "\r\nContent-Type: text/plain; charset=utf-8\r\n" +
-                "Content-Disposition: form-data; name=name\r\n\r\nJo Doe\r\n" +
-                "--" + b + "\r\nContent-Disposition: form-data; name=mail\r\n\r\njo@example.org\r\n" +
-                "--" + b + "\r\nContent-Type: application/pdf\r\n" +
+                "Content-Disposition: form-data; name=name\r\n\r\nJo Doe\r\n" + "--" + b +
+                "\r\nContent-Disposition: form-data; name=mail\r\n\r\njo@example.org\r\n" + "--" +
+                b + "\r\nContent-Type: application/pdf\r\n" +
                 "Content-Disposition: form-data; name=resume; filename=cv.pdf; " +
                 "filename*=utf-8''cv.pdf\r\n\r\n" + kPdf + "\r\n--" + b + "--\r\n"};
 }

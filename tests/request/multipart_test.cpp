@@ -207,7 +207,8 @@ TEST(Multipart, MalformedBodiesStopTheProcess) {
         EXPECT_EQ(reporting.get_value("b"), nullptr);
         EXPECT_TRUE(reporting.body_unreadable()) << body;
         EXPECT_LE(reporting.pair_count(), 1);
-        // A pair before the unreadable part stays: "a", or the empty pair of a line naming a file first.
+        // A pair before the unreadable part stays: "a", or the empty pair of a line naming a file
+        // first.
         if (reporting.pair_count() == 1) {
             const std::string name = reporting.pairs[0].name;
             EXPECT_TRUE(name == "a" || name.empty()) << name;

@@ -1,10 +1,10 @@
 // The example programs, run as a web server would run them: environment in, response out.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-
-#include <unistd.h>
 
 #include "gif_check.h"
 #include "response_test_support.h"
@@ -68,8 +68,9 @@ TEST(VisitsExample, CountsVisitsInACookie) {
     const std::string first = run_cgi(VISITS_CGI, nullptr, nullptr);
     EXPECT_EQ(first.rfind("Set-Cookie: visits=1; expires=", 0), 0u) << first;
     // Scripts in the page cannot read the count, and other sites' requests do not carry it.
-    EXPECT_NE(first.find("GMT; HttpOnly; SameSite=Lax\nContent-type: text/html\n\n<html>\n    <head>\n"),
-              std::string::npos);
+    EXPECT_NE(
+        first.find("GMT; HttpOnly; SameSite=Lax\nContent-type: text/html\n\n<html>\n    <head>\n"),
+        std::string::npos);
     EXPECT_NE(first.find("visit number 1 from"), std::string::npos);
     EXPECT_EQ(first.substr(first.size() - 20), "    </body>\n</html>\n");
 

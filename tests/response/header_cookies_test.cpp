@@ -68,11 +68,10 @@ TEST_F(ResponseTest, EachCookieHasALineOfItsOwnWithItsOwnAttributes) {
     request.SetCookie("c", "3", "example.org", nullptr, false);
     request.SetCookie("d", "4", nullptr, "/", true);
     header = header_and_expiry(request, expiry);
-    EXPECT_EQ(header,
-              "Set-Cookie: a=1; expires=" + expiry + "\nSet-Cookie: b=2; expires=" + expiry +
-                  "\nSet-Cookie: c=3; expires=" + expiry +
-                  "; domain=example.org\nSet-Cookie: d=4; expires=" + expiry +
-                  "; path=/; secure\nContent-type: text/html\n\n");
+    EXPECT_EQ(header, "Set-Cookie: a=1; expires=" + expiry + "\nSet-Cookie: b=2; expires=" +
+                          expiry + "\nSet-Cookie: c=3; expires=" + expiry +
+                          "; domain=example.org\nSet-Cookie: d=4; expires=" + expiry +
+                          "; path=/; secure\nContent-type: text/html\n\n");
 }
 
 TEST_F(ResponseTest, CookieAttributesAreCopiedAndWrittenInAFixedOrder) {
