@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +25,6 @@
 #include <vector>
 
 #include "cgi/cgi_request.h"
-#include "mini_json.h"
 #include "platform/files.h"
 
 // Unsets every CGI variable, then sets the given ones.
@@ -273,13 +273,13 @@ inline std::string corpus_case_name(const testing::TestParamInfo<std::string>& i
 struct CorpusCase {
     explicit CorpusCase(const std::string& name)
         : dir(std::string(CORPUS_DIR) + "/" + name),
-          headers(FlatJsonReader(read_file(dir + "/headers.json")).object()),
-          parts(FlatJsonReader::array_of(read_file(dir + "/expected.json"), "parts")),
+          headers(nlohmann::json::parse(read_file(dir + "/headers.json"))),
+          parts(nlohmann::json::parse(read_file(dir + "/expected.json"))["parts"]),
           body(read_file(dir + "/body.bin")),
-          content_type(headers["content_type"].value_or("")) {}
+          content_type(headers.value("content_type", "")) {}
     std::string dir;
-    JsonObject headers;
-    std::vector<JsonObject> parts;
+    nlohmann::json headers;
+    nlohmann::json parts;  // an array of objects: name, filename, content_type_line, value, ...
     std::string body;
     std::string content_type;
 };
