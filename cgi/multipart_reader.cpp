@@ -1,7 +1,8 @@
 // The multipart/form-data reader: takes one part at a time off the body as it streams through
-// the read window, laid out as web browsers and curl send a form (boundary line,
-// Content-Disposition with the name first, an optional Content-Type line, a blank line, the
-// content). Every scan stops at the end of the body; a value's bytes are handed on as they pass.
+// the read window, laid out as web browsers, curl and the common HTTP client libraries send a
+// form (boundary line, Content-Disposition with the name first, quoted or as a token, an
+// optional Content-Type line before or after it, a blank line, the content). Every scan stops at
+// the end of the body; a value's bytes are handed on as they pass.
 #include "cgi/multipart_reader.h"
 
 #include <cstring>
@@ -132,6 +133,8 @@ MultipartReader::Next MultipartReader::next(ReadPair& part) {
     part.name[0] = part.file_name[0] = part.file_type[0] = '\0';
     part.data = "";
     part.length = 0;
+    part.owned.reset();
+    part.file = platform::UniqueFd();
     // No body, or an empty boundary that no part could be told apart by: no pairs.
     if (window_.bytes_read() == 0 || boundary_len() <= 0) return Next::end;
 
