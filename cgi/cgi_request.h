@@ -2,9 +2,9 @@
 //
 // Construction reads the CGI environment (and the first window of a multipart body); form pairs
 // are collected lazily on the first lookup, which reads the rest of the body. The parsing
-// operations live in cgi_request.cpp, form_pairs.cpp, multipart.cpp, url_encoded.cpp and
-// text_codecs.cpp; the response operations in header.cpp, cookies.cpp, page_helpers.cpp and
-// text_gif.cpp.
+// operations live in cgi_request.cpp, content_type.cpp, form_pairs.cpp, multipart_reader.cpp,
+// url_encoded.cpp and text_codecs.cpp; the response operations in header.cpp, cookies.cpp,
+// page_helpers.cpp and text_gif.cpp. docs/library.md is the reference.
 #pragma once
 
 #include <cstddef>
