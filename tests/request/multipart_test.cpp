@@ -179,51 +179,6 @@ TEST(Multipart, NoBodyMeansNoPairs) {
     EXPECT_EQ(request->pair_count(), 0);
 }
 
-TEST(Multipart, MalformedBodiesStopTheProcess) {
-    MultipartBody form;
-    const std::string boundary_line = "--" + form.boundary + "\r\n";
-    const std::string bodies[] = {
-        "preamble\r\n" + MultipartBody(form.boundary).field("a", "1").close(),
-        MultipartBody(form.boundary).field("a", "1").close() + "\r\n\r\n",
-        boundary_line + "Content-Type: text/plain\r\n\r\nx\r\n--" + form.boundary + "--\r\n",
-        boundary_line + "Content-Disposition: form-data; filename=\"a\"; name=\"b\"\r\n\r\nx\r\n" +
-            "--" + form.boundary + "--\r\n",
-        boundary_line + "Content-Disposition: form-data; name=\"a\"\r\n\r\nno closing line",
-        boundary_line + "Content-Disposition: form-data; name=\"a\"\r\n\r\nx\r\n--" + form.boundary,
-    };
-    for (const std::string& body : bodies) {
-        EXPECT_EXIT(
-            {
-                auto request = multipart_request(form, body);
-                request->collect_pairs();
-            },
-            testing::ExitedWithCode(0), "")
-            << body;
-        // Built to report instead, the request ends collection there and says so.
-        set_post_env(form.content_type(), std::to_string(body.size()));
-        feed_stdin(body);
-        Args args{"report.cgi"};
-        CgiRequest reporting(args.argc(), args.argv(), {.unreadable_body = UnreadableBody::report});
-        EXPECT_EQ(reporting.get_value("b"), nullptr);
-        EXPECT_TRUE(reporting.body_unreadable()) << body;
-        EXPECT_LE(reporting.pair_count(), 1);
-        // A pair before the unreadable part stays: "a", or the empty pair of a line naming a file
-        // first.
-        if (reporting.pair_count() == 1) {
-            const std::string name = reporting.pairs[0].name;
-            EXPECT_TRUE(name == "a" || name.empty()) << name;
-        }
-    }
-    // A body it can read is not reported.
-    const std::string good = MultipartBody(form.boundary).field("a", "1").close();
-    set_post_env(form.content_type(), std::to_string(good.size()));
-    feed_stdin(good);
-    Args args{"report.cgi"};
-    CgiRequest reporting(args.argc(), args.argv(), {.unreadable_body = UnreadableBody::report});
-    EXPECT_STREQ(reporting.get_value("a"), "1");
-    EXPECT_FALSE(reporting.body_unreadable());
-}
-
 TEST(Multipart, ClosingLineWithoutLineBreakEndsTheBody) {
     MultipartBody form;
     std::string body = form.field("a", "1").close();

@@ -395,8 +395,9 @@ TEST(Streaming, ABodyArrivingInSmallPiecesGivesThePairsOfAWholeRead) {
 }
 
 // A body the parser cannot take stops the process at every window size, also when the fault
-// lies beyond the first window.
-TEST(Streaming, MalformedBodiesStopTheProcessAtEveryWindowSize) {
+// lies beyond the first window. A request built to report instead ends collection there and
+// says so; a pair before the fault stays.
+TEST(Streaming, MalformedBodiesStopTheProcessOrAreReportedAtEveryWindowSize) {
     MultipartBody form("StopB");
     const std::string line = "--StopB\r\n";
     const std::string long_upload =
@@ -407,6 +408,9 @@ TEST(Streaming, MalformedBodiesStopTheProcessAtEveryWindowSize) {
         "preamble\r\n" + MultipartBody("StopB").field("a", "1").close(),
         MultipartBody("StopB").field("a", std::string(300, 'a')).close() + "\r\n\r\n",
         line + "Content-Type: text/plain\r\n\r\nx\r\n--StopB--\r\n",
+        // The name not first: an empty pair, then no Content-Disposition where one must be.
+        line + "Content-Disposition: form-data; filename=\"a\"; name=\"b\"\r\n\r\nx\r\n" +
+            "--StopB--\r\n",
         line + "Content-Disposition: form-data; name=\"a\"\r\n\r\n" + std::string(500, 'v') +
             "no closing line",
         line + "Content-Disposition: form-data; name=\"a\"\r\n\r\nx\r\n--StopB",
@@ -421,10 +425,28 @@ TEST(Streaming, MalformedBodiesStopTheProcessAtEveryWindowSize) {
         for (std::size_t window :
              {std::size_t{1}, std::size_t{7}, std::size_t{64}, smallest + 1, smallest + 2,
               smallest + 13, std::size_t{251}, std::size_t{4099}, std::size_t{0}}) {
+            const std::string label = "window " + std::to_string(window) + ": " +
+                                      testing::PrintToString(body.substr(0, 80));
             EXPECT_EQ(collect_in_child(form.content_type(), body, body.size(), window), "stopped")
-                << "window " << window << ": " << testing::PrintToString(body.substr(0, 80));
+                << label;
+
+            set_post_env(form.content_type(), std::to_string(body.size()));
+            feed_stdin(body);
+            auto reporting = make_request(
+                {"report.cgi"}, {.unreadable_body = UnreadableBody::report, .body_window = window});
+            reporting->collect_pairs();
+            EXPECT_TRUE(reporting->body_unreadable()) << label;
+            EXPECT_LE(reporting->pair_count(), 1) << label;
+            EXPECT_EQ(reporting->get_value("b"), nullptr) << label;
         }
     }
+    // A body it can read is not reported.
+    const std::string good = MultipartBody("StopB").field("a", "1").close();
+    set_post_env(form.content_type(), std::to_string(good.size()));
+    feed_stdin(good);
+    auto reporting = make_request({"report.cgi"}, {.unreadable_body = UnreadableBody::report});
+    EXPECT_STREQ(reporting->get_value("a"), "1");
+    EXPECT_FALSE(reporting->body_unreadable());
 }
 
 // Wherever a body declared whole is cut short beyond the first window, a small window ends the
