@@ -17,6 +17,8 @@ namespace {
 
 // The run's paths; the result pages link to them.
 StorePaths paths;
+// The store root the applicant folder and the list are in.
+const char* store_root_dir = "";
 // True when the applicant page could not be opened for reading before this run placed its own.
 bool applicant_is_new = false;
 
@@ -45,17 +47,43 @@ bool append_list_line(int list_fd, std::int64_t old_size, const char* name) {
     return false;
 }
 
+// Makes the entries renamed or created in the applicant folder durable, and the folder's own
+// entry in the store root too when this run made the folder (or the list file, which the root
+// holds as well).
+bool flush_folders(bool root_changed) {
+    return platform::flush_directory(paths.applicant_dir) &&
+           (!root_changed || platform::flush_directory(store_root_dir));
+}
+
+// Takes the applicant page out of its place again for a new applicant whose list line failed,
+// so that a later submission of the name still counts as new.
+void withdraw_new_page() {
+    platform::remove_file(paths.applicant_page_path);
+    platform::flush_directory(paths.applicant_dir);
+}
+
 // Decides whether the applicant is new and places the applicant page, adding the list line
 // for a new applicant; decision and list update happen under one lock on the list, so that
 // concurrent runs for the same name add one line and runs for other names lose none.
-Filed place_page_and_list_line(StagedFile& page, const char* name) {
+//
+// Order on the disk. The kernel may write the list line back the moment it is written, so the
+// page must already be durable in place by then, or a crash could leave a list naming a page
+// that is missing: the page (its data flushed when it was staged) is renamed into place and its
+// folder flushed first, then the line is appended and flushed before the lock is released. A
+// line that fails is cut off again and the page of a new applicant is taken back out, so the
+// failure leaves the store as it was for that name. A crash between the page's flush and the
+// line's can leave a page that the list does not name yet; the list itself never names
+// anything missing.
+Filed place_page_and_list_line(StagedFile& page, const char* name, bool folder_is_new) {
     platform::UniqueFd list = platform::open_for_append(paths.list_path);
     if (!list.valid()) {
         // A list nobody can write gains no lines, so there is nothing to serialise: a known
         // applicant is still filed, a new one cannot be listed.
         applicant_is_new = !platform::can_open_for_reading(paths.applicant_page_path);
         if (applicant_is_new) return Filed::list_failed;
-        return page.commit(paths.applicant_page_path) ? Filed::ok : Filed::page_failed;
+        return page.commit(paths.applicant_page_path) && flush_folders(folder_is_new)
+                   ? Filed::ok
+                   : Filed::page_failed;
     }
     Filed filed = Filed::ok;
     {
@@ -63,32 +91,49 @@ Filed place_page_and_list_line(StagedFile& page, const char* name) {
         if (!lock.held()) return Filed::list_failed;
         applicant_is_new = !platform::can_open_for_reading(paths.applicant_page_path);
         std::int64_t old_size = platform::file_size(list.get());
-        if (applicant_is_new && (old_size < 0 || !append_list_line(list.get(), old_size, name)))
-            return Filed::list_failed;
-        // The page goes into place only after its list line is in, so a failed line leaves
-        // no page behind and a later submission of the name still counts as new.
-        if (!page.commit(paths.applicant_page_path)) {
-            if (applicant_is_new) platform::truncate_to(list.get(), old_size);
-            filed = Filed::page_failed;
+        if (applicant_is_new && old_size < 0) return Filed::list_failed;
+        // An empty list may have just been created by the open above: its name is in the root.
+        bool root_changed = folder_is_new || (applicant_is_new && old_size == 0);
+        if (!page.commit(paths.applicant_page_path)) return Filed::page_failed;
+        if (!flush_folders(root_changed)) {
+            if (applicant_is_new) withdraw_new_page();
+            return Filed::page_failed;
+        }
+        if (applicant_is_new) {
+            if (!append_list_line(list.get(), old_size, name) ||
+                !platform::flush_file_data(list.get())) {
+                platform::truncate_to(list.get(), old_size);
+                platform::flush_file_data(list.get());
+                withdraw_new_page();
+                return Filed::list_failed;
+            }
         }
     }
     // Closing releases the lock; a network file system may report a delayed write error here.
-    if (!list.close() && applicant_is_new && filed == Filed::ok) filed = Filed::list_failed;
+    if (!list.close() && applicant_is_new) filed = Filed::list_failed;
     return filed;
 }
 
+// Stores the resume beside the page: data flushed before the rename into place, the folder
+// flushed after it.
 bool store_resume(FormPair& upload, const char* resume_href) {
     // An empty file name leaves only the folder as the resume's path: nothing to write to.
     if (resume_href[0] == '\0') return false;
     StagedFile resume;
-    // A spooled upload on the store's file system is linked into place: no byte is copied.
-    if (upload.file() >= 0 && resume.adopt(upload.file(), paths.applicant_dir))
-        return resume.commit(paths.resume_path);
-    const char* content = upload.bytes();
-    std::size_t size = upload.value_len > 0 ? static_cast<std::size_t>(upload.value_len) : 0;
-    return content && resume.create(paths.applicant_dir) &&
-           platform::write_all(resume.fd(), content, size) && resume.finish() &&
-           resume.commit(paths.resume_path);
+    // A spooled upload on the store's file system is linked into place: no byte is copied. It
+    // is flushed once it has its temporary name, so that an upload that must be copied to
+    // another file system is not flushed for nothing.
+    bool placed;
+    if (upload.file() >= 0 && resume.adopt(upload.file(), paths.applicant_dir)) {
+        placed = platform::flush_file_data(upload.file()) && resume.commit(paths.resume_path);
+    } else {
+        const char* content = upload.bytes();
+        std::size_t size = upload.value_len > 0 ? static_cast<std::size_t>(upload.value_len) : 0;
+        placed = content && resume.create(paths.applicant_dir) &&
+                 platform::write_all(resume.fd(), content, size) && resume.finish() &&
+                 resume.commit(paths.resume_path);
+    }
+    return placed && platform::flush_directory(paths.applicant_dir);
 }
 
 void answer_cant_create(const char* path) {
@@ -108,7 +153,8 @@ void store_application(const char* name, const char* mail, const char* interest,
     }
     // One level only; when it fails (the folder exists, or the root is missing), creating the
     // page below tells which.
-    platform::make_directory(paths.applicant_dir);
+    store_root_dir = root;
+    bool folder_is_new = platform::make_directory(paths.applicant_dir) == 0;
     // A run killed while it wrote leaves its hidden temporary file behind; clear those away.
     platform::remove_stale_temp_files(paths.applicant_dir);
 
@@ -117,7 +163,7 @@ void store_application(const char* name, const char* mail, const char* interest,
         answer_cant_create(paths.applicant_page_path);
         return;
     }
-    switch (place_page_and_list_line(page, name)) {
+    switch (place_page_and_list_line(page, name, folder_is_new)) {
         case Filed::ok:
             break;
         case Filed::page_failed:
@@ -131,6 +177,7 @@ void store_application(const char* name, const char* mail, const char* interest,
         answer_cant_create(paths.resume_path);
         return;
     }
+    // Everything above is on stable storage now: only then is it acknowledged.
     print_thank_you(name, mail, paths);
     current_request->end_page();
 }

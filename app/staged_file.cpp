@@ -1,4 +1,4 @@
-// Temporary file, checked close and rename into place.
+// Temporary file, flushed and checked close, rename into place.
 #include "app/staged_file.h"
 
 #include <utility>
@@ -27,11 +27,13 @@ std::FILE* StagedFile::stream() {
 
 bool StagedFile::finish() {
     if (stream_) {
-        bool ok = std::fflush(stream_) == 0 && !std::ferror(stream_);
+        bool ok = std::fflush(stream_) == 0 && !std::ferror(stream_) &&
+                  platform::flush_file_data(fileno(stream_));
         ok = std::fclose(std::exchange(stream_, nullptr)) == 0 && ok;
         return ok;
     }
-    return fd_.close();
+    bool flushed = fd_.valid() && platform::flush_file_data(fd_.get());
+    return fd_.close() && flushed;
 }
 
 bool StagedFile::commit(const char* final_path) {

@@ -1,5 +1,8 @@
-// A file written under a temporary name beside its final place and renamed into place only when
-// complete, so that readers see the previous version or the whole new one, never a torn file.
+// A file written under a temporary name beside its final place, flushed to stable storage and
+// renamed into place only then, so that readers (and the disk after a crash) see the previous
+// version or the whole new one, never a torn or empty file. Flushing the folder after the
+// rename, which makes the new name itself durable, is the caller's part: one folder flush can
+// cover several renames.
 #pragma once
 
 #include <cstdio>
@@ -18,13 +21,15 @@ class StagedFile {
     // Creates the temporary file in `dir` (permissions 0666 less the umask).
     bool create(const char* dir);
     // Instead of creating one, makes the finished unnamed file open on `fd` the temporary file in
-    // `dir`; false when it cannot be linked there (another file system, for one).
+    // `dir`; false when it cannot be linked there (another file system, for one). The caller
+    // flushes its data before commit.
     bool adopt(int fd, const char* dir);
     // The open descriptor, for raw writes.
     int fd() const { return fd_.get(); }
     // A buffered stream over the file, for formatted writes; null on failure.
     std::FILE* stream();
-    // Flushes and closes the file, reporting any write or close error.
+    // Flushes the file's data to stable storage and closes it, reporting any write, flush or
+    // close error.
     bool finish();
     // Renames the finished file onto `final_path`.
     bool commit(const char* final_path);

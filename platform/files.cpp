@@ -141,6 +141,24 @@ bool write_all(int fd, const void* data, std::size_t size) {
     return true;
 }
 
+bool flush_file_data(int fd) {
+    // fdatasync skips timestamps only; a file's new size is part of what it writes.
+    while (::fdatasync(fd) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+bool flush_directory(const char* path) {
+    UniqueFd dir(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) return false;
+    while (::fsync(dir.get()) != 0) {
+        if (errno == EINVAL) return true;  // nothing this file system can flush
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
 std::int64_t file_size(int fd) {
     struct stat st {};
     if (fstat(fd, &st) != 0) return -1;

@@ -1,5 +1,6 @@
 // File operations the applicant store needs: owned descriptors, exclusive temporary files,
-// whole writes, renames and the size of an open file. Every call reports failure to its caller.
+// whole writes, flushes to stable storage, renames and the size of an open file. Every call
+// reports failure to its caller.
 #pragma once
 
 #include <cstddef>
@@ -64,6 +65,15 @@ bool can_open_for_reading(const char* path);
 // Writes all `size` bytes, continuing after short writes and interruptions; false on any error
 // (a full disk, a file-size limit, an I/O error).
 bool write_all(int fd, const void* data, std::size_t size);
+
+// Waits until the data of the open file (and the size and block map needed to read it back) is
+// on stable storage; false on an I/O error, after which the data may be lost.
+bool flush_file_data(int fd);
+
+// Waits until the entries of the folder `path` (names created, renamed, linked or removed in
+// it) are on stable storage. A file system that cannot flush a folder at all (EINVAL) counts as
+// flushed; false on an I/O error or when the folder cannot be opened.
+bool flush_directory(const char* path);
 
 // Size of the open file in bytes, or -1.
 std::int64_t file_size(int fd);
