@@ -33,18 +33,52 @@ bool stage_applicant_page(StagedFile& page, const char* name, const char* mail,
     return page.finish() && written;
 }
 
-// Appends the applicant's link line to the list. A line that cannot be written whole is cut
-// off again, so the list keeps exactly its old bytes.
-bool append_list_line(int list_fd, std::int64_t old_size, const char* name) {
+// The applicant's link line, composed once per run; false when it does not fit.
+struct ListLine {
+    char text[LIST_LINE_SIZE];
+    std::size_t size = 0;
+};
+ListLine list_line;
+
+bool compose_list_line(const char* name) {
     static char escaped_name[LIST_LINE_SIZE];
-    static char line[LIST_LINE_SIZE];
     if (!html_escape_to(escaped_name, sizeof escaped_name, name)) return false;
-    int n = std::snprintf(line, sizeof line, "<br><a href=\"%s\">%s</a>\n", paths.link_buf,
-                          escaped_name);
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof line) return false;
-    if (platform::write_all(list_fd, line, static_cast<std::size_t>(n))) return true;
+    int n = std::snprintf(list_line.text, sizeof list_line.text, "<br><a href=\"%s\">%s</a>\n",
+                          paths.link_buf, escaped_name);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof list_line.text) return false;
+    list_line.size = static_cast<std::size_t>(n);
+    return true;
+}
+
+// Appends the applicant's link line to the list and flushes it. A line that cannot be written
+// whole or flushed is cut off again, so the list keeps exactly its old bytes.
+bool append_list_line(int list_fd, std::int64_t old_size) {
+    if (platform::write_all(list_fd, list_line.text, list_line.size) &&
+        platform::flush_file_data(list_fd))
+        return true;
     platform::truncate_to(list_fd, old_size);
+    platform::flush_file_data(list_fd);
     return false;
+}
+
+// Whether the list already holds the applicant's line. Names and link targets are escaped, so
+// the line's text cannot occur inside another line.
+bool list_holds_line(int list_fd) {
+    static char chunk[1 << 16];
+    const std::size_t keep = list_line.size - 1;  // a line across two reads
+    std::int64_t offset = 0;
+    std::size_t held = 0;
+    for (;;) {
+        std::int64_t n = platform::read_at(list_fd, chunk + held, sizeof chunk - held, offset);
+        if (n <= 0) return false;
+        offset += n;
+        held += static_cast<std::size_t>(n);
+        if (memmem(chunk, held, list_line.text, list_line.size)) return true;
+        if (held > keep) {
+            std::memmove(chunk, chunk + held - keep, keep);
+            held = keep;
+        }
+    }
 }
 
 // Makes the entries renamed or created in the applicant folder durable, and the folder's own
@@ -55,10 +89,17 @@ bool flush_folders(bool root_changed) {
            (!root_changed || platform::flush_directory(store_root_dir));
 }
 
+// While this file is in the applicant folder, the page beside it may be in place without its
+// list line (a run killed or a machine stopped in between): the next run for the name looks
+// the line up in the list. Its name is a hidden temporary one, never served.
+char unlisted_marker_path[PATH_BUF_SIZE + 16];
+
 // Takes the applicant page out of its place again for a new applicant whose list line failed,
-// so that a later submission of the name still counts as new.
+// so that a later submission of the name still counts as new. The page goes before the marker:
+// a disk that keeps only the first removal still has the marker beside the page.
 void withdraw_new_page() {
     platform::remove_file(paths.applicant_page_path);
+    platform::remove_file(unlisted_marker_path);
     platform::flush_directory(paths.applicant_dir);
 }
 
@@ -71,9 +112,11 @@ void withdraw_new_page() {
 // that is missing: the page (its data flushed when it was staged) is renamed into place and its
 // folder flushed first, then the line is appended and flushed before the lock is released. A
 // line that fails is cut off again and the page of a new applicant is taken back out, so the
-// failure leaves the store as it was for that name. A crash between the page's flush and the
-// line's can leave a page that the list does not name yet; the list itself never names
-// anything missing.
+// failure leaves the store as it was for that name. Between the page going into place and its
+// line being flushed the unlisted marker stands beside the page (created before the rename,
+// made durable by the same folder flush, removed after the line's flush), so that a run stopped
+// in between leaves a page whose line the next run for the name adds. The marker's removal is
+// not flushed: a marker that comes back after a crash only costs that next run a look-up.
 Filed place_page_and_list_line(StagedFile& page, const char* name, bool folder_is_new) {
     platform::UniqueFd list = platform::open_for_append(paths.list_path);
     if (!list.valid()) {
@@ -86,31 +129,36 @@ Filed place_page_and_list_line(StagedFile& page, const char* name, bool folder_i
                    : Filed::page_failed;
     }
     Filed filed = Filed::ok;
+    bool needs_line = false;
+    bool marked = false;
     {
         platform::ExclusiveFileLock lock(list.get());
         if (!lock.held()) return Filed::list_failed;
         applicant_is_new = !platform::can_open_for_reading(paths.applicant_page_path);
         std::int64_t old_size = platform::file_size(list.get());
-        if (applicant_is_new && old_size < 0) return Filed::list_failed;
+        if (old_size < 0 || !compose_list_line(name)) return Filed::list_failed;
+        marked = !applicant_is_new && platform::can_open_for_reading(unlisted_marker_path);
+        needs_line = applicant_is_new || (marked && !list_holds_line(list.get()));
+        if (needs_line && !platform::create_empty_file(unlisted_marker_path))
+            return Filed::list_failed;
         // An empty list may have just been created by the open above: its name is in the root.
-        bool root_changed = folder_is_new || (applicant_is_new && old_size == 0);
-        if (!page.commit(paths.applicant_page_path)) return Filed::page_failed;
+        bool root_changed = folder_is_new || old_size == 0;
+        if (!page.commit(paths.applicant_page_path)) {
+            if (applicant_is_new) platform::remove_file(unlisted_marker_path);
+            return Filed::page_failed;
+        }
         if (!flush_folders(root_changed)) {
             if (applicant_is_new) withdraw_new_page();
             return Filed::page_failed;
         }
-        if (applicant_is_new) {
-            if (!append_list_line(list.get(), old_size, name) ||
-                !platform::flush_file_data(list.get())) {
-                platform::truncate_to(list.get(), old_size);
-                platform::flush_file_data(list.get());
-                withdraw_new_page();
-                return Filed::list_failed;
-            }
+        if (needs_line && !append_list_line(list.get(), old_size)) {
+            if (applicant_is_new) withdraw_new_page();
+            return Filed::list_failed;
         }
     }
     // Closing releases the lock; a network file system may report a delayed write error here.
-    if (!list.close() && applicant_is_new) filed = Filed::list_failed;
+    if (!list.close() && needs_line) return Filed::list_failed;
+    if (needs_line || marked) platform::remove_file(unlisted_marker_path);
     return filed;
 }
 
@@ -154,6 +202,8 @@ void store_application(const char* name, const char* mail, const char* interest,
     // One level only; when it fails (the folder exists, or the root is missing), creating the
     // page below tells which.
     store_root_dir = root;
+    std::snprintf(unlisted_marker_path, sizeof unlisted_marker_path, "%s/.tmp-unlisted",
+                  paths.applicant_dir);
     bool folder_is_new = platform::make_directory(paths.applicant_dir) == 0;
     // A run killed while it wrote leaves its hidden temporary file behind; clear those away.
     platform::remove_stale_temp_files(paths.applicant_dir);

@@ -118,7 +118,12 @@ void remove_stale_temp_files(const char* dir) {
 }
 
 UniqueFd open_for_append(const char* path) {
-    return UniqueFd(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kPlainFileMode));
+    return UniqueFd(::open(path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, kPlainFileMode));
+}
+
+bool create_empty_file(const char* path) {
+    UniqueFd fd(::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, kPlainFileMode));
+    return fd.valid();
 }
 
 bool can_open_for_reading(const char* path) {

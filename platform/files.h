@@ -56,8 +56,13 @@ std::int64_t read_at(int fd, void* data, std::size_t size, std::int64_t offset);
 // run (a run killed while it wrote); another run's file in progress is left alone.
 void remove_stale_temp_files(const char* dir);
 
-// Opens `path` for appending, creating it (0666 less the umask) when it does not exist.
+// Opens `path` for appending and reading, creating it (0666 less the umask) when it does not
+// exist.
 UniqueFd open_for_append(const char* path);
+
+// Creates `path` as an empty file (0666 less the umask) when it does not exist; false when it
+// can neither be created nor opened.
+bool create_empty_file(const char* path);
 
 // True when `path` can be opened for reading.
 bool can_open_for_reading(const char* path);
