@@ -61,6 +61,34 @@ bool append_list_line(int list_fd, std::int64_t old_size) {
     return false;
 }
 
+// The list's length without a line cut short at its end. Every line ends with LF; a list that
+// does not was cut by a crash in the middle of writing a line that was never acknowledged.
+// -1 when the end cannot be read.
+std::int64_t length_without_cut_line(int list_fd, std::int64_t size) {
+    static char tail[LIST_LINE_SIZE];
+    if (size == 0) return 0;
+    std::int64_t start = size > static_cast<std::int64_t>(sizeof tail)
+                             ? size - static_cast<std::int64_t>(sizeof tail)
+                             : 0;
+    std::int64_t n = platform::read_at(list_fd, tail, static_cast<std::size_t>(size - start), start);
+    if (n != size - start) return -1;
+    if (tail[n - 1] == '\n') return size;
+    for (std::int64_t i = n - 1; i >= 0; --i) {
+        if (tail[i] == '\n') return start + i + 1;
+    }
+    // No line end in the longest line's length: not a line of ours, so nothing is cut.
+    return start == 0 ? 0 : size;
+}
+
+// Drops a line cut short at the end of the list before the next one is appended, so that the
+// list holds whole lines only; `size` becomes the list's length without it.
+bool drop_cut_line(int list_fd, std::int64_t& size) {
+    std::int64_t whole = length_without_cut_line(list_fd, size);
+    if (whole < 0 || (whole != size && !platform::truncate_to(list_fd, whole))) return false;
+    size = whole;
+    return true;
+}
+
 // Whether the list already holds the applicant's line. Names and link targets are escaped, so
 // the line's text cannot occur inside another line.
 bool list_holds_line(int list_fd) {
@@ -128,7 +156,6 @@ Filed place_page_and_list_line(StagedFile& page, const char* name, bool folder_i
                    ? Filed::ok
                    : Filed::page_failed;
     }
-    Filed filed = Filed::ok;
     bool needs_line = false;
     bool marked = false;
     {
@@ -151,7 +178,8 @@ Filed place_page_and_list_line(StagedFile& page, const char* name, bool folder_i
             if (applicant_is_new) withdraw_new_page();
             return Filed::page_failed;
         }
-        if (needs_line && !append_list_line(list.get(), old_size)) {
+        if (needs_line &&
+            (!drop_cut_line(list.get(), old_size) || !append_list_line(list.get(), old_size))) {
             if (applicant_is_new) withdraw_new_page();
             return Filed::list_failed;
         }
@@ -159,7 +187,7 @@ Filed place_page_and_list_line(StagedFile& page, const char* name, bool folder_i
     // Closing releases the lock; a network file system may report a delayed write error here.
     if (!list.close() && needs_line) return Filed::list_failed;
     if (needs_line || marked) platform::remove_file(unlisted_marker_path);
-    return filed;
+    return Filed::ok;
 }
 
 // Stores the resume beside the page: data flushed before the rename into place, the folder
