@@ -131,6 +131,27 @@ void withdraw_new_page() {
     platform::flush_directory(paths.applicant_dir);
 }
 
+// Places the page of an applicant that needs a list line, then the line, under the list's lock.
+Filed place_page_with_line(StagedFile& page, int list_fd, std::int64_t old_size,
+                           bool folder_is_new) {
+    if (!platform::create_empty_file(unlisted_marker_path)) return Filed::list_failed;
+    if (!page.commit(paths.applicant_page_path)) {
+        if (applicant_is_new) platform::remove_file(unlisted_marker_path);
+        return Filed::page_failed;
+    }
+    // An empty list may have just been created by the open before the lock: its name is in the
+    // root.
+    if (!flush_folders(folder_is_new || old_size == 0)) {
+        if (applicant_is_new) withdraw_new_page();
+        return Filed::page_failed;
+    }
+    if (!drop_cut_line(list_fd, old_size) || !append_list_line(list_fd, old_size)) {
+        if (applicant_is_new) withdraw_new_page();
+        return Filed::list_failed;
+    }
+    return Filed::ok;
+}
+
 // Decides whether the applicant is new and places the applicant page, adding the list line
 // for a new applicant; decision and list update happen under one lock on the list, so that
 // concurrent runs for the same name add one line and runs for other names lose none.
@@ -166,26 +187,18 @@ Filed place_page_and_list_line(StagedFile& page, const char* name, bool folder_i
         if (old_size < 0 || !compose_list_line(name)) return Filed::list_failed;
         marked = !applicant_is_new && platform::can_open_for_reading(unlisted_marker_path);
         needs_line = applicant_is_new || (marked && !list_holds_line(list.get()));
-        if (needs_line && !platform::create_empty_file(unlisted_marker_path))
-            return Filed::list_failed;
-        // An empty list may have just been created by the open above: its name is in the root.
-        bool root_changed = folder_is_new || old_size == 0;
-        if (!page.commit(paths.applicant_page_path)) {
-            if (applicant_is_new) platform::remove_file(unlisted_marker_path);
-            return Filed::page_failed;
-        }
-        if (!flush_folders(root_changed)) {
-            if (applicant_is_new) withdraw_new_page();
-            return Filed::page_failed;
-        }
-        if (needs_line &&
-            (!drop_cut_line(list.get(), old_size) || !append_list_line(list.get(), old_size))) {
-            if (applicant_is_new) withdraw_new_page();
-            return Filed::list_failed;
+        if (needs_line) {
+            Filed filed = place_page_with_line(page, list.get(), old_size, folder_is_new);
+            if (filed != Filed::ok) return filed;
         }
     }
     // Closing releases the lock; a network file system may report a delayed write error here.
     if (!list.close() && needs_line) return Filed::list_failed;
+    // A listed applicant's page replaces the old one without the lock: the decision that it is
+    // known cannot be undone by another run, and its flushes then hold up no other run.
+    if (!needs_line &&
+        !(page.commit(paths.applicant_page_path) && flush_folders(folder_is_new)))
+        return Filed::page_failed;
     if (needs_line || marked) platform::remove_file(unlisted_marker_path);
     return Filed::ok;
 }
