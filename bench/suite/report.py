@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Turns the benchmark suite's raw results into tables, target verdicts and a plot.
 
-Reads WORK/results.tsv, limits.tsv, wrk.tsv, gnu-time.tsv and machine.tsv (written by
+Reads WORK/results.tsv, limits.tsv, wrk.tsv, web.tsv, slow.tsv, load.tsv, gnu-time.tsv and
+machine.tsv (written by
 bench/suite/run); writes WORK/results.md and WORK/upload.png, and with --docs DIR also puts the
 plot in DIR/performance-upload.png and the tables between the results markers of
 DIR/performance.md. Prints the headline and each target's verdict.
@@ -19,6 +20,9 @@ LABELS = {
     'floor_exit': 'C, exit only (floor)',
     'floor_exit_static': 'C, exit only, linked static',
     'floor_copy': 'C, stdin to file (floor)',
+    'floor_durable': 'C, stdin to file, flushed (durable floor)',
+    'copy_cgi': 'C copy CGI',
+    'copy_cgi_durable': 'C copy CGI, flushed',
     'whole': 'C, whole body in one buffer',
     'whole_huge': 'C, whole body in one buffer, huge pages',
     'page': 'C, prints the form page',
@@ -30,6 +34,7 @@ LABELS = {
 }
 PLOT_LABELS = {
     'floor_copy': 'floor: C, stdin to file',
+    'floor_durable': 'durable floor: C, stdin to file, flushed',
     'apply': 'apply.cgi',
     'cgicc': 'GNU cgicc (C++)',
     'cgipm': 'CGI.pm (Perl)',
@@ -86,7 +91,7 @@ def main():
         med[key]['max'] = max(float(r['wall_s']) for r in rs)
         checks[key] = [(r['run'], r['status'], r['check']) for r in rs if r['check'] != 'ok' or r['status'] != '0']
     sizes = sorted({r['workload'] for r in rows if r['workload'] != 'get'}, key=int)
-    upload_progs = [p for p in ['floor_copy', 'whole', 'whole_huge', 'apply'] + PEERS if any((s, p) in med for s in sizes)]
+    upload_progs = [p for p in ['floor_copy', 'floor_durable', 'whole', 'whole_huge', 'apply'] + PEERS if any((s, p) in med for s in sizes)]
     get_progs = [p for p in ['floor_exit', 'floor_exit_static', 'page', 'apply'] + PEERS if ('get', p) in med]
 
     out = []
@@ -101,6 +106,7 @@ def main():
 
     # Targets first.
     verdicts = []
+    verdicts_web = []
 
     def wall(wl, p):
         return med.get((wl, p), {}).get('wall_s')
@@ -110,7 +116,13 @@ def main():
     if big and wall(big, 'apply') and wall(big, 'floor_copy'):
         a, f = wall(big, 'apply'), wall(big, 'floor_copy')
         verdicts.append((f'stored {big} MiB upload ≤ 1.5 × floor', f'{ms(a)} ms = {a / f:.2f} × {ms(f)} ms', a <= 1.5 * f))
-        headline.append(f'a stored {big} MiB upload takes {a / f:.2f} × the wall time of a C program that only copies standard input to a file')
+        d = wall(big, 'floor_durable')
+        if d:
+            verdicts.append((f'durable stored {big} MiB upload ≤ 1.2 × durable floor', f'{ms(a)} ms = {a / d:.2f} × {ms(d)} ms', a <= 1.2 * d))
+            headline.append(f'a stored {big} MiB upload, on the disk before "Thank You!", takes {a / d:.2f} × the wall time of a C program '
+                            f'that copies standard input to a file and flushes it and its folder ({a / f:.2f} × the copy without the flush)')
+        else:
+            headline.append(f'a stored {big} MiB upload takes {a / f:.2f} × the wall time of a C program that only copies standard input to a file')
         peer_walls = [(p, wall(big, p)) for p in PEERS if wall(big, p)]
         if peer_walls:
             best_p, best = min(peer_walls, key=lambda x: x[1])
@@ -150,7 +162,7 @@ def main():
 
     # Uploads: wall time.
     if sizes:
-        out.append('### Complete submission: wall time (median ms, × the copy floor)')
+        out.append('### Complete submission: wall time (median ms, × the copy floor, × the durable floor)')
         out.append('')
         out.append('| Program | ' + ' | '.join(f'{s} MiB' for s in sizes) + ' |')
         out.append('|---|' + '---:|' * len(sizes))
@@ -158,7 +170,8 @@ def main():
             cells = []
             for s in sizes:
                 m = med.get((s, p))
-                cells.append(f"{ms(m['wall_s'])} ({ratio(m['wall_s'], wall(s, 'floor_copy'))})" if m else '–')
+                cells.append(f"{ms(m['wall_s'])} ({ratio(m['wall_s'], wall(s, 'floor_copy'))}, "
+                             f"{ratio(m['wall_s'], wall(s, 'floor_durable'))})" if m else '–')
             out.append(f'| {LABELS[p]} | ' + ' | '.join(cells) + ' |')
         out.append('')
         out.append('### Complete submission: peak memory (median max RSS in MiB, × the copy floor)')
@@ -228,6 +241,83 @@ def main():
                 out.append(f"| {LABELS[p]} | {wrk_med[p]:.0f} | {ratio(wrk_med[p], wrk_med.get('page'))} | {each} |")
         out.append('')
 
+
+    # Through lighttpd: complete submissions per body mode, the slow client, load.
+    web = read_tsv(os.path.join(work, 'web.tsv'))
+    web_med, web_bad = {}, []
+    for r in web:
+        web_med.setdefault((r['mode'], r['program'], r['size']), []).append(float(r['wall_s']))
+        if r['check'] != 'ok':
+            web_bad.append(f"mode {r['mode']} {r['program']} {r['size']} MiB run {r['run']}: {r['check']}")
+    web_med = {k: statistics.median(v) for k, v in web_med.items()}
+    web_sizes = sorted({k[2] for k in web_med}, key=int)
+    if web_med:
+        out.append('### Complete submission through lighttpd (curl, median wall ms per request; apply.cgi × the copy CGI, flushed)')
+        out.append('')
+        out.append('Each body mode is one lighttpd (`server.stream-request-body` = 0: the whole body buffered in a temporary file '
+                   'before the program starts; 1: streamed, buffered as needed; 2: streamed at the program\'s pace); all three '
+                   'serve the same site at once and the posts go round robin in a random order.')
+        out.append('')
+        out.append('| Body mode | Program | ' + ' | '.join(f'{s} MiB' for s in web_sizes) + ' |')
+        out.append('|---|---|' + '---:|' * len(web_sizes))
+        for mode in ('0', '1', '2'):
+            for p in ('copy_cgi', 'copy_cgi_durable', 'apply'):
+                cells = []
+                for s in web_sizes:
+                    v = web_med.get((mode, p, s))
+                    ref = web_med.get((mode, 'copy_cgi_durable', s))
+                    cells.append(f'{ms(v)}' + (f' ({v / ref:.2f}×)' if p == 'apply' and ref else '') if v else '–')
+                out.append(f'| {mode} | {LABELS[p]} | ' + ' | '.join(cells) + ' |')
+        out.append('')
+        big_web = '64' if '64' in web_sizes else web_sizes[-1]
+        for mode in ('0', '1', '2'):
+            a, c = web_med.get((mode, 'apply', big_web)), web_med.get((mode, 'copy_cgi_durable', big_web))
+            if a and c:
+                verdicts_web.append((f'through lighttpd (body mode {mode}), {big_web} MiB submission ≤ 1.2 × the flushed copy CGI',
+                                     f'{ms(a)} ms = {a / c:.2f} × {ms(c)} ms', a <= 1.2 * c))
+        if web_bad:
+            verdicts_web.append(('every post through lighttpd answered', '; '.join(web_bad[:4]), False))
+    slow = read_tsv(os.path.join(work, 'slow.tsv'))
+    if slow:
+        out.append('### A slow client through lighttpd (curl `--limit-rate 512k`, one post each)')
+        out.append('')
+        out.append('| Body mode | Body | Request wall time (s) | Program process lived (s) |')
+        out.append('|---|---:|---:|---:|')
+        for r in slow:
+            out.append(f"| {r['mode']} | {int(r['body_bytes']) / 1048576:.1f} MiB to the flushed copy CGI | "
+                       f"{float(r['wall_s']):.2f} | {float(r['program_lifetime_s'] or 'nan'):.3f} |")
+        out.append('')
+    load = read_tsv(os.path.join(work, 'load.tsv'))
+    if load:
+        out.append('### Load through lighttpd (wrk, body mode 0)')
+        out.append('')
+        out.append('| Workload | Program | clients | seconds | requests | requests/s | p50 (ms) | p99 (ms) | failed |')
+        out.append('|---|---|---:|---:|---:|---:|---:|---:|---:|')
+        for r in load:
+            wl = 'GET of the form' if r['workload'] == 'get' else '1 MiB submission (POST)'
+            out.append(f"| {wl} | {LABELS.get(r['program'], r['program'])} | {r['connections']} | {r['seconds']} | {r['requests']} | "
+                       f"{float(r['req_per_s']):.1f} | {r['p50_ms']} | {r['p99_ms']} | {r['failed']} |")
+        out.append('')
+        def load_med(wl, p):
+            v = [float(r['req_per_s']) for r in load if r['workload'] == wl and r['program'] == p]
+            return statistics.median(v) if v else None
+        a, pg = load_med('get', 'apply'), load_med('get', 'page')
+        if a and pg:
+            verdicts_web.append(('GET under load (64 clients) ≥ 0.9 × the C page printer',
+                                 f'{a:.0f} req/s = {a / pg:.2f} × {pg:.0f} req/s', a >= 0.9 * pg))
+            headline.append(f'with 64 clients at once through lighttpd it serves {a / pg:.2f} × the requests per second of a C program printing the same page')
+        failed = sum(int(r['failed'] or 0) for r in load)
+        verdicts_web.append(('no failed request under load', f'{failed} failed of {sum(int(r["requests"] or 0) for r in load)}', failed == 0))
+    if verdicts_web:
+        out.append('### Targets through the web server')
+        out.append('')
+        out.append('| Target | Measured | Met |')
+        out.append('|---|---|---|')
+        for name, measured, ok in verdicts_web:
+            out.append(f"| {name} | {measured} | {'yes' if ok else '**no**'} |")
+        out.append('')
+    verdicts += verdicts_web
+
     # Byte-for-byte checks of every run.
     out.append('### Stored byte for byte?')
     out.append('')
@@ -257,7 +347,8 @@ def main():
                     if (s, p) in med:
                         f.write(f"{s} {med[(s, p)]['wall_s'] * 1000:.3f}\n")
                 f.write('\n\n')
-        styles = {'floor_copy': 'lc rgb "#000000" dt 2 pt 1', 'apply': 'lc rgb "#d62728" pt 7 lw 3',
+        styles = {'floor_copy': 'lc rgb "#000000" dt 2 pt 1', 'floor_durable': 'lc rgb "#555555" dt 4 pt 2',
+                  'apply': 'lc rgb "#d62728" pt 7 lw 3',
                   'cgicc': 'lc rgb "#1f77b4" pt 5', 'cgipm': 'lc rgb "#9467bd" pt 9',
                   'multipart': 'lc rgb "#2ca02c" pt 11', 'busboy': 'lc rgb "#ff7f0e" pt 13'}
         plots = ', '.join(f'"{dat}" index {i} using 1:2 with linespoints {styles[p]}{"" if "lw" in styles[p] else " lw 2"} title "{PLOT_LABELS[p]}"'
