@@ -21,6 +21,10 @@ StorePaths paths;
 const char* store_root_dir = "";
 // True when the applicant page could not be opened for reading before this run placed its own.
 bool applicant_is_new = false;
+// A known applicant's page renamed into place whose folder is flushed with the resume's rename,
+// and whether the store root needs its flush as well.
+bool page_flush_pending = false;
+bool root_flush_pending = false;
 
 enum class Filed { ok, page_failed, list_failed };
 
@@ -131,6 +135,15 @@ void withdraw_new_page() {
     platform::flush_directory(paths.applicant_dir);
 }
 
+// Renames a known, listed applicant's page into place. No list line waits for it, so its folder
+// is flushed once, after the resume's rename, for both.
+bool place_known_page(StagedFile& page, bool folder_is_new) {
+    if (!page.commit(paths.applicant_page_path)) return false;
+    page_flush_pending = true;
+    root_flush_pending = folder_is_new;
+    return true;
+}
+
 // Places the page of an applicant that needs a list line, then the line, under the list's lock.
 Filed place_page_with_line(StagedFile& page, int list_fd, std::int64_t old_size,
                            bool folder_is_new) {
@@ -173,9 +186,7 @@ Filed place_page_and_list_line(StagedFile& page, const char* name, bool folder_i
         // applicant is still filed, a new one cannot be listed.
         applicant_is_new = !platform::can_open_for_reading(paths.applicant_page_path);
         if (applicant_is_new) return Filed::list_failed;
-        return page.commit(paths.applicant_page_path) && flush_folders(folder_is_new)
-                   ? Filed::ok
-                   : Filed::page_failed;
+        return place_known_page(page, folder_is_new) ? Filed::ok : Filed::page_failed;
     }
     bool needs_line = false;
     bool marked = false;
@@ -196,15 +207,13 @@ Filed place_page_and_list_line(StagedFile& page, const char* name, bool folder_i
     if (!list.close() && needs_line) return Filed::list_failed;
     // A listed applicant's page replaces the old one without the lock: the decision that it is
     // known cannot be undone by another run, and its flushes then hold up no other run.
-    if (!needs_line &&
-        !(page.commit(paths.applicant_page_path) && flush_folders(folder_is_new)))
-        return Filed::page_failed;
+    if (!needs_line && !place_known_page(page, folder_is_new)) return Filed::page_failed;
     if (needs_line || marked) platform::remove_file(unlisted_marker_path);
     return Filed::ok;
 }
 
 // Stores the resume beside the page: data flushed before the rename into place, the folder
-// flushed after it.
+// flushed after it (with a known applicant's page renamed before it).
 bool store_resume(FormPair& upload, const char* resume_href) {
     // An empty file name leaves only the folder as the resume's path: nothing to write to.
     if (resume_href[0] == '\0') return false;
@@ -222,7 +231,7 @@ bool store_resume(FormPair& upload, const char* resume_href) {
                  platform::write_all(resume.fd(), content, size) && resume.finish() &&
                  resume.commit(paths.resume_path);
     }
-    return placed && platform::flush_directory(paths.applicant_dir);
+    return placed && flush_folders(root_flush_pending);
 }
 
 void answer_cant_create(const char* path) {
@@ -265,6 +274,8 @@ void store_application(const char* name, const char* mail, const char* interest,
             return;
     }
     if (!store_resume(resume, resume_href)) {
+        // The page stays, as durable as it can be made, though nothing is acknowledged.
+        if (page_flush_pending) flush_folders(root_flush_pending);
         answer_cant_create(paths.resume_path);
         return;
     }

@@ -115,10 +115,12 @@ def main():
     headline = []
     if big and wall(big, 'apply') and wall(big, 'floor_copy'):
         a, f = wall(big, 'apply'), wall(big, 'floor_copy')
-        verdicts.append((f'stored {big} MiB upload ≤ 1.5 × floor', f'{ms(a)} ms = {a / f:.2f} × {ms(f)} ms', a <= 1.5 * f))
         d = wall(big, 'floor_durable')
+        if not d:  # without the durable floor, the copy floor's target of a store that flushes nothing
+            verdicts.append((f'stored {big} MiB upload ≤ 1.5 × floor', f'{ms(a)} ms = {a / f:.2f} × {ms(f)} ms', a <= 1.5 * f))
         if d:
-            verdicts.append((f'durable stored {big} MiB upload ≤ 1.2 × durable floor', f'{ms(a)} ms = {a / d:.2f} × {ms(d)} ms', a <= 1.2 * d))
+            verdicts.append((f'durable stored {big} MiB upload ≤ 1.2 × durable floor',
+                             f'{ms(a)} ms = {a / d:.2f} × {ms(d)} ms (the copy floor without flush: {ms(f)} ms, {a / f:.2f} ×)', a <= 1.2 * d))
             headline.append(f'a stored {big} MiB upload, on the disk before "Thank You!", takes {a / d:.2f} × the wall time of a C program '
                             f'that copies standard input to a file and flushes it and its folder ({a / f:.2f} × the copy without the flush)')
         else:
