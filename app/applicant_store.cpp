@@ -74,7 +74,8 @@ std::int64_t length_without_cut_line(int list_fd, std::int64_t size) {
     std::int64_t start = size > static_cast<std::int64_t>(sizeof tail)
                              ? size - static_cast<std::int64_t>(sizeof tail)
                              : 0;
-    std::int64_t n = platform::read_at(list_fd, tail, static_cast<std::size_t>(size - start), start);
+    std::int64_t n =
+        platform::read_at(list_fd, tail, static_cast<std::size_t>(size - start), start);
     if (n != size - start) return -1;
     if (tail[n - 1] == '\n') return size;
     for (std::int64_t i = n - 1; i >= 0; --i) {
@@ -249,11 +250,11 @@ void store_application(const char* name, const char* mail, const char* interest,
         current_request->end_page();
         return;
     }
-    // One level only; when it fails (the folder exists, or the root is missing), creating the
-    // page below tells which.
     store_root_dir = root;
     std::snprintf(unlisted_marker_path, sizeof unlisted_marker_path, "%s/.tmp-unlisted",
                   paths.applicant_dir);
+    // One level only; when it fails (the folder exists, or the root is missing), creating the
+    // page below tells which.
     bool folder_is_new = platform::make_directory(paths.applicant_dir) == 0;
     // A run killed while it wrote leaves its hidden temporary file behind; clear those away.
     platform::remove_stale_temp_files(paths.applicant_dir);

@@ -47,7 +47,7 @@ int main(void) {
     if (dir >= 0) close(dir);
 #endif
     if (!ok) unlink(temp);
-    printf("Content-type: text/plain\n\n%s %lld bytes, lived %.6f s\n", ok ? "copied" : "FAILED", total,
-           now() - start);
+    printf("Content-type: text/plain\n\n%s %lld bytes, lived %.6f s\n", ok ? "copied" : "FAILED",
+           total, now() - start);
     return 0;
 }
