@@ -17,6 +17,7 @@ import argparse
 import itertools
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import urllib.parse
@@ -79,7 +80,6 @@ class Submission:
 
 def submit_plain(program, workdir, request):
     """A submission without a recorder, to prepare a store."""
-    import subprocess
     env = {'PATH': '/usr/bin:/bin', 'REQUEST_METHOD': 'POST',
            'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}', 'CONTENT_LENGTH': str(len(request))}
     for var in ('ASAN_OPTIONS', 'UBSAN_OPTIONS'):
@@ -219,13 +219,11 @@ def check_order(sub):
         ends = [j for j in range(i + 1, len(ev)) if ev[j].inode is lst and ev[j].kind in ('unlock', 'close')]
         if not ends or not flushed_between(lst, i, ends[0]):
             broken.append('the list line is not flushed before the lock is released')
-        folder = next((e.target for e in ev[:i] if e.kind == 'add' and e.inode is sub.store_node
-                       and e.name == applicant), None)
         made = next((j for j, e in enumerate(ev[:i]) if e.kind == 'add' and e.inode is sub.store_node
                      and e.name == applicant), None)
         if made is not None and not flushed_between(sub.store_node, made, i):
             broken.append("the new applicant folder's entry is not flushed before the list line")
-        folder = folder or sub.store_node.entries.get(applicant)
+        folder = ev[made].target if made is not None else sub.store_node.entries.get(applicant)
         placed = [j for j, e in enumerate(ev[:i]) if e.kind in ('rename', 'add') and e.inode is folder
                   and e.name == 'index.html']
         if not placed:
@@ -398,6 +396,9 @@ def main():
     if shutil.which('strace') is None:
         print('strace is not installed (scripts/install-deps installs it)')
         return 1
+    if subprocess.run(['strace', '-o', os.devnull, 'true'], stderr=subprocess.PIPE).returncode != 0:
+        print('skipped: this machine does not let strace trace a process (ptrace refused)')
+        return 77
     base = tempfile.mkdtemp(prefix='filing-order-')
     failed = False
     try:
