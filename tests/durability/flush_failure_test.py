@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""A flush that fails is a failed store: never "Thank You!", and the store stays consistent.
+
+Submits a new applicant (with no list yet, and beside a listed one) once per flush the program
+makes, each time with strace making that one flush fail with EIO (`-e inject=`). Each run must
+answer "Can't create", leave a list of whole lines that names only applicants whose page is
+there, leave no page without its line for the new applicant and no temporary file; a later
+submission of the same applicant, without faults, must be thanked and listed exactly once.
+
+Usage: flush_failure_test.py --program APPLY_CGI
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import urllib.parse
+
+from filing_order_test import BOUNDARY, body, resume_bytes
+
+FLUSHES = ('fdatasync', 'fsync')
+
+
+def run(program, workdir, request, inject=None):
+    env = {'PATH': '/usr/bin:/bin', 'REQUEST_METHOD': 'POST',
+           'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}', 'CONTENT_LENGTH': str(len(request))}
+    for var in ('ASAN_OPTIONS', 'UBSAN_OPTIONS'):
+        if var in os.environ:
+            env[var] = os.environ[var]
+    argv = [program]
+    if inject:
+        env['ASAN_OPTIONS'] = env.get('ASAN_OPTIONS', '') + ':detect_leaks=0'
+        argv = ['strace', '-f', '-qq', '-o', os.devnull, '-e', 'trace=' + ','.join(FLUSHES),
+                '-e', f'inject={inject[0]}:error=EIO:when={inject[1]}'] + argv
+    done = subprocess.run(argv, cwd=workdir, env=env, input=request, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=120)
+    return done.returncode, done.stdout
+
+
+def flush_counts(program, base, prepare):
+    """How many of each flush a faultless submission makes, counted under strace."""
+    d = tempfile.mkdtemp(dir=base)
+    prepare(d)
+    record = os.path.join(d, 'count.strace')
+    request = body('Jane Doe', 'jane@example.org', resume_bytes(200_000, 2))
+    env = {'PATH': '/usr/bin:/bin', 'REQUEST_METHOD': 'POST',
+           'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}', 'CONTENT_LENGTH': str(len(request)),
+           'ASAN_OPTIONS': os.environ.get('ASAN_OPTIONS', '') + ':detect_leaks=0'}
+    subprocess.run(['strace', '-f', '-qq', '-o', record, '-e', 'trace=' + ','.join(FLUSHES), program],
+                   cwd=d, env=env, input=request, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    text = open(record).read()
+    return {f: len(re.findall(rf'\b{f}\(', text)) for f in FLUSHES}
+
+
+def store_problems(store, applicant):
+    """What is wrong with the store after a failed submission of `applicant`."""
+    problems = []
+    list_path = os.path.join(store, 'index.html')
+    data = open(list_path, 'rb').read() if os.path.exists(list_path) else b''
+    if data and not data.endswith(b'\n'):
+        problems.append('the list ends in a cut line')
+    listed = [urllib.parse.unquote(m.decode()) for m in re.findall(rb'href="([^"]*)"', data)]
+    for name in listed:
+        if not os.path.exists(os.path.join(store, name, 'index.html')):
+            problems.append(f'the list names {name}, whose page is missing')
+    if len(listed) != len(set(listed)):
+        problems.append('a name is listed twice')
+    page = os.path.join(store, applicant, 'index.html')
+    if applicant not in listed and os.path.exists(page):
+        problems.append('the new applicant has a page but no line')
+    for folder, _, files in os.walk(store):
+        for f in files:
+            if f.startswith('.tmp-'):
+                problems.append(f'left behind: {os.path.relpath(os.path.join(folder, f), store)}')
+    return problems
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--program', required=True)
+    args = ap.parse_args()
+    program = os.path.abspath(args.program)
+    if shutil.which('strace') is None:
+        print('strace is not installed (scripts/install-deps installs it)')
+        return 1
+    if subprocess.run(['strace', '-o', os.devnull, 'true'], stderr=subprocess.PIPE).returncode != 0:
+        print('skipped: this machine does not let strace trace a process (ptrace refused)')
+        return 77
+
+    def first(d):
+        os.makedirs(os.path.join(d, 'people'))
+
+    def beside(d):
+        first(d)
+        code, out = run(program, d, body('John Roe', 'john@example.org', b'old resume\n'))
+        assert b'Thank You!' in out, out[-300:]
+
+    base = tempfile.mkdtemp(prefix='flush-failure-')
+    failed = False
+    try:
+        for label, prepare in (('first applicant', first), ('beside a listed one', beside)):
+            counts = flush_counts(program, base, prepare)
+            if sum(counts.values()) == 0:
+                print(f'FAIL {label}: no flush at all')
+                failed = True
+            for flush in FLUSHES:
+                for n in range(1, counts[flush] + 1):
+                    d = tempfile.mkdtemp(dir=base)
+                    prepare(d)
+                    resume = resume_bytes(200_000, n)
+                    code, out = run(program, d, body('Jane Doe', 'jane@example.org', resume), (flush, n))
+                    problems = []
+                    if code != 0:
+                        problems.append(f'exit status {code}')
+                    if b'Thank You!' in out:
+                        problems.append('"Thank You!" although a flush failed')
+                    elif b"Can't create" not in out:
+                        problems.append(f'no "Can\'t create" page: {out[-200:]!r}')
+                    store = os.path.join(d, 'people')
+                    problems += store_problems(store, 'Jane Doe')
+                    # Afterwards the same applicant goes through and is listed once.
+                    code, out = run(program, d, body('Jane Doe', 'jane@example.org', resume))
+                    if b'Thank You!' not in out:
+                        problems.append('the next submission is not thanked')
+                    listed = open(os.path.join(store, 'index.html'), 'rb').read().count(b'href="Jane%20Doe"')
+                    if listed != 1:
+                        problems.append(f'afterwards listed {listed} times')
+                    if open(os.path.join(store, 'Jane Doe', 'cv.bin'), 'rb').read() != resume:
+                        problems.append('afterwards the resume differs')
+                    problems += store_problems(store, 'Jane Doe')
+                    print(f"{'ok  ' if not problems else 'FAIL'} {label}, {flush} number {n} fails")
+                    for p in problems:
+                        print(f'       {p}')
+                    failed |= bool(problems)
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
