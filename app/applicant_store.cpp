@@ -105,11 +105,19 @@ void store_application(const char* name, const char* mail, const char* interest,
         current_request->end_page();
         return;
     }
+    // A folder in the resume's place would refuse the resume only after the page and the list
+    // line are in; refuse the submission before anything is written instead.
+    if (platform::is_folder(paths.resume_path)) {
+        answer_cant_create(paths.resume_path);
+        return;
+    }
     // One level only; when it fails (the folder exists, or the root is missing), creating the
     // page below tells which.
     platform::make_directory(paths.applicant_dir);
-    // A run killed while it wrote leaves its hidden temporary file behind; clear those away.
+    // A run killed while it wrote leaves its hidden temporary file behind; clear those away,
+    // here and, a bounded number of folders per run, across the whole store root.
     platform::remove_stale_temp_files(paths.applicant_dir);
+    platform::remove_stale_temp_files_below(root, STALE_SWEEP_FOLDERS);
 
     StagedFile page;
     if (!stage_applicant_page(page, name, mail, interest, resume_href)) {

@@ -60,6 +60,11 @@ CgiRequest::CgiRequest(int argc, char* argv[]) {
                   request_method ? request_method : "(null)", was_post);
 
     if (const char* length = std::getenv("CONTENT_LENGTH")) content_length = parse_length(length);
+    // A body declared larger than MAX_BODY_SIZE is never read, whatever its type.
+    if (content_length > MAX_BODY_SIZE) {
+        body_refused = true;
+        content_length = 0;
+    }
 
     content_type = std::getenv("CONTENT_TYPE");
     if (content_type) {
@@ -79,7 +84,7 @@ CgiRequest::CgiRequest(int argc, char* argv[]) {
             boundary_len = static_cast<std::int32_t>(std::strlen(boundary));
             delimiter.assign("--").append(boundary);
             cgi_trace.log("Boundary is '%s' (len=%d)\n", boundary, boundary_len);
-            read_multipart_body();
+            if (!body_refused) read_multipart_body();
         }
     }
 
@@ -94,9 +99,9 @@ CgiRequest::CgiRequest(int argc, char* argv[]) {
 CgiRequest::~CgiRequest() = default;
 
 // Opens the read window over the body and fills it once: a body that fits the window is read
-// whole here, a longer one streams through it while the pairs are collected. A length outside
-// 0..MAX_BODY_SIZE, or a window that cannot be had, leaves the body unread: body_too_large()
-// then tells the application.
+// whole here, a longer one streams through it while the pairs are collected. A negative length
+// (one above MAX_BODY_SIZE never gets here), or a window that cannot be had, leaves the body
+// unread: body_too_large() then tells the application.
 void CgiRequest::read_multipart_body() {
     if (content_length < 0 || content_length > MAX_BODY_SIZE) {
         body_refused = true;

@@ -83,8 +83,9 @@ class CgiRequest {
     // ---- Environment (cgi_request.cpp) ----
     // Value of CGI_ENV_NAMES[index], or null when unset or the index is outside 0..30.
     const char* get_env(int index) const;
-    // True when a multipart request declared a negative length or one above MAX_BODY_SIZE: the
-    // body was not read and no pairs will be found. The application answers "too large".
+    // True when a request declared a body above MAX_BODY_SIZE, of any type, or a multipart
+    // request a negative length: the body was not read and no pairs will come from it. The
+    // application answers "too large".
     bool body_too_large() const { return body_refused; }
     // Uploads of a multipart body (parts with a file name or a Content-Type line) go into unnamed
     // files in `folder` as they arrive instead of into memory; call before the first lookup. A
