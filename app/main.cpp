@@ -115,10 +115,10 @@ int main(int argc, char* argv[]) {
     bool root_acceptable = root_fits && !store_root_is_refused(store_root) &&
                            !store_root_reaches_into_applicant(store_root);
     // Names become file names in the store: no longer than its file system allows.
-    const std::size_t longest_name =
-        root_acceptable ? static_cast<std::size_t>(platform::longest_file_name(
-                              store_root, static_cast<long>(NAME_MAX_BYTES)))
-                        : NAME_MAX_BYTES;
+    const std::size_t longest_name = root_acceptable
+                                         ? static_cast<std::size_t>(platform::longest_file_name(
+                                               store_root, static_cast<long>(NAME_MAX_BYTES)))
+                                         : NAME_MAX_BYTES;
     const std::size_t name_limit = longest_name < NAME_MAX_BYTES ? longest_name : NAME_MAX_BYTES;
 
     // A form shown again keeps the upload's file name, never its content.
@@ -141,8 +141,7 @@ int main(int argc, char* argv[]) {
         return show_form_again(name, "", resume_value, interest_shown, MAIL_MESSAGE);
     if (longer_than(mail, MAIL_MAX_BYTES))
         return show_form_again(name, "", resume_value, interest_shown, MAIL_TOO_LONG_MESSAGE);
-    if (interest[0] == '\0')
-        return show_form_again(name, mail, resume_value, "", INTEREST_MESSAGE);
+    if (interest[0] == '\0') return show_form_again(name, mail, resume_value, "", INTEREST_MESSAGE);
     if (longer_than(interest, INTEREST_MAX_BYTES))
         return show_form_again(name, mail, resume_value, "", INTEREST_TOO_LONG_MESSAGE);
     bool resume_present = content && content[0] != '\0' && content[0] != '\n' && resume_href;

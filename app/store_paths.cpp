@@ -51,8 +51,8 @@ bool component_is_refused(const char* text) {
     for (std::size_t i = 0; i < length; ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '/' || c == '\\' || is_control(c)) return true;
-        if (format_character_length(reinterpret_cast<const unsigned char*>(text) + i,
-                                    length - i) != 0)
+        if (format_character_length(reinterpret_cast<const unsigned char*>(text) + i, length - i) !=
+            0)
             return true;
     }
     return false;

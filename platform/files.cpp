@@ -149,8 +149,7 @@ void remove_stale_temp_files_below(const char* root, unsigned max_folders) {
     // from a start that moves with the process id: runs with successive ids visit successive
     // stretches, so that every folder is reached within folders / max_folders runs or so.
     if (folders > 0) {
-        const unsigned long start =
-            static_cast<unsigned long>(getpid()) * max_folders % folders;
+        const unsigned long start = static_cast<unsigned long>(getpid()) * max_folders % folders;
         rewinddir(listing);
         unsigned long index = 0;
         while (const dirent* entry = readdir(listing)) {

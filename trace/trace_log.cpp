@@ -5,7 +5,6 @@
 
 #include "platform/platform.h"
 
-
 TraceLog::TraceLog() : tick_source(platform::millisecond_tick) {
     open(nullptr);
 }

@@ -160,14 +160,15 @@ TEST_F(AppTest, ABodyRefusedForItsSizeIsAnsweredTooLargeUnreadAndNothingIsStored
         {"text/plain", "262144000"},
     };
     for (const Case& c : cases) {
-        const std::string what = std::string(c.content_type ? c.content_type : "no type") + ", " +
-                                 c.length + " bytes";
+        const std::string what =
+            std::string(c.content_type ? c.content_type : "no type") + ", " + c.length + " bytes";
         CgiCall call = call_for(Application{});
         set_env(call, "CONTENT_LENGTH", c.length);
         if (c.content_type) {
             set_env(call, "CONTENT_TYPE", c.content_type);
         } else {
-            std::erase_if(call.env, [](const std::string& e) { return e.rfind("CONTENT_TYPE=", 0) == 0; });
+            std::erase_if(call.env,
+                          [](const std::string& e) { return e.rfind("CONTENT_TYPE=", 0) == 0; });
         }
         // Standard input stays open and empty: a program that reads its body waits for ever.
         CgiProcess process(call, true);

@@ -34,13 +34,14 @@ void expect_form_again_for(const CgiResult& result, const std::string& field, co
 }  // namespace
 
 TEST_F(AppTest, NamesThatAreNotOneFolderInsideTheStoreAreRefused) {
-    // Besides: the invisible format characters with which a name reads as another, in UTF-8.
-    const std::string names[] = {".",     "..",        "../outside", "a/b",     "/abs",      "a\\b",
-                                 "..\\x", "tab\there", "bell\a",     "del\x7f", "index.html",
-                                 "Eve\u202Etxt.exe",       // right-to-left override
-                                 "\u200BBob", "Bo\u200Fb", // zero-width space, right-to-left mark
-                                 "\u202ABob", "\u2066Bob\u2069", "Bob\u2060", "\uFEFFBob",
-                                 "Bob\u061C"};
+    // Besides: invisible format characters with which a name reads as another (UTF-8): the
+    // right-to-left override, zero-width space, right-to-left mark, left-to-right embedding,
+    // isolates, word joiner, byte order mark and Arabic letter mark.
+    const std::string names[] = {".",         "..",        "../outside", "a/b",
+                                 "/abs",      "a\\b",      "..\\x",      "tab\there",
+                                 "bell\a",    "del\x7f",   "index.html", "Eve\u202Etxt.exe",
+                                 "\u200BBob", "Bo\u200Fb", "\u202ABob",  "\u2066Bob\u2069",
+                                 "Bob\u2060", "\uFEFFBob", "Bob\u061C"};
     for (const std::string& name : names) {
         Application application;
         application.name = name;
@@ -116,7 +117,7 @@ TEST_F(AppTest, ValuesTooLongForThePathBuffersAreRefusedNeverCut) {
 }
 
 TEST_F(AppTest, ResumeFileNamesThatAreNoFileInTheFolderAreRefused) {
-    const std::string file_names[] = {".",          "..",        "C:\\docs\\..", "x/.",
+    const std::string file_names[] = {".",          "..",        "C:\\docs\\..",   "x/.",
                                       "index.html", "a\x01.txt", "cv\u202Etxt.exe"};
     for (const std::string& file_name : file_names) {
         Application application;

@@ -47,8 +47,8 @@ TEST_F(AppTest, ADirectoryInsideAnApplicantsFolderIsRefusedAndChangesNothing) {
         visitor.resume = "<script>alert(document.cookie)</script>";
         CgiResult result = submit(visitor);
         EXPECT_EQ(result.exit_status, 0) << root;
-        EXPECT_EQ(result.out, HTML_HEADER + expected_cant_create(root + "/x/index.html") +
-                                  "</html>\n")
+        EXPECT_EQ(result.out,
+                  HTML_HEADER + expected_cant_create(root + "/x/index.html") + "</html>\n")
             << root;
         EXPECT_EQ(changed_paths(before, snapshot(work())), std::vector<std::string>{}) << root;
     }
@@ -75,8 +75,9 @@ TEST_F(AppTest, FieldsOverTheirLimitsAreRefusedWithTheirMessageAndNeverEchoed) {
     const Case cases[] = {
         {"name of 256 bytes", [](Application& a) { a.name = std::string(256, 'n'); }, "", kMail,
          "hello.txt", kInterest, "Please fill out the name field with a shorter name"},
-        {"mail of 255 bytes", [](Application& a) { a.mail = std::string(243, 'm') + "@example.org"; },
-         "Jane Doe", "", "hello.txt", kInterest,
+        {"mail of 255 bytes",
+         [](Application& a) { a.mail = std::string(243, 'm') + "@example.org"; }, "Jane Doe", "",
+         "hello.txt", kInterest,
          "Please fill out the email field with an address of at most 254 bytes"},
         {"interest of 65537 bytes", [](Application& a) { a.interest = std::string(65537, 'i'); },
          "Jane Doe", kMail, "hello.txt", "",
@@ -90,7 +91,8 @@ TEST_F(AppTest, FieldsOverTheirLimitsAreRefusedWithTheirMessageAndNeverEchoed) {
          "", "", "hello.txt", "", "Please fill out the name field"},
         {"resume file name of 256 bytes",
          [](Application& a) { a.file_name = "C:\\docs\\" + std::string(256, 'r'); }, "Jane Doe",
-         kMail, "", kInterest, "Please fill out the resume field with a file whose name is shorter"},
+         kMail, "", kInterest,
+         "Please fill out the resume field with a file whose name is shorter"},
     };
     for (const Case& c : cases) {
         Application application;

@@ -66,7 +66,8 @@ TEST(Construction, ContentLengthIsReadLikeAtoiButClamped) {
     }
     // Above MAX_BODY_SIZE (clamped or not) the body is refused unread, whatever its type.
     for (const char* text : {"134217729", "99999999999"}) {
-        set_cgi_env({{"CONTENT_LENGTH", text}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"}});
+        set_cgi_env(
+            {{"CONTENT_LENGTH", text}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"}});
         auto request = make_request();
         EXPECT_TRUE(request->body_too_large()) << text;
         EXPECT_EQ(request->content_length, 0) << text;
