@@ -105,10 +105,9 @@ void store_application(const char* name, const char* mail, const char* interest,
         current_request->end_page();
         return;
     }
-    // A folder in the resume's place would refuse the resume only after the page and the list
-    // line are in; refuse the submission before anything is written instead.
-    if (platform::is_folder(paths.resume_path)) {
-        answer_cant_create(paths.resume_path);
+    // What would fail only after the first write is refused before it.
+    if (const char* refused = path_refused_before_writing(paths)) {
+        answer_cant_create(refused);
         return;
     }
     // One level only; when it fails (the folder exists, or the root is missing), creating the

@@ -43,6 +43,17 @@ bool join_path(char* out, std::size_t capacity, const char* dir, const char* lea
     return n >= 0 && static_cast<std::size_t>(n) < capacity;
 }
 
+// Whether `dir`/index.html is a list page: it starts with a list line.
+bool folder_is_store_root(const char* dir) {
+    static constexpr char kListLineStart[] = "<br><a href=\"";
+    char start[sizeof kListLineStart - 1];
+    char page[PATH_BUF_SIZE + sizeof PAGE_FILE_NAME];
+    if (!join_path(page, sizeof page, dir, PAGE_FILE_NAME)) return false;
+    return platform::read_file_start(page, start, sizeof start) ==
+               static_cast<std::int64_t>(sizeof start) &&
+           std::memcmp(start, kListLineStart, sizeof start) == 0;
+}
+
 }  // namespace
 
 bool component_is_refused(const char* text) {
@@ -101,4 +112,10 @@ bool compose_store_paths(StorePaths& paths, const char* root, const char* name,
            join_path(paths.resume_path, sizeof paths.resume_path, paths.applicant_dir,
                      resume_href) &&
            link_target_to(paths.link_buf, sizeof paths.link_buf, name);
+}
+
+const char* path_refused_before_writing(const StorePaths& paths) {
+    if (folder_is_store_root(paths.applicant_dir)) return paths.applicant_page_path;
+    if (platform::is_folder(paths.resume_path)) return paths.resume_path;
+    return nullptr;
 }

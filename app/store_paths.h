@@ -34,3 +34,10 @@ struct StorePaths {
 // cut short to make it fit.
 bool compose_store_paths(StorePaths& paths, const char* root, const char* name,
                          const char* resume_href);
+
+// The path a "Can't create" answer names when the composed paths cannot take the submission,
+// checked before anything is written; null when nothing stands in the way. The applicant folder
+// is refused when it is a store root of its own (its index.html is a list page, which an
+// applicant page would replace), the resume's path when a folder stands there (the resume would
+// fail only after the page and the list line are in).
+const char* path_refused_before_writing(const StorePaths& paths);

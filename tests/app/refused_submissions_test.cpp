@@ -29,7 +29,7 @@ constexpr bool kSanitized = false;
 
 }  // namespace
 
-TEST_F(AppTest, ADirectoryInsideAnApplicantsFolderIsRefusedAndChangesNothing) {
+TEST_F(AppTest, SubmissionsThatWouldReachIntoAnApplicantOrAStoreRootAreRefusedUnwritten) {
     Application bob;
     bob.name = "Bob";
     ASSERT_TRUE(thanked(submit(bob)));
@@ -62,6 +62,21 @@ TEST_F(AppTest, ADirectoryInsideAnApplicantsFolderIsRefusedAndChangesNothing) {
     }
     EXPECT_EQ(read_file(people() / "teams" / "index.html"),
               "<br><a href=\"Ann\">Ann</a>\n<br><a href=\"Cy\">Cy</a>\n");
+
+    // The other way round: a name that is that store root's folder would replace its list
+    // with an applicant page, and a resume named as a folder in Bob's would fail only after
+    // his page was rewritten.
+    const Snapshot filed = snapshot(work());
+    Application squatter;
+    squatter.name = "teams";
+    Application folder_resume = bob;
+    folder_resume.file_name = "old";
+    for (const auto& [application, shown] :
+         {std::pair{squatter, "people/teams/index.html"}, {folder_resume, "people/Bob/old"}}) {
+        CgiResult result = submit(application);
+        EXPECT_EQ(result.out, HTML_HEADER + expected_cant_create(shown) + "</html>\n");
+        EXPECT_EQ(changed_paths(filed, snapshot(work())), std::vector<std::string>{}) << shown;
+    }
 }
 
 TEST_F(AppTest, FieldsOverTheirLimitsAreRefusedWithTheirMessageAndNeverEchoed) {
