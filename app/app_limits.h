@@ -30,7 +30,7 @@ inline constexpr std::size_t INTEREST_MAX_BYTES = 65536;
 inline constexpr std::size_t DIRECTORY_MAX_BYTES = STORE_ROOT_SIZE - 1;
 
 // How many applicant folders one run searches for temporary files that killed runs left.
-inline constexpr unsigned STALE_SWEEP_FOLDERS = 256;
+inline constexpr unsigned STALE_SWEEP_FOLDERS = 64;
 
 // The store root used when the request carries no `directory` field.
 inline constexpr char DEFAULT_STORE_ROOT[] = "people";

@@ -139,27 +139,33 @@ void remove_stale_temp_files(const char* dir) {
 void remove_stale_temp_files_below(const char* root, unsigned max_folders) {
     DIR* listing = opendir(root);
     if (!listing) return;
-    // First pass: the root's own temporary files, and how many folders it holds.
+    // Most file systems count a folder's subfolders in its link count (2 + subfolders); where
+    // it says less, one pass over the listing counts them.
+    struct stat st {};
     unsigned long folders = 0;
+    if (fstat(dirfd(listing), &st) == 0 && st.st_nlink > 2) {
+        folders = static_cast<unsigned long>(st.st_nlink) - 2;
+    } else {
+        while (const dirent* entry = readdir(listing)) {
+            if (is_folder_entry(root, entry)) ++folders;
+        }
+        rewinddir(listing);
+    }
+    // The root's own temporary files, and max_folders folders in a row, wrapping round to the
+    // beginning of the listing, from a start that moves with the process id: runs with
+    // successive ids visit successive stretches, so that every folder is reached within
+    // folders / max_folders runs or so.
+    const unsigned long start =
+        folders > 0 ? static_cast<unsigned long>(getpid()) * max_folders % folders : 0;
+    unsigned long index = 0;
     while (const dirent* entry = readdir(listing)) {
         remove_if_stale_temp(root, entry->d_name);
-        if (is_folder_entry(root, entry)) ++folders;
-    }
-    // Second pass: max_folders folders in a row, wrapping round to the beginning of the listing,
-    // from a start that moves with the process id: runs with successive ids visit successive
-    // stretches, so that every folder is reached within folders / max_folders runs or so.
-    if (folders > 0) {
-        const unsigned long start = static_cast<unsigned long>(getpid()) * max_folders % folders;
-        rewinddir(listing);
-        unsigned long index = 0;
-        while (const dirent* entry = readdir(listing)) {
-            if (!is_folder_entry(root, entry)) continue;
-            const unsigned long position = (index++ + folders - start) % folders;
-            if (position >= max_folders) continue;
-            char path[4096];
-            int n = std::snprintf(path, sizeof path, "%s/%s", root, entry->d_name);
-            if (n > 0 && static_cast<std::size_t>(n) < sizeof path) remove_stale_temp_files(path);
-        }
+        if (folders == 0 || !is_folder_entry(root, entry)) continue;
+        const unsigned long position = (index++ + folders - start) % folders;
+        if (position >= max_folders) continue;
+        char path[4096];
+        int n = std::snprintf(path, sizeof path, "%s/%s", root, entry->d_name);
+        if (n > 0 && static_cast<std::size_t>(n) < sizeof path) remove_stale_temp_files(path);
     }
     closedir(listing);
 }
