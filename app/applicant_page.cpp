@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "app/html_escape.h"
+#include "cgi/html_escape.h"
 
 bool write_applicant_page(std::FILE* out, const char* name, const char* mail, const char* interest,
                           const char* resume_href) {

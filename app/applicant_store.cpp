@@ -5,10 +5,10 @@
 
 #include "app/applicant_page.h"
 #include "app/application.h"
-#include "app/html_escape.h"
 #include "app/result_pages.h"
 #include "app/staged_file.h"
 #include "app/store_paths.h"
+#include "cgi/html_escape.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/platform.h"
@@ -77,16 +77,17 @@ Filed place_page_and_list_line(StagedFile& page, const char* name) {
     return filed;
 }
 
-bool store_resume(const Upload& upload, const char* resume_href) {
+bool store_resume(FormPair& upload, const char* resume_href) {
     // An empty file name leaves only the folder as the resume's path: nothing to write to.
     if (resume_href[0] == '\0') return false;
     StagedFile resume;
     // A spooled upload on the store's file system is linked into place: no byte is copied.
-    if (upload.file >= 0 && resume.adopt(upload.file, paths.applicant_dir))
+    if (upload.file() >= 0 && resume.adopt(upload.file(), paths.applicant_dir))
         return resume.commit(paths.resume_path);
-    std::size_t size = upload.length > 0 ? static_cast<std::size_t>(upload.length) : 0;
-    return resume.create(paths.applicant_dir) &&
-           platform::write_all(resume.fd(), upload.content, size) && resume.finish() &&
+    const char* content = upload.bytes();
+    std::size_t size = upload.value_len > 0 ? static_cast<std::size_t>(upload.value_len) : 0;
+    return content && resume.create(paths.applicant_dir) &&
+           platform::write_all(resume.fd(), content, size) && resume.finish() &&
            resume.commit(paths.resume_path);
 }
 
@@ -97,8 +98,8 @@ void answer_cant_create(const char* path) {
 
 }  // namespace
 
-void store_application(const char* name, const char* mail, const char* interest,
-                       const Upload& resume, const char* resume_href, const char* root) {
+void store_application(const char* name, const char* mail, const char* interest, FormPair& resume,
+                       const char* resume_href, const char* root) {
     if (!compose_store_paths(paths, root, name, resume_href)) {
         // The handler refuses such values before it gets here; never write to a cut path.
         print_cant_create({root, "/", name, "/", PAGE_FILE_NAME});

@@ -21,16 +21,8 @@ extern char store_root[STORE_ROOT_SIZE];
 void print_form(const char* name, const char* mail, const char* resume, const char* interest,
                 const char* message);
 
-// The uploaded resume: its bytes and, when the request spooled the upload, the unnamed file
-// that holds them (-1 when they are in memory only).
-struct Upload {
-    const char* content = nullptr;
-    std::int32_t length = 0;
-    int file = -1;
-};
-
 // Files a submission that passed every check and prints the result page, then ends the page.
 // `root` must already have been accepted by store_root_is_refused and the name by the name
 // checks of the handler.
-void store_application(const char* name, const char* mail, const char* interest,
-                       const Upload& resume, const char* resume_href, const char* root);
+void store_application(const char* name, const char* mail, const char* interest, FormPair& resume,
+                       const char* resume_href, const char* root);

@@ -6,9 +6,9 @@
 
 #include "app/application.h"
 #include "app/free_space.h"
-#include "app/html_escape.h"
 #include "app/result_pages.h"
 #include "app/store_paths.h"
+#include "cgi/html_escape.h"
 #include "platform/files.h"
 
 CgiRequest* current_request = nullptr;
@@ -97,14 +97,11 @@ int main(int argc, char* argv[]) {
     const char* mail = or_empty(request.get_value("mail"));
     const char* interest = or_empty(request.get_value("interest"));
 
-    static char file_name[SCRATCH_SIZE];
-    static char file_type[SCRATCH_SIZE];
-    file_name[0] = '\0';
-    file_type[0] = '\0';
-    std::int32_t length = 0;
-    const char* content = request.get_file("resume", &length, file_name, file_type);
+    // The resume is looked up once; a spooled upload is mapped only if storing must copy it.
+    FormPair* resume = request.find_value("resume");
     const char* resume_href = nullptr;
-    if (content && file_name[0] != '\0') resume_href = after_last_separator(file_name);
+    if (resume && resume->file_name[0] != '\0')
+        resume_href = after_last_separator(resume->file_name);
 
     // The directory value replaces the default root, also when empty; one too long for the
     // buffer is refused below, never cut.
@@ -122,7 +119,7 @@ int main(int argc, char* argv[]) {
     const std::size_t name_limit = longest_name < NAME_MAX_BYTES ? longest_name : NAME_MAX_BYTES;
 
     // A form shown again keeps the upload's file name, never its content.
-    const char* resume_value = content ? file_name : "";
+    const char* resume_value = resume ? resume->file_name : "";
     const char* mail_shown = shown(mail, MAIL_MAX_BYTES);
     const char* interest_shown = shown(interest, INTEREST_MAX_BYTES);
 
@@ -144,7 +141,8 @@ int main(int argc, char* argv[]) {
     if (interest[0] == '\0') return show_form_again(name, mail, resume_value, "", INTEREST_MESSAGE);
     if (longer_than(interest, INTEREST_MAX_BYTES))
         return show_form_again(name, mail, resume_value, "", INTEREST_TOO_LONG_MESSAGE);
-    bool resume_present = content && content[0] != '\0' && content[0] != '\n' && resume_href;
+    const int first_byte = resume ? resume->first_byte() : -1;
+    bool resume_present = first_byte > 0 && first_byte != '\n' && resume_href;
     if (!resume_present) return show_form_again(name, mail, "", interest, RESUME_MESSAGE);
     // A file name that ends in a separator leaves no name for the resume file.
     if (resume_href[0] == '\0' || component_is_refused(resume_href))
@@ -165,7 +163,6 @@ int main(int argc, char* argv[]) {
         request.end_page();
         return 0;
     }
-    const Upload resume{content, length, request.upload_descriptor("resume")};
-    store_application(name, mail, interest, resume, resume_href, store_root);
+    store_application(name, mail, interest, *resume, resume_href, store_root);
     return 0;
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "app/application.h"
-#include "app/html_escape.h"
+#include "cgi/html_escape.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "app/applicant_page.h"
-#include "app/html_escape.h"
+#include "cgi/html_escape.h"
 #include "platform/files.h"
 
 namespace {

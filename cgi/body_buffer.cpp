@@ -15,9 +15,9 @@ void BodyBufferFree::operator()(char* p) const noexcept {
     std::free(p);
 }
 
-BodyBuffer allocate_body_buffer(std::size_t bytes, BodyPages pages) {
+BodyBuffer allocate_body_buffer(std::size_t bytes) {
     if (bytes == 0) bytes = 1;
-    if (pages == BodyPages::huge && bytes >= kHugePageThreshold) {
+    if (bytes >= kHugePageThreshold) {
         const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
         if (rounded >= bytes) {
             if (void* p = std::aligned_alloc(kHugePage, rounded)) {

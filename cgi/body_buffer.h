@@ -4,14 +4,13 @@
 #include <cstddef>
 #include <memory>
 
+// Frees a body buffer (they come from the malloc family).
 struct BodyBufferFree {
     void operator()(char* p) const noexcept;
 };
 using BodyBuffer = std::unique_ptr<char, BodyBufferFree>;
 
-enum class BodyPages { standard, huge };
-
-// A buffer of `bytes` bytes, or null when it cannot be allocated. With BodyPages::huge a large
-// buffer is 2 MiB-aligned and offered to the kernel for transparent huge pages: first touching
-// 4 KiB pages one by one costs far more than reading the body into them.
-BodyBuffer allocate_body_buffer(std::size_t bytes, BodyPages pages = BodyPages::huge);
+// A buffer of `bytes` bytes, or null when it cannot be allocated. A large buffer is 2 MiB-aligned
+// and offered to the kernel for transparent huge pages: first touching 4 KiB pages one by one costs
+// far more than reading the body into them.
+BodyBuffer allocate_body_buffer(std::size_t bytes);

@@ -6,18 +6,6 @@
 
 #include <cstring>
 
-namespace {
-std::size_t window_size = DEFAULT_BODY_WINDOW;
-}  // namespace
-
-void set_body_window_size(std::size_t bytes) {
-    window_size = bytes ? bytes : DEFAULT_BODY_WINDOW;
-}
-
-std::size_t body_window_size() {
-    return window_size;
-}
-
 bool BodyWindow::open(int fd, std::size_t limit, std::size_t capacity) {
     fd_ = fd;
     limit_ = limit;
@@ -26,7 +14,7 @@ bool BodyWindow::open(int fd, std::size_t limit, std::size_t capacity) {
     // One spare byte keeps the available bytes NUL-terminated for the parser's traces. A full
     // window gets a huge page: one fault instead of one per 4 KiB page, which costs more here
     // than zeroing the whole huge page.
-    buffer_ = allocate_body_buffer(capacity_ + 1, BodyPages::huge);
+    buffer_ = allocate_body_buffer(capacity_ + 1);
     if (!buffer_) return false;
     start_ = end_ = total_read_ = 0;
     buffer_.get()[0] = '\0';

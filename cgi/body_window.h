@@ -5,15 +5,8 @@
 
 #include <cstddef>
 
-#include "cgi/body_buffer.h"
-
-// The window size every request uses; a body no longer than this is read whole.
-inline constexpr std::size_t DEFAULT_BODY_WINDOW = std::size_t{256} << 10;
-
-// Sets the window size of requests built from now on (0: the default). Tests and fuzzing use
-// small windows to make every read cross window edges.
-void set_body_window_size(std::size_t bytes);
-std::size_t body_window_size();
+#include "body_buffer.h"
+#include "cgi_limits.h"
 
 class BodyWindow {
   public:
@@ -25,7 +18,6 @@ class BodyWindow {
     char* buffer() const { return buffer_.get(); }
     char* data() const { return buffer_.get() + start_; }
     std::size_t available() const { return end_ - start_; }
-    std::size_t capacity() const { return capacity_; }
 
     // Makes at least `wanted` bytes (at most the capacity) available, unless the input ends
     // first; returns available().

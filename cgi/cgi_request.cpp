@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cgi/content_type.h"
 #include "cgi/text_copy.h"
 #include "platform/platform.h"
 #include "trace/trace_channels.h"
@@ -25,10 +26,6 @@ const char* const CGI_ENV_NAMES[CGI_ENV_COUNT] = {
 namespace {
 
 constexpr char kUrlEncodedType[] = "application/x-www-form-urlencoded";
-// The multipart prefix is recognised on its first 29 characters ("...; boundary" without '=');
-// the boundary text starts right after the full prefix.
-constexpr std::size_t kMultipartCompared = sizeof MULTIPART_PREFIX - 2;
-constexpr std::size_t kBoundaryOffset = sizeof MULTIPART_PREFIX - 1;
 
 // Decimal conversion as atoi does it (leading blanks, a sign, stop at the first non-digit, no
 // digits give 0), but clamped to the 32-bit range instead of overflowing.
@@ -41,7 +38,8 @@ std::int32_t parse_length(const char* text) {
 
 }  // namespace
 
-CgiRequest::CgiRequest(int argc, char* argv[]) {
+CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options)
+    : on_unreadable(options.unreadable_body) {
     platform::set_binary_mode(fileno(stdin));
     platform::set_binary_mode(0);
     platform::set_binary_mode(1);
@@ -74,17 +72,13 @@ CgiRequest::CgiRequest(int argc, char* argv[]) {
         cgi_trace.log("size         is %d\n", static_cast<int>(sizeof MULTIPART_PREFIX));
         if (std::strcmp(content_type, kUrlEncodedType) == 0) {
             was_post = true;
-        } else if (std::strncmp(content_type, MULTIPART_PREFIX, kMultipartCompared) == 0) {
+        } else if (std::string boundary_text;
+                   cgi::multipart_boundary(content_type, boundary_text)) {
             was_post = true;
             is_multipart = true;
-            // A type cut short before the boundary text gives an empty boundary, which finds no
-            // parts; nothing past the end of CONTENT_TYPE is read.
-            const std::size_t type_len = std::strlen(content_type);
-            boundary = content_type + (type_len > kBoundaryOffset ? kBoundaryOffset : type_len);
-            boundary_len = static_cast<std::int32_t>(std::strlen(boundary));
-            delimiter.assign("--").append(boundary);
-            cgi_trace.log("Boundary is '%s' (len=%d)\n", boundary, boundary_len);
-            if (!body_refused) read_multipart_body();
+            cgi_trace.log("Boundary is '%s' (len=%d)\n", boundary_text.c_str(),
+                          static_cast<int>(boundary_text.size()));
+            if (!body_refused) read_multipart_body(boundary_text, options.body_window);
         }
     }
 
@@ -102,40 +96,32 @@ CgiRequest::~CgiRequest() = default;
 // whole here, a longer one streams through it while the pairs are collected. A negative length
 // (one above MAX_BODY_SIZE never gets here), or a window that cannot be had, leaves the body
 // unread: body_too_large() then tells the application.
-void CgiRequest::read_multipart_body() {
-    if (content_length < 0 || content_length > MAX_BODY_SIZE) {
+void CgiRequest::read_multipart_body(const std::string& boundary_text, std::size_t window_size) {
+    if (content_length < 0 ||
+        !multipart.open(fileno(stdin), static_cast<std::size_t>(content_length), boundary_text,
+                        window_size)) {
         body_refused = true;
         content_length = 0;
         return;
     }
-    // The window must hold a delimiter with room to spare, however long the boundary.
-    std::size_t capacity = body_window_size();
-    if (capacity < 2 * delimiter.size() + 64) capacity = 2 * delimiter.size() + 64;
-    if (!window.open(fileno(stdin), static_cast<std::size_t>(content_length), capacity)) {
-        body_refused = true;
-        content_length = 0;
-        return;
-    }
-    body = window.buffer();
-    cgi_trace.log("Read %d bytes\n", static_cast<int>(window.bytes_read()));
-    sync_body_cursor();
+    cgi_trace.log("Read %d bytes\n", static_cast<int>(multipart.bytes_read()));
+    sync_body_length();
 }
 
-// Points raw_ptr at the parse cursor; once the input has ended short of the declared length,
-// content_length becomes the number of bytes really read.
-void CgiRequest::sync_body_cursor() {
-    raw_ptr = window.data();
-    const std::size_t got = window.bytes_read();
-    if (window.input_ended() && got < static_cast<std::size_t>(content_length)) {
+// Once the input has ended short of the declared length, content_length becomes the number of
+// bytes really read.
+void CgiRequest::sync_body_length() {
+    const std::size_t got = multipart.bytes_read();
+    if (multipart.input_ended() && got < static_cast<std::size_t>(content_length)) {
         content_length = static_cast<std::int32_t>(got);
         cgi_trace.log("Somebody lied about the content length: now %d\n", content_length);
     }
 }
 
-// Copies at most QUERY_MAX_CHARS characters of `text` (null: none) into query_buf, turns '+' into
+// Copies at most MAX_QUERY_CHARS characters of `text` (null: none) into query_buf, turns '+' into
 // ' ' and then decodes %XX, so that an encoded '+' survives; the query reader starts over.
 void CgiRequest::set_query(const char* text) {
-    copy_text(query_buf, QUERY_MAX_CHARS + 1, text ? text : "");
+    copy_text(query_buf, MAX_QUERY_CHARS + 1, text ? text : "");
     plus_to_space(query_buf);
     url_decode(query_buf);
     query_pos = query_buf;

@@ -1,25 +1,17 @@
-// Cookies: keeping the cookies the response sets, and reading a cookie the client sent.
+// Cookies: keeping the cookies the response sets, each with its own attributes, and reading a
+// cookie the client sent.
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "cgi/cgi_request.h"
+#include "cgi/percent_escape.h"
 #include "trace/trace_channels.h"
 
 namespace {
-
-// Bytes of a cookie name or value that SetCookie keeps before escaping.
-constexpr std::size_t COOKIE_PART_MAX_RAW = 1024;
-// Work area of one escaped name or value, and of the joined "name=value".
-constexpr std::size_t ESCAPED_PART_SIZE = 2047;
-constexpr std::size_t JOINED_COOKIE_SIZE = 4095;
-// Room for ", " and the terminator when a cookie is added to the list.
-constexpr std::size_t COOKIE_LIST_SLACK = 10;
-// get_cookie: the copy of HTTP_COOKIE and the work area of one cookie name.
-constexpr std::size_t COOKIE_HEADER_SIZE = SCRATCH_SIZE;
-constexpr std::size_t COOKIE_NAME_SIZE = 1024;
 
 // Copies at most `limit` bytes of `text` into `out` (which holds limit + 1) and terminates it.
 void copy_prefix(char* out, const char* text, std::size_t limit) {
@@ -28,36 +20,18 @@ void copy_prefix(char* out, const char* text, std::size_t limit) {
     out[length] = '\0';
 }
 
-// Control bytes never reach the header raw: a CR or LF in a cookie would end the Set-Cookie line
-// and let the text that follows stand as a header line of its own.
-bool is_control(unsigned char c) {
-    return c < 0x20 || c == 0x7F;
-}
-
-// Copies the first `length` bytes of `part` into `work` with control bytes as %XX, then escapes
-// the result with escape_percent. False when the escaped text does not fit the work area.
+// Copies the first `length` bytes of `part` into `work` with control bytes as %XX (a CR or LF
+// would end the Set-Cookie line and let what follows stand as a header line of its own), then
+// escapes the result with escape_percent. False when the escaped text does not fit the work area.
 bool escape_prefix(const char* part, std::size_t length, char (&work)[ESCAPED_PART_SIZE]) {
-    std::size_t used = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        const auto c = static_cast<unsigned char>(part[i]);
-        if (used + (is_control(c) ? 3 : 1) >= sizeof work) return false;
-        if (is_control(c)) {
-            work[used++] = '%';
-            work[used++] = CgiRequest::hex_high(c);
-            work[used++] = CgiRequest::hex_low(c);
-        } else {
-            work[used++] = static_cast<char>(c);
-        }
-    }
-    work[used] = '\0';
-    return CgiRequest::escape_percent(work, sizeof work);
+    return percent_escape_span(work, sizeof work, part, length, is_control_byte);
 }
 
 // Puts the escaped form of (a prefix of) `part` into `work`. The part is first cut to
-// COOKIE_PART_MAX_RAW bytes; when its escaped form still does not fit the work area, it is cut to
+// MAX_COOKIE_PART_BYTES bytes; when its escaped form still does not fit the work area, it is cut to
 // the longest prefix whose escaped form does, so that no %XX sequence is ever split.
 void escape_cookie_part(const char* part, char (&work)[ESCAPED_PART_SIZE]) {
-    const std::size_t length = strnlen(part, COOKIE_PART_MAX_RAW);
+    const std::size_t length = strnlen(part, MAX_COOKIE_PART_BYTES);
     if (escape_prefix(part, length, work)) return;
 
     // Every byte escapes to at most three, so this many always fit; the whole part does not.
@@ -74,9 +48,36 @@ void escape_cookie_part(const char* part, char (&work)[ESCAPED_PART_SIZE]) {
     escape_prefix(part, fits, work);
 }
 
+// An attribute text that could end the cookie line or start another attribute is left out.
+bool attribute_is_safe(const char* text) {
+    for (const char* p = text; *p; ++p) {
+        if (is_control_byte(static_cast<unsigned char>(*p)) || *p == ';') return false;
+    }
+    return true;
+}
+
+// A copy of an attribute text, or none when it is null or unsafe.
+std::optional<std::string> attribute_copy(const char* text) {
+    if (!text || !attribute_is_safe(text)) return std::nullopt;
+    return std::string(text);
+}
+
 }  // namespace
 
 void CgiRequest::SetCookie(const char* name, const char* value) {
+    SetCookie(name, value, CookieOptions{});
+}
+
+void CgiRequest::SetCookie(const char* name, const char* value, const char* domain,
+                           const char* path, bool secure) {
+    CookieOptions options;
+    options.domain = domain;
+    options.path = path;
+    options.secure = secure;
+    SetCookie(name, value, options);
+}
+
+void CgiRequest::SetCookie(const char* name, const char* value, const CookieOptions& options) {
     cgi_trace.log("SetCookie(%s,%s)\n", name, value);
 
     char escaped_name[ESCAPED_PART_SIZE];
@@ -89,39 +90,26 @@ void CgiRequest::SetCookie(const char* name, const char* value) {
     std::snprintf(joined, sizeof joined, "%s=%s", escaped_name, escaped_value);
     cgi_trace.log("setCookie(%s)\n", joined);
 
-    const std::size_t old_length = cookie_values ? std::strlen(cookie_values.get()) : 0;
-    const std::size_t joined_length = std::strlen(joined);
-    std::unique_ptr<char[]> list;
     try {
-        list =
-            std::make_unique_for_overwrite<char[]>(old_length + joined_length + COOKIE_LIST_SLACK);
+        ResponseCookie cookie;
+        cookie.pair = joined;
+        cookie.domain = attribute_copy(options.domain);
+        cookie.path = attribute_copy(options.path);
+        cookie.secure = options.secure;
+        cookie.http_only = options.http_only;
+        cookie.same_site = options.same_site;
+        cookies.push_back(std::move(cookie));
     } catch (const std::bad_alloc&) {
         // Without memory the cookie is not added; the cookies set so far are kept.
-        return;
     }
-
-    char* end = list.get();
-    if (cookie_values) {
-        cgi_trace.log("cookie_values: (%s)\n", cookie_values.get());
-        std::memcpy(end, cookie_values.get(), old_length);
-        end += old_length;
-        std::memcpy(end, ", ", 2);
-        end += 2;
-    }
-    std::memcpy(end, joined, joined_length + 1);
-    cookie_values = std::move(list);
-    cgi_trace.log("cookie_values now: (%s)\n", cookie_values.get());
 }
 
-void CgiRequest::SetCookie(const char* name, const char* value, const char* domain,
-                           const char* path, bool secure) {
-    SetCookie(name, value);
-    cookie_domain = domain;
-    cookie_path = path;
-    cookie_secure = secure;
+bool CgiRequest::get_cookie(const char* wanted, char* out) const {
+    return get_cookie(wanted, out, SCRATCH_SIZE);
 }
 
-bool CgiRequest::get_cookie(const char* wanted, char* out) {
+bool CgiRequest::get_cookie(const char* wanted, char* out, std::size_t capacity) const {
+    if (capacity == 0) return false;
     const char* header = get_env(HTTP_COOKIE);
     if (!header) return false;
     cgi_trace.log("<br>Cookie: '%s'\n", header);
@@ -138,7 +126,7 @@ bool CgiRequest::get_cookie(const char* wanted, char* out) {
         url_decode(decoded_name);
         cgi_trace.log("<br>Checking '%s' against '%s'\n", wanted, decoded_name);
         if (std::strcmp(decoded_name, wanted) != 0) return;
-        copy_prefix(out, value, SCRATCH_SIZE - 1);
+        copy_prefix(out, value, capacity - 1);
         url_decode(out);
         cgi_trace.log("<br>Found '%s'\n", out);
         found = true;

@@ -1,58 +1,75 @@
-// The form pair table: collected once on the first lookup, then searched linearly.
+// The form pair table: collected once on the first lookup, then searched linearly; and the
+// form value's own operations.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "cgi/cgi_request.h"
 #include "cgi/text_copy.h"
 #include "trace/trace_channels.h"
 
-namespace {
-// Scratch for the pair being read. Process-wide: collection runs once per process.
-char name_scratch[SCRATCH_SIZE];
-char file_name_scratch[SCRATCH_SIZE];
-char file_type_scratch[SCRATCH_SIZE];
-}  // namespace
-
 void CgiRequest::collect_pairs() {
-    if (pair_count >= 0) return;
-    pair_count = 0;
+    if (collected) return;
+    collected = true;
     cgi_trace.log("collect_pairs: was_post = %d\n", was_post);
+    std::unique_ptr<ReadPair> read;
+    try {
+        read = std::make_unique<ReadPair>();
+    } catch (const std::bad_alloc&) {
+        return;
+    }
     // A query value can never be longer than the query buffer.
     char query_value[QUERY_BUF_SIZE];
-    while (pair_count < MAX_PAIRS) {
-        file_name_scratch[0] = '\0';
-        file_type_scratch[0] = '\0';
-        ValueRef value;
+    while (pairs.size() < static_cast<std::size_t>(MAX_PAIRS)) {
         bool found;
         if (was_post) {
-            found = get_POST_pair(name_scratch, &value, file_name_scratch, file_type_scratch);
+            found = get_POST_pair(*read);
         } else {
-            found = get_GET_pair(name_scratch, query_value, sizeof query_value);
-            value.data = query_value;
-            value.length = static_cast<std::int32_t>(std::strlen(query_value));
+            read->file_name[0] = read->file_type[0] = '\0';
+            found = get_GET_pair(read->name, query_value, sizeof query_value);
+            read->data = query_value;
+            read->length = static_cast<std::int32_t>(std::strlen(query_value));
         }
-        if (!found) break;
-        if (!append_pair(name_scratch, value, file_name_scratch, file_type_scratch)) break;
+        if (!found || !append_pair(*read)) break;
     }
 }
 
-bool CgiRequest::get_POST_pair(char* name_out, ValueRef* value_out, char* file_name_out,
-                               char* file_type_out) {
-    if (is_multipart) return get_multipart_pair(name_out, value_out, file_name_out, file_type_out);
-    return get_urlencoded_pair(name_out, value_out);
+bool CgiRequest::get_POST_pair(ReadPair& out) {
+    if (is_multipart) return get_multipart_pair(out);
+    return get_urlencoded_pair(out);
+}
+
+// One part from the multipart reader. A body it cannot read ends the process, or, when the
+// program asked for a report, collection.
+bool CgiRequest::get_multipart_pair(ReadPair& out) {
+    cgi_trace.log("get_POST_pair content_length = %d\n", content_length);
+    if (content_length <= 0 || unreadable_seen) return false;
+    const MultipartReader::Next next = multipart.next(out);
+    sync_body_length();
+    switch (next) {
+        case MultipartReader::Next::part:
+            return true;
+        case MultipartReader::Next::unreadable:
+            if (on_unreadable == UnreadableBody::end_process) cgi_exit(0);
+            unreadable_seen = true;
+            return false;
+        case MultipartReader::Next::end:
+        case MultipartReader::Next::no_memory:
+            break;
+    }
+    return false;
 }
 
 // Stores one pair. Its texts share one allocation: name, file name, content-type line and, unless
 // the reader gave the value a buffer or a file of its own (which the pair takes over), the value.
 // False when the memory cannot be had, which ends collection with the pairs stored so far.
-bool CgiRequest::append_pair(const char* name, ValueRef& value, const char* file_name,
-                             const char* file_type) {
-    const std::size_t name_size = std::strlen(name) + 1;
-    const std::size_t file_name_size = std::strlen(file_name) + 1;
-    const std::size_t file_type_size = std::strlen(file_type) + 1;
-    const std::size_t value_len = static_cast<std::size_t>(value.length);
-    const bool value_held = value.owned || value.file.valid();
+bool CgiRequest::append_pair(ReadPair& read) {
+    const std::size_t name_size = std::strlen(read.name) + 1;
+    const std::size_t file_name_size = std::strlen(read.file_name) + 1;
+    const std::size_t file_type_size = std::strlen(read.file_type) + 1;
+    const std::size_t value_len = static_cast<std::size_t>(read.length);
+    const bool value_held = read.owned || read.file.valid();
     const std::size_t value_size = value_held ? 0 : value_len + 1;
 
     FormPair pair;
@@ -68,31 +85,29 @@ bool CgiRequest::append_pair(const char* name, ValueRef& value, const char* file
     }
     char* at = pair.storage.get();
     pair.name = at;
-    at = static_cast<char*>(std::memcpy(at, name, name_size)) + name_size;
+    at = static_cast<char*>(std::memcpy(at, read.name, name_size)) + name_size;
     pair.file_name = at;
-    at = static_cast<char*>(std::memcpy(at, file_name, file_name_size)) + file_name_size;
+    at = static_cast<char*>(std::memcpy(at, read.file_name, file_name_size)) + file_name_size;
     pair.file_type = at;
-    at = static_cast<char*>(std::memcpy(at, file_type, file_type_size)) + file_type_size;
-    if (value.file.valid()) {
+    at = static_cast<char*>(std::memcpy(at, read.file_type, file_type_size)) + file_type_size;
+    if (read.file.valid()) {
         pair.value = nullptr;  // mapped on the first lookup that wants the bytes
-        pair.upload_file = std::move(value.file);
-    } else if (value.owned) {
-        pair.value = value.data;
-        pair.long_value = std::move(value.owned);
+        pair.upload_file = std::move(read.file);
+    } else if (read.owned) {
+        pair.value = read.owned.get();
+        pair.long_value = std::move(read.owned);
     } else {
-        std::memcpy(at, value.data, value_len);
+        std::memcpy(at, read.data, value_len);
         at[value_len] = '\0';
         pair.value = at;
     }
-    pair.value_len = value.length;
+    pair.value_len = read.length;
     pairs.push_back(std::move(pair));  // cannot throw: room was reserved
-    pair_count = static_cast<std::int32_t>(pairs.size());
     return true;
 }
 
-// The first pair named exactly `name` (collecting the pairs on first use), or null.
-FormPair* CgiRequest::find_pair(const char* name) {
-    if (pair_count < 0) collect_pairs();
+FormPair* CgiRequest::find_value(const char* name) {
+    collect_pairs();
     if (!name) return nullptr;
     for (FormPair& pair : pairs) {
         if (std::strcmp(pair.name, name) == 0) return &pair;
@@ -100,41 +115,53 @@ FormPair* CgiRequest::find_pair(const char* name) {
     return nullptr;
 }
 
-// The pair's value bytes; an upload in a spool file is mapped the first time. Null only when
-// such a file cannot be mapped (no address space left).
-const char* CgiRequest::value_of(FormPair& pair) {
-    if (!pair.value && pair.upload_file.valid() &&
-        pair.upload_view.map(pair.upload_file.get(), static_cast<std::size_t>(pair.value_len)))
-        pair.value = pair.upload_view.data();
-    return pair.value;
+const char* FormPair::bytes() {
+    if (!value && upload_file.valid() &&
+        upload_view.map(upload_file.get(), static_cast<std::size_t>(value_len)))
+        value = upload_view.data();
+    return value;
+}
+
+int FormPair::first_byte() const {
+    if (value_len <= 0) return -1;
+    if (value) return static_cast<unsigned char>(value[0]);
+    unsigned char byte = 0;
+    if (platform::read_at(upload_file.get(), &byte, 1, 0) != 1) return -1;
+    return byte;
 }
 
 const char* CgiRequest::get_value(const char* name) {
-    FormPair* pair = find_pair(name);
-    return pair ? value_of(*pair) : nullptr;
+    FormPair* pair = find_value(name);
+    return pair ? pair->bytes() : nullptr;
 }
 
 const char* CgiRequest::get_file(const char* name, std::int32_t* length_out, char* file_name_out,
                                  char* file_type_out) {
-    FormPair* pair = find_pair(name);
+    return get_file(name, length_out, file_name_out, SCRATCH_SIZE, file_type_out, SCRATCH_SIZE);
+}
+
+const char* CgiRequest::get_file(const char* name, std::int32_t* length_out, char* file_name_out,
+                                 std::size_t file_name_capacity, char* file_type_out,
+                                 std::size_t file_type_capacity) {
+    FormPair* pair = find_value(name);
     if (!pair) return nullptr;
     if (length_out) *length_out = pair->value_len;
-    if (file_name_out) copy_text(file_name_out, SCRATCH_SIZE, pair->file_name);
-    if (file_type_out) copy_text(file_type_out, SCRATCH_SIZE, pair->file_type);
-    return value_of(*pair);
+    if (file_name_out) copy_text(file_name_out, file_name_capacity, pair->file_name);
+    if (file_type_out) copy_text(file_type_out, file_type_capacity, pair->file_type);
+    return pair->bytes();
 }
 
 int CgiRequest::upload_descriptor(const char* name) {
-    FormPair* pair = find_pair(name);
-    return pair ? pair->upload_file.get() : -1;
+    FormPair* pair = find_value(name);
+    return pair ? pair->file() : -1;
 }
 
 bool CgiRequest::next_pair(char* name_out, std::size_t name_capacity, char* value_out,
                            std::size_t value_capacity) {
-    if (pair_count < 0) collect_pairs();
-    if (iter_pos >= pair_count) return false;
+    collect_pairs();
+    if (iter_pos >= pair_count()) return false;
     FormPair& pair = pairs[static_cast<std::size_t>(iter_pos)];
-    const char* value = value_of(pair);
+    const char* value = pair.bytes();
     copy_text(name_out, name_capacity, pair.name);
     copy_text(value_out, value_capacity, value ? value : "");  // an upload stops at its first NUL
     ++iter_pos;

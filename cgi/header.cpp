@@ -1,4 +1,5 @@
-// The response header: the cookie line with its expiry, the content-type line and the empty line.
+// The response header: the cookie lines with their attributes, the content-type line and the empty
+// line.
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
@@ -11,8 +12,6 @@ namespace {
 constexpr const char* DAY_NAMES[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* MONTH_NAMES[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-// Work area of the default expiry text (29 bytes while the year has four digits).
-constexpr std::size_t EXPIRY_TEXT_SIZE = 256;
 constexpr int EXPIRY_YEARS_AHEAD = 500;
 constexpr std::int64_t SECONDS_PER_DAY = 86400;
 
@@ -72,31 +71,49 @@ void CgiRequest::default_expiry(std::time_t now, char* out, std::size_t capacity
                   expiry.day, MONTH_NAMES[expiry.month - 1], expiry.year);
 }
 
+namespace {
+const char* same_site_text(SameSite same_site) {
+    switch (same_site) {
+        case SameSite::strict:
+            return "Strict";
+        case SameSite::lax:
+            return "Lax";
+        case SameSite::none:
+            return "None";
+        case SameSite::unset:
+            break;
+    }
+    return nullptr;
+}
+}  // namespace
+
+// One Set-Cookie line per cookie: a browser reads a line as one cookie, so a list joined by
+// commas would set only its first.
 void CgiRequest::print_cookies() {
-    if (cookie_values) {
-        std::printf("Set-Cookie: %s", cookie_values.get());
-        cgi_trace.log("Set-cookie: %s", cookie_values.get());
-        if (cookie_expires) {
-            std::printf("; expires=%s", cookie_expires);
-            cgi_trace.log("; expires=%s", cookie_expires);
-        } else {
-            char expiry[EXPIRY_TEXT_SIZE];
-            default_expiry(std::time(nullptr), expiry, sizeof expiry);
-            std::printf("; expires=%s", expiry);
-            cgi_trace.log("; expires=%s", expiry);
+    char default_expires[EXPIRY_TEXT_SIZE] = "";
+    if (!cookies.empty() && cookie_expires.empty())
+        default_expiry(std::time(nullptr), default_expires, sizeof default_expires);
+    const char* expires = cookie_expires.empty() ? default_expires : cookie_expires.c_str();
+    for (const ResponseCookie& cookie : cookies) {
+        std::printf("Set-Cookie: %s", cookie.pair.c_str());
+        cgi_trace.log("Set-cookie: %s", cookie.pair.c_str());
+        std::printf("; expires=%s", expires);
+        cgi_trace.log("; expires=%s", expires);
+        if (cookie.domain) {
+            std::printf("; domain=%s", cookie.domain->c_str());
+            cgi_trace.log("; domain=%s", cookie.domain->c_str());
         }
-        if (cookie_domain) {
-            std::printf("; domain=%s", cookie_domain);
-            cgi_trace.log("; domain=%s", cookie_domain);
+        if (cookie.path) {
+            std::printf("; path=%s", cookie.path->c_str());
+            cgi_trace.log("; path=%s", cookie.path->c_str());
         }
-        if (cookie_path) {
-            std::printf("; path=%s", cookie_path);
-            cgi_trace.log("; path=%s", cookie_path);
-        }
-        if (cookie_secure) {
+        if (cookie.secure) {
             std::printf("; secure");
             cgi_trace.log("; secure");
         }
+        if (cookie.http_only) std::printf("; HttpOnly");
+        if (const char* same_site = same_site_text(cookie.same_site))
+            std::printf("; SameSite=%s", same_site);
         std::printf("%c", 10);
         cgi_trace.log("\n");
     }

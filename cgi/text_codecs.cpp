@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cgi/cgi_request.h"
+#include "cgi/percent_escape.h"
 
 namespace {
 
@@ -122,4 +123,29 @@ const char* CgiRequest::find_text(const char* text, std::int32_t n, const char* 
         if (needle[k] == '\0') return text + p;
     }
     return nullptr;
+}
+
+bool percent_escape_span(char* out, std::size_t capacity, const char* text, std::size_t length,
+                         bool (*escaped)(unsigned char)) {
+    if (capacity == 0) return false;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool as_hex = escaped(c);
+        if (used + (as_hex ? 3 : 1) >= capacity) {
+            out[0] = '\0';
+            return false;
+        }
+        if (as_hex) {
+            out[used++] = '%';
+            out[used++] = CgiRequest::hex_high(c);
+            out[used++] = CgiRequest::hex_low(c);
+        } else {
+            out[used++] = static_cast<char>(c);
+        }
+    }
+    out[used] = '\0';
+    if (CgiRequest::escape_percent(out, capacity)) return true;
+    out[0] = '\0';
+    return false;
 }

@@ -12,8 +12,6 @@
 
 namespace {
 
-// The largest width a GIF file can state.
-constexpr std::size_t GIF_MAX_DIMENSION = 65535;
 // One-pixel white margin on every side of the text.
 constexpr int MARGIN = 1;
 
@@ -44,7 +42,7 @@ int CgiRequest::text_gif(const char* text, int color) {
     const gdFontPtr font = gdFontGiant;
     const std::size_t width = std::strlen(text) * static_cast<std::size_t>(font->w) + 2 * MARGIN;
     const int height = font->h + 2 * MARGIN;
-    if (width > GIF_MAX_DIMENSION) return 0;
+    if (width > MAX_GIF_DIMENSION) return 0;
 
     ImageHandle image(gdImageCreate(static_cast<int>(width), height));
     if (!image) return 0;

@@ -42,9 +42,11 @@ bool CgiRequest::get_GET_pair(char* name_out, char* value_out, std::size_t value
 
 // One item of a URL-encoded body: read raw up to '&', '+' turned into ' ', %XX decoded, then cut
 // at the first '='. content_length counts the body bytes not yet consumed.
-bool CgiRequest::get_urlencoded_pair(char* name_out, ValueRef* value_out) {
-    name_out[0] = '\0';
-    *value_out = ValueRef{};
+bool CgiRequest::get_urlencoded_pair(ReadPair& out) {
+    char* const name_out = out.name;
+    name_out[0] = out.file_name[0] = out.file_type[0] = '\0';
+    out.data = "";
+    out.length = 0;
     cgi_trace.log("get_POST_pair content_length = %d\n", content_length);
     if (content_length <= 0) return false;
     if (std::feof(stdin)) {
@@ -60,10 +62,10 @@ bool CgiRequest::get_urlencoded_pair(char* name_out, ValueRef* value_out) {
         equals ? static_cast<std::size_t>(equals - raw_pair_buf) : std::strlen(raw_pair_buf);
     copy_bytes(name_out, SCRATCH_SIZE, raw_pair_buf, name_len);
     if (equals) {
-        value_out->data = equals + 1;
-        value_out->length = static_cast<std::int32_t>(std::strlen(equals + 1));
+        out.data = equals + 1;
+        out.length = static_cast<std::int32_t>(std::strlen(equals + 1));
     }
-    cgi_trace.log("get_POST_pair value: '%s'\n", value_out->data);
+    cgi_trace.log("get_POST_pair value: '%s'\n", out.data);
     return true;
 }
 

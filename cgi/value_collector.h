@@ -5,8 +5,8 @@
 
 #include <cstddef>
 
-#include "cgi/body_buffer.h"
-#include "platform/files.h"
+#include "../platform/files.h"
+#include "body_buffer.h"
 
 class ValueCollector {
   public:
@@ -24,9 +24,8 @@ class ValueCollector {
     bool in_file() const { return file_.valid(); }
     bool empty() const { return size_ == 0 && !in_file(); }
 
-    // The bytes held in memory (followed by a NUL), and the buffer or the file that holds them.
-    // The buffer is handed over cut to the value's length, so it may have moved since data().
-    const char* data() const { return buffer_ ? buffer_.get() : ""; }
+    // The buffer or the file that holds the bytes; the buffer (the bytes followed by a NUL) is
+    // handed over cut to the value's length.
     BodyBuffer take_buffer();
     platform::UniqueFd take_file() { return std::move(file_); }
 

@@ -23,15 +23,20 @@ int main(int argc, char* argv[]) {
     CgiRequest request(argc, argv);
 
     long visits = 1;
-    char previous[SCRATCH_SIZE];
-    if (!request.get_value("reset") && request.get_cookie("visits", previous)) {
+    char previous[24];
+    if (!request.get_value("reset") && request.get_cookie("visits", previous, sizeof previous)) {
         visits = count_from(previous) + 1;
     }
 
     // Cookies go out with the header, so they are set before the first line of the page.
     char count[24];
     std::snprintf(count, sizeof count, "%ld", visits);
-    request.SetCookie("visits", count);
+    // Only the server reads the count: no script in the page needs it (HttpOnly), and a link
+    // followed from another site still carries it, a form posted from there does not (Lax).
+    CookieOptions options;
+    options.http_only = true;
+    options.same_site = SameSite::lax;
+    request.SetCookie("visits", count, options);
 
     request.print_title("Visits");  // writes the header (with the cookie line) and opens the head
     request.print_keywords("example, cookie, counter");

@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "cgi/body_window.h"
 
 // Thrown by the fuzzing build's cgi_exit instead of ending the process, so that one input that
 // the library refuses (an unparsable multipart part) does not stop the fuzzing run.
@@ -57,12 +56,3 @@ std::string c_text(std::string_view bytes);
 inline constexpr long long kFuzzLengthLieCap = 65536;
 std::string declared_length(std::string_view declared, std::size_t body_size);
 
-// Sets the read window size of the requests built while it lives (0: the default) and puts the
-// default back when it goes, so that the next input starts from the size a program gets.
-class BodyWindowSizeScope {
-  public:
-    explicit BodyWindowSizeScope(std::size_t bytes) { set_body_window_size(bytes); }
-    ~BodyWindowSizeScope() { set_body_window_size(0); }
-    BodyWindowSizeScope(const BodyWindowSizeScope&) = delete;
-    BodyWindowSizeScope& operator=(const BodyWindowSizeScope&) = delete;
-};

@@ -170,7 +170,7 @@ std::string expected_value(const SentPart& sent) {
 
 // The texts and where each value is kept, looked at before any lookup maps a spooled upload.
 void check_table(const CgiRequest& request, const std::vector<SentPart>& parts, bool spooled) {
-    FUZZ_CHECK(request.pair_count == static_cast<std::int32_t>(parts.size()));
+    FUZZ_CHECK(request.pair_count() == static_cast<std::int32_t>(parts.size()));
     int uploads = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const SentPart& sent = parts[i];
@@ -259,7 +259,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string boundary = boundary_for(parts);
     const std::string body = body_for(parts, boundary, eol);
 
-    const BodyWindowSizeScope window(window_bytes);
     clear_cgi_variables();
     set_cgi_variable("REQUEST_METHOD", "POST");
     set_cgi_variable("CONTENT_TYPE", "multipart/form-data; boundary=" + boundary);
@@ -269,7 +268,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char program[] = "apply.cgi";
     char* argv[] = {program, nullptr};
     try {
-        CgiRequest request(1, argv);
+        CgiRequest request(1, argv, RequestOptions{.body_window = window_bytes});
         if (spooled) request.spool_uploads_in(spool_folder().path());
         request.collect_pairs();
         check_table(request, parts, spooled);

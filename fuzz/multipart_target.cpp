@@ -15,11 +15,11 @@ bool contains(std::string_view haystack, std::string_view needle) {
 }
 
 void check_pairs(CgiRequest& request, std::string_view body) {
-    FUZZ_CHECK(request.pair_count >= 0 && request.pair_count <= MAX_PAIRS);
-    if (request.body_too_large()) FUZZ_CHECK(request.pair_count == 0);
+    FUZZ_CHECK(request.pair_count() >= 0 && request.pair_count() <= MAX_PAIRS);
+    if (request.body_too_large()) FUZZ_CHECK(request.pair_count() == 0);
     std::string delimiter;
-    if (request.boundary) delimiter = std::string("\n--") + request.boundary;
-    for (int i = 0; i < request.pair_count; ++i) {
+    if (request.is_multipart) delimiter = std::string("\n--") + request.boundary();
+    for (int i = 0; i < request.pair_count(); ++i) {
         const FormPair& pair = request.pairs[i];
         FUZZ_CHECK(std::strlen(pair.name) < SCRATCH_SIZE);
         FUZZ_CHECK(std::strlen(pair.file_name) < SCRATCH_SIZE);
@@ -35,14 +35,14 @@ void check_pairs(CgiRequest& request, std::string_view body) {
         FUZZ_CHECK(contains(body, pair.name));
         FUZZ_CHECK(contains(body, pair.file_name));
         FUZZ_CHECK(contains(body, pair.file_type));
-        if (request.boundary_len > 0) FUZZ_CHECK(!contains(value, delimiter));
+        if (request.boundary_len() > 0) FUZZ_CHECK(!contains(value, delimiter));
     }
 }
 
 void read_every_pair(CgiRequest& request) {
     // get_value collects the pairs; the lookups and the walk must agree with the table.
     request.get_value("name");
-    for (int i = 0; i < request.pair_count; ++i) {
+    for (int i = 0; i < request.pair_count(); ++i) {
         std::string name = request.pairs[i].name;
         std::int32_t length = -1;
         auto file_name = std::make_unique<char[]>(SCRATCH_SIZE);
@@ -60,7 +60,7 @@ void read_every_pair(CgiRequest& request) {
         FUZZ_CHECK(std::strlen(value_out) < sizeof value_out);
         ++walked;
     }
-    FUZZ_CHECK(walked == request.pair_count);
+    FUZZ_CHECK(walked == request.pair_count());
 }
 
 }  // namespace

@@ -40,11 +40,11 @@ struct Outcome {
 void record_pairs(const CgiRequest& request, Outcome& outcome) {
     outcome.multipart = request.is_multipart;
     outcome.refused = request.body_too_large();
-    outcome.boundary_len = request.boundary_len;
+    outcome.boundary_len = request.boundary_len();
     outcome.content_length = request.content_length;
-    outcome.pair_count = request.pair_count;
-    FUZZ_CHECK(request.pair_count >= 0 &&
-               static_cast<std::size_t>(request.pair_count) == request.pairs.size());
+    outcome.pair_count = request.pair_count();
+    FUZZ_CHECK(request.pair_count() >= 0 &&
+               static_cast<std::size_t>(request.pair_count()) == request.pairs.size());
     for (const FormPair& pair : request.pairs) {
         FUZZ_CHECK(pair.value != nullptr && pair.value_len >= 0);
         FUZZ_CHECK(pair.value[pair.value_len] == '\0');
@@ -56,7 +56,6 @@ void record_pairs(const CgiRequest& request, Outcome& outcome) {
 
 Outcome parse_through_window(std::size_t window_bytes, std::string_view content_type,
                              const std::string& length, std::string_view body) {
-    const BodyWindowSizeScope window(window_bytes);
     clear_cgi_variables();
     set_cgi_variable("REQUEST_METHOD", "POST");
     set_cgi_variable("CONTENT_TYPE", content_type);
@@ -67,7 +66,7 @@ Outcome parse_through_window(std::size_t window_bytes, std::string_view content_
     char* argv[] = {program, nullptr};
     Outcome outcome;
     try {
-        CgiRequest request(1, argv);
+        CgiRequest request(1, argv, RequestOptions{.body_window = window_bytes});
         outcome.constructed = true;
         outcome.declared_length = request.content_length;
         try {

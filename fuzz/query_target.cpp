@@ -16,12 +16,12 @@ void check_request(CgiRequest& request) {
     FUZZ_CHECK(std::strlen(request.script_path) < SCRIPT_PATH_SIZE);
     FUZZ_CHECK(request.script_name >= request.script_path &&
                request.script_name <= request.script_path + std::strlen(request.script_path));
-    FUZZ_CHECK(std::strlen(request.query_buf) <= QUERY_MAX_CHARS);
+    FUZZ_CHECK(std::strlen(request.query_buf) <= MAX_QUERY_CHARS);
     FUZZ_CHECK(!request.body_too_large());
 
     request.get_value("name");
-    FUZZ_CHECK(request.pair_count >= 0 && request.pair_count <= MAX_PAIRS);
-    for (int i = 0; i < request.pair_count; ++i) {
+    FUZZ_CHECK(request.pair_count() >= 0 && request.pair_count() <= MAX_PAIRS);
+    for (int i = 0; i < request.pair_count(); ++i) {
         const FormPair& pair = request.pairs[i];
         // A query pair is text: its length is that of the value, and it fits the query buffer.
         FUZZ_CHECK(pair.value_len == static_cast<std::int32_t>(std::strlen(pair.value)));

@@ -24,9 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         CgiRequest request(1, argv);
         request.get_value("name");
-        FUZZ_CHECK(request.pair_count >= 0 && request.pair_count <= MAX_PAIRS);
+        FUZZ_CHECK(request.pair_count() >= 0 && request.pair_count() <= MAX_PAIRS);
         std::size_t consumed = 0;
-        for (int i = 0; i < request.pair_count; ++i) {
+        for (int i = 0; i < request.pair_count(); ++i) {
             const FormPair& pair = request.pairs[i];
             // A decoded item is text: a decoded NUL ends the value, and neither part is longer
             // than the raw item it came from.

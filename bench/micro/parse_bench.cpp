@@ -66,11 +66,11 @@ std::size_t prepare_request() {
     return length;
 }
 
-std::unique_ptr<CgiRequest> read_request() {
+std::unique_ptr<CgiRequest> read_request(std::size_t window = 0) {
     static char program[] = "parse_bench";
     static char* argv[] = {program, nullptr};
     std::rewind(stdin);
-    return std::make_unique<CgiRequest>(1, argv);
+    return std::make_unique<CgiRequest>(1, argv, RequestOptions{.body_window = window});
 }
 
 void check_upload(CgiRequest& request, benchmark::State& state) {
@@ -104,10 +104,10 @@ const char* spool_folder() {
     return folder.c_str();
 }
 
-void collect(benchmark::State& state, const char* spool) {
+void collect(benchmark::State& state, const char* spool, std::size_t window = 0) {
     prepare_request();
     for (auto _ : state) {
-        auto request = read_request();
+        auto request = read_request(window);
         if (spool) request->spool_uploads_in(spool);
         request->collect_pairs();
         state.PauseTiming();
@@ -127,9 +127,7 @@ void BM_CollectInMemory64MiB(benchmark::State& state) {
 }
 
 void BM_CollectWindow(benchmark::State& state) {
-    set_body_window_size(static_cast<std::size_t>(state.range(0)) << 10);
-    collect(state, spool_folder());
-    set_body_window_size(0);
+    collect(state, spool_folder(), static_cast<std::size_t>(state.range(0)) << 10);
 }
 
 void BM_CopyStdinToFile64MiB(benchmark::State& state) {

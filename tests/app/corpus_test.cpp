@@ -1,35 +1,13 @@
 // Every real-client body of the corpus, run through the program: uploads are stored byte for
 // byte, and the bodies that fail a check get that check's form.
-#include <cstdio>
+#include <nlohmann/json.hpp>
+
 #include <regex>
 
 #include "app_test_support.h"
+#include "digest.h"
 
 namespace {
-
-// The value of the first "key": "text" or "key": number after `from` in a JSON text.
-std::string json_value(const std::string& json, const std::string& key, std::size_t from = 0) {
-    std::size_t at = json.find("\"" + key + "\": ", from);
-    if (at == std::string::npos) return {};
-    at += key.size() + 4;
-    if (json[at] != '"') return json.substr(at, json.find_first_of(",\n}", at) - at);
-    std::string text;
-    for (std::size_t i = at + 1; i < json.size() && json[i] != '"'; ++i) {
-        if (json[i] == '\\') ++i;  // the corpus escapes only '\' and '"'
-        text.push_back(json[i]);
-    }
-    return text;
-}
-
-std::string sha256_of(const fs::path& file) {
-    std::string command = "sha256sum '" + file.string() + "'";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return {};
-    char digest[65] = {};
-    std::size_t n = std::fread(digest, 1, 64, pipe);
-    pclose(pipe);
-    return std::string(digest, n);
-}
 
 const char* after_last_separator(const std::string& path) {
     std::size_t at = path.find_last_of("/\\");
@@ -54,16 +32,17 @@ TEST(AppCorpusTest, EveryRealClientBodyIsStoredByteForByteOrAnsweredByItsCheck) 
     for (const auto& entry : fs::directory_iterator(CORPUS_DIR)) {
         if (!entry.is_directory()) continue;
         std::string case_name = entry.path().filename().string();
-        std::string headers = read_file(entry.path() / "headers.json");
-        std::string expected = read_file(entry.path() / "expected.json");
-        std::size_t upload = expected.find("\"upload\": {");
-        ASSERT_NE(upload, std::string::npos) << case_name;
+        const auto headers = nlohmann::json::parse(read_file(entry.path() / "headers.json"));
+        const auto expected = nlohmann::json::parse(read_file(entry.path() / "expected.json"));
+        ASSERT_TRUE(expected.contains("upload")) << case_name;
+        const nlohmann::json& upload = expected["upload"];
 
         StoreDir work("apply-corpus");
         CgiCall call;
         call.workdir = work.path();
-        call.env = {"REQUEST_METHOD=POST", "CONTENT_TYPE=" + json_value(headers, "content_type"),
-                    "CONTENT_LENGTH=" + json_value(headers, "content_length")};
+        call.env = {"REQUEST_METHOD=POST",
+                    "CONTENT_TYPE=" + headers["content_type"].get<std::string>(),
+                    "CONTENT_LENGTH=" + std::to_string(headers["content_length"].get<long>())};
         call.body = read_file(entry.path() / "body.bin");
         CgiResult result = run_cgi(call);
         ++cases;
@@ -76,12 +55,11 @@ TEST(AppCorpusTest, EveryRealClientBodyIsStoredByteForByteOrAnsweredByItsCheck) 
             continue;
         }
         EXPECT_EQ(result.out, HTML_HEADER + fixture("thank_you.html") + "</html>\n") << case_name;
-        std::string file_name = json_value(expected, "filename", upload);
+        const std::string file_name = upload["filename"].get<std::string>();
         fs::path stored = work.path() / "people" / "Jane Doe" / after_last_separator(file_name);
         ASSERT_TRUE(fs::exists(stored)) << case_name << ": " << stored;
-        EXPECT_EQ(std::to_string(fs::file_size(stored)), json_value(expected, "length", upload))
-            << case_name;
-        EXPECT_EQ(sha256_of(stored), json_value(expected, "sha256", upload)) << case_name;
+        EXPECT_EQ(fs::file_size(stored), upload["length"].get<std::uintmax_t>()) << case_name;
+        EXPECT_EQ(sha256_hex(read_file(stored)), upload["sha256"].get<std::string>()) << case_name;
     }
     EXPECT_GE(cases, 21);
 }

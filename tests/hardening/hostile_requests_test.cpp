@@ -266,7 +266,7 @@ std::vector<Hostile> hostile_requests() {
          }, Expect::kPageOrEnd, "", ""},
         {"quoted boundary", [body](TempTree& tree) {
              return raw_multipart(tree.work, body, std::nullopt, std::string("\"") + kBoundary + "\"");
-         }, Expect::kPageOrEnd, "", ""},
+         }, Expect::kThankYou, "people/Jo/cv.txt", kResume},
         {"boundary of 100000 bytes", [](TempTree& tree) {
              std::string boundary(100000, 'B');
              std::string b = multipart_body(application_parts("Jo", kResume), boundary);

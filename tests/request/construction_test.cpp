@@ -19,7 +19,7 @@ TEST(Construction, MethodAndContentTypeDecideWherePairsComeFrom) {
         {"POST", "application/x-www-form-urlencoded; charset=UTF-8", true, false},
         {"POST", nullptr, true, false},
         {"GET", "multipart/form-data; boundary=----xyz", true, true},
-        {"POST", "Multipart/form-data; boundary=x", true, false},
+        {"POST", "Multipart/form-data; boundary=x", true, true},  // the type in any case
         {nullptr, "text/plain", false, false},
     };
     for (const Case& c : cases) {
@@ -35,12 +35,44 @@ TEST(Construction, MethodAndContentTypeDecideWherePairsComeFrom) {
     }
 }
 
-TEST(Construction, BoundaryIsEverythingAfterTheMultipartPrefix) {
-    set_cgi_env({{"CONTENT_TYPE", "multipart/form-data; boundary=abc; charset=x"}});
-    feed_stdin("");
-    auto request = make_request();
-    EXPECT_STREQ(request->boundary, "abc; charset=x");
-    EXPECT_EQ(request->boundary_len, 14);
+TEST(Construction, BoundaryParameterIsReadAsMediaTypesAreWritten) {
+    struct Case {
+        const char* type;
+        const char* boundary;  // null: not multipart
+    };
+    const Case cases[] = {
+        // The fixed form: everything after "boundary=" (or after any 30th character).
+        {"multipart/form-data; boundary=----xyz", "----xyz"},
+        {"multipart/form-data; boundary=a b ", "a b "},
+        {"multipart/form-data; boundaryXabc", "abc"},
+        // Parameters in any order and case, spaces around ';' and '=', a later parameter apart.
+        {"multipart/form-data; boundary=abc; charset=x", "abc"},
+        {"multipart/form-data;boundary=abc", "abc"},
+        {"Multipart/Form-Data; charset=UTF-8; BOUNDARY = abc ;x=y", "abc"},
+        {" multipart/form-data ;\tboundary=abc", "abc"},
+        {"multipart/form-data; foo; boundary=abc", "abc"},
+        {"multipart/form-data; boundary=abc; boundary=def", "abc"},
+        // Quoted: unquoted, with '\' escapes; what follows the closing quote is not part of it.
+        {"multipart/form-data; boundary=\"a;b c\"", "a;b c"},
+        {"multipart/form-data; boundary=\"a\\\"b\\\\c\"x; y=1", "a\"b\\c"},
+        {"multipart/form-data; boundary=\"unclosed", "unclosed"},
+        {"multipart/form-data; boundary=\"\"", ""},
+        // No boundary parameter, or another type: not multipart.
+        {"multipart/form-data", nullptr},
+        {"multipart/form-data; charset=x", nullptr},
+        {"multipart/mixed; boundary=abc", nullptr},
+        {"multipart/form-dataX; boundary=abc", nullptr},
+        {"text/plain; boundary=abc", nullptr},
+    };
+    for (const Case& c : cases) {
+        set_cgi_env({{"CONTENT_TYPE", c.type}});
+        feed_stdin("");
+        auto request = make_request();
+        EXPECT_EQ(request->is_multipart, c.boundary != nullptr) << c.type;
+        if (!c.boundary) continue;
+        EXPECT_STREQ(request->boundary(), c.boundary) << c.type;
+        EXPECT_EQ(request->boundary_len(), static_cast<std::int32_t>(std::strlen(c.boundary)));
+    }
 }
 
 TEST(Construction, ContentTypeEndingBeforeTheBoundaryFindsNoPairs) {
@@ -49,10 +81,10 @@ TEST(Construction, ContentTypeEndingBeforeTheBoundaryFindsNoPairs) {
         feed_stdin("--\r\nabcde");
         auto request = make_request();
         EXPECT_TRUE(request->is_multipart);
-        EXPECT_STREQ(request->boundary, "");
+        EXPECT_STREQ(request->boundary(), "");
         EXPECT_EQ(request->content_length, 9);  // the body is still read
         EXPECT_EQ(request->get_value("a"), nullptr);
-        EXPECT_EQ(request->pair_count, 0);
+        EXPECT_EQ(request->pair_count(), 0);
     }
 }
 
@@ -97,7 +129,7 @@ TEST(Construction, QueryIsPlusConvertedThenDecoded) {
     EXPECT_STREQ(make_request()->query_buf, "a=1 2+3");
 
     setenv("QUERY_STRING", std::string(5000, 'q').c_str(), 1);
-    EXPECT_EQ(std::strlen(make_request()->query_buf), QUERY_MAX_CHARS);
+    EXPECT_EQ(std::strlen(make_request()->query_buf), MAX_QUERY_CHARS);
 }
 
 TEST(Construction, TestModeTakesTheQueryFromTheCommandLine) {
@@ -116,7 +148,7 @@ TEST(Construction, TestModeKeepsAMultipartBodyAlreadyRead) {
     feed_stdin("body");
     auto request = make_request(Args{"prog", "-t", "a=1"});
     EXPECT_TRUE(request->is_multipart);
-    EXPECT_EQ(std::string(request->body, 4), "body");
+    EXPECT_EQ(std::string(request->body(), 4), "body");
     EXPECT_STREQ(request->get_value("a"), "1");
 }
 
@@ -137,8 +169,8 @@ TEST(Construction, MultipartBodyIsReadToItsDeclaredLength) {
     feed_stdin("12345rest");
     auto request = make_request();
     EXPECT_FALSE(request->body_too_large());
-    EXPECT_EQ(std::string(request->body, 6), std::string("12345\0", 6));
-    EXPECT_EQ(request->raw_ptr, request->body);
+    EXPECT_EQ(std::string(request->body(), 6), std::string("12345\0", 6));
+    EXPECT_EQ(request->raw_ptr(), request->body());
     EXPECT_EQ(rest_of_stdin(), "rest");
 }
 
@@ -156,7 +188,7 @@ TEST(Construction, OutOfRangeLengthsAreRefusedUnread) {
         feed_stdin("--x");
         auto request = make_request();
         EXPECT_TRUE(request->body_too_large()) << length;
-        EXPECT_EQ(request->body, nullptr);
+        EXPECT_EQ(request->body(), nullptr);
         EXPECT_EQ(request->get_value("a"), nullptr);
         EXPECT_EQ(rest_of_stdin(), "--x");
     }
@@ -175,7 +207,7 @@ TEST(Construction, UrlEncodedBodyIsLeftOnStandardInput) {
     set_cgi_env({{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "3"}});
     feed_stdin("a=1");
     auto request = make_request();
-    EXPECT_EQ(request->body, nullptr);
+    EXPECT_EQ(request->body(), nullptr);
     EXPECT_FALSE(request->body_too_large());
     EXPECT_EQ(rest_of_stdin(), "a=1");
 }

@@ -45,7 +45,7 @@ TEST(PairTable, LookupsTakeTheFirstExactMatch) {
     EXPECT_EQ(request->get_value("Name"), nullptr);
     EXPECT_STREQ(request->get_value(""), "v");
     EXPECT_EQ(request->get_value("missing"), nullptr);
-    EXPECT_EQ(request->pair_count, 4);
+    EXPECT_EQ(request->pair_count(), 4);
 }
 
 TEST(PairTable, GetFileOnATextFieldGivesEmptyFileTexts) {
@@ -64,6 +64,27 @@ TEST(PairTable, GetFileOnATextFieldGivesEmptyFileTexts) {
     EXPECT_EQ(length, -1);
 }
 
+TEST(PairTable, GetFileWithCapacitiesNeverWritesPastABuffer) {
+    MultipartBody form;
+    const std::string long_name(100, 'n');
+    const std::string body = form.file("cv", long_name, "text/plain", "abc").close();
+    auto request = multipart_request(form, body);
+    char file_name[32];
+    char file_type[32];
+    std::memset(file_name, 'Z', sizeof file_name);
+    std::memset(file_type, 'Z', sizeof file_type);
+    std::int32_t length = -1;
+    ASSERT_NE(request->get_file("cv", &length, file_name, 16, file_type, 8), nullptr);
+    EXPECT_EQ(length, 3);
+    EXPECT_EQ(std::string(file_name), long_name.substr(0, 15));
+    EXPECT_EQ(std::string(file_type), "Content");
+    EXPECT_EQ(std::string(file_name + 16, 16), std::string(16, 'Z'));
+    EXPECT_EQ(std::string(file_type + 8, 24), std::string(24, 'Z'));
+    // A capacity of 0 or a null buffer gets nothing.
+    EXPECT_NE(request->get_file("cv", nullptr, file_name + 16, 0, nullptr, 0), nullptr);
+    EXPECT_EQ(file_name[16], 'Z');
+}
+
 TEST(PairTable, NextPairWalksOnceInOrderAndCutsToTheBuffers) {
     set_cgi_env({{"QUERY_STRING", "first=1&second=22222&third=3"}});
     auto request = make_request();
@@ -78,9 +99,9 @@ TEST(PairTable, NextPairWalksOnceInOrderAndCutsToTheBuffers) {
 TEST(PairTable, AnEmptyRequestHasNoPairs) {
     set_cgi_env({});
     auto request = make_request();
-    EXPECT_EQ(request->pair_count, -1);
+    EXPECT_EQ(request->pair_count(), -1);
     EXPECT_EQ(request->get_value("name"), nullptr);
-    EXPECT_EQ(request->pair_count, 0);
+    EXPECT_EQ(request->pair_count(), 0);
 }
 
 TEST(PairTable, StopsAtMaxPairsAndLeavesTheRestUnread) {
@@ -90,7 +111,7 @@ TEST(PairTable, StopsAtMaxPairsAndLeavesTheRestUnread) {
     auto request = url_encoded_post(body);
     EXPECT_STREQ(request->get_value("k1023"), "1023");
     EXPECT_EQ(request->get_value("k1024"), nullptr);
-    EXPECT_EQ(request->pair_count, MAX_PAIRS);
+    EXPECT_EQ(request->pair_count(), MAX_PAIRS);
     EXPECT_EQ(rest_of_stdin().substr(0, 10), "k1024=1024");
 }
 

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +25,6 @@
 #include <vector>
 
 #include "cgi/cgi_request.h"
-#include "mini_json.h"
 #include "platform/files.h"
 
 // Unsets every CGI variable, then sets the given ones.
@@ -72,8 +72,9 @@ class Args {
     std::vector<char*> pointers;
 };
 
-inline std::unique_ptr<CgiRequest> make_request(Args args = {"/srv/cgi-bin/apply.cgi"}) {
-    return std::make_unique<CgiRequest>(args.argc(), args.argv());
+inline std::unique_ptr<CgiRequest> make_request(Args args = {"/srv/cgi-bin/apply.cgi"},
+                                                RequestOptions options = {}) {
+    return std::make_unique<CgiRequest>(args.argc(), args.argv(), options);
 }
 
 // A multipart/form-data body. Each part starts with its boundary line; `eol` is the line break.
@@ -118,10 +119,11 @@ class MultipartBody {
 // and builds the request, which reads the body.
 inline std::unique_ptr<CgiRequest> multipart_request(const MultipartBody& form,
                                                      const std::string& body,
-                                                     const std::string& declared = "") {
+                                                     const std::string& declared = "",
+                                                     RequestOptions options = {}) {
     set_post_env(form.content_type(), declared.empty() ? std::to_string(body.size()) : declared);
     feed_stdin(body);
-    return make_request();
+    return make_request({"/srv/cgi-bin/apply.cgi"}, options);
 }
 
 // A value as get_file gives it, with its length, so that NUL bytes compare too.
@@ -271,13 +273,13 @@ inline std::string corpus_case_name(const testing::TestParamInfo<std::string>& i
 struct CorpusCase {
     explicit CorpusCase(const std::string& name)
         : dir(std::string(CORPUS_DIR) + "/" + name),
-          headers(FlatJsonReader(read_file(dir + "/headers.json")).object()),
-          parts(FlatJsonReader::array_of(read_file(dir + "/expected.json"), "parts")),
+          headers(nlohmann::json::parse(read_file(dir + "/headers.json"))),
+          parts(nlohmann::json::parse(read_file(dir + "/expected.json"))["parts"]),
           body(read_file(dir + "/body.bin")),
-          content_type(headers["content_type"].value_or("")) {}
+          content_type(headers.value("content_type", "")) {}
     std::string dir;
-    JsonObject headers;
-    std::vector<JsonObject> parts;
+    nlohmann::json headers;
+    nlohmann::json parts;  // an array of objects: name, filename, content_type_line, value, ...
     std::string body;
     std::string content_type;
 };

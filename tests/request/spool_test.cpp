@@ -73,29 +73,24 @@ struct SpoolForm {
     }
 };
 
-class Spool : public testing::Test {
-  protected:
-    void TearDown() override { set_body_window_size(0); }
-};
-
 }  // namespace
 
-TEST_F(Spool, SpooledUploadsGiveTheBytesOfMemoryUploadsAndLeaveNoFile) {
+TEST(Spool, SpooledUploadsGiveTheBytesOfMemoryUploadsAndLeaveNoFile) {
     const SpoolForm spool_form;
     for (std::size_t window : {std::size_t{1}, std::size_t{0}}) {
         SCOPED_TRACE("window " + std::to_string(window));
-        set_body_window_size(window);
-        auto memory = multipart_request(spool_form.form, spool_form.body);
+        const RequestOptions options{.body_window = window};
+        auto memory = multipart_request(spool_form.form, spool_form.body, "", options);
         memory->collect_pairs();  // reads the rest of standard input before it is replaced
 
         TempFolder folder;
-        auto spooled = multipart_request(spool_form.form, spool_form.body);
+        auto spooled = multipart_request(spool_form.form, spool_form.body, "", options);
         spooled->spool_uploads_in(folder.c_str());
         EXPECT_TRUE(folder.entries().empty());
         spooled->collect_pairs();
         EXPECT_TRUE(folder.entries().empty());
         EXPECT_EQ(open_files_in(folder.path()), static_cast<int>(spool_form.uploads.size()));
-        ASSERT_EQ(spooled->pair_count, memory->pair_count);
+        ASSERT_EQ(spooled->pair_count(), memory->pair_count());
 
         for (const auto& [name, content] : spool_form.uploads) {
             SCOPED_TRACE(name);
@@ -133,7 +128,7 @@ TEST_F(Spool, SpooledUploadsGiveTheBytesOfMemoryUploadsAndLeaveNoFile) {
 
 // While an upload streams into its file the folder shows nothing either: the body arrives
 // through a pipe and is held back in the middle of the upload until its file is open.
-TEST_F(Spool, TheSpoolFolderShowsNoFileWhileAnUploadArrives) {
+TEST(Spool, TheSpoolFolderShowsNoFileWhileAnUploadArrives) {
     MultipartBody form("MidUpload");
     const std::string content = pattern_bytes(100000);
     const std::string body = form.field("a", "1").file("big", "big.bin", "", content).close();
@@ -141,7 +136,6 @@ TEST_F(Spool, TheSpoolFolderShowsNoFileWhileAnUploadArrives) {
     TempFolder folder;
     bool file_seen_open = false;
     std::vector<std::string> listed_meanwhile = {"<not listed>"};
-    set_body_window_size(4099);
     set_post_env(form.content_type(), std::to_string(body.size()));
     std::unique_ptr<CgiRequest> request;
     {
@@ -155,7 +149,7 @@ TEST_F(Spool, TheSpoolFolderShowsNoFileWhileAnUploadArrives) {
             listed_meanwhile = folder.entries();
             platform::write_all(out, body.data() + middle, body.size() - middle);
         });
-        request = make_request();
+        request = make_request({"/srv/cgi-bin/apply.cgi"}, {.body_window = 4099});
         request->spool_uploads_in(folder.c_str());
         request->collect_pairs();
     }
@@ -166,7 +160,7 @@ TEST_F(Spool, TheSpoolFolderShowsNoFileWhileAnUploadArrives) {
     EXPECT_STREQ(request->get_value("a"), "1");
 }
 
-TEST_F(Spool, AFolderThatCannotHoldAnUnnamedFileKeepsUploadsInMemory) {
+TEST(Spool, AFolderThatCannotHoldAnUnnamedFileKeepsUploadsInMemory) {
     const SpoolForm spool_form;
     TempFolder scratch;
     const std::string plain_file = scratch.path() + "/plain";
@@ -177,13 +171,13 @@ TEST_F(Spool, AFolderThatCannotHoldAnUnnamedFileKeepsUploadsInMemory) {
     // The superuser writes into any folder: a read-only one only stops others.
     if (geteuid() != 0) folders.push_back(read_only);
     for (std::size_t window : {std::size_t{1}, std::size_t{0}}) {
-        set_body_window_size(window);
         for (const std::string& spool_folder : folders) {
             SCOPED_TRACE(spool_folder + ", window " + std::to_string(window));
-            auto request = multipart_request(spool_form.form, spool_form.body);
+            auto request =
+                multipart_request(spool_form.form, spool_form.body, "", {.body_window = window});
             request->spool_uploads_in(spool_folder.c_str());
             request->collect_pairs();
-            ASSERT_EQ(request->pair_count,
+            ASSERT_EQ(request->pair_count(),
                       static_cast<std::int32_t>(spool_form.uploads.size() +
                                                 spool_form.text_fields.size()));
             for (const auto& [name, content] : spool_form.uploads) {
@@ -211,14 +205,13 @@ constexpr int kMovedIntoMemory = 40;
                                  .file("small", "small.bin", "", small)
                                  .field("after", "a")
                                  .close();
-    set_body_window_size(window);
     set_post_env(form.content_type(), std::to_string(body.size()));
     feed_stdin(body);  // before the limit, which would cut this file too
     signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{20000, 20000};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) child_fails("cannot limit file sizes");
 
-    auto request = make_request();
+    auto request = make_request({"/srv/cgi-bin/apply.cgi"}, {.body_window = window});
     request->spool_uploads_in(folder.c_str());
     if (request->upload_descriptor("large") != -1) child_fails("the large upload is in a file");
     if (file_value(*request, "large") != large) child_fails("the large upload lost bytes");
@@ -226,13 +219,13 @@ constexpr int kMovedIntoMemory = 40;
     if (file_value(*request, "small") != small) child_fails("the small upload differs");
     if (file_value(*request, "before") != "b" || file_value(*request, "after") != "a")
         child_fails("a text field differs");
-    if (request->pair_count != 4) child_fails("not four pairs");
+    if (request->pair_count() != 4) child_fails("not four pairs");
     std::_Exit(kMovedIntoMemory);
 }
 
 }  // namespace
 
-TEST_F(Spool, AnUploadWhoseFileCannotGrowContinuesInMemory) {
+TEST(Spool, AnUploadWhoseFileCannotGrowContinuesInMemory) {
     TempFolder folder;
     for (std::size_t window : {std::size_t{1}, std::size_t{4099}, std::size_t{0}}) {
         EXPECT_EXIT(collect_past_file_size_limit(window, folder.path()),

@@ -17,7 +17,6 @@
 #include <thread>
 #include <vector>
 
-#include "cgi/body_window.h"
 #include "request_test_support.h"
 
 namespace {
@@ -60,12 +59,11 @@ std::string difference(const std::string& want, const std::string& got) {
 // A POST of what standard input holds, declared `declared` bytes long, read through a window of
 // `window` bytes (0: the default), collected.
 std::string collect(const std::string& content_type, std::size_t window, std::size_t declared) {
-    set_body_window_size(window);
     set_post_env(content_type, std::to_string(declared));
-    auto request = make_request();
+    auto request = make_request({"/srv/cgi-bin/apply.cgi"}, {.body_window = window});
     request->collect_pairs();
     std::string text =
-        encoded_head(request->pair_count, static_cast<std::size_t>(request->content_length));
+        encoded_head(request->pair_count(), static_cast<std::size_t>(request->content_length));
     for (const FormPair& pair : request->pairs) {
         const auto length = static_cast<std::size_t>(pair.value_len);
         text += encoded_pair(pair.name, std::string(pair.value, length), pair.file_name,
@@ -313,15 +311,7 @@ std::vector<Form> crafted_forms() {
             long_boundary(),   long_header_lines(), dense_random()};
 }
 
-class Streaming : public testing::Test {
-  protected:
-    void TearDown() override { set_body_window_size(0); }
-};
-
-class StreamingCorpus : public testing::TestWithParam<std::string> {
-  protected:
-    void TearDown() override { set_body_window_size(0); }
-};
+class StreamingCorpus : public testing::TestWithParam<std::string> {};
 
 }  // namespace
 
@@ -341,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(Clients, StreamingCorpus, testing::ValuesIn(corpus_case
 
 // The sweep puts every byte of these bodies once at the end of the first window: a value ending
 // at the edge, a delimiter or the CR LF before it split by the edge, header lines split anywhere.
-TEST_F(Streaming, CraftedBodiesGiveTheirPartsAtEveryWindowSize) {
+TEST(Streaming, CraftedBodiesGiveTheirPartsAtEveryWindowSize) {
     for (const Form& form : crafted_forms()) {
         const BodyFile file(form.body());
         expect_at_windows(form.expected(), form.content_type(), file,
@@ -351,7 +341,7 @@ TEST_F(Streaming, CraftedBodiesGiveTheirPartsAtEveryWindowSize) {
 
 // An upload many windows long crosses edges inside its content, at near-delimiters and at the
 // CR LF before its delimiter line, wherever the window size puts them.
-TEST_F(Streaming, AnUploadManyWindowsLongKeepsEveryByte) {
+TEST(Streaming, AnUploadManyWindowsLongKeepsEveryByte) {
     std::mt19937 random(31);
     Form form("Zz");
     std::string content = random_bytes(random, 20000, std::string("\r\n-Zzy\0", 7), "--Zz");
@@ -368,7 +358,7 @@ TEST_F(Streaming, AnUploadManyWindowsLongKeepsEveryByte) {
 
 // A body that ends before its declared length is parsed as far as it goes, whatever the window,
 // and the request then knows the length it really had.
-TEST_F(Streaming, ABodyShorterThanDeclaredGivesThePairsOfAWholeRead) {
+TEST(Streaming, ABodyShorterThanDeclaredGivesThePairsOfAWholeRead) {
     for (const Form& form : {near_delimiters(), line_break_runs(), long_boundary()}) {
         const BodyFile file(form.body());
         const std::size_t smallest = smallest_window(form.boundary_size());
@@ -383,7 +373,7 @@ TEST_F(Streaming, ABodyShorterThanDeclaredGivesThePairsOfAWholeRead) {
 }
 
 // A pipe that hands the body over a few bytes at a time: reads return less than asked for.
-TEST_F(Streaming, ABodyArrivingInSmallPiecesGivesThePairsOfAWholeRead) {
+TEST(Streaming, ABodyArrivingInSmallPiecesGivesThePairsOfAWholeRead) {
     const Form form = near_delimiters();
     const std::string body = form.body();
     for (std::size_t window : {std::size_t{1}, smallest_window(form.boundary_size()) + 5,
@@ -405,8 +395,9 @@ TEST_F(Streaming, ABodyArrivingInSmallPiecesGivesThePairsOfAWholeRead) {
 }
 
 // A body the parser cannot take stops the process at every window size, also when the fault
-// lies beyond the first window.
-TEST_F(Streaming, MalformedBodiesStopTheProcessAtEveryWindowSize) {
+// lies beyond the first window. A request built to report instead ends collection there and
+// says so; a pair before the fault stays.
+TEST(Streaming, MalformedBodiesStopTheProcessOrAreReportedAtEveryWindowSize) {
     MultipartBody form("StopB");
     const std::string line = "--StopB\r\n";
     const std::string long_upload =
@@ -417,6 +408,9 @@ TEST_F(Streaming, MalformedBodiesStopTheProcessAtEveryWindowSize) {
         "preamble\r\n" + MultipartBody("StopB").field("a", "1").close(),
         MultipartBody("StopB").field("a", std::string(300, 'a')).close() + "\r\n\r\n",
         line + "Content-Type: text/plain\r\n\r\nx\r\n--StopB--\r\n",
+        // The name not first: an empty pair, then no Content-Disposition where one must be.
+        line + "Content-Disposition: form-data; filename=\"a\"; name=\"b\"\r\n\r\nx\r\n" +
+            "--StopB--\r\n",
         line + "Content-Disposition: form-data; name=\"a\"\r\n\r\n" + std::string(500, 'v') +
             "no closing line",
         line + "Content-Disposition: form-data; name=\"a\"\r\n\r\nx\r\n--StopB",
@@ -431,16 +425,34 @@ TEST_F(Streaming, MalformedBodiesStopTheProcessAtEveryWindowSize) {
         for (std::size_t window :
              {std::size_t{1}, std::size_t{7}, std::size_t{64}, smallest + 1, smallest + 2,
               smallest + 13, std::size_t{251}, std::size_t{4099}, std::size_t{0}}) {
+            const std::string label = "window " + std::to_string(window) + ": " +
+                                      testing::PrintToString(body.substr(0, 80));
             EXPECT_EQ(collect_in_child(form.content_type(), body, body.size(), window), "stopped")
-                << "window " << window << ": " << testing::PrintToString(body.substr(0, 80));
+                << label;
+
+            set_post_env(form.content_type(), std::to_string(body.size()));
+            feed_stdin(body);
+            auto reporting = make_request(
+                {"report.cgi"}, {.unreadable_body = UnreadableBody::report, .body_window = window});
+            reporting->collect_pairs();
+            EXPECT_TRUE(reporting->body_unreadable()) << label;
+            EXPECT_LE(reporting->pair_count(), 1) << label;
+            EXPECT_EQ(reporting->get_value("b"), nullptr) << label;
         }
     }
+    // A body it can read is not reported.
+    const std::string good = MultipartBody("StopB").field("a", "1").close();
+    set_post_env(form.content_type(), std::to_string(good.size()));
+    feed_stdin(good);
+    auto reporting = make_request({"report.cgi"}, {.unreadable_body = UnreadableBody::report});
+    EXPECT_STREQ(reporting->get_value("a"), "1");
+    EXPECT_FALSE(reporting->body_unreadable());
 }
 
 // Wherever a body declared whole is cut short beyond the first window, a small window ends the
 // request as the default window does: stopped, or with the same pairs and the length really
 // read. (A cut within the first window reads the same at every size.)
-TEST_F(Streaming, EveryCutOfABodyEndsAsAWholeReadDoesAtEveryWindowSize) {
+TEST(Streaming, EveryCutOfABodyEndsAsAWholeReadDoesAtEveryWindowSize) {
     Form form("q");
     form.text("n", "J\r\n")
         .upload("r", "f", "a/b", std::string("\0\xFF\r\n-q\r\n--", 10) + std::string(60, 'r'))
@@ -515,7 +527,7 @@ void expect_under_memory_limit(const std::function<const char*(CgiRequest&)>& ch
 }  // namespace
 
 // Spooled under a limit far below its size, the upload's file is then checked in pieces.
-TEST_F(Streaming, AnUploadFarLargerThanTheMemoryAllowedIsSpooledWhole) {
+TEST(Streaming, AnUploadFarLargerThanTheMemoryAllowedIsSpooledWhole) {
     if (kUnderAddressSanitizer) GTEST_SKIP() << "an address-space limit needs a plain build";
     const MultipartBody form("LargeBodyBoundary5f2c9e");
     const std::string delimiter = "--" + form.boundary;
@@ -539,7 +551,7 @@ TEST_F(Streaming, AnUploadFarLargerThanTheMemoryAllowedIsSpooledWhole) {
     expect_under_memory_limit([&](CgiRequest& request) -> const char* {
         request.spool_uploads_in(spool.c_str());
         const int fd = request.upload_descriptor("big");
-        if (request.pair_count != 3) return "not three pairs";
+        if (request.pair_count() != 3) return "not three pairs";
         if (fd < 0) return "the upload is not in a file";
         if (platform::file_size(fd) != static_cast<std::int64_t>(kLargeUpload))
             return "the file does not have the upload's size";
@@ -560,7 +572,7 @@ TEST_F(Streaming, AnUploadFarLargerThanTheMemoryAllowedIsSpooledWhole) {
 
 // Uploads held in memory take about the memory of their bytes, however much of the body is
 // still to come when each begins: 16 MiB of uploads fit a limit of 48 MiB.
-TEST_F(Streaming, UploadsHeldInMemoryNeedAboutTheMemoryOfTheirBytes) {
+TEST(Streaming, UploadsHeldInMemoryNeedAboutTheMemoryOfTheirBytes) {
     if (kUnderAddressSanitizer) GTEST_SKIP() << "an address-space limit needs a plain build";
     constexpr int kUploads = 8;
     auto content = [](int index) {
@@ -578,7 +590,7 @@ TEST_F(Streaming, UploadsHeldInMemoryNeedAboutTheMemoryOfTheirBytes) {
     file.attach();
     expect_under_memory_limit([&](CgiRequest& request) -> const char* {
         request.collect_pairs();
-        if (request.pair_count != kUploads + 1) return "pairs are missing";
+        if (request.pair_count() != kUploads + 1) return "pairs are missing";
         for (int i = 0; i < kUploads; ++i) {
             if (file_value(request, ("u" + std::to_string(i)).c_str()) != content(i))
                 return "an upload differs";

@@ -50,32 +50,70 @@ TEST_F(ResponseTest, HeaderWithoutCookieIsContentTypeAndEmptyLine) {
     EXPECT_EQ(captured_stdout([&] { request.print_gif_header(); }), "Content-type: image/gif\n\n");
 }
 
-TEST_F(ResponseTest, CookieLineCarriesEveryCookieThenTheRequestsAttributes) {
+// The cookies as SetCookie keeps them, each "name=value" joined by ", ".
+std::string cookie_pairs(const CgiRequest& request) {
+    std::string pairs;
+    for (const ResponseCookie& cookie : request.cookies)
+        pairs += (pairs.empty() ? "" : ", ") + cookie.pair;
+    return pairs;
+}
+
+TEST_F(ResponseTest, EachCookieHasALineOfItsOwnWithItsOwnAttributes) {
     request.SetCookie("a", "1");
-    request.SetCookie("b", "2");
     std::string expiry;
     std::string header = header_and_expiry(request, expiry);
-    EXPECT_EQ(header, "Set-Cookie: a=1, b=2; expires=" + expiry + "\nContent-type: text/html\n\n");
+    EXPECT_EQ(header, "Set-Cookie: a=1; expires=" + expiry + "\nContent-type: text/html\n\n");
 
-    // The last five-argument call decides domain, path and secure for the whole line.
+    request.SetCookie("b", "2");
     request.SetCookie("c", "3", "example.org", nullptr, false);
     request.SetCookie("d", "4", nullptr, "/", true);
     header = header_and_expiry(request, expiry);
-    EXPECT_EQ(header, "Set-Cookie: a=1, b=2, c=3, d=4; expires=" + expiry +
+    EXPECT_EQ(header, "Set-Cookie: a=1; expires=" + expiry + "\nSet-Cookie: b=2; expires=" +
+                          expiry + "\nSet-Cookie: c=3; expires=" + expiry +
+                          "; domain=example.org\nSet-Cookie: d=4; expires=" + expiry +
                           "; path=/; secure\nContent-type: text/html\n\n");
+}
 
-    request.SetCookie("e", "5", "example.org", "/jobs", false);
+TEST_F(ResponseTest, CookieAttributesAreCopiedAndWrittenInAFixedOrder) {
+    {
+        // The texts die before the header is written: the request keeps copies.
+        std::string domain = "example.org";
+        std::string path = "/jobs";
+        request.SetCookie("e", "5", domain.c_str(), path.c_str(), false);
+        std::string root = "/";
+        CookieOptions options;
+        options.path = root.c_str();
+        options.secure = true;
+        options.http_only = true;
+        options.same_site = SameSite::lax;
+        request.SetCookie("f", "6", options);
+        options = CookieOptions{};
+        options.same_site = SameSite::strict;
+        request.SetCookie("g", "7", options);
+        options.same_site = SameSite::none;
+        options.domain = "evil.org\r\nLocation: /x";  // would end the line: left out
+        options.path = "/a;b";                        // would start another attribute: left out
+        request.SetCookie("h", "8", options);
+        domain.assign(64, 'x');
+        path.assign(64, 'y');
+        root.assign(64, 'z');
+    }
     request.cookie_expires = "Thu, 01-Jan-2099 00:00:00 GMT";
     EXPECT_EQ(captured_stdout([&] { request.print_gif_header(); }),
-              "Set-Cookie: a=1, b=2, c=3, d=4, e=5; expires=Thu, 01-Jan-2099 00:00:00 GMT"
-              "; domain=example.org; path=/jobs\nContent-type: image/gif\n\n");
+              "Set-Cookie: e=5; expires=Thu, 01-Jan-2099 00:00:00 GMT; domain=example.org; "
+              "path=/jobs\n"
+              "Set-Cookie: f=6; expires=Thu, 01-Jan-2099 00:00:00 GMT; path=/; secure; HttpOnly; "
+              "SameSite=Lax\n"
+              "Set-Cookie: g=7; expires=Thu, 01-Jan-2099 00:00:00 GMT; SameSite=Strict\n"
+              "Set-Cookie: h=8; expires=Thu, 01-Jan-2099 00:00:00 GMT; SameSite=None\n"
+              "Content-type: image/gif\n\n");
 }
 
 TEST_F(ResponseTest, CookieNamesAndValuesAreEscapedExceptCommaAndEquals) {
     request.SetCookie("color", "dark red");
     request.SetCookie("v", "x,y=1");
     request.SetCookie("my;id", "<b>");
-    EXPECT_STREQ(request.cookie_values.get(), "color=dark%20red, v=x,y=1, my%3Bid=%3Cb%3E");
+    EXPECT_EQ(cookie_pairs(request), "color=dark%20red, v=x,y=1, my%3Bid=%3Cb%3E");
 }
 
 TEST_F(ResponseTest, ControlBytesInACookieCannotStartAHeaderLineOfTheirOwn) {
@@ -97,7 +135,7 @@ TEST_F(ResponseTest, LongCookiePartsAreCutToWhatTheirEscapedFormAllows) {
     // Names and values keep at most 1024 bytes before escaping.
     const std::string long_name(2000, 'n');
     request.SetCookie(long_name.c_str(), "v");
-    EXPECT_EQ(std::string(request.cookie_values.get()), std::string(1024, 'n') + "=v");
+    EXPECT_EQ(cookie_pairs(request), std::string(1024, 'n') + "=v");
 
     // 512 "x " pairs escape to 2048 bytes, two more than the work area holds: the last byte goes.
     std::string spaced;
@@ -105,7 +143,7 @@ TEST_F(ResponseTest, LongCookiePartsAreCutToWhatTheirEscapedFormAllows) {
     std::string expected;
     for (int i = 0; i < 511; ++i) expected += "x%20";
     request.SetCookie("s", spaced.c_str());
-    const std::string list = request.cookie_values.get();
+    const std::string list = cookie_pairs(request);
     EXPECT_EQ(list.substr(list.find(", s=") + 4), expected + "x");
 
     // The cut never splits an escape: "a" and 681 "%3B" fill 2044 of the 2046 bytes.
@@ -113,7 +151,7 @@ TEST_F(ResponseTest, LongCookiePartsAreCutToWhatTheirEscapedFormAllows) {
     std::string escaped = "a";
     for (int i = 0; i < 681; ++i) escaped += "%3B";
     request.SetCookie(semicolons.c_str(), "1");
-    const std::string longer = request.cookie_values.get();
+    const std::string longer = cookie_pairs(request);
     EXPECT_EQ(longer.substr(longer.rfind(", a") + 2), escaped + "=1");
 }
 
@@ -166,5 +204,14 @@ TEST_F(ResponseTest, GetCookieReadsOnlyTheFirst4095BytesOfHttpCookie) {
     EXPECT_TRUE(request.get_cookie("a", out));
     EXPECT_EQ(std::strlen(out), 4093u);
     EXPECT_FALSE(request.get_cookie("b", out));
+
+    // With the buffer's capacity, a long value is cut to fit and nothing past it is written.
+    char small[32];
+    std::memset(small, 'Z', sizeof small);
+    const CgiRequest& const_request = request;
+    EXPECT_TRUE(const_request.get_cookie("a", small, 16));
+    EXPECT_EQ(std::string(small), std::string(15, 'x'));
+    EXPECT_EQ(std::string(small + 16, 16), std::string(16, 'Z'));
+    EXPECT_FALSE(const_request.get_cookie("a", small, 0));
     unsetenv("HTTP_COOKIE");
 }

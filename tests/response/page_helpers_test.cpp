@@ -1,11 +1,13 @@
-// HTML page helpers: the header and body written on demand, exact lines and indents, and the
-// fatal page that ends the process.
+// HTML page helpers: the header and body written on demand, exact lines and indents, the fatal
+// page that ends the process, and the escaping of page text and link targets.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "cgi/html_escape.h"
 #include "response_test_support.h"
 
 TEST_F(ResponseTest, CompletePageFromTitleRefreshTextAndEnd) {
@@ -93,4 +95,26 @@ TEST_F(ResponseTest, FatalPrintfFinishesThePageAndExitsWithMinusOne) {
               "Content-type: text/html\n\n    </head>\n    <body >\n"
               "Can't go on: full\n    </body>\n</html>\n");
     std::remove(path.c_str());
+}
+
+TEST(HtmlEscape, PageTextAndLinkTargetsCannotBreakOutOfTheirPlace) {
+    const char* text = "<a href=\"x\">Tom & 'Jo'</a>";
+    const char* escaped = "&lt;a href=&quot;x&quot;&gt;Tom &amp; &#39;Jo&#39;&lt;/a&gt;";
+    EXPECT_EQ(captured_stdout([&] { write_html(stdout, text); }), escaped);
+    char out[64];
+    ASSERT_TRUE(html_escape_to(out, sizeof out, text));
+    EXPECT_STREQ(out, escaped);
+    // What does not fit is refused whole, never cut inside an entity.
+    EXPECT_FALSE(html_escape_to(out, std::strlen(escaped), text));
+    EXPECT_STREQ(out, "");
+
+    // A link target names the file itself: no scheme, fragment, escape or control byte survives.
+    ASSERT_TRUE(link_target_to(out, sizeof out, "javascript:x#y%41 \x01<"));
+    EXPECT_STREQ(out, "javascript%3Ax%23y%2541%20%01%3C");
+    EXPECT_FALSE(link_target_to(out, 10, "a b c d"));
+    EXPECT_STREQ(out, "");
+    const std::string long_name(1000, ':');
+    std::string expected;
+    for (int i = 0; i < 1000; ++i) expected += "%3A";
+    EXPECT_EQ(captured_stdout([&] { write_link(stdout, long_name.c_str()); }), expected);
 }

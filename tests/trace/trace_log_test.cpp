@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "app/startup_trace.h"
 #include "trace/trace_channels.h"
 
 namespace {

@@ -1,11 +1,12 @@
-// The multipart/form-data parser: takes one part at a time off the body as it streams through
-// the read window, laid out as web browsers and curl send a form (boundary line,
-// Content-Disposition with the name first, an optional Content-Type line, a blank line, the
-// content). Every scan stops at the end of the body; a value's bytes are handed on as they pass.
+// The multipart/form-data reader: takes one part at a time off the body as it streams through
+// the read window, laid out as web browsers, curl and the common HTTP client libraries send a
+// form (boundary line, Content-Disposition with the name first, quoted or as a token, an
+// optional Content-Type line before or after it, a blank line, the content). Every scan stops at
+// the end of the body; a value's bytes are handed on as they pass.
+#include "cgi/multipart_reader.h"
+
 #include <cstring>
 
-#include "cgi/cgi_request.h"
-#include "cgi/text_copy.h"
 #include "cgi/value_collector.h"
 #include "trace/trace_channels.h"
 
@@ -55,6 +56,8 @@ class HeaderCursor {
     }
     // Copies the rest of the line, without its line break, into `out` (cut to fit; null: skip).
     void take_line(char* out) { copy_until("\r\n", 2, out); }
+    // Copies an unquoted parameter value, up to the next ';' or line end, into `out`.
+    void take_token(char* out) { copy_until(";\r\n", 3, out); }
 
   private:
     void skip_run_of(char ch) {
@@ -75,8 +78,7 @@ class HeaderCursor {
             const std::size_t left = window_.fill(1);
             if (left == 0) break;
             const char* at = window_.data();
-            const std::size_t n =
-                stop_count == 1 ? span_to(at, left, stops[0]) : span_to_eol(at, left);
+            const std::size_t n = span_to_any(at, left, stops, stop_count);
             if (out && kept + 1 < SCRATCH_SIZE) {
                 const std::size_t room = SCRATCH_SIZE - 1 - kept;
                 const std::size_t take = n < room ? n : room;
@@ -92,13 +94,14 @@ class HeaderCursor {
         if (out) out[kept] = '\0';
         return false;
     }
-    static std::size_t span_to(const char* at, std::size_t left, char stop) {
-        const void* hit = std::memchr(at, stop, left);
-        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - at) : left;
-    }
-    static std::size_t span_to_eol(const char* at, std::size_t left) {
+    static std::size_t span_to_any(const char* at, std::size_t left, const char* stops,
+                                   std::size_t stop_count) {
+        if (stop_count == 1) {
+            const void* hit = std::memchr(at, stops[0], left);
+            return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - at) : left;
+        }
         std::size_t n = 0;
-        while (n < left && at[n] != '\r' && at[n] != '\n') ++n;
+        while (n < left && !std::memchr(stops, at[n], stop_count)) ++n;
         return n;
     }
 
@@ -107,64 +110,97 @@ class HeaderCursor {
 
 }  // namespace
 
-// '-', '-' and the boundary at p, all within the bytes read so far.
-bool CgiRequest::is_boundary(const char* p) const {
-    const char* end = window.data() + window.available();
-    return p && p >= body && p <= end && static_cast<std::size_t>(end - p) >= delimiter.size() &&
-           std::memcmp(p, delimiter.data(), delimiter.size()) == 0;
+bool MultipartReader::open(int fd, std::size_t length, const std::string& boundary,
+                           std::size_t window_size) {
+    delimiter_.assign("--").append(boundary);
+    if (window_size == 0) window_size = DEFAULT_BODY_WINDOW;
+    // The window must hold a delimiter with room to spare, however long the boundary.
+    if (window_size < 2 * delimiter_.size() + 64) window_size = 2 * delimiter_.size() + 64;
+    return window_.open(fd, length, window_size);
 }
 
-bool CgiRequest::get_multipart_pair(char* name_out, ValueRef* value_out, char* file_name_out,
-                                    char* file_type_out) {
-    name_out[0] = '\0';
-    *value_out = ValueRef{};
-    cgi_trace.log("get_POST_pair content_length = %d\n", content_length);
-    // No body, or an empty boundary that no part could be told apart by: no pairs.
-    if (content_length <= 0 || !body || boundary_len <= 0) return false;
+void MultipartReader::spool_uploads_in(const char* folder) {
+    spool_folder_.assign(folder ? folder : "");
+}
 
+// '-', '-' and the boundary at the cursor, all within the bytes read so far.
+bool MultipartReader::is_delimiter_at_cursor() {
+    return window_.fill(delimiter_.size()) >= delimiter_.size() &&
+           std::memcmp(window_.data(), delimiter_.data(), delimiter_.size()) == 0;
+}
+
+MultipartReader::Next MultipartReader::next(ReadPair& part) {
+    part.name[0] = part.file_name[0] = part.file_type[0] = '\0';
+    part.data = "";
+    part.length = 0;
+    part.owned.reset();
+    part.file = platform::UniqueFd();
+    // No body, or an empty boundary that no part could be told apart by: no pairs.
+    if (window_.bytes_read() == 0 || boundary_len() <= 0) return Next::end;
+
+    BodyWindow& window = window_;
     HeaderCursor cursor(window);
+    char* const name_out = part.name;
+    char* const file_name_out = part.file_name;
+    char* const file_type_out = part.file_type;
     cgi_trace.log("get_POST_pair formdata: raw_ptr is #####\n%s\n#####\n", window.data());
-    window.fill(delimiter.size());
-    if (is_boundary(window.data())) {
-        cgi_trace.log("Saw boundary, adding %d\n", boundary_len);
-        cursor.advance(delimiter.size());
+    if (is_delimiter_at_cursor()) {
+        cgi_trace.log("Saw boundary, adding %d\n", boundary_len());
+        cursor.advance(delimiter_.size());
         cursor.skip_line_break_run();
         cgi_trace.log("get_POST_pair formdata: raw_ptr is now #####\n%s\n#####\n", window.data());
     }
 
+    // Some clients (.NET's among them) write a part's Content-Type line before its
+    // Content-Disposition line.
+    bool type_first = false;
+    if (cursor.starts_with(kContentType, kContentTypeCompared)) {
+        cursor.take_line(file_type_out);
+        cursor.skip_one_line_break();
+        type_first = true;
+    }
+
     if (!cursor.starts_with(kDisposition, kDispositionCompared)) {
         const std::size_t left = window.fill(kClosingSlack);
-        sync_body_cursor();
         // The closing boundary's "--", with at most a line break after it, ends the body.
-        if (cursor.starts_with("--", 2) && left < kClosingSlack) return false;
-        cgi_trace.log("get_POST_pair content_length is %d\n", content_length);
+        if (cursor.starts_with("--", 2) && left < kClosingSlack) return Next::end;
+        cgi_trace.log("get_POST_pair content_length is %d\n",
+                      static_cast<int>(window.bytes_read()));
         cgi_trace.log("get_POST_pair raw_len is %d\n",
                       static_cast<int>(window.bytes_read() - window.available()));
         cgi_trace.log("get_POST_pair con_len is %d\n", static_cast<int>(window.bytes_left()));
         cgi_trace.log("get_POST_pair formdata: Can't parse '%s'\n", window.data());
-        // A part that cannot be parsed (or a body cut short) stops the request: nothing of it is
-        // handed to the application.
-        cgi_exit(0);
+        // A part that cannot be parsed (or a body cut short): nothing of it is handed on.
+        return Next::unreadable;
     }
     cgi_trace.log("get_POST_pair disposition: raw_ptr is now #####\n%s\n#####\n", window.data());
     cursor.advance(sizeof kDisposition - 1);
 
     // The name must be the first parameter; otherwise the pair stays empty and the next call
     // finds no Content-Disposition where it looks for one.
-    if (!cursor.starts_with(kNameParameter, sizeof kNameParameter - 2)) {
-        sync_body_cursor();
-        return true;
+    if (!cursor.starts_with(kNameParameter, sizeof kNameParameter - 2)) return Next::part;
+    // A quoted name, as browsers write it, or a token (name=field; .NET writes it so).
+    const bool quoted_name = cursor.starts_with(kNameParameter, sizeof kNameParameter - 1);
+    cursor.advance(sizeof kNameParameter - (quoted_name ? 1 : 2));
+    if (quoted_name) {
+        cursor.take_quoted(name_out);
+    } else {
+        cursor.take_token(name_out);
     }
-    cursor.advance(sizeof kNameParameter - 1);
-    cursor.take_quoted(name_out);
     cgi_trace.log("get_POST_pair nameis: raw_ptr is now #####\n%s\n#####\n", window.data());
 
     // A part is an upload when it names a file or has a Content-Type line.
-    bool upload = false;
+    bool upload = type_first;
     if (cursor.starts_with(kFileNameParameter, sizeof kFileNameParameter - 2)) {
         upload = true;
-        cursor.advance(sizeof kFileNameParameter - 1);
-        cursor.take_quoted(file_name_out);
+        const bool quoted_file_name =
+            cursor.starts_with(kFileNameParameter, sizeof kFileNameParameter - 1);
+        cursor.advance(sizeof kFileNameParameter - (quoted_file_name ? 1 : 2));
+        if (quoted_file_name) {
+            cursor.take_quoted(file_name_out);
+        } else {
+            cursor.take_token(file_name_out);
+        }
         cursor.take_line(nullptr);  // the rest of the line is ignored
         cgi_trace.log("get_POST_pair filename: raw_ptr is now #####\n%s\n#####\n", window.data());
     }
@@ -174,7 +210,7 @@ bool CgiRequest::get_multipart_pair(char* name_out, ValueRef* value_out, char* f
         cursor.skip_line_break_run();
     }
 
-    if (cursor.starts_with(kContentType, kContentTypeCompared)) {
+    if (!type_first && cursor.starts_with(kContentType, kContentTypeCompared)) {
         cursor.take_line(file_type_out);
         upload = true;
         cgi_trace.log("get_POST_pair formdata: typeis '%s'\n", window.data());
@@ -190,30 +226,29 @@ bool CgiRequest::get_multipart_pair(char* name_out, ValueRef* value_out, char* f
         cursor.skip_line_break_run();
     }
 
-    const bool kept = read_multipart_value(upload, value_out);
-    sync_body_cursor();
-    if (!kept) return false;
-    cgi_trace.log("get_POST_pair formdata: name '%s', value '%s'\n", name_out, value_out->data);
-    return true;
+    if (!read_value(upload, part)) return Next::no_memory;
+    cgi_trace.log("get_POST_pair formdata: name '%s', value '%s'\n", name_out, part.data);
+    return Next::part;
 }
 
 // The value runs to the next delimiter, or to the end of the data when a part is cut short.
 // Bytes that cannot belong to a delimiter (nor to the line break before one) are handed to the
 // collector as the window moves on; a value found whole in the window is left there for the
-// pair to copy. False when the value could be kept nowhere.
-bool CgiRequest::read_multipart_value(bool upload, ValueRef* value_out) {
-    const std::size_t delimiter_size = delimiter.size();
+// caller to copy. False when the value could be kept nowhere.
+bool MultipartReader::read_value(bool upload, ReadPair& part) {
+    BodyWindow& window = window_;
+    const std::size_t delimiter_size = delimiter_.size();
     // A delimiter may begin in the last delimiter_size - 1 bytes of the window, and an upload
     // gives up the CR LF before it: those bytes wait for the next read.
     const std::size_t held_back = delimiter_size + 1;
-    const bool spool = upload && !spool_folder.empty() && spooled_uploads < MAX_SPOOLED_UPLOADS;
-    ValueCollector collector(window.bytes_left(), spool ? spool_folder.c_str() : nullptr);
+    const bool spool = upload && !spool_folder_.empty() && spooled_uploads_ < MAX_SPOOLED_UPLOADS;
+    ValueCollector collector(window.bytes_left(), spool ? spool_folder_.c_str() : nullptr);
     for (;;) {
         char* const at = window.data();
         const std::size_t left = window.available();
         char* const hit =
             left >= delimiter_size
-                ? static_cast<char*>(memmem(at, left, delimiter.data(), delimiter_size))
+                ? static_cast<char*>(memmem(at, left, delimiter_.data(), delimiter_size))
                 : nullptr;
         if (!hit && !window.input_ended()) {
             if (left > held_back) {
@@ -236,21 +271,21 @@ bool CgiRequest::read_multipart_value(bool upload, ValueRef* value_out) {
                 // A text field loses every trailing line-break byte: a textarea always ends in one.
                 while (length > 0 && (at[length - 1] == '\r' || at[length - 1] == '\n')) --length;
             }
-            value_out->data = at;
-            value_out->length = static_cast<std::int32_t>(length);
+            part.data = at;
+            part.length = static_cast<std::int32_t>(length);
             window.consume(consumed);
             return true;
         }
         if (!collector.append(at, length)) return false;
         window.consume(consumed);
         if (!upload) collector.strip_trailing_line_breaks();
-        value_out->length = static_cast<std::int32_t>(collector.size());
+        part.length = static_cast<std::int32_t>(collector.size());
         if (collector.in_file()) {
-            ++spooled_uploads;
-            value_out->file = collector.take_file();
+            ++spooled_uploads_;
+            part.file = collector.take_file();
         } else {
-            value_out->owned = collector.take_buffer();
-            value_out->data = value_out->owned.get();
+            part.owned = collector.take_buffer();
+            part.data = part.owned.get();
         }
         return true;
     }

@@ -1,9 +1,10 @@
 // HTML-escaping of page text and %XX-escaping of link targets.
-#include "app/html_escape.h"
+#include "cgi/html_escape.h"
 
 #include <cstring>
 
 #include "cgi/cgi_request.h"
+#include "cgi/percent_escape.h"
 
 namespace {
 
@@ -28,34 +29,12 @@ const char* html_entity(char c) {
 // Characters that escape_percent leaves alone but that would change where a relative link
 // points: '%' starts an escape, '#' a fragment, ':' a scheme; control bytes are not URL text.
 bool needs_extra_escape(unsigned char c) {
-    return c == '%' || c == '#' || c == ':' || c < 0x20 || c == 0x7F;
+    return c == '%' || c == '#' || c == ':' || is_control_byte(c);
 }
 
 // Escapes `length` bytes of `text` (no NUL among them) into `out` as a link target.
 bool link_target_span(char* out, std::size_t capacity, const char* text, std::size_t length) {
-    if (capacity == 0) return false;
-    std::size_t used = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        std::size_t need = needs_extra_escape(c) ? 3 : 1;
-        if (used + need >= capacity) {
-            out[0] = '\0';
-            return false;
-        }
-        if (need == 3) {
-            out[used++] = '%';
-            out[used++] = CgiRequest::hex_high(c);
-            out[used++] = CgiRequest::hex_low(c);
-        } else {
-            out[used++] = static_cast<char>(c);
-        }
-    }
-    out[used] = '\0';
-    if (!CgiRequest::escape_percent(out, capacity)) {
-        out[0] = '\0';
-        return false;
-    }
-    return true;
+    return percent_escape_span(out, capacity, text, length, needs_extra_escape);
 }
 
 }  // namespace

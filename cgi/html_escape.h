@@ -1,4 +1,4 @@
-// Escaping of applicant text on its way into HTML: one helper for page text, one for link targets.
+// Escaping of untrusted text on its way into HTML: one helper for page text, one for link targets.
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,7 @@
+// The application's start-up trace channel, built before main and destroyed at exit.
+#pragma once
+
+#include "trace/trace_log.h"
+
+// Start-up log with the tag "Quenby": leaves an empty trace file in the working directory.
+extern TraceLog startup_trace;
