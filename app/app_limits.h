@@ -20,6 +20,18 @@ inline constexpr std::size_t TEMP_PATH_SIZE = PATH_BUF_SIZE + 64;
 // bytes per name byte).
 inline constexpr std::size_t LIST_LINE_SIZE = 32 + LINK_BUF_SIZE + 6 * PATH_BUF_SIZE;
 
+// The longest values a submission may carry, in bytes. Real applicants stay far below them; a
+// longer value is refused, so that no field can swell the store or an answer. A name and a
+// resume file name each become one file name, which no file system allows above 255 bytes; an
+// e-mail address has at most 254 (RFC 5321); 64 KiB of interest is a long letter.
+inline constexpr std::size_t NAME_MAX_BYTES = 255;
+inline constexpr std::size_t MAIL_MAX_BYTES = 254;
+inline constexpr std::size_t INTEREST_MAX_BYTES = 65536;
+inline constexpr std::size_t DIRECTORY_MAX_BYTES = STORE_ROOT_SIZE - 1;
+
+// How many applicant folders one run searches for temporary files that killed runs left.
+inline constexpr unsigned STALE_SWEEP_FOLDERS = 64;
+
 // The store root used when the request carries no `directory` field.
 inline constexpr char DEFAULT_STORE_ROOT[] = "people";
 // The file name of the list page in the store root and of each applicant page.

@@ -1,23 +1,16 @@
 // The applicant page: name, mail link, the work wanted and a link to the resume.
 #include "app/applicant_page.h"
 
+#include <string_view>
+
 #include "cgi/html_escape.h"
 
 bool write_applicant_page(std::FILE* out, const char* name, const char* mail, const char* interest,
                           const char* resume_href) {
-    std::fputs(
-        "<html>\n"
-        "<head>\n"
-        "<title>\n",
-        out);
+    std::fputs(APPLICANT_PAGE_OPENING, out);
     write_html(out, name);
+    std::fputs(APPLICANT_PAGE_AFTER_TITLE, out);
     std::fputs(
-        "\n"
-        "</title>\n"
-        "</head>\n"
-        "<body bgcolor=\"#FFEEDD\">\n"
-        "<center>\n"
-        "<table border=1 cellspacing=7 cellpadding=7><tr>\n"
         "<td colspan=4 bgcolor=\"#DDCCBB\">\n"
         "<table border=0 cellspacing=7 cellpadding=7><tr>\n"
         "<td colspan=4 bgcolor=\"#EEDDCC\">\n"
@@ -60,4 +53,12 @@ bool write_applicant_page(std::FILE* out, const char* name, const char* mail, co
         "</body>\n",
         out);
     return !std::ferror(out);
+}
+
+bool looks_like_applicant_page(const char* start, std::size_t length) {
+    const std::string_view text(start, length);
+    const std::string_view opening(APPLICANT_PAGE_OPENING);
+    if (text.substr(0, opening.size()) != opening) return false;
+    // The title is the escaped name, which holds no line break and no '<'.
+    return text.find(APPLICANT_PAGE_AFTER_TITLE, opening.size()) != std::string_view::npos;
 }

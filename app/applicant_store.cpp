@@ -250,14 +250,21 @@ void store_application(const char* name, const char* mail, const char* interest,
         current_request->end_page();
         return;
     }
+    // What would fail only after the first write is refused before it.
+    if (const char* refused = path_refused_before_writing(paths)) {
+        answer_cant_create(refused);
+        return;
+    }
     store_root_dir = root;
     std::snprintf(unlisted_marker_path, sizeof unlisted_marker_path, "%s/.tmp-unlisted",
                   paths.applicant_dir);
     // One level only; when it fails (the folder exists, or the root is missing), creating the
     // page below tells which.
     bool folder_is_new = platform::make_directory(paths.applicant_dir) == 0;
-    // A run killed while it wrote leaves its hidden temporary file behind; clear those away.
+    // A run killed while it wrote leaves its hidden temporary file behind; clear those away,
+    // here and, a bounded number of folders per run, across the whole store root.
     platform::remove_stale_temp_files(paths.applicant_dir);
+    platform::remove_stale_temp_files_below(root, STALE_SWEEP_FOLDERS);
 
     StagedFile page;
     if (!stage_applicant_page(page, name, mail, interest, resume_href)) {

@@ -73,3 +73,13 @@ void print_too_large() {
     put("</center>\n"
         "</body>\n");
 }
+
+void print_store_full() {
+    print_page_start();
+    put("<h1>Applications paused</h1>\n"
+        "<p>\n"
+        "The disk that holds the applications is nearly full, so your application was not "
+        "stored. Please try again later.\n"
+        "</center>\n"
+        "</body>\n");
+}

@@ -1,4 +1,4 @@
-// The pages that answer a submission: "Thank You!", "Can't create" and "too large".
+// The pages that answer a submission: "Thank You!", "Can't create", "too large" and "paused".
 // Each writes page text only; the caller ends the page.
 #pragma once
 
@@ -14,3 +14,6 @@ void print_cant_create(std::initializer_list<const char*> path_pieces);
 
 // The answer to a body refused for its size: nothing was read and nothing stored.
 void print_too_large();
+
+// The answer to a submission refused because the store's disk is nearly full: nothing stored.
+void print_store_full();

@@ -58,6 +58,11 @@ CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options)
                   request_method ? request_method : "(null)", was_post);
 
     if (const char* length = std::getenv("CONTENT_LENGTH")) content_length = parse_length(length);
+    // A body declared larger than MAX_BODY_SIZE is never read, whatever its type.
+    if (content_length > MAX_BODY_SIZE) {
+        body_refused = true;
+        content_length = 0;
+    }
 
     content_type = std::getenv("CONTENT_TYPE");
     if (content_type) {
@@ -73,7 +78,7 @@ CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options)
             is_multipart = true;
             cgi_trace.log("Boundary is '%s' (len=%d)\n", boundary_text.c_str(),
                           static_cast<int>(boundary_text.size()));
-            read_multipart_body(boundary_text, options.body_window);
+            if (!body_refused) read_multipart_body(boundary_text, options.body_window);
         }
     }
 
@@ -88,11 +93,11 @@ CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options)
 CgiRequest::~CgiRequest() = default;
 
 // Opens the read window over the body and fills it once: a body that fits the window is read
-// whole here, a longer one streams through it while the pairs are collected. A length outside
-// 0..MAX_BODY_SIZE, or a window that cannot be had, leaves the body unread: body_too_large()
-// then tells the application.
+// whole here, a longer one streams through it while the pairs are collected. A negative length
+// (one above MAX_BODY_SIZE never gets here), or a window that cannot be had, leaves the body
+// unread: body_too_large() then tells the application.
 void CgiRequest::read_multipart_body(const std::string& boundary_text, std::size_t window_size) {
-    if (content_length < 0 || content_length > MAX_BODY_SIZE ||
+    if (content_length < 0 ||
         !multipart.open(fileno(stdin), static_cast<std::size_t>(content_length), boundary_text,
                         window_size)) {
         body_refused = true;

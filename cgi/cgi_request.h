@@ -137,8 +137,9 @@ class CgiRequest {
     // ---- Environment (cgi_request.cpp) ----
     // Value of CGI_ENV_NAMES[index], or null when unset or the index is outside 0..30.
     const char* get_env(int index) const;
-    // True when a multipart request declared a negative length or one above MAX_BODY_SIZE: the
-    // body was not read and no pairs will be found. The application answers "too large".
+    // True when a request declared a body above MAX_BODY_SIZE, of any type, or a multipart
+    // request a negative length: the body was not read and no pairs will come from it. The
+    // application answers "too large".
     bool body_too_large() const { return body_refused; }
     // True when collection met a multipart body it could not read and the request was built
     // with UnreadableBody::report; the pairs before that point stay, no later one is added.

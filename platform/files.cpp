@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -26,6 +27,35 @@ bool next_temp_name(const char* dir, char* path_out, std::size_t capacity) {
     int n = std::snprintf(path_out, capacity, "%s/.tmp-%lx-%x", dir,
                           static_cast<unsigned long>(getpid()), counter++);
     return n >= 0 && static_cast<std::size_t>(n) < capacity;
+}
+
+// Removes `dir`/`file` when it is a temporary file of create_temp_file's form whose process no
+// longer runs (a run killed while it wrote); another run's file in progress is left alone.
+void remove_if_stale_temp(const char* dir, const char* file) {
+    constexpr std::size_t kPrefixLength = sizeof TEMP_NAME_PREFIX - 1;
+    if (std::strncmp(file, TEMP_NAME_PREFIX, kPrefixLength) != 0) return;
+    char* end = nullptr;
+    unsigned long pid = std::strtoul(file + kPrefixLength, &end, 16);
+    if (end == file + kPrefixLength || *end != '-' || pid == 0) return;
+    // kill with signal 0 only asks whether the process exists.
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) return;
+    char path[4096];
+    int n = std::snprintf(path, sizeof path, "%s/%s", dir, file);
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof path) ::unlink(path);
+}
+
+// Whether a listing entry of `dir` is a folder other than "." and "..", looked up only when the
+// listing does not say.
+bool is_folder_entry(const char* dir, const dirent* entry) {
+    if (entry->d_name[0] == '.' &&
+        (entry->d_name[1] == '\0' || (entry->d_name[1] == '.' && entry->d_name[2] == '\0')))
+        return false;
+    if (entry->d_type != DT_UNKNOWN) return entry->d_type == DT_DIR;
+    char path[4096];
+    int n = std::snprintf(path, sizeof path, "%s/%s", dir, entry->d_name);
+    struct stat st {};
+    return n > 0 && static_cast<std::size_t>(n) < sizeof path && lstat(path, &st) == 0 &&
+           S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -102,19 +132,67 @@ std::int64_t read_at(int fd, void* data, std::size_t size, std::int64_t offset) 
 void remove_stale_temp_files(const char* dir) {
     DIR* listing = opendir(dir);
     if (!listing) return;
-    constexpr char kPrefix[] = ".tmp-";
+    while (const dirent* entry = readdir(listing)) remove_if_stale_temp(dir, entry->d_name);
+    closedir(listing);
+}
+
+void remove_stale_temp_files_below(const char* root, unsigned max_folders) {
+    DIR* listing = opendir(root);
+    if (!listing) return;
+    // Most file systems count a folder's subfolders in its link count (2 + subfolders); where
+    // it says less, one pass over the listing counts them.
+    struct stat st {};
+    unsigned long folders = 0;
+    if (fstat(dirfd(listing), &st) == 0 && st.st_nlink > 2) {
+        folders = static_cast<unsigned long>(st.st_nlink) - 2;
+    } else {
+        while (const dirent* entry = readdir(listing)) {
+            if (is_folder_entry(root, entry)) ++folders;
+        }
+        rewinddir(listing);
+    }
+    // The root's own temporary files, and max_folders folders in a row, wrapping round to the
+    // beginning of the listing, from a start that moves with the process id: runs with
+    // successive ids visit successive stretches, so that every folder is reached within
+    // folders / max_folders runs or so.
+    const unsigned long start =
+        folders > 0 ? static_cast<unsigned long>(getpid()) * max_folders % folders : 0;
+    unsigned long index = 0;
     while (const dirent* entry = readdir(listing)) {
-        if (std::strncmp(entry->d_name, kPrefix, sizeof kPrefix - 1) != 0) continue;
-        char* end = nullptr;
-        unsigned long pid = std::strtoul(entry->d_name + sizeof kPrefix - 1, &end, 16);
-        if (end == entry->d_name + sizeof kPrefix - 1 || *end != '-' || pid == 0) continue;
-        // kill with signal 0 only asks whether the process exists.
-        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        remove_if_stale_temp(root, entry->d_name);
+        if (folders == 0 || !is_folder_entry(root, entry)) continue;
+        const unsigned long position = (index++ + folders - start) % folders;
+        if (position >= max_folders) continue;
         char path[4096];
-        int n = std::snprintf(path, sizeof path, "%s/%s", dir, entry->d_name);
-        if (n > 0 && static_cast<std::size_t>(n) < sizeof path) ::unlink(path);
+        int n = std::snprintf(path, sizeof path, "%s/%s", root, entry->d_name);
+        if (n > 0 && static_cast<std::size_t>(n) < sizeof path) remove_stale_temp_files(path);
     }
     closedir(listing);
+}
+
+std::int64_t read_file_start(const char* path, void* data, std::size_t size) {
+    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) return -1;
+    return read_at(fd.get(), data, size, 0);
+}
+
+long longest_file_name(const char* dir, long fallback) {
+    long longest = pathconf(dir, _PC_NAME_MAX);
+    return longest > 0 ? longest : fallback;
+}
+
+bool is_folder(const char* path) {
+    struct stat st {};
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool file_system_space(const char* path, std::uint64_t* available, std::uint64_t* total) {
+    struct statvfs info {};
+    if (statvfs(path, &info) != 0) return false;
+    const std::uint64_t unit = info.f_frsize ? info.f_frsize : info.f_bsize;
+    *available = static_cast<std::uint64_t>(info.f_bavail) * unit;
+    *total = static_cast<std::uint64_t>(info.f_blocks) * unit;
+    return true;
 }
 
 UniqueFd open_for_append(const char* path) {

@@ -9,6 +9,9 @@
 
 namespace platform {
 
+// Every temporary name the store gives a file begins with this; no stored file may.
+inline constexpr char TEMP_NAME_PREFIX[] = ".tmp-";
+
 // Owns one open file descriptor; closes it when it goes out of scope unless close() ran first.
 class UniqueFd {
   public:
@@ -55,6 +58,26 @@ std::int64_t read_at(int fd, void* data, std::size_t size, std::int64_t offset);
 // Removes the temporary files in `dir` that create_temp_file made for processes that no longer
 // run (a run killed while it wrote); another run's file in progress is left alone.
 void remove_stale_temp_files(const char* dir);
+
+// Clears stale temporary files across a store root in one bounded pass: those in `root` itself
+// and in up to `max_folders` of its folders, taken in listing order from a start that changes
+// from run to run, so that every folder is reached over some runs however many there are.
+void remove_stale_temp_files_below(const char* root, unsigned max_folders);
+
+// Reads up to `size` bytes from the start of the file at `path`; the number read, or -1 when it
+// cannot be opened or read.
+std::int64_t read_file_start(const char* path, void* data, std::size_t size);
+
+// The longest file name the file system of folder `dir` allows, in bytes; `fallback` when it
+// cannot be told.
+long longest_file_name(const char* dir, long fallback);
+
+// True when `path` names a folder (followed through symbolic links).
+bool is_folder(const char* path);
+
+// Free space (usable without root's privilege) and total size of the file system of `path`, in
+// bytes; false when they cannot be had.
+bool file_system_space(const char* path, std::uint64_t* available, std::uint64_t* total);
 
 // Opens `path` for appending and reading, creating it (0666 less the umask) when it does not
 // exist.

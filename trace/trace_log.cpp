@@ -5,10 +5,6 @@
 
 #include "platform/platform.h"
 
-namespace {
-constexpr std::size_t kNameBufferSize = 256;
-}
-
 TraceLog::TraceLog() : tick_source(platform::millisecond_tick) {
     open(nullptr);
 }
@@ -22,7 +18,12 @@ TraceLog::TraceLog(const char* tag, TickSource tick) : tick_source(tick) {
 }
 
 TraceLog::~TraceLog() {
-    if (file) std::fclose(file);
+    if (!file) return;
+    // An empty trace file tells nothing; left behind, one would pile up per run for ever. The
+    // file was created empty, so its write position is all that was written to it.
+    bool empty = std::fflush(file) == 0 && std::ftell(file) == 0;
+    std::fclose(file);
+    if (empty) std::remove(file_name);
 }
 
 bool TraceLog::file_name_for(char* out, std::size_t capacity, const char* tag, unsigned long pid) {
@@ -33,10 +34,9 @@ bool TraceLog::file_name_for(char* out, std::size_t capacity, const char* tag, u
 
 void TraceLog::open(const char* tag) {
     last_tick = tick_source();
-    char name[kNameBufferSize];
     // A tag too long for the name buffer leaves the channel inert rather than opening a cut name.
-    if (!file_name_for(name, sizeof name, tag, platform::process_id())) return;
-    file = std::fopen(name, "w");
+    if (!file_name_for(file_name, sizeof file_name, tag, platform::process_id())) return;
+    file = std::fopen(file_name, "w");
 }
 
 void TraceLog::log(const char* format, ...) {

@@ -13,6 +13,7 @@ class TraceLog {
     explicit TraceLog(const char* tag);  // file "debug_%s_%X.txt"
     // As above, with the millisecond tick taken from `tick` (lets tests drive the clock).
     TraceLog(const char* tag, TickSource tick);
+    // Closes the file, and removes it when nothing was ever written to it.
     ~TraceLog();
 
     TraceLog(const TraceLog&) = delete;
@@ -33,6 +34,7 @@ class TraceLog {
     void open(const char* tag);
 
     std::FILE* file = nullptr;
+    char file_name[256] = {};
     std::uint32_t last_tick = 0;
     TickSource tick_source;
 };

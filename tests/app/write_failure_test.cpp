@@ -36,7 +36,8 @@ TEST_F(AppTest, AnApplicantPageThatCannotBeWrittenWholeKeepsThePreviousOne) {
     std::string list_before = read_file(people() / "index.html");
 
     Application bigger;
-    bigger.interest = big('i');
+    // The longest interest accepted, each byte taking five in the page: past the limit.
+    bigger.interest = std::string(65536, '&');
     bigger.resume = "new resume";
     CgiResult result = run_limited(call_for(bigger));
     EXPECT_EQ(result.out,

@@ -56,7 +56,7 @@ resolve() {
 # href FILE LINK_TEXT: the target of the first link whose text begins with LINK_TEXT.
 href() { grep -o "<a href=\"[^\"]*\">$2" "$1" | head -n 1 | sed 's/^<a href="//; s/">.*$//'; }
 # Every folder in and beside the site, and every file with its size and time of last change, less
-# what every request adds on purpose (the programs' empty trace files, the server's logs).
+# what every request adds on purpose (the trace files of running programs, the server's logs).
 snapshot() {
   find "$tmp" \( -path "$work" -o -path "$LOG_DIR" -o -path "$site/debug_Quenby_*.txt" \) -prune \
     -o -type d -printf '%p/\n' -o -printf '%p %s %T@\n' | sort
@@ -214,6 +214,8 @@ code=$(fetch "$base/visits.cgi" visit2 -b "$work/cookies" -c "$work/cookies")
 check "... and the second visit by that cookie" '[ "$code" = 200 ] && contains "$work/visit2" "visit number 2 "'
 
 echo "== what the server must not give away"
+left=$(cd "$site" && ls debug_Quenby_*.txt 2>/dev/null | head -n 1) || true
+check "the finished runs left no empty trace file in the site" '[ -z "$left" ]'
 # A visitor without a login gets 401 and not one byte of what was filed: neither the list, nor an
 # applicant page, nor a resume, nor a file under another store root (made below).
 jobs_root=jobs/2026

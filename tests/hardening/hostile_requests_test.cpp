@@ -170,17 +170,22 @@ std::vector<Hostile> hostile_requests() {
         name_row("name with a line feed inside", "Jo\nDoe", Expect::kFormAgain),
         name_row("name with DEL", "Jo\x7f", Expect::kFormAgain),
         name_row("name with ESC sequence", "\x1b[2JJo", Expect::kFormAgain),
+        // Invisible format characters that make a name read as another, and their neighbours.
+        name_row("name with U+202E right-to-left override", "Jo\xe2\x80\xae" "eoD", Expect::kFormAgain),
+        name_row("name with U+202F narrow no-break space", "Jo\xe2\x80\xaf" "Doe", Expect::kThankYou),
+        name_row("name with U+2010 hyphen", "Jo\xe2\x80\x90" "Doe", Expect::kThankYou),
+        name_row("name with U+FEFF cut short", "Jo\xef\xbb", Expect::kThankYou),
         name_row("name with a NUL then traversal", std::string("Jo\0/../../x", 11), Expect::kStoredOrRefused),
         name_row("name ending in %", "Jo%", Expect::kThankYou),
         name_row("name ending in %4", "Jo%4", Expect::kThankYou),
         name_row("name with markup", "<b>Jo</b>&amp;\"'", Expect::kFormAgain),
         name_row("name 255 bytes", std::string(255, 'n'), Expect::kThankYou),
-        name_row("name 256 bytes", std::string(256, 'n'), Expect::kStoredOrRefused),
+        name_row("name 256 bytes", std::string(256, 'n'), Expect::kFormAgain),
         {"name 10 MB",
          [](TempTree& tree) {
              return submission(tree.work, application_parts(ten_megabytes(), kResume));
          },
-         Expect::kRefused, "", ""},
+         Expect::kFormAgain, "", ""},
         name_row("name with high bytes", "J\xc3\xb6rg \xff\xfe", Expect::kThankYou),
         // Store roots that are absolute, climb out, or hold empty or dot components.
         directory_row("directory empty", "", Expect::kCantCreate),
@@ -198,7 +203,7 @@ std::vector<Hostile> hostile_requests() {
          [](TempTree& tree) {
              return submission(tree.work, application_parts("Jo", kResume, ten_megabytes()));
          },
-         Expect::kCantCreate, "", ""},
+         Expect::kFormAgain, "", ""},
         // The application's 1024-byte path buffers: the store root, the applicant page's path,
         // and the escaped link (a name of spaces escapes to three bytes each).
         root_length_row(1023),
@@ -245,7 +250,7 @@ std::vector<Hostile> hostile_requests() {
         length_row("length 134217728 (the limit)", "134217728", Expect::kThankYou),
         length_row("length 134217729", "134217729", Expect::kTooLarge),
         length_row("length 2147483647", "2147483647", Expect::kTooLarge),
-        length_row("length past 32 bits", "99999999999999999999", Expect::kPage),
+        length_row("length past 32 bits", "99999999999999999999", Expect::kTooLarge),
         length_row("length far negative", "-99999999999999999999", Expect::kPage),
         length_row("length not a number", "abc", Expect::kPage),
         length_row("length with trailing text", std::to_string(body.size()) + "abc", Expect::kThankYou),
@@ -331,7 +336,7 @@ std::vector<Hostile> hostile_requests() {
          }, Expect::kPage, "", ""},
         {"URL-encoded length far too long", [](TempTree& tree) {
              return url_encoded(tree.work, "name=Jo", "2147483647");
-         }, Expect::kPage, "", ""},
+         }, Expect::kTooLarge, "", ""},
         {"URL-encoded length negative", [](TempTree& tree) {
              return url_encoded(tree.work, "name=Jo", "-1");
          }, Expect::kPage, "", ""},
@@ -372,13 +377,6 @@ std::string describe(const CgiResult& result) {
            "\nstdout begins: " + result.out.substr(0, 300);
 }
 
-bool allowed_outside_store(const std::string& path) {
-    // The trace file that every run leaves in its working directory.
-    const std::string trace = "outer/work/debug_Quenby_";
-    return path.rfind(trace, 0) == 0 && path.find('/', trace.size()) == std::string::npos &&
-           path.size() > 4 && path.compare(path.size() - 4, 4, ".txt") == 0;
-}
-
 bool in_store(const std::string& path) {
     return path.rfind("outer/work/people/", 0) == 0;
 }
@@ -401,8 +399,8 @@ void check_answer(const Hostile& row, TempTree& tree, const CgiCall& call) {
     std::vector<std::string> changed = changed_paths(before, after);
     bool store_changed = false;
     for (const std::string& path : changed) {
-        EXPECT_TRUE(in_store(path) || allowed_outside_store(path))
-            << "written outside the store: " << path;
+        // The run's trace file, empty, is gone too once it has ended.
+        EXPECT_TRUE(in_store(path)) << "written outside the store: " << path;
         store_changed = store_changed || in_store(path);
     }
     EXPECT_FALSE(fs::exists("/tmp/hardening-escape"));

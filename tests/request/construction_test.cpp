@@ -90,10 +90,19 @@ TEST(Construction, ContentTypeEndingBeforeTheBoundaryFindsNoPairs) {
 
 TEST(Construction, ContentLengthIsReadLikeAtoiButClamped) {
     const std::pair<const char*, std::int32_t> cases[] = {
-        {"12abc", 12}, {"abc", 0}, {"  +7", 7}, {"-5", -5}, {"99999999999", INT32_MAX}};
+        {"12abc", 12}, {"abc", 0}, {"  +7", 7}, {"-5", -5}, {"-99999999999", INT32_MIN}};
     for (const auto& [text, expected] : cases) {
         set_cgi_env({{"CONTENT_LENGTH", text}});
         EXPECT_EQ(make_request()->content_length, expected) << text;
+        EXPECT_FALSE(make_request()->body_too_large()) << text;
+    }
+    // Above MAX_BODY_SIZE (clamped or not) the body is refused unread, whatever its type.
+    for (const char* text : {"134217729", "99999999999"}) {
+        set_cgi_env(
+            {{"CONTENT_LENGTH", text}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"}});
+        auto request = make_request();
+        EXPECT_TRUE(request->body_too_large()) << text;
+        EXPECT_EQ(request->content_length, 0) << text;
     }
 }
 

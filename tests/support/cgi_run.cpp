@@ -9,10 +9,12 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <stdexcept>
@@ -23,15 +25,38 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The call's environment, plus the test's own PATH and sanitizer options unless it sets them.
+constexpr char kReserveVariable[] = "APPLY_FREE_SPACE_RESERVE";
+
+bool sets(const std::vector<std::string>& env, const std::string& name) {
+    const std::string prefix = name + "=";
+    for (const std::string& e : env) {
+        if (e.rfind(prefix, 0) == 0) return true;
+    }
+    return false;
+}
+
+// Whether the file system of `dir` has less free space than the program's default reserve: the
+// larger of 1 GiB and 5 % of its size.
+bool short_of_space(const fs::path& dir) {
+    struct statvfs info {};
+    if (statvfs(dir.c_str(), &info) != 0) return false;
+    const unsigned long long unit = info.f_frsize ? info.f_frsize : info.f_bsize;
+    const unsigned long long total = info.f_blocks * unit;
+    const unsigned long long reserve = std::max(1ULL << 30, total / 100 * 5);
+    return info.f_bavail * unit < reserve;
+}
+
+// The call's environment, plus the test's own PATH, sanitizer options and free-space reserve
+// unless it sets them.
 std::vector<std::string> environment_of(const CgiCall& call) {
     std::vector<std::string> env = call.env;
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-        const std::string prefix = std::string(name) + "=";
-        bool set = false;
-        for (const std::string& e : env) set = set || e.rfind(prefix, 0) == 0;
-        if (const char* value = std::getenv(name); value && !set) env.push_back(prefix + value);
+    for (const char* name :
+         {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", kReserveVariable}) {
+        const char* value = std::getenv(name);
+        if (value && !sets(env, name)) env.push_back(std::string(name) + "=" + value);
     }
+    if (!sets(env, kReserveVariable) && short_of_space(call.workdir))
+        env.push_back(std::string(kReserveVariable) + "=0");
     return env;
 }
 
@@ -155,6 +180,20 @@ void CgiProcess::release_input() {
 
 void CgiProcess::kill_now() {
     if (child_ > 0) ::kill(child_, SIGKILL);
+}
+
+bool CgiProcess::ends_without_input(double timeout_seconds) {
+    const double deadline = now_seconds() + timeout_seconds;
+    while (now_seconds() < deadline) {
+        siginfo_t info{};
+        // WNOWAIT: look whether it has ended, but leave it to wait() to collect.
+        if (waitid(P_PID, static_cast<id_t>(child_), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+            return false;
+        if (info.si_pid == child_) return true;
+        timespec pause{0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+    return false;
 }
 
 CgiResult CgiProcess::wait(double timeout_seconds) {

@@ -14,7 +14,10 @@
 struct CgiCall {
     std::filesystem::path workdir;
     // "NAME=value" entries. Nothing else is inherited but PATH and the sanitizer options, so
-    // that the program's reports are not lost.
+    // that the program's reports are not lost, and APPLY_FREE_SPACE_RESERVE. When neither the
+    // call nor the test sets that and the working directory's file system has less free space
+    // than the program's default reserve, the run gets no reserve: the tests must pass on a
+    // nearly full disk or a small temporary file system too.
     std::vector<std::string> env;
     std::vector<std::string> argv = {"/cgi-bin/apply.cgi"};  // argument 0 first
     std::string body;                                        // standard input
@@ -47,6 +50,9 @@ class CgiProcess {
     pid_t pid() const { return child_; }
     void release_input();
     void kill_now();
+    // True when the program ends within `timeout_seconds` while held input is still held: it
+    // answered without reading its body. The process is left for wait() to reap.
+    bool ends_without_input(double timeout_seconds);
     // Releases held input, waits up to `timeout_seconds` (then kills it) and returns how it
     // ended.
     CgiResult wait(double timeout_seconds = 120);

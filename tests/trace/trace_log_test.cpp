@@ -77,29 +77,37 @@ TEST(TraceFileName, StartupLogLeavesAnEmptyFile) {
     EXPECT_EQ(info.st_size, 0);
 }
 
-TEST_F(TraceLogTest, ConstructionTruncatesAnEarlierFileOfTheSameName) {
+TEST_F(TraceLogTest, ConstructionTruncatesAnEarlierFileWhichGoesAtTheEndWhenNothingWasWritten) {
     std::ofstream(own_file_name("T")) << "left over";
-    TraceLog log("T");
-    EXPECT_TRUE(log.is_open());
-    EXPECT_EQ(contents(own_file_name("T")), "");
-    TraceLog untagged;
-    EXPECT_TRUE(untagged.is_open());
-    EXPECT_EQ(access(own_file_name(nullptr).c_str(), F_OK), 0);
+    {
+        TraceLog log("T");
+        EXPECT_TRUE(log.is_open());
+        EXPECT_EQ(contents(own_file_name("T")), "");
+        TraceLog untagged;
+        EXPECT_TRUE(untagged.is_open());
+        EXPECT_EQ(access(own_file_name(nullptr).c_str(), F_OK), 0);
+    }
+    EXPECT_NE(access(own_file_name("T").c_str(), F_OK), 0);
+    EXPECT_NE(access(own_file_name(nullptr).c_str(), F_OK), 0);
 }
 
 TEST_F(TraceLogTest, TimedWritesShowTheMillisecondsSinceThePreviousOne) {
-    fake_now = 1000;
-    TraceLog log("T", fake_tick);
-    fake_now += 30;
-    log.log_timed("first %s\n", "write");
-    fake_now += 7;
-    log.log("untimed %d, ", 1);
-    fake_now += 5;
-    log.log_timed("second\n");
-    fake_now += 123456;
-    log.log_timed("wide\n");
-    EXPECT_EQ(contents(own_file_name("T")),  // flushed after every write
-              "   30 ms: first write\nuntimed 1,    12 ms: second\n123456 ms: wide\n");
+    const std::string expected =
+        "   30 ms: first write\nuntimed 1,    12 ms: second\n123456 ms: wide\n";
+    {
+        fake_now = 1000;
+        TraceLog log("T", fake_tick);
+        fake_now += 30;
+        log.log_timed("first %s\n", "write");
+        fake_now += 7;
+        log.log("untimed %d, ", 1);
+        fake_now += 5;
+        log.log_timed("second\n");
+        fake_now += 123456;
+        log.log_timed("wide\n");
+        EXPECT_EQ(contents(own_file_name("T")), expected);  // flushed after every write
+    }
+    EXPECT_EQ(contents(own_file_name("T")), expected) << "a file written to stays at the end";
 }
 
 TEST_F(TraceLogTest, ElapsedTimeSurvivesTheCounterWrappingAround) {
