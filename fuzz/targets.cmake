@@ -1,5 +1,5 @@
 # The fuzz targets' sources and shared plumbing. Included by fuzz/CMakeLists.txt (the fuzzers,
-# clang only) and by tests/hardening/CMakeLists.txt (the replay runners, every compiler).
+# clang only) and by tests/replay/CMakeLists.txt (the replay runners, every compiler).
 set(FUZZ_TARGETS multipart multipart_window multipart_roundtrip query url_encoded cookie codecs)
 set(FUZZ_SOURCE_DIR ${PROJECT_SOURCE_DIR}/fuzz)
 

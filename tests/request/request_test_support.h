@@ -26,6 +26,8 @@
 
 #include "cgi/cgi_request.h"
 #include "platform/files.h"
+#include "multipart_body.h"
+#include "test_files.h"
 
 // Unsets every CGI variable, then sets the given ones.
 inline void set_cgi_env(std::initializer_list<std::pair<const char*, std::string>> vars) {
@@ -85,26 +87,22 @@ class MultipartBody {
         : boundary(std::move(boundary_text)), line_end(std::move(eol)) {}
 
     MultipartBody& field(const std::string& name, const std::string& value) {
-        text += "--" + boundary + line_end;
-        text += "Content-Disposition: form-data; name=\"" + name + "\"" + line_end + line_end;
-        text += value + line_end;
+        text += part_text({name, value, {}, {}}, boundary, line_end);
         return *this;
     }
     // An upload; an empty `type` leaves the Content-Type line out.
     MultipartBody& file(const std::string& name, const std::string& file_name,
                         const std::string& type, const std::string& content) {
-        text += "--" + boundary + line_end;
-        text += "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" + file_name +
-                "\"" + line_end;
-        if (!type.empty()) text += "Content-Type: " + type + line_end;
-        text += line_end + content + line_end;
+        std::optional<std::string> content_type;
+        if (!type.empty()) content_type = type;
+        text += part_text({name, content, file_name, content_type}, boundary, line_end);
         return *this;
     }
     MultipartBody& raw(const std::string& bytes) {
         text += bytes;
         return *this;
     }
-    std::string close() const { return text + "--" + boundary + "--" + line_end; }
+    std::string close() const { return text + closing_line(boundary, line_end); }
 
     std::string content_type() const { return "multipart/form-data; boundary=" + boundary; }
 
@@ -239,14 +237,6 @@ class PipedStdin {
     std::thread thread_;
 };
 
-// The whole content of a file.
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 // The names of the real-client cases in the corpus (each a folder with a body.bin), sorted.
 inline std::vector<std::string> corpus_cases() {
     std::vector<std::string> names;
@@ -282,38 +272,4 @@ struct CorpusCase {
     nlohmann::json parts;  // an array of objects: name, filename, content_type_line, value, ...
     std::string body;
     std::string content_type;
-};
-
-// A folder under `parent`, removed with what it holds.
-class TempFolder {
-  public:
-    explicit TempFolder(const std::string& parent = "/tmp") {
-        std::string pattern = parent + "/request_test_XXXXXX";
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed in " + parent);
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& path() const { return path_; }
-    const char* c_str() const { return path_.c_str(); }
-
-    // The names a listing of the folder shows.
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        if (DIR* dir = opendir(path_.c_str())) {
-            while (const dirent* entry = readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") names.push_back(name);
-            }
-            closedir(dir);
-        }
-        return names;
-    }
-
-  private:
-    std::string path_;
 };

@@ -83,13 +83,13 @@ TEST(Spool, SpooledUploadsGiveTheBytesOfMemoryUploadsAndLeaveNoFile) {
         auto memory = multipart_request(spool_form.form, spool_form.body, "", options);
         memory->collect_pairs();  // reads the rest of standard input before it is replaced
 
-        TempFolder folder;
+        TempDir folder("request-test");
         auto spooled = multipart_request(spool_form.form, spool_form.body, "", options);
-        spooled->spool_uploads_in(folder.c_str());
+        spooled->spool_uploads_in(folder.path().c_str());
         EXPECT_TRUE(folder.entries().empty());
         spooled->collect_pairs();
         EXPECT_TRUE(folder.entries().empty());
-        EXPECT_EQ(open_files_in(folder.path()), static_cast<int>(spool_form.uploads.size()));
+        EXPECT_EQ(open_files_in(folder.path().string()), static_cast<int>(spool_form.uploads.size()));
         ASSERT_EQ(spooled->pair_count(), memory->pair_count());
 
         for (const auto& [name, content] : spool_form.uploads) {
@@ -121,7 +121,7 @@ TEST(Spool, SpooledUploadsGiveTheBytesOfMemoryUploadsAndLeaveNoFile) {
         EXPECT_TRUE(folder.entries().empty());
 
         spooled.reset();
-        EXPECT_EQ(open_files_in(folder.path()), 0);
+        EXPECT_EQ(open_files_in(folder.path().string()), 0);
         EXPECT_TRUE(folder.entries().empty());
     }
 }
@@ -133,7 +133,7 @@ TEST(Spool, TheSpoolFolderShowsNoFileWhileAnUploadArrives) {
     const std::string content = pattern_bytes(100000);
     const std::string body = form.field("a", "1").file("big", "big.bin", "", content).close();
     const std::size_t middle = body.find(content) + content.size() / 2;
-    TempFolder folder;
+    TempDir folder("request-test");
     bool file_seen_open = false;
     std::vector<std::string> listed_meanwhile = {"<not listed>"};
     set_post_env(form.content_type(), std::to_string(body.size()));
@@ -143,14 +143,14 @@ TEST(Spool, TheSpoolFolderShowsNoFileWhileAnUploadArrives) {
             platform::write_all(out, body.data(), middle);
             const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
             while (!file_seen_open && std::chrono::steady_clock::now() < give_up) {
-                file_seen_open = open_files_in(folder.path()) == 1;
+                file_seen_open = open_files_in(folder.path().string()) == 1;
                 if (!file_seen_open) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             listed_meanwhile = folder.entries();
             platform::write_all(out, body.data() + middle, body.size() - middle);
         });
         request = make_request({"/srv/cgi-bin/apply.cgi"}, {.body_window = 4099});
-        request->spool_uploads_in(folder.c_str());
+        request->spool_uploads_in(folder.path().c_str());
         request->collect_pairs();
     }
     EXPECT_TRUE(file_seen_open);
@@ -162,12 +162,12 @@ TEST(Spool, TheSpoolFolderShowsNoFileWhileAnUploadArrives) {
 
 TEST(Spool, AFolderThatCannotHoldAnUnnamedFileKeepsUploadsInMemory) {
     const SpoolForm spool_form;
-    TempFolder scratch;
-    const std::string plain_file = scratch.path() + "/plain";
+    TempDir scratch("request-test");
+    const std::string plain_file = scratch.path().string() + "/plain";
     std::ofstream(plain_file) << "x";
-    const std::string read_only = scratch.path() + "/read-only";
+    const std::string read_only = scratch.path().string() + "/read-only";
     ASSERT_EQ(mkdir(read_only.c_str(), 0555), 0);
-    std::vector<std::string> folders = {scratch.path() + "/missing", plain_file, "/proc"};
+    std::vector<std::string> folders = {scratch.path().string() + "/missing", plain_file, "/proc"};
     // The superuser writes into any folder: a read-only one only stops others.
     if (geteuid() != 0) folders.push_back(read_only);
     for (std::size_t window : {std::size_t{1}, std::size_t{0}}) {
@@ -226,9 +226,9 @@ constexpr int kMovedIntoMemory = 40;
 }  // namespace
 
 TEST(Spool, AnUploadWhoseFileCannotGrowContinuesInMemory) {
-    TempFolder folder;
+    TempDir folder("request-test");
     for (std::size_t window : {std::size_t{1}, std::size_t{4099}, std::size_t{0}}) {
-        EXPECT_EXIT(collect_past_file_size_limit(window, folder.path()),
+        EXPECT_EXIT(collect_past_file_size_limit(window, folder.path().string()),
                     testing::ExitedWithCode(kMovedIntoMemory), "")
             << "window " << window;
     }
@@ -238,8 +238,8 @@ TEST(Spool, AnUploadWhoseFileCannotGrowContinuesInMemory) {
 namespace {
 
 // An unnamed file in `folder` holding `bytes`.
-platform::UniqueFd file_holding(const TempFolder& folder, const std::string& bytes) {
-    platform::UniqueFd file = platform::create_unnamed_file(folder.c_str());
+platform::UniqueFd file_holding(const TempDir& folder, const std::string& bytes) {
+    platform::UniqueFd file = platform::create_unnamed_file(folder.path().c_str());
     if (!file.valid() || !platform::write_all(file.get(), bytes.data(), bytes.size()))
         throw std::runtime_error("cannot make the file");
     return file;
@@ -258,21 +258,21 @@ void expect_link_fails(int fd, const std::string& folder, std::size_t capacity) 
 TEST(LinkAsTempFile, GivesTheUnnamedFileATemporaryNameWithThePermissionsOfAPlainCreate) {
     const std::string content("linked\0bytes\r\n", 14);
     for (mode_t mask : {mode_t{027}, mode_t{002}}) {
-        TempFolder folder;
+        TempDir folder("request-test");
         const mode_t before = umask(mask);
-        platform::UniqueFd file = platform::create_unnamed_file(folder.c_str());
+        platform::UniqueFd file = platform::create_unnamed_file(folder.path().c_str());
         umask(before);
         ASSERT_TRUE(file.valid());
         ASSERT_TRUE(platform::write_all(file.get(), content.data(), content.size()));
 
         char first[256];
         char second[256];
-        ASSERT_TRUE(platform::link_as_temp_file(file.get(), folder.c_str(), first, sizeof first));
-        ASSERT_TRUE(platform::link_as_temp_file(file.get(), folder.c_str(), second, sizeof second));
+        ASSERT_TRUE(platform::link_as_temp_file(file.get(), folder.path().c_str(), first, sizeof first));
+        ASSERT_TRUE(platform::link_as_temp_file(file.get(), folder.path().c_str(), second, sizeof second));
         EXPECT_STRNE(first, second);
         char pid_hex[32];
         std::snprintf(pid_hex, sizeof pid_hex, "%lx", static_cast<unsigned long>(getpid()));
-        const std::regex form(folder.path() + "/\\.tmp-" + pid_hex + "-[0-9a-f]+");
+        const std::regex form(folder.path().string() + "/\\.tmp-" + pid_hex + "-[0-9a-f]+");
         struct stat unnamed {};
         ASSERT_EQ(fstat(file.get(), &unnamed), 0);
         EXPECT_EQ(unnamed.st_nlink, 2u);
@@ -291,30 +291,30 @@ TEST(LinkAsTempFile, GivesTheUnnamedFileATemporaryNameWithThePermissionsOfAPlain
 }
 
 TEST(LinkAsTempFile, FailsWithAnEmptyPathWhereTheNameCannotBeMade) {
-    TempFolder folder;
+    TempDir folder("request-test");
     platform::UniqueFd file = file_holding(folder, "");
-    expect_link_fails(file.get(), folder.path() + "/missing", 256);
-    expect_link_fails(file.get(), folder.path(), folder.path().size() + 8);  // no room
+    expect_link_fails(file.get(), folder.path().string() + "/missing", 256);
+    expect_link_fails(file.get(), folder.path().string(), folder.path().string().size() + 8);  // no room
     EXPECT_TRUE(folder.entries().empty());
 }
 
 TEST(LinkAsTempFile, FailsWithAnEmptyPathOnAnotherFileSystem) {
-    TempFolder folder;
+    TempDir folder("request-test");
     struct stat here {};
-    ASSERT_EQ(stat(folder.c_str(), &here), 0);
-    std::unique_ptr<TempFolder> elsewhere;
+    ASSERT_EQ(stat(folder.path().c_str(), &here), 0);
+    std::unique_ptr<TempDir> elsewhere;
     for (const char* parent : {"/dev/shm", "/run", "/var/tmp", "/tmp"}) {
         struct stat there {};
         if (stat(parent, &there) != 0 || there.st_dev == here.st_dev) continue;
         try {
-            elsewhere = std::make_unique<TempFolder>(parent);
+            elsewhere = std::make_unique<TempDir>("request-test", parent);
             break;
         } catch (const std::runtime_error&) {
         }
     }
     if (!elsewhere) GTEST_SKIP() << "no writable folder on another file system";
     platform::UniqueFd file = file_holding(folder, "");
-    expect_link_fails(file.get(), elsewhere->path(), 256);
+    expect_link_fails(file.get(), elsewhere->path().string(), 256);
     EXPECT_TRUE(elsewhere->entries().empty());
 }
 
@@ -330,7 +330,7 @@ bool is_mapped(const void* address, std::size_t size) {
 }  // namespace
 
 TEST(MappedFile, ShowsTheFileFollowedByANul) {
-    TempFolder folder;
+    TempDir folder("request-test");
     for (std::size_t length :
          {std::size_t{0}, std::size_t{1}, kPage - 1, kPage, kPage + 1, 2 * kPage}) {
         SCOPED_TRACE(length);
@@ -346,7 +346,7 @@ TEST(MappedFile, ShowsTheFileFollowedByANul) {
 }
 
 TEST(MappedFile, AMoveKeepsTheViewAndEmptiesTheSource) {
-    TempFolder folder;
+    TempDir folder("request-test");
     const std::string first_bytes = pattern_bytes(kPage);
     platform::UniqueFd first_file = file_holding(folder, first_bytes);
     platform::UniqueFd second_file = file_holding(folder, pattern_bytes(kPage + 1, 'K'));

@@ -545,11 +545,11 @@ TEST(Streaming, AnUploadFarLargerThanTheMemoryAllowedIsSpooledWhole) {
         "\r\n" + MultipartBody(form.boundary).field("after", "last\r\n").close();
     file.append(tail.data(), tail.size());
 
-    TempFolder spool;
+    TempDir spool("request-test");
     set_post_env(form.content_type(), std::to_string(file.size()));
     file.attach();
     expect_under_memory_limit([&](CgiRequest& request) -> const char* {
-        request.spool_uploads_in(spool.c_str());
+        request.spool_uploads_in(spool.path().c_str());
         const int fd = request.upload_descriptor("big");
         if (request.pair_count() != 3) return "not three pairs";
         if (fd < 0) return "the upload is not in a file";

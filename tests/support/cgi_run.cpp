@@ -268,18 +268,3 @@ CgiCall multipart_request(const fs::path& workdir, const std::string& body,
                           const std::string& boundary, const std::optional<std::string>& length) {
     return post_request(workdir, body, "multipart/form-data; boundary=" + boundary, length);
 }
-
-std::string multipart_body(const std::vector<Part>& parts, const std::string& boundary,
-                           const std::string& eol) {
-    std::string body;
-    for (const Part& part : parts) {
-        body += "--" + boundary + eol;
-        body += "Content-Disposition: form-data; name=\"" + part.name + "\"";
-        if (part.file_name) body += "; filename=\"" + *part.file_name + "\"";
-        body += eol;
-        if (part.content_type) body += "Content-Type: " + *part.content_type + eol;
-        body += eol + part.value + eol;
-    }
-    body += "--" + boundary + "--" + eol;
-    return body;
-}

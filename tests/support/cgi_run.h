@@ -1,7 +1,6 @@
 // Runs the built apply.cgi as a web server would: its own environment, its arguments, the body on
 // standard input and a working directory, with optional limits; collects standard output,
-// standard error and how the process ended. Also builds the requests and multipart bodies the
-// tests send.
+// standard error and how the process ended. Also builds the requests the tests send.
 #pragma once
 
 #include <sys/types.h>
@@ -10,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "multipart_body.h"
 
 struct CgiCall {
     std::filesystem::path workdir;
@@ -84,17 +85,6 @@ CgiCall multipart_request(const std::filesystem::path& workdir, const std::strin
                           const std::string& boundary,
                           const std::optional<std::string>& length = std::nullopt);
 
-// One part of a multipart/form-data body.
-struct Part {
-    std::string name;
-    std::string value;
-    std::optional<std::string> file_name;     // set for an upload
-    std::optional<std::string> content_type;  // media type of an upload
-};
-
-// The body a browser sends for `parts`, with `eol` as every line break.
-std::string multipart_body(const std::vector<Part>& parts, const std::string& boundary,
-                           const std::string& eol = "\r\n");
 
 // What every HTML response starts with.
 inline constexpr char HTML_HEADER[] = "Content-type: text/html\n\n";

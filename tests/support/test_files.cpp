@@ -29,6 +29,12 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
+std::vector<std::string> TempDir::entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename());
+    return names;
+}
+
 TempTree::TempTree(bool with_store)
     : TempDir("hardening"),
       root(path().string()),

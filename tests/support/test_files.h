@@ -20,6 +20,8 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
+    // The names a listing of the folder shows (not recursive).
+    std::vector<std::string> entries() const;
 
   private:
     std::filesystem::path path_;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app_test_support.h"
+#include "application.h"
 
 namespace {
 

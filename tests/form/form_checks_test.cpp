@@ -2,7 +2,7 @@
 // the values shown again (escaped), the form action, and the too-large answer.
 #include <algorithm>
 
-#include "app_test_support.h"
+#include "application.h"
 
 namespace {
 

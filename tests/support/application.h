@@ -1,11 +1,13 @@
-// Shared pieces of the application's black-box tests: multipart bodies as a browser sends them,
-// a complete application with defaults, and a fixture with a fresh working directory.
+// The application's submission as the black-box tests send it: a complete application with
+// defaults, its multipart body as a browser sends it, the expected pages, and a fixture with a
+// fresh working directory and store root.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cgi_run.h"
 #include "test_files.h"
@@ -21,6 +23,7 @@ struct Application {
     std::string interest = "Systems programming in C++";
     std::string file_name = "hello.txt";
     std::string resume = "hello";
+    std::string resume_type = "text/plain";
     std::string directory = "people";
     bool send_name = true;
     bool send_mail = true;
@@ -29,10 +32,21 @@ struct Application {
     bool send_directory = true;
 };
 
+// The application's parts in the form's order, the submit button last.
+std::vector<Part> parts_of(const Application& application);
 // The multipart body a browser sends for the application (CR LF line ends).
 std::string body_of(const Application& application);
 
-// A fixture file's bytes (tests/app/fixtures).
+// The parts of a complete submission with these values and an octet-stream resume.
+std::vector<Part> application_parts(const std::string& name, const std::string& resume,
+                                    const std::string& directory = "people",
+                                    const std::string& resume_file = "cv.txt",
+                                    const std::string& mail = "jo@example.org",
+                                    const std::string& interest = "Systems work");
+// A complete multipart submission of `parts` run in `work`.
+CgiCall submission(const std::string& work, const std::vector<Part>& parts);
+
+// A page fixture's bytes (tests/fixtures/pages).
 std::string fixture(const char* name);
 
 // The form page as it is shown with these values and message (null: none).

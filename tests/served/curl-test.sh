@@ -2,7 +2,7 @@
 # End-to-end test with curl: the built programs served by lighttpd from a fresh site folder, used
 # the way a browser would, following the links the pages carry: anonymously for the form, logged in
 # as staff for the stored pages. Then what the server must keep from a visitor.
-# Usage: tests/e2e/curl-test.sh BUILDDIR
+# Usage: tests/served/curl-test.sh BUILDDIR
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 BUILDDIR" >&2; exit 2; }
 build=$(cd "$1" && pwd)

@@ -1,6 +1,6 @@
 // Writes that fail for real (a file-size limit in the program's process): the answer names the
 // file, never "Thank You!", and no file is left torn or half-listed.
-#include "app_test_support.h"
+#include "application.h"
 
 namespace {
 

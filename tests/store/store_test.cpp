@@ -2,7 +2,7 @@
 // submissions, with the pages and files checked byte for byte.
 #include <sys/stat.h>
 
-#include "app_test_support.h"
+#include "application.h"
 
 namespace {
 

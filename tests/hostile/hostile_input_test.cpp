@@ -1,6 +1,6 @@
 // Hostile and awkward values: names and store roots that would leave the store, values too long
 // for the path buffers, resume names that are no file, and applicant text full of markup.
-#include "app_test_support.h"
+#include "application.h"
 
 namespace {
 

@@ -1,26 +1,9 @@
-// Requests of the hardening tests and checks of the applicant store's integrity.
+// Checks of the applicant store's integrity.
 #include "store_checks.h"
 
 #include <filesystem>
 
 namespace fs = std::filesystem;
-
-std::vector<Part> application_parts(const std::string& name, const std::string& resume,
-                                    const std::string& directory, const std::string& resume_file,
-                                    const std::string& mail, const std::string& interest) {
-    return {
-        {"name", name, {}, {}},
-        {"mail", mail, {}, {}},
-        {"interest", interest, {}, {}},
-        {"resume", resume, resume_file, "application/octet-stream"},
-        {"directory", directory, {}, {}},
-        {"sub", "Submit form", {}, {}},
-    };
-}
-
-CgiCall submission(const std::string& work, const std::vector<Part>& parts) {
-    return multipart_request(work, multipart_body(parts, kBoundary), kBoundary);
-}
 
 bool is_thank_you(const CgiResult& result) {
     return result.out.find("Thank You!") != std::string::npos;

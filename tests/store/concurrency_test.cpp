@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app_test_support.h"
+#include "application.h"
 
 namespace {
 

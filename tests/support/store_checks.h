@@ -1,25 +1,12 @@
-// Requests of the hardening tests, and checks of the applicant store's integrity shared by the
-// fault and kill tests.
+// Checks of the applicant store's integrity after hostile requests, store faults and kills: the
+// answer's kind, the list's lines, whole applicant pages, files left under other names.
 #pragma once
 
 #include <set>
 #include <string>
 #include <vector>
 
-#include "cgi_run.h"
-#include "test_files.h"
-
-inline constexpr char kBoundary[] = "----HardeningBoundary7MA4YWxkTrZu0gW";
-
-// The application form's parts for one complete submission.
-std::vector<Part> application_parts(const std::string& name, const std::string& resume,
-                                    const std::string& directory = "people",
-                                    const std::string& resume_file = "cv.txt",
-                                    const std::string& mail = "jo@example.org",
-                                    const std::string& interest = "Systems work");
-
-// A complete multipart submission of `parts` run in `work`.
-CgiCall submission(const std::string& work, const std::vector<Part>& parts);
+#include "application.h"
 
 // Response shapes.
 bool is_thank_you(const CgiResult& result);

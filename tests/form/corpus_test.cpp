@@ -4,7 +4,7 @@
 
 #include <regex>
 
-#include "app_test_support.h"
+#include "application.h"
 #include "digest.h"
 
 namespace {

@@ -46,7 +46,7 @@ const std::string& ten_megabytes() {
 // CONTENT_LENGTH is `length`, or the body's size when not given.
 CgiCall raw_multipart(const std::string& work, const std::string& body,
                       const std::optional<std::string>& length = std::nullopt,
-                      const std::string& boundary = kBoundary) {
+                      const std::string& boundary = TEST_BOUNDARY) {
     return multipart_request(work, body, boundary, length);
 }
 
@@ -149,13 +149,13 @@ Hostile length_row(std::string what, std::string length, Expect expect) {
     return {std::move(what),
             [length](TempTree& tree) {
                 return raw_multipart(
-                    tree.work, multipart_body(application_parts("Jo", kResume), kBoundary), length);
+                    tree.work, multipart_body(application_parts("Jo", kResume), TEST_BOUNDARY), length);
             },
             expect, "people/Jo/cv.txt", kResume};
 }
 
 std::vector<Hostile> hostile_requests() {
-    const std::string body = multipart_body(application_parts("Jo", kResume), kBoundary);
+    const std::string body = multipart_body(application_parts("Jo", kResume), TEST_BOUNDARY);
     std::vector<Hostile> rows = {
         // Names that would reach outside the store root, or hold control bytes.
         name_row("name ..", "..", Expect::kFormAgain),
@@ -265,7 +265,7 @@ std::vector<Hostile> hostile_requests() {
              return raw_multipart(tree.work, b, std::nullopt, "");
          }, Expect::kPageOrEnd, "", ""},
         {"quoted boundary", [body](TempTree& tree) {
-             return raw_multipart(tree.work, body, std::nullopt, std::string("\"") + kBoundary + "\"");
+             return raw_multipart(tree.work, body, std::nullopt, std::string("\"") + TEST_BOUNDARY + "\"");
          }, Expect::kThankYou, "people/Jo/cv.txt", kResume},
         {"boundary of 100000 bytes", [](TempTree& tree) {
              std::string boundary(100000, 'B');
@@ -306,8 +306,8 @@ std::vector<Hostile> hostile_requests() {
          }, Expect::kPageOrEnd, "", ""},
         {"bare line feeds throughout", [](TempTree& tree) {
              return multipart_request(
-                 tree.work, multipart_body(application_parts("Jo", kResume), kBoundary, "\n"),
-                 kBoundary);
+                 tree.work, multipart_body(application_parts("Jo", kResume), TEST_BOUNDARY, "\n"),
+                 TEST_BOUNDARY);
          }, Expect::kThankYou, "people/Jo/cv.txt", kResume},
         // URL-encoded bodies and query strings: items at RAW_PAIR_BUF, '%' at the end, NULs.
         {"URL-encoded item of 131071 bytes", [](TempTree& tree) {
@@ -472,7 +472,7 @@ class TruncatedBody : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(TruncatedBody, EveryHeaderPositionIsAnsweredSafely) {
     const std::vector<Part> parts = application_parts("Jo", kResume);
-    const std::string body = multipart_body(parts, kBoundary);
+    const std::string body = multipart_body(parts, TEST_BOUNDARY);
     // Where each part's headers begin and end: its boundary line up to its content.
     std::vector<std::pair<std::size_t, std::size_t>> header_ranges;
     std::size_t at = 0;

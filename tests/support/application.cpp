@@ -1,19 +1,39 @@
-// Bodies, fixtures and expected pages for the application's black-box tests.
-#include "app_test_support.h"
+// The application's submission, its body and the expected pages of the black-box tests.
+#include "application.h"
 
-std::string body_of(const Application& a) {
+std::vector<Part> parts_of(const Application& a) {
     std::vector<Part> parts;
     if (a.send_name) parts.push_back({"name", a.name, {}, {}});
     if (a.send_mail) parts.push_back({"mail", a.mail, {}, {}});
     if (a.send_interest) parts.push_back({"interest", a.interest, {}, {}});
-    if (a.send_resume) parts.push_back({"resume", a.resume, a.file_name, "text/plain"});
+    if (a.send_resume) parts.push_back({"resume", a.resume, a.file_name, a.resume_type});
     if (a.send_directory) parts.push_back({"directory", a.directory, {}, {}});
     parts.push_back({"sub", "Submit form", {}, {}});
-    return multipart_body(parts, TEST_BOUNDARY);
+    return parts;
+}
+
+std::string body_of(const Application& a) { return multipart_body(parts_of(a), TEST_BOUNDARY); }
+
+std::vector<Part> application_parts(const std::string& name, const std::string& resume,
+                                    const std::string& directory, const std::string& resume_file,
+                                    const std::string& mail, const std::string& interest) {
+    Application a;
+    a.name = name;
+    a.mail = mail;
+    a.interest = interest;
+    a.file_name = resume_file;
+    a.resume = resume;
+    a.resume_type = "application/octet-stream";
+    a.directory = directory;
+    return parts_of(a);
+}
+
+CgiCall submission(const std::string& work, const std::vector<Part>& parts) {
+    return multipart_request(work, multipart_body(parts, TEST_BOUNDARY), TEST_BOUNDARY);
 }
 
 std::string fixture(const char* name) {
-    return read_file(fs::path(APP_FIXTURES_DIR) / name);
+    return read_file(fs::path(PAGES_DIR) / name);
 }
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "app_test_support.h"
+#include "application.h"
 
 namespace {
 
