@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "application.h"
+#include "sanitizers.h"
 
 namespace {
 
@@ -18,14 +19,6 @@ constexpr char kInterest[] = "Systems programming in C++";
 bool thanked(const CgiResult& result) {
     return result.out.find("<h1>Thank You!</h1>") != std::string::npos;
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-constexpr bool kSanitized = __has_feature(address_sanitizer);
-#else
-constexpr bool kSanitized = false;
-#endif
 
 }  // namespace
 
@@ -136,7 +129,7 @@ TEST_F(AppTest, FieldsOverTheirLimitsAreRefusedWithTheirMessageAndNeverEchoed) {
 TEST_F(AppTest, AHugeMailOfAmpersandsIsRefusedWithoutSwellingTheAnswerOrTheStore) {
     // Each '&' would take eight bytes in the applicant page and five in the answer. 64 MiB as
     // sent by an attacker; a few MiB show the same under the sanitizers' slower pace.
-    const std::size_t size = kSanitized ? (4u << 20) : (64u << 20);
+    const std::size_t size = kUnderAddressSanitizer ? (4u << 20) : (64u << 20);
     Application application;
     application.mail.assign(size, '&');
     CgiResult result = run_cgi(call_for(application), 60);

@@ -18,17 +18,9 @@
 #include <vector>
 
 #include "request_test_support.h"
+#include "sanitizers.h"
 
 namespace {
-
-// An address-space limit cannot be combined with the sanitizers' huge shadow mappings.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kUnderAddressSanitizer = true;
-#elif defined(__has_feature)
-constexpr bool kUnderAddressSanitizer = __has_feature(address_sanitizer);
-#else
-constexpr bool kUnderAddressSanitizer = false;
-#endif
 
 // Collected pairs are compared as one text: a line with the pair count and the body length,
 // then each field of each pair with its length, and whether a NUL follows the value.

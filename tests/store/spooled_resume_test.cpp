@@ -57,20 +57,34 @@ bool thanked(const CgiResult& result) {
 
 }  // namespace
 
-TEST_F(AppTest, AStoredResumeIsOneRegularFileWithThePermissionsOfAPlainCreate) {
+// Folders, pages, the list and the resume (a small one and one of many windows) get the
+// permissions of a plain create under every umask.
+TEST_F(AppTest, StoredFilesAndFoldersGetThePermissionsOfAPlainCreate) {
+    Application small;
     Application application;
     application.file_name = "cv.bin";
     application.resume = resume_bytes(70000);
-    for (mode_t mask : {mode_t{022}, mode_t{027}, mode_t{002}}) {
-        StoreDir work("apply-spool");
-        CgiCall call = work.call_for(application);
-        call.umask_value = mask;
-        EXPECT_TRUE(thanked(run_cgi(call))) << std::oct << mask;
-        expect_stored_resume(work.path() / "people" / "Jane Doe" / "cv.bin", application.resume,
-                             mask);
-        EXPECT_EQ(temporary_names(work.path()), std::vector<std::string>{});
+    for (const Application* sent : {&small, &application}) {
+        for (mode_t mask : {mode_t{022}, mode_t{027}, mode_t{002}, mode_t{077}}) {
+            StoreDir work("apply-spool");
+            CgiCall call = work.call_for(*sent);
+            call.umask_value = mask;
+            EXPECT_TRUE(thanked(run_cgi(call))) << std::oct << mask;
+            fs::path folder = work.path() / "people" / "Jane Doe";
+            expect_stored_resume(folder / sent->file_name, sent->resume, mask);
+            EXPECT_EQ(mode_of(folder), 0777u & ~mask) << std::oct << mask;
+            EXPECT_EQ(mode_of(folder / "index.html"), 0666u & ~mask) << std::oct << mask;
+            EXPECT_EQ(mode_of(work.path() / "people" / "index.html"), 0666u & ~mask)
+                << std::oct << mask;
+            EXPECT_EQ(temporary_names(work.path()), std::vector<std::string>{});
+        }
     }
+}
 
+TEST_F(AppTest, AStoredResumeSubmittedAgainIsReplacedInPlace) {
+    Application application;
+    application.file_name = "cv.bin";
+    application.resume = resume_bytes(70000);
     // Submitted again, the new resume replaces the old one in place: still one link.
     submit(application);
     application.resume = resume_bytes(1000);
