@@ -1,10 +1,9 @@
 // Every real-client body of the corpus, run through the program: uploads are stored byte for
 // byte, and the bodies that fail a check get that check's form.
-#include <nlohmann/json.hpp>
-
 #include <regex>
 
 #include "application.h"
+#include "corpus.h"
 #include "digest.h"
 
 namespace {
@@ -29,13 +28,11 @@ const char* refusal_for(const std::string& case_name) {
 
 TEST(AppCorpusTest, EveryRealClientBodyIsStoredByteForByteOrAnsweredByItsCheck) {
     int cases = 0;
-    for (const auto& entry : fs::directory_iterator(CORPUS_DIR)) {
-        if (!entry.is_directory()) continue;
-        std::string case_name = entry.path().filename().string();
-        const auto headers = nlohmann::json::parse(read_file(entry.path() / "headers.json"));
-        const auto expected = nlohmann::json::parse(read_file(entry.path() / "expected.json"));
-        ASSERT_TRUE(expected.contains("upload")) << case_name;
-        const nlohmann::json& upload = expected["upload"];
+    for (const std::string& case_name : corpus_cases()) {
+        const CorpusCase sent(case_name);
+        const nlohmann::json& headers = sent.headers;
+        ASSERT_TRUE(sent.expected.contains("upload")) << case_name;
+        const nlohmann::json& upload = sent.expected["upload"];
 
         StoreDir work("apply-corpus");
         CgiCall call;
@@ -43,7 +40,7 @@ TEST(AppCorpusTest, EveryRealClientBodyIsStoredByteForByteOrAnsweredByItsCheck) 
         call.env = {"REQUEST_METHOD=POST",
                     "CONTENT_TYPE=" + headers["content_type"].get<std::string>(),
                     "CONTENT_LENGTH=" + std::to_string(headers["content_length"].get<long>())};
-        call.body = read_file(entry.path() / "body.bin");
+        call.body = sent.body;
         CgiResult result = run_cgi(call);
         ++cases;
         EXPECT_EQ(result.exit_status, 0) << case_name;

@@ -2,17 +2,13 @@
 // multipart bodies built the way browsers and curl lay them out.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -27,6 +23,7 @@
 #include "cgi/cgi_request.h"
 #include "platform/files.h"
 #include "multipart_body.h"
+#include "corpus.h"
 #include "test_files.h"
 
 // Unsets every CGI variable, then sets the given ones.
@@ -235,41 +232,4 @@ class PipedStdin {
   private:
     int saved_;
     std::thread thread_;
-};
-
-// The names of the real-client cases in the corpus (each a folder with a body.bin), sorted.
-inline std::vector<std::string> corpus_cases() {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(CORPUS_DIR)) {
-        while (const dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name[0] != '.' && std::ifstream(CORPUS_DIR "/" + name + "/body.bin"))
-                names.push_back(name);
-        }
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// A gtest name for a corpus case.
-inline std::string corpus_case_name(const testing::TestParamInfo<std::string>& info) {
-    std::string name = info.param;
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
-}
-
-// A captured client body with its headers and the parts the client sent.
-struct CorpusCase {
-    explicit CorpusCase(const std::string& name)
-        : dir(std::string(CORPUS_DIR) + "/" + name),
-          headers(nlohmann::json::parse(read_file(dir + "/headers.json"))),
-          parts(nlohmann::json::parse(read_file(dir + "/expected.json"))["parts"]),
-          body(read_file(dir + "/body.bin")),
-          content_type(headers.value("content_type", "")) {}
-    std::string dir;
-    nlohmann::json headers;
-    nlohmann::json parts;  // an array of objects: name, filename, content_type_line, value, ...
-    std::string body;
-    std::string content_type;
 };
