@@ -123,3 +123,35 @@ check_both_mounts() {
     check_acknowledged "$root"
   done
 }
+
+gluster_cli() { gluster --mode=script "$@"; }
+
+# brick_pid ADDRESS PATH: the process id of a brick's server, empty when it is not running.
+brick_pid() {
+  gluster_cli volume status "$VOLUME" "$1:$2" --xml 2>/dev/null |
+    sed -n 's:.*<pid>\([0-9]*\)</pid>.*:\1:p' | grep -v '^-1$' | grep -v '^0$' | head -n 1
+}
+
+# wait_healed SECONDS: asks the volume to heal and waits until no brick has entries left to heal.
+wait_healed() {
+  local end=$((SECONDS + $1)) info
+  while [ $SECONDS -lt "$end" ]; do
+    gluster_cli volume heal "$VOLUME" >/dev/null 2>&1
+    info=$(gluster_cli volume heal "$VOLUME" info 2>/dev/null)
+    if [ "$(grep -c '^Status: Connected' <<<"$info")" -eq 2 ] &&
+      [ "$(grep '^Number of entries:' <<<"$info" | grep -v -c ': 0$')" -eq 0 ]; then
+      return 0
+    fi
+    sleep 1
+  done
+  echo "$info"
+  return 1
+}
+
+# check_bricks: each brick on its own holds the same, consistent store.
+check_bricks() {
+  check_store "$BRICK_1"
+  check_store "$BRICK_2"
+  diff -r --no-dereference -x .glusterfs "$BRICK_1" "$BRICK_2" >"$WORK/bricks.diff" ||
+    fault "the bricks differ: $(head -c 500 "$WORK/bricks.diff")"
+}
