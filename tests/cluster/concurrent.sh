@@ -8,6 +8,11 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 
+# The list lock across the two mounts, on a file of its own.
+python3 "$(dirname "$0")/lock_probe.py" "$SITE_A/people/.probe" "$SITE_B/people/.probe" ||
+  fault "the volume does not give the list lock what it needs"
+rm -f "$SITE_A/people/.probe"
+
 make_submissions Applicant 32 4 8
 # Temporary files of runs whose process ids are not running here: one written long ago (a run
 # killed then, cleared by the next run in its folder), one just now (maybe another machine's run
