@@ -4,6 +4,7 @@
 # whole), the list holds exactly one whole line per distinct name, and no temporary file is left
 # but one planted as another machine's run in progress. Each server runs in a PID namespace of its
 # own, as on two machines: a run must not take the other server's files in progress for stale.
+# Staff read the list through either server with one account.
 # Runs inside the cluster (tests/cluster/run-case concurrent BUILDDIR).
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -22,6 +23,7 @@ mkdir -p "$planted"
 printf 'partial' >"$planted/.tmp-7ffffffe-0"
 touch -d '1 hour ago' "$planted/.tmp-7ffffffe-0"
 printf 'partial' >"$planted/.tmp-7ffffffd-0"
+chown -R "$SERVER_USER:" "$planted"
 start=$(date +%s.%N)
 send_all 64 a b
 end=$(date +%s.%N)
@@ -37,6 +39,15 @@ for root in "$SITE_A/people" "$SITE_B/people"; do
   left=$(find "$root" -name '.tmp-*' ! -name '.tmp-7ffffffd-0' | wc -l)
   [ "$left" -eq 0 ] || fault "$root: $left temporary files left behind"
   [ -f "$root/Applicant shared 1/.tmp-7ffffffd-0" ] || fault "$root: a recent temporary file was removed"
+done
+
+# One staff account (one password file for both servers) reads the list through either server,
+# as the volume holds it.
+credentials=$(cat "$CLUSTER_STATE/staff-credentials")
+for port in "$PORT_A" "$PORT_B"; do
+  curl -sS -u "$credentials" -o "$WORK/list.$port" "http://127.0.0.1:$port/people/index.html"
+  cmp -s "$WORK/list.$port" "$SITE_A/people/index.html" ||
+    fault "the staff account does not get the list through port $port"
 done
 
 printf '%d submissions (%d distinct names) over two servers in %.1f s\n' \
