@@ -1,8 +1,9 @@
 # What the list lock needs from the volume, probed through the two mounts of one file: an exclusive
 # fcntl lock taken through one mount is refused through the other while held, and once it is
-# taken, the size seen through the second mount is the size written through the first (the
-# program truncates the list back to that size when a line cannot be written whole, so a stale
-# size would cut off other servers' lines). O_TMPFILE is reported, not required.
+# taken, the size and the bytes seen through the second mount are those written through the first
+# (the program truncates the list back to that size when a line cannot be written whole, and reads
+# the list's end and lines under the lock, so a stale size or stale bytes would cut off other
+# servers' lines or refuse a submission). O_TMPFILE is reported, not required.
 # Usage: python3 lock_probe.py PATH_THROUGH_MOUNT_A PATH_THROUGH_MOUNT_B
 import errno
 import fcntl
@@ -15,7 +16,7 @@ a = os.open(a_path, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
 for round_ in range(30):
     fcntl.lockf(a, fcntl.LOCK_EX)
     os.write(a, b"<br><a href=\"x\">x</a>\n")
-    b = os.open(b_path, os.O_WRONLY | os.O_APPEND)
+    b = os.open(b_path, os.O_RDWR | os.O_APPEND)
     try:
         fcntl.lockf(b, fcntl.LOCK_EX | fcntl.LOCK_NB)
         faults.append("round %d: the lock held through A was granted through B" % round_)
@@ -29,6 +30,10 @@ for round_ in range(30):
     if seen != written:
         faults.append("round %d: through B the size is %d under the lock, %d were written" %
                       (round_, seen, written))
+    held = os.pread(b, 1 << 20, 0)
+    if len(held) != written or not held.endswith(b"x</a>\n"):
+        faults.append("round %d: through B %d bytes read under the lock, %d were written" %
+                      (round_, len(held), written))
     fcntl.lockf(b, fcntl.LOCK_UN)
     os.close(b)
 os.close(a)

@@ -29,7 +29,7 @@ echo "server A: $thanked acknowledged, $cut cut off by the kill, $refused found 
 
 for i in "${!names[@]}"; do
   if [ "$(cat "$WORK/answers/$i.server")" = b ]; then
-    acknowledged "$i" || fault "request $i (${names[$i]}) to server B: no Thank You page: $(head -c 300 "$WORK/answers/$i") $(cat "$WORK/answers/$i.curl")"
+    acknowledged "$i" || fault "request $i (${names[$i]}) to server B: no Thank You page: $(grep -o "<h1>.*</h1>" "$WORK/answers/$i") $(cat "$WORK/answers/$i.curl")"
   fi
 done
 # B still answers afterwards.
