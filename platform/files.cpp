@@ -7,6 +7,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -29,6 +31,27 @@ bool next_temp_name(const char* dir, char* path_out, std::size_t capacity) {
     return n >= 0 && static_cast<std::size_t>(n) < capacity;
 }
 
+// On a file system shared by several machines a temporary file may belong to a run on another
+// machine, whose process id means nothing here: such a file counts as stale only when it has also
+// not been written for this long (a run writes and renames its files within seconds).
+constexpr time_t kSharedStaleSeconds = 15 * 60;
+
+// Whether `dir` lies on a file system that other machines may write too (FUSE, as GlusterFS
+// mounts are, NFS, SMB, Ceph).
+bool is_shared_file_system(const char* dir) {
+    constexpr long kFuse = 0x65735546, kNfs = 0x6969, kSmb2 = 0xfe534d42, kCifs = 0xff534d42,
+                   kCeph = 0x00c36400;
+    struct statfs info {};
+    if (statfs(dir, &info) != 0) return true;  // unknown: the careful answer
+    const long type = static_cast<long>(info.f_type);
+    return type == kFuse || type == kNfs || type == kSmb2 || type == kCifs || type == kCeph;
+}
+
+bool unwritten_for(const char* path, time_t seconds) {
+    struct stat st {};
+    return lstat(path, &st) == 0 && time(nullptr) - st.st_mtime >= seconds;
+}
+
 // Removes `dir`/`file` when it is a temporary file of create_temp_file's form whose process no
 // longer runs (a run killed while it wrote); another run's file in progress is left alone.
 void remove_if_stale_temp(const char* dir, const char* file) {
@@ -41,7 +64,9 @@ void remove_if_stale_temp(const char* dir, const char* file) {
     if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) return;
     char path[4096];
     int n = std::snprintf(path, sizeof path, "%s/%s", dir, file);
-    if (n > 0 && static_cast<std::size_t>(n) < sizeof path) ::unlink(path);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path) return;
+    if (is_shared_file_system(dir) && !unwritten_for(path, kSharedStaleSeconds)) return;
+    ::unlink(path);
 }
 
 // Whether a listing entry of `dir` is a folder other than "." and "..", looked up only when the

@@ -56,7 +56,9 @@ bool link_as_temp_file(int fd, const char* dir, char* path_out, std::size_t capa
 std::int64_t read_at(int fd, void* data, std::size_t size, std::int64_t offset);
 
 // Removes the temporary files in `dir` that create_temp_file made for processes that no longer
-// run (a run killed while it wrote); another run's file in progress is left alone.
+// run (a run killed while it wrote); another run's file in progress is left alone. On a file
+// system shared with other machines (FUSE, NFS, SMB, Ceph) a file must also be unwritten for
+// 15 minutes, since its process may run on another machine.
 void remove_stale_temp_files(const char* dir);
 
 // Clears stale temporary files across a store root in one bounded pass: those in `root` itself

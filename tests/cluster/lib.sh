@@ -1,0 +1,160 @@
+# Helpers of the cluster test cases, sourced inside the cluster's namespaces (serve/cluster/exec):
+# submissions with known resumes, sent to either server, and checks of the store as a mount sees it.
+# Needs WORK (a local folder for resumes and answers) and the cluster's settings in the environment.
+
+names=()
+mkdir -p "$WORK/resumes" "$WORK/answers"
+
+# make_submissions PREFIX COUNT [SHARED_GROUPS GROUP_SIZE]: COUNT distinct names, then groups of
+# submissions sharing a name; each gets a resume of random bytes (1 KiB to about 300 KiB) that
+# starts with a letter (a resume that begins with NUL or a line feed counts as none).
+make_submissions() {
+  local prefix=$1 count=$2 groups=${3:-0} size=${4:-0} i g
+  for i in $(seq 0 $((count - 1))); do names+=("$prefix $i"); done
+  for g in $(seq 0 $((groups - 1))); do
+    for _ in $(seq "$size"); do names+=("$prefix shared $g"); done
+  done
+  for i in "${!names[@]}"; do
+    { printf 'R'; head -c $((1024 + (i * 4801) % 300000)) /dev/urandom; } >"$WORK/resumes/$i"
+  done
+}
+
+port_of() { [ "$1" = a ] && echo "$PORT_A" || echo "$PORT_B"; }
+
+# submit I SERVER: sends submission I to server a or b; the answer lands in answers/I once whole.
+submit() {
+  local i=$1 port
+  port=$(port_of "$2")
+  echo "$2" >"$WORK/answers/$i.server"
+  curl -sS --max-time 120 -o "$WORK/answers/$i.part" \
+    -F "name=${names[$i]}" -F "mail=a$i@example.org" -F "interest=Work number $i" \
+    -F "resume=@$WORK/resumes/$i;filename=cv.bin;type=application/octet-stream" \
+    -F "sub=Submit form" "http://127.0.0.1:$port/apply.cgi" 2>"$WORK/answers/$i.curl" || true
+  mv "$WORK/answers/$i.part" "$WORK/answers/$i" 2>/dev/null || : >"$WORK/answers/$i"
+}
+
+acknowledged() { grep -q "Thank You!" "$WORK/answers/$1" 2>/dev/null; }
+answered_count() { find "$WORK/answers" -maxdepth 1 -name '[0-9]*' ! -name '*.*' | wc -l; }
+
+# send_all WORKERS SERVERS...: sends every submission, WORKERS at a time, submission I to the
+# server SERVERS[I % count]; returns once all are answered (or failed).
+send_all() {
+  local workers=$1 w i
+  shift
+  local servers=("$@")
+  for w in $(seq 0 $((workers - 1))); do
+    (
+      for ((i = w; i < ${#names[@]}; i += workers)); do
+        submit "$i" "${servers[$((i % ${#servers[@]}))]}"
+      done
+    ) &
+  done
+  wait
+}
+
+# wait_answered N: waits until N submissions are answered.
+wait_answered() {
+  while [ "$(answered_count)" -lt "$1" ]; do sleep 0.05; done
+}
+
+fail=0
+fault() { echo "FAULT: $*"; fail=1; }
+
+# sent_resume_matches ROOT NAME: the stored resume of NAME is, byte for byte, one sent for NAME.
+sent_resume_matches() {
+  local stored="$1/$2/cv.bin" j
+  for j in "${!names[@]}"; do
+    [ "${names[$j]}" = "$2" ] && cmp -s "$stored" "$WORK/resumes/$j" && return 0
+  done
+  return 1
+}
+
+# check_store ROOT [UNFINISHED]: the store is consistent: the list is whole link lines, one per
+# listed name, each listed applicant has a page, each applicant page is listed, every resume stored
+# is one that was sent for that name, whole. A name in the file UNFINISHED had a run killed part
+# way, which may leave its page or its list line for the name's next run: only those two checks
+# are spared for it.
+check_store() {
+  local root=$1 list=$1/index.html dir name unfinished=${2:-/dev/null}
+  [ -f "$list" ] || { fault "$root: no list page"; return; }
+  [ ! -s "$list" ] || [ -z "$(tail -c 1 "$list")" ] || fault "$root: the list ends in a torn line"
+  local bad
+  bad=$(grep -v -c -E '^<br><a href="[^"]*">[^<]*</a>$' "$list" || true)
+  [ "$bad" -eq 0 ] || fault "$root: $bad list lines are not whole link lines"
+  local dups
+  dups=$(sed -E 's/^<br><a href="[^"]*">([^<]*)<\/a>$/\1/' "$list" | sort | uniq -d)
+  [ -z "$dups" ] || fault "$root: names listed more than once: $dups"
+  while IFS= read -r name; do
+    grep -q -x -F "$name" "$unfinished" && continue
+    [ -f "$root/$name/index.html" ] || fault "$root: $name is listed but has no page"
+  done < <(sed -E 's/^<br><a href="[^"]*">([^<]*)<\/a>$/\1/' "$list")
+  for dir in "$root"/*/; do
+    [ -d "$dir" ] || continue
+    name=$(basename "$dir")
+    if [ -f "$dir/index.html" ] && ! grep -q -x -F "$name" "$unfinished"; then
+      grep -q -F ">$name</a>" "$list" || fault "$root: $name has a page but no list line"
+    fi
+    if [ -f "$dir/cv.bin" ]; then
+      sent_resume_matches "$root" "$name" || fault "$root: the resume of $name is not one that was sent, whole"
+    fi
+  done
+}
+
+# check_acknowledged ROOT: every submission answered "Thank You!" is complete: its page, its one
+# list line and its resume (for a name sent once: exactly its own bytes).
+check_acknowledged() {
+  local root=$1 i name count
+  for i in "${!names[@]}"; do
+    acknowledged "$i" || continue
+    name=${names[$i]}
+    [ -f "$root/$name/index.html" ] || fault "$root: $name was acknowledged but has no page"
+    count=$(grep -c -F ">$name</a>" "$root/index.html" 2>/dev/null || true)
+    [ "$count" -eq 1 ] || fault "$root: $name was acknowledged and has $count list lines"
+    if [ "$(printf '%s\n' "${names[@]}" | grep -c -x -F "$name")" -eq 1 ]; then
+      cmp -s "$root/$name/cv.bin" "$WORK/resumes/$i" || fault "$root: $name's resume is not the bytes sent"
+    else
+      sent_resume_matches "$root" "$name" || fault "$root: $name's resume is not one that was sent, whole"
+    fi
+  done
+}
+
+# check_both_mounts [UNFINISHED]: the store as each server's mount sees it.
+check_both_mounts() {
+  local root
+  for root in "$SITE_A/people" "$SITE_B/people"; do
+    check_store "$root" "${1:-}"
+    check_acknowledged "$root"
+  done
+}
+
+gluster_cli() { gluster --mode=script "$@"; }
+
+# brick_pid ADDRESS PATH: the process id of a brick's server, empty when it is not running.
+brick_pid() {
+  gluster_cli volume status "$VOLUME" "$1:$2" --xml 2>/dev/null |
+    sed -n 's:.*<pid>\([0-9]*\)</pid>.*:\1:p' | grep -v '^-1$' | grep -v '^0$' | head -n 1
+}
+
+# wait_healed SECONDS: asks the volume to heal and waits until no brick has entries left to heal.
+wait_healed() {
+  local end=$((SECONDS + $1)) info
+  while [ $SECONDS -lt "$end" ]; do
+    gluster_cli volume heal "$VOLUME" >/dev/null 2>&1
+    info=$(gluster_cli volume heal "$VOLUME" info 2>/dev/null)
+    if [ "$(grep -c '^Status: Connected' <<<"$info")" -eq 2 ] &&
+      [ "$(grep '^Number of entries:' <<<"$info" | grep -v -c ': 0$')" -eq 0 ]; then
+      return 0
+    fi
+    sleep 1
+  done
+  echo "$info"
+  return 1
+}
+
+# check_bricks [UNFINISHED]: each brick on its own holds the same, consistent store.
+check_bricks() {
+  check_store "$BRICK_1" "${1:-}"
+  check_store "$BRICK_2" "${1:-}"
+  diff -r --no-dereference -x .glusterfs "$BRICK_1" "$BRICK_2" >"$WORK/bricks.diff" ||
+    fault "the bricks differ: $(head -c 500 "$WORK/bricks.diff")"
+}
