@@ -35,7 +35,7 @@ scripts/install-deps
 build=${BUILD_DIR:-build/release}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DWARNINGS_AS_ERRORS=ON
-cmake --build "$build" -j "$(nproc)" --target apply.cgi text_gif.cgi visits.cgi
+cmake --build "$build" -j "$(nproc)" --target apply.cgi text_gif.cgi visits.cgi upload.cgi
 
 serve/make-site "$build" "$site"
 site=$(cd "$site" && pwd)
