@@ -1,6 +1,9 @@
 /* The floor of a stored upload: copies standard input to one file (people/upload.bin in the
  * working directory) through a 64 KiB buffer with read and write, then exits. Any program that
- * stores an upload must do at least this much. */
+ * stores an upload must do at least this much. Built with DURABLE, it is the durable floor: one
+ * fdatasync of the file and one fsync of its folder follow, so that the copy is on stable
+ * storage when the program exits, the least a store that acknowledges only what is on the disk
+ * must do. */
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,5 +21,12 @@ int main(void) {
             off += w;
         }
     }
+#ifdef DURABLE
+    if (fdatasync(fd) != 0 || close(fd) != 0) return 1;
+    int dir = open("people", O_RDONLY | O_DIRECTORY);
+    if (dir < 0 || fsync(dir) != 0) return 1;
+    return close(dir) == 0 ? 0 : 1;
+#else
     return close(fd) == 0 ? 0 : 1;
+#endif
 }

@@ -22,7 +22,7 @@ import sys
 import tempfile
 import urllib.parse
 
-from fs_record import record_run
+from fs_record import record_run, report, strace_unusable
 
 BOUNDARY = '----DurabilityTestBoundary7Qx'
 MARKER = '.tmp-unlisted'
@@ -393,12 +393,9 @@ def main():
     ap.add_argument('--check', choices=('order', 'crash'), required=True)
     ap.add_argument('--keep', help='keep the strace records in this folder')
     args = ap.parse_args()
-    if shutil.which('strace') is None:
-        print('strace is not installed (scripts/install-deps installs it)')
-        return 1
-    if subprocess.run(['strace', '-o', os.devnull, 'true'], stderr=subprocess.PIPE).returncode != 0:
-        print('skipped: this machine does not let strace trace a process (ptrace refused)')
-        return 77
+    unusable = strace_unusable()
+    if unusable is not None:
+        return unusable
     base = tempfile.mkdtemp(prefix='filing-order-')
     failed = False
     try:
@@ -409,10 +406,7 @@ def main():
             else:
                 broken, states = check_crashes(sub)
                 detail = f'{states} crash states'
-            print(f"{'ok  ' if not broken else 'FAIL'} {sub.scenario}: {detail}")
-            for b in broken:
-                print(f'       {b}')
-            failed |= bool(broken)
+            failed |= report(f'{sub.scenario}: {detail}', broken)
     finally:
         shutil.rmtree(base, ignore_errors=True)
     return 1 if failed else 0

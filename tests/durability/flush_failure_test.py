@@ -19,6 +19,7 @@ import tempfile
 import urllib.parse
 
 from filing_order_test import BOUNDARY, body, resume_bytes
+from fs_record import report, strace_unusable
 
 FLUSHES = ('fdatasync', 'fsync')
 
@@ -82,12 +83,9 @@ def main():
     ap.add_argument('--program', required=True)
     args = ap.parse_args()
     program = os.path.abspath(args.program)
-    if shutil.which('strace') is None:
-        print('strace is not installed (scripts/install-deps installs it)')
-        return 1
-    if subprocess.run(['strace', '-o', os.devnull, 'true'], stderr=subprocess.PIPE).returncode != 0:
-        print('skipped: this machine does not let strace trace a process (ptrace refused)')
-        return 77
+    unusable = strace_unusable()
+    if unusable is not None:
+        return unusable
 
     def first(d):
         os.makedirs(os.path.join(d, 'people'))
@@ -130,10 +128,7 @@ def main():
                     if open(os.path.join(store, 'Jane Doe', 'cv.bin'), 'rb').read() != resume:
                         problems.append('afterwards the resume differs')
                     problems += store_problems(store, 'Jane Doe')
-                    print(f"{'ok  ' if not problems else 'FAIL'} {label}, {flush} number {n} fails")
-                    for p in problems:
-                        print(f'       {p}')
-                    failed |= bool(problems)
+                    failed |= report(f'{label}, {flush} number {n} fails', problems)
     finally:
         shutil.rmtree(base, ignore_errors=True)
     return 1 if failed else 0

@@ -7,6 +7,7 @@ order the program made them. Nothing about the program is assumed beyond the sys
 """
 import os
 import re
+import shutil
 import subprocess
 from dataclasses import dataclass, field
 
@@ -258,3 +259,23 @@ def record_run(argv, env, workdir, stdin_bytes, record_path):
     with open(record_path, encoding='latin-1') as f:
         record.replay(f)
     return done.stdout, done.returncode, done.stderr, record
+
+
+def strace_unusable():
+    """None when strace can trace a program here; else the exit status to end the test with,
+    after saying why: 1 when strace is missing, 77 (skipped) when tracing is refused."""
+    if shutil.which('strace') is None:
+        print('strace is not installed (scripts/install-deps installs it)')
+        return 1
+    if subprocess.run(['strace', '-o', os.devnull, 'true'], stderr=subprocess.PIPE).returncode != 0:
+        print('skipped: this machine does not let strace trace a process (ptrace refused)')
+        return 77
+    return None
+
+
+def report(label, problems):
+    """Prints one case's outcome and its problems; True when it failed."""
+    print(f"{'ok  ' if not problems else 'FAIL'} {label}")
+    for p in problems:
+        print(f'       {p}')
+    return bool(problems)
