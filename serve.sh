@@ -1,33 +1,50 @@
 #!/usr/bin/env bash
 # The run command: installs what is missing, builds the programs, lays out the site and serves it
-# with lighttpd on 127.0.0.1 in the foreground (Ctrl-C stops it).
-# Usage: ./serve.sh [--port N] [--site DIR] [--staff FILE]
-#   --port N      port on 127.0.0.1 (default 8080, or PORT=N in the environment)
-#   --site DIR    site folder (default ./site); applications filed there are kept between runs
-#   --staff FILE  the staff accounts, an htpasswd file outside the site (default ./staff.htpasswd,
-#                 or STAFF_PASSWORDS=FILE); when missing it is made with one account "staff"
-#                 and a random password, printed once
+# with lighttpd over HTTPS in the foreground (Ctrl-C stops it); plain HTTP only redirects to HTTPS.
+# Usage: ./serve.sh [--bind ADDR] [--port N] [--https-port N] [--cert FILE --key FILE] [--site DIR] [--staff FILE]
+#   --bind ADDR      the address to listen on (default 127.0.0.1; 0.0.0.0 for every IPv4 address)
+#   --https-port N   the HTTPS port (default 8443, or HTTPS_PORT=N in the environment)
+#   --port N         the plain HTTP port that redirects to HTTPS (default 8080, or PORT=N)
+#   --cert FILE      the certificate chain (PEM), e.g. certbot's /etc/letsencrypt/live/HOST/fullchain.pem,
+#   --key FILE       and its key (privkey.pem). Without them the site's own authority (tls/ca.pem,
+#                    made on the first run) signs a certificate for this host and ADDR: trust
+#                    tls/ca.pem in the browser (printed below)
+#   --site DIR       site folder (default ./site); applications filed there are kept between runs
+#   --staff FILE     the staff accounts, an htpasswd file outside the site (default ./staff.htpasswd,
+#                    or STAFF_PASSWORDS=FILE); when missing it is made with one account "staff"
+#                    and a random password, printed once; an existing file keeps its owner and mode
 #   BUILD_DIR=DIR in the environment builds there instead of build/release
 #   Run as root, the server runs as SERVER_USER (default apply-site, created when missing), which
-#   owns the store.
+#   owns the store and reads the staff file by group. The example programs are served too (this is
+#   the developer's site; the Debian package installs the production site without them).
 set -euo pipefail
 cd "$(dirname "$0")"
 
+bind=${BIND:-127.0.0.1}
 port=${PORT:-8080}
+https_port=${HTTPS_PORT:-8443}
+cert="" key=""
 site=site
 staff=${STAFF_PASSWORDS:-staff.htpasswd}
 while [ $# -gt 0 ]; do
   case $1 in
-    --port) port=$2; shift 2 ;;
+    --bind|--port|--https-port|--cert|--key|--site|--staff)
+      [ $# -ge 2 ] || { echo "$0: $1 needs a value" >&2; exit 2; }
+      set -- "$1=$2" "${@:3}" ;;
+    --bind=*) bind=${1#*=}; shift ;;
     --port=*) port=${1#*=}; shift ;;
-    --site) site=$2; shift 2 ;;
+    --https-port=*) https_port=${1#*=}; shift ;;
+    --cert=*) cert=${1#*=}; shift ;;
+    --key=*) key=${1#*=}; shift ;;
     --site=*) site=${1#*=}; shift ;;
-    --staff) staff=$2; shift 2 ;;
     --staff=*) staff=${1#*=}; shift ;;
-    -h|--help) sed -n '2,13s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,22s/^# \{0,1\}//p' "$0"; exit 0 ;;
     *) echo "$0: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
+if [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then
+  echo "$0: --cert and --key go together" >&2; exit 2
+fi
 
 scripts/install-deps
 
@@ -50,18 +67,35 @@ if [ ! -s "$staff" ]; then
   created=yes
 fi
 
-export SITE_DIR=$site PORT=$port LOG_DIR=$PWD/build/serve-log STAFF_PASSWORDS=$staff
+if [ -z "$cert" ]; then
+  names=("$(hostname -f 2>/dev/null || hostname)" localhost 127.0.0.1 ::1)
+  case $bind in 0.0.0.0|::|127.0.0.1) ;; *) names+=("$bind") ;; esac
+  serve/make-cert tls "${names[@]}"
+  cert=$PWD/tls/server.pem key=$PWD/tls/server.key
+fi
+
+export SITE_DIR=$site BIND=$bind PORT=$port HTTPS_PORT=$https_port LOG_DIR=$PWD/build/serve-log \
+  STAFF_PASSWORDS=$staff TLS_CERT=$(realpath "$cert") TLS_KEY=$(realpath "$key")
 mkdir -p "$LOG_DIR"
 SERVER_USER=$(serve/server-user "$SITE_DIR" "$LOG_DIR" "$STAFF_PASSWORDS")
 export SERVER_USER
-lighttpd -tt -f serve/lighttpd.conf
+lighttpd -tt -f serve/lighttpd-https.conf
+host=$bind
+case $host in 0.0.0.0|::) host=$(hostname -f 2>/dev/null || hostname) ;; esac
 echo
 if [ -n "$created" ]; then
   echo "Created a staff account. User: staff   Password: $password"
   echo "  (shown only now; $staff keeps its hash)"
-  echo "  Change it: htpasswd -B $staff staff    Add staff: htpasswd -B $staff NAME"
+  echo "  Change it: htpasswd -B -C 5 $staff staff    Add staff: htpasswd -B -C 5 $staff NAME"
+  echo
+fi
+if [ "$TLS_CERT" = "$PWD/tls/server.pem" ]; then
+  echo "The certificate is signed by this site's own authority, $PWD/tls/ca.pem. Trust it once:"
+  echo "  curl --cacert tls/ca.pem ...; Firefox: Settings > Certificates > Authorities > Import;"
+  echo "  Chromium: Settings > Security > Manage certificates > Authorities > Import;"
+  echo "  this machine: cp tls/ca.pem /usr/local/share/ca-certificates/vocanta-site.crt && update-ca-certificates"
   echo
 fi
 echo "Serving $SITE_DIR${SERVER_USER:+ as the user $SERVER_USER}; the stored applications ask for a staff login"
-echo "Open http://127.0.0.1:$PORT/   (logs in $LOG_DIR; Ctrl-C stops the server)"
-exec lighttpd -D -f serve/lighttpd.conf
+echo "Open https://$host:$HTTPS_PORT/   (http://$host:$PORT/ redirects there; logs in $LOG_DIR; Ctrl-C stops the server)"
+exec lighttpd -D -f serve/lighttpd-https.conf
