@@ -28,9 +28,12 @@ before(async () => {
   base = site.base;
   resumeFile = path.join(site.tmp, 'resume.doc');
   fs.writeFileSync(resumeFile, resumeBytes);
-  // Debian's Chromium.
+  // Debian's Chromium, trusting the site's authority through its NSS database under $HOME.
+  const home = path.join(site.tmp, 'home');
+  site.trustStore(path.join(home, '.pki/nssdb'));
   browser = await chromium.launch({
     executablePath: '/usr/bin/chromium',
+    env: { ...process.env, HOME: home },
     headless: true,
     args: [
       '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',

@@ -1,6 +1,7 @@
-// What the browser tests share: a site of their own served by lighttpd (with its test staff
-// account), the applicant and the resume they send, and the server's access log as a witness of
-// what a page's scripts did.
+// What the browser tests share: a site of their own served by lighttpd over HTTPS (with its test
+// staff account and its own certificate authority, which the browsers are made to trust), the
+// applicant and the resume they send, and the server's access log as a witness of what a page's
+// scripts did.
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -37,17 +38,25 @@ export function scriptedResume(tag) {
 `;
 }
 
-// Lays out a site from the build in a fresh temporary folder and serves it; `stop()` stops the
-// server and removes the folder.
+// Lays out a site from the build in a fresh temporary folder and serves it over HTTPS; `stop()`
+// stops the server and removes the folder. `trustStore(dir)` makes an NSS certificate database in
+// `dir` that trusts the site's authority: a Firefox profile, or Chromium's $HOME/.pki/nssdb.
 export function startSite(build, prefix) {
   const tmp = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
   const site = path.join(tmp, 'site');
   const logDir = path.join(tmp, 'log');
   execFileSync(path.join(repo, 'serve/make-site'), [build, site], { stdio: 'inherit' });
   const out = execFileSync(path.join(repo, 'serve/start-test-server'), [site], {
-    env: { ...process.env, LOG_DIR: logDir, SERVER_MAX_SECONDS: '900' },
+    env: { ...process.env, LOG_DIR: logDir, SERVER_MAX_SECONDS: '900', HTTPS: '1' },
   }).toString().trim();
-  const [pid, port] = out.split(/\s+/);
+  const [pid, , port] = out.split(/\s+/);
+  const ca = path.join(logDir, 'tls/ca.pem');
+  const trustStore = (dir) => {
+    fs.mkdirSync(dir, { recursive: true });
+    execFileSync('certutil', ['-N', '-d', `sql:${dir}`, '--empty-password']);
+    execFileSync('certutil', ['-A', '-d', `sql:${dir}`, '-n', 'site authority', '-t', 'C,,', '-i', ca]);
+    return dir;
+  };
   const [username, password] = fs.readFileSync(path.join(logDir, 'staff-credentials'), 'utf8').trim().split(':');
   let running = true;
   const stop = () => {
@@ -57,7 +66,7 @@ export function startSite(build, prefix) {
   };
   // Also on an interrupt, so that no server outlives the test.
   for (const signal of ['SIGINT', 'SIGTERM']) process.on(signal, () => { stop(); process.exit(1); });
-  return { tmp, site, base: `http://127.0.0.1:${port}`, staff: { username, password }, logDir, stop };
+  return { tmp, site, base: `https://127.0.0.1:${port}`, staff: { username, password }, logDir, trustStore, stop };
 }
 
 // Waits until the access log shows a request whose URL holds `marker`; false after `ms`.
