@@ -75,6 +75,9 @@ check "TLS before 1.2 is refused" '[ "$(fetch "$base/" old --tls-max 1.1)" = 000
 check "the certificate is the site's own, for 127.0.0.1" \
   '[ "$(CURL_CA_BUNDLE=/dev/null fetch "$base/" untrusted)" = 000 ] && [ "$(fetch "$base/" trusted)" = 302 ]'
 
+check "a fresh site shows staff an empty list, not a refusal" \
+  '[ "$(fetch "$base/people/" emptylist -u "$staff")" = 200 ] && [ ! -s "$work/emptylist" ]'
+
 echo "== the address leads to the form"
 code=$(fetch "$base/" root)
 check "GET / redirects (302) to apply.cgi" '[ "$code" = 302 ] && [[ $(header root Location) =~ ^($base)?/apply\.cgi$ ]]'
