@@ -7,6 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "cgi/cgi_limits.h"
+
+// The targets name the library's parts without the namespace.
+namespace cgi {}
+using namespace cgi;
+
 
 // Thrown by the fuzzing build's cgi_exit instead of ending the process, so that one input that
 // the library refuses (an unparsable multipart part) does not stop the fuzzing run.
