@@ -31,7 +31,8 @@ const char* const CGI_ENV_NAMES[CGI_ENV_COUNT] = {
 
 const char* version() {
 #define VOCANTA_CGI_TEXT(x) #x
-#define VOCANTA_CGI_VERSION_TEXT(a, b, c) VOCANTA_CGI_TEXT(a) "." VOCANTA_CGI_TEXT(b) "." VOCANTA_CGI_TEXT(c)
+#define VOCANTA_CGI_VERSION_TEXT(a, b, c) \
+    VOCANTA_CGI_TEXT(a) "." VOCANTA_CGI_TEXT(b) "." VOCANTA_CGI_TEXT(c)
     return VOCANTA_CGI_VERSION_TEXT(VOCANTA_CGI_VERSION_MAJOR, VOCANTA_CGI_VERSION_MINOR,
                                     VOCANTA_CGI_VERSION_PATCH);
 #undef VOCANTA_CGI_VERSION_TEXT
@@ -91,7 +92,8 @@ CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options) : options
 
     if (const char* length = std::getenv("CONTENT_LENGTH")) content_length_ = parse_length(length);
     // A body declared larger than the limit is never read, whatever its type.
-    if (content_length_ > 0 && static_cast<std::size_t>(content_length_) > options_.max_body_bytes) {
+    if (content_length_ > 0 &&
+        static_cast<std::size_t>(content_length_) > options_.max_body_bytes) {
         body_refused = true;
         content_length_ = 0;
     }

@@ -107,10 +107,10 @@ class VOCANTA_CGI_API FormPair {
 
   private:
     friend class CgiRequest;
-    std::unique_ptr<char[]> storage;    // name, file name, content-type line and a short value
-    detail::BodyBuffer long_value;      // a value that outgrew the read window
-    platform::UniqueFd upload_file;     // an upload in an unnamed spool file
-    platform::MappedFile upload_view;   // that file mapped, once bytes() asked for it
+    std::unique_ptr<char[]> storage;   // name, file name, content-type line and a short value
+    detail::BodyBuffer long_value;     // a value that outgrew the read window
+    platform::UniqueFd upload_file;    // an upload in an unnamed spool file
+    platform::MappedFile upload_view;  // that file mapped, once bytes() asked for it
 };
 
 /// What a request does with a multipart body it cannot read (no Content-Disposition line where
@@ -181,10 +181,10 @@ enum class Expiry {
 /// Attributes of one cookie. Texts are copied by SetCookie; null leaves the attribute out. A
 /// text holding a control byte or ';' refuses the whole cookie.
 struct VOCANTA_CGI_API CookieOptions {
-    const char* domain = nullptr;  ///< "; domain=..."
-    const char* path = nullptr;    ///< "; path=..."
-    bool secure = false;           ///< "; secure": only over HTTPS
-    bool http_only = false;        ///< "; HttpOnly": scripts in the page cannot read it
+    const char* domain = nullptr;          ///< "; domain=..."
+    const char* path = nullptr;            ///< "; path=..."
+    bool secure = false;                   ///< "; secure": only over HTTPS
+    bool http_only = false;                ///< "; HttpOnly": scripts in the page cannot read it
     SameSite same_site = SameSite::unset;  ///< "; SameSite=..."
     Expiry expiry = Expiry::far_future;    ///< the expires attribute, or none
     /// "; Max-Age=N" (seconds; 0 or less deletes the cookie at once); none when empty.
@@ -415,20 +415,23 @@ class VOCANTA_CGI_API CgiRequest {
     ///@}
 
   private:
-    void read_multipart_body(const std::string& boundary_text, std::size_t window_size);
-    void set_query(const char* text);
-    void sync_body_length();
-    void note_cut(Limit which) const { truncated_bits |= static_cast<unsigned>(which); }
-    void print_header_with(const char* media_type);
-    void print_cookies();
-    bool open_body_window();
+    VOCANTA_CGI_LOCAL void read_multipart_body(const std::string& boundary_text,
+                                               std::size_t window_size);
+    VOCANTA_CGI_LOCAL void set_query(const char* text);
+    VOCANTA_CGI_LOCAL void sync_body_length();
+    VOCANTA_CGI_LOCAL void note_cut(Limit which) const {
+        truncated_bits |= static_cast<unsigned>(which);
+    }
+    VOCANTA_CGI_LOCAL void print_header_with(const char* media_type);
+    VOCANTA_CGI_LOCAL void print_cookies();
+    VOCANTA_CGI_LOCAL bool open_body_window();
 
-    bool read_pair(detail::ReadPair& out);
-    bool get_POST_pair(detail::ReadPair& out);
-    bool get_multipart_pair(detail::ReadPair& out);
-    bool get_urlencoded_pair(detail::ReadPair& out);
-    bool get_GET_pair(char* name_out, char* value_out, std::size_t value_capacity);
-    bool append_pair(detail::ReadPair& read);
+    VOCANTA_CGI_LOCAL bool get_POST_pair(detail::ReadPair& out);
+    VOCANTA_CGI_LOCAL bool get_multipart_pair(detail::ReadPair& out);
+    VOCANTA_CGI_LOCAL bool get_urlencoded_pair(detail::ReadPair& out);
+    VOCANTA_CGI_LOCAL bool get_GET_pair(char* name_out, char* value_out,
+                                        std::size_t value_capacity);
+    VOCANTA_CGI_LOCAL bool append_pair(detail::ReadPair& read);
 
     // One cookie the response sets: "name=value" escaped, and its own attributes.
     struct ResponseCookie {
@@ -459,7 +462,7 @@ class VOCANTA_CGI_API CgiRequest {
     detail::MultipartReader multipart;  // the read window, the delimiter and the spool policy
     detail::BodyWindow urlencoded;      // the read window over a URL-encoded body
     bool urlencoded_open = false;
-    std::string urlencoded_item;        // one raw item of that body
+    std::string urlencoded_item;  // one raw item of that body
     std::string raw_body_text;
     bool raw_body_read = false;
     bool collected = false;

@@ -47,7 +47,8 @@ void CgiRequest::collect_pairs() {
     }
     // One more pair means pairs were dropped. The original design never reads past the limit,
     // so a program that ends the process on an unreadable part does not look.
-    const bool may_look = !(is_multipart_ && options_.unreadable_body == UnreadableBody::end_process);
+    const bool may_look =
+        !(is_multipart_ && options_.unreadable_body == UnreadableBody::end_process);
     if (may_look && next()) note_cut(Limit::pairs);
 }
 
@@ -97,8 +98,8 @@ bool CgiRequest::append_pair(detail::ReadPair& read) {
         pair.storage = std::make_unique_for_overwrite<char[]>(name_size + file_name_size +
                                                               file_type_size + value_size);
         if (pairs.size() == pairs.capacity()) {
-            pairs.reserve(
-                std::min<std::size_t>(options_.max_pairs, std::max<std::size_t>(16, 2 * pairs.size())));
+            pairs.reserve(std::min<std::size_t>(options_.max_pairs,
+                                                std::max<std::size_t>(16, 2 * pairs.size())));
         }
     } catch (const std::bad_alloc&) {
         return false;

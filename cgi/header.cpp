@@ -95,27 +95,33 @@ const char* same_site_text(SameSite same_site) {
 
 // The reason phrase that usually goes with a status code, or null.
 const char* usual_reason(int code) {
-    switch (code) {
-        case 200: return "OK";
-        case 201: return "Created";
-        case 204: return "No Content";
-        case 301: return "Moved Permanently";
-        case 302: return "Found";
-        case 303: return "See Other";
-        case 304: return "Not Modified";
-        case 307: return "Temporary Redirect";
-        case 308: return "Permanent Redirect";
-        case 400: return "Bad Request";
-        case 401: return "Unauthorized";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 413: return "Content Too Large";
-        case 415: return "Unsupported Media Type";
-        case 500: return "Internal Server Error";
-        case 503: return "Service Unavailable";
-        default: return nullptr;
+    static constexpr struct {
+        int code;
+        const char* reason;
+    } kReasons[] = {
+        {200, "OK"},
+        {201, "Created"},
+        {204, "No Content"},
+        {301, "Moved Permanently"},
+        {302, "Found"},
+        {303, "See Other"},
+        {304, "Not Modified"},
+        {307, "Temporary Redirect"},
+        {308, "Permanent Redirect"},
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {413, "Content Too Large"},
+        {415, "Unsupported Media Type"},
+        {500, "Internal Server Error"},
+        {503, "Service Unavailable"},
+    };
+    for (const auto& known : kReasons) {
+        if (known.code == code) return known.reason;
     }
+    return nullptr;
 }
 
 // A text that can stand in a header line: no CR, LF or other control byte, which would end the

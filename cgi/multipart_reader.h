@@ -26,8 +26,8 @@ struct ReadPair {
     std::int32_t length = 0;
     BodyBuffer owned;
     platform::UniqueFd file;
-    bool cut = false;       // a text above was cut to fit its buffer
-    bool complete = true;   // the value (or the body) ended where it should, not cut short
+    bool cut = false;      // a text above was cut to fit its buffer
+    bool complete = true;  // the value (or the body) ended where it should, not cut short
 };
 
 class MultipartReader {

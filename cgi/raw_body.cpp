@@ -1,7 +1,7 @@
 // The body of a request whose pairs do not come from it (JSON, XML, plain text), read whole.
-#include "cgi/cgi_request.h"
-
 #include <new>
+
+#include "cgi/cgi_request.h"
 
 namespace cgi {
 

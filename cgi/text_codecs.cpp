@@ -127,8 +127,8 @@ const char* CgiRequest::find_text(const char* text, std::int32_t n, const char* 
     return nullptr;
 }
 
-bool detail::percent_escape_span(char* out, std::size_t capacity, const char* text, std::size_t length,
-                         bool (*escaped)(unsigned char)) {
+bool detail::percent_escape_span(char* out, std::size_t capacity, const char* text,
+                                 std::size_t length, bool (*escaped)(unsigned char)) {
     if (capacity == 0) return false;
     std::size_t used = 0;
     for (std::size_t i = 0; i < length; ++i) {

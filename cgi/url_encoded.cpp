@@ -43,7 +43,8 @@ bool CgiRequest::open_body_window() {
     if (!urlencoded_open) {
         urlencoded_open = true;
         if (content_length_ <= 0) return false;
-        const std::size_t window = options_.body_window ? options_.body_window : DEFAULT_BODY_WINDOW;
+        const std::size_t window =
+            options_.body_window ? options_.body_window : DEFAULT_BODY_WINDOW;
         if (!urlencoded.open(fileno(stdin), static_cast<std::size_t>(content_length_), window))
             return false;
     }
@@ -69,7 +70,8 @@ bool CgiRequest::get_urlencoded_pair(detail::ReadPair& out) {
         if (left == 0) break;
         const char* at = urlencoded.data();
         const void* stop = std::memchr(at, '&', left);
-        const std::size_t n = stop ? static_cast<std::size_t>(static_cast<const char*>(stop) - at) : left;
+        const std::size_t n =
+            stop ? static_cast<std::size_t>(static_cast<const char*>(stop) - at) : left;
         const std::size_t room = options_.max_value_bytes - urlencoded_item.size();
         if (n > room) note_cut(Limit::value);
         urlencoded_item.append(at, n < room ? n : room);
@@ -82,7 +84,8 @@ bool CgiRequest::get_urlencoded_pair(detail::ReadPair& out) {
     url_decode(item);
 
     const char* equals = std::strchr(item, '=');
-    const std::size_t name_len = equals ? static_cast<std::size_t>(equals - item) : std::strlen(item);
+    const std::size_t name_len =
+        equals ? static_cast<std::size_t>(equals - item) : std::strlen(item);
     if (name_len >= SCRATCH_SIZE) out.cut = true;
     detail::copy_bytes(out.name, SCRATCH_SIZE, item, name_len);
     if (equals) {

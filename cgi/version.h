@@ -10,7 +10,7 @@
 /// Patch version: grows with every release that only mends faults.
 #define VOCANTA_CGI_VERSION_PATCH 0
 /// The version as one number, major * 10000 + minor * 100 + patch, for `#if` tests.
-#define VOCANTA_CGI_VERSION                                                        \
+#define VOCANTA_CGI_VERSION                                                \
     (VOCANTA_CGI_VERSION_MAJOR * 10000 + VOCANTA_CGI_VERSION_MINOR * 100 + \
      VOCANTA_CGI_VERSION_PATCH)
 

@@ -13,7 +13,6 @@
 namespace cgi {}
 using namespace cgi;
 
-
 // Thrown by the fuzzing build's cgi_exit instead of ending the process, so that one input that
 // the library refuses (an unparsable multipart part) does not stop the fuzzing run.
 struct CgiExitCalled {
@@ -61,4 +60,3 @@ std::string c_text(std::string_view bytes);
 // input; the black-box table sends the full-size lie.
 inline constexpr long long kFuzzLengthLieCap = 65536;
 std::string declared_length(std::string_view declared, std::size_t body_size);
-

@@ -208,15 +208,17 @@ void check_lookups(CgiRequest& request, const std::vector<SentPart>& parts) {
         const std::string name = c_text(sent.name);
         if (!looked_up.insert(name).second) continue;
         std::int32_t length = -1;
-        const char* value =
-            request.get_file(name.c_str(), &length, file_name.get(), SCRATCH_SIZE, file_type.get(), SCRATCH_SIZE);
+        const char* value = request.get_file(name.c_str(), &length, file_name.get(), SCRATCH_SIZE,
+                                             file_type.get(), SCRATCH_SIZE);
         const std::string expected = expected_value(sent);
         FUZZ_CHECK(value != nullptr);
         FUZZ_CHECK(length == static_cast<std::int32_t>(expected.size()));
         FUZZ_CHECK(std::string(value, static_cast<std::size_t>(length)) == expected);
         FUZZ_CHECK(value[length] == '\0');
-        FUZZ_CHECK(std::string(file_name.get()) == std::string((*request.pair_at(static_cast<std::int32_t>(i))).file_name));
-        FUZZ_CHECK(std::string(file_type.get()) == std::string((*request.pair_at(static_cast<std::int32_t>(i))).file_type));
+        FUZZ_CHECK(std::string(file_name.get()) ==
+                   std::string((*request.pair_at(static_cast<std::int32_t>(i))).file_name));
+        FUZZ_CHECK(std::string(file_type.get()) ==
+                   std::string((*request.pair_at(static_cast<std::int32_t>(i))).file_type));
         const int fd = request.upload_descriptor(name.c_str());
         FUZZ_CHECK(fd == request.pair_at(static_cast<std::int32_t>(i))->file());
         if (fd >= 0) FUZZ_CHECK(lseek(fd, 0, SEEK_CUR) == length);
@@ -268,7 +270,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char program[] = "apply.cgi";
     char* argv[] = {program, nullptr};
     try {
-        CgiRequest request(1, argv, RequestOptions{.unreadable_body = UnreadableBody::end_process, .skip_preamble = false, .pairs_by_method = false, .body_window = window_bytes});
+        CgiRequest request(1, argv,
+                           RequestOptions{.unreadable_body = UnreadableBody::end_process,
+                                          .skip_preamble = false,
+                                          .pairs_by_method = false,
+                                          .body_window = window_bytes});
         if (spooled) request.spool_uploads_in(spool_folder().path());
         request.collect_pairs();
         check_table(request, parts, spooled);

@@ -47,8 +47,8 @@ void read_every_pair(CgiRequest& request) {
         std::int32_t length = -1;
         auto file_name = std::make_unique<char[]>(SCRATCH_SIZE);
         auto file_type = std::make_unique<char[]>(SCRATCH_SIZE);
-        const char* value =
-            request.get_file(name.c_str(), &length, file_name.get(), SCRATCH_SIZE, file_type.get(), SCRATCH_SIZE);
+        const char* value = request.get_file(name.c_str(), &length, file_name.get(), SCRATCH_SIZE,
+                                             file_type.get(), SCRATCH_SIZE);
         FUZZ_CHECK(value != nullptr);
         FUZZ_CHECK(length >= 0 && value[length] == '\0');
     }

@@ -66,7 +66,11 @@ Outcome parse_through_window(std::size_t window_bytes, std::string_view content_
     char* argv[] = {program, nullptr};
     Outcome outcome;
     try {
-        CgiRequest request(1, argv, RequestOptions{.unreadable_body = UnreadableBody::end_process, .skip_preamble = false, .pairs_by_method = false, .body_window = window_bytes});
+        CgiRequest request(1, argv,
+                           RequestOptions{.unreadable_body = UnreadableBody::end_process,
+                                          .skip_preamble = false,
+                                          .pairs_by_method = false,
+                                          .body_window = window_bytes});
         outcome.constructed = true;
         outcome.declared_length = request.content_length();
         try {

@@ -2,8 +2,8 @@
 // their trailing line breaks, uploads byte for byte.
 #include <string>
 
-#include "request_test_support.h"
 #include "digest.h"
+#include "request_test_support.h"
 
 namespace {
 

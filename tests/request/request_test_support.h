@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "cgi/cgi_request.h"
-#include "platform/files.h"
-#include "multipart_body.h"
 #include "corpus.h"
+#include "multipart_body.h"
+#include "platform/files.h"
 #include "test_files.h"
 
 // The tests name the library's parts without the namespace.
@@ -74,8 +74,9 @@ class Args {
     std::vector<char*> pointers;
 };
 
-inline std::unique_ptr<CgiRequest> make_request(Args args = {"/srv/cgi-bin/apply.cgi"},
-                                                RequestOptions options = RequestOptions::as_designed()) {
+inline std::unique_ptr<CgiRequest> make_request(
+    Args args = {"/srv/cgi-bin/apply.cgi"},
+    RequestOptions options = RequestOptions::as_designed()) {
     return std::make_unique<CgiRequest>(args.argc(), args.argv(), options);
 }
 
@@ -115,10 +116,9 @@ class MultipartBody {
 
 // Sets up a multipart POST of `body` (declared with its own length unless `declared` is given)
 // and builds the request, which reads the body.
-inline std::unique_ptr<CgiRequest> multipart_request(const MultipartBody& form,
-                                                     const std::string& body,
-                                                     const std::string& declared = "",
-                                                     RequestOptions options = RequestOptions::as_designed()) {
+inline std::unique_ptr<CgiRequest> multipart_request(
+    const MultipartBody& form, const std::string& body, const std::string& declared = "",
+    RequestOptions options = RequestOptions::as_designed()) {
     set_post_env(form.content_type(), declared.empty() ? std::to_string(body.size()) : declared);
     feed_stdin(body);
     return make_request({"/srv/cgi-bin/apply.cgi"}, options);

@@ -407,7 +407,9 @@ TEST(Streaming, MalformedBodiesStopTheProcessOrAreReportedAtEveryWindowSize) {
         line + "Content-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--StopB",
     };
     const std::string bodies[] = {
-        readable[0], readable[1], readable[2],
+        readable[0],
+        readable[1],
+        readable[2],
         line + "Content-Type: text/plain\r\n\r\nx\r\n--StopB--\r\n",
         // The name not first: an empty pair, then no Content-Disposition where one must be.
         line + "Content-Disposition: form-data; filename=\"a\"; name=\"b\"\r\n\r\nx\r\n" +
@@ -472,7 +474,8 @@ TEST(Streaming, EveryCutOfABodyStopsOrYieldsWholePartsAtEveryWindowSize) {
         const std::string part = body.substr(0, cut);
         std::string whole;  // as the default window reads it, declared whole
         for (std::size_t declared : {cut, body.size()}) {
-            SCOPED_TRACE("cut at " + std::to_string(cut) + ", declared " + std::to_string(declared));
+            SCOPED_TRACE("cut at " + std::to_string(cut) + ", declared " +
+                         std::to_string(declared));
             whole = collect_in_child(form.content_type(), part, declared, 0);
             if (cut == body.size()) {
                 ASSERT_EQ(whole, expected);

@@ -139,7 +139,8 @@ TEST_F(ResponseTest, CookieAttributesAreCopiedAndWrittenInAFixedOrder) {
     const std::string header = header_and_expiry(request, expiry);
     EXPECT_EQ(header,
               "Set-Cookie: e=5; expires=" + expiry + "; domain=example.org; path=/jobs\n" +
-                  "Set-Cookie: f=6; expires=" + expiry + "; path=/; secure; HttpOnly; SameSite=Lax\n" +
+                  "Set-Cookie: f=6; expires=" + expiry +
+                  "; path=/; secure; HttpOnly; SameSite=Lax\n" +
                   "Set-Cookie: g=7; expires=" + expiry + "; SameSite=Strict\n" +
                   "Set-Cookie: h=8; Max-Age=3600; SameSite=None\n" +
                   "Set-Cookie: old=; expires=Thu, 01-Jan-1970 00:00:00 GMT; Max-Age=0; path=/\n" +

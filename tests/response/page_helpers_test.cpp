@@ -40,7 +40,8 @@ TEST_F(ResponseTest, PagePrintfOpensTheBodyOnceAndReturnsTheCount) {
         first = request.page_printf("x");
         second = request.page_printf("%d<%s>", 42, "b");
     });
-    EXPECT_EQ(page, "Content-type: text/html\n\n<html>\n    <head>\n    </head>\n    <body >\nx42<b>");
+    EXPECT_EQ(page,
+              "Content-type: text/html\n\n<html>\n    <head>\n    </head>\n    <body >\nx42<b>");
     EXPECT_EQ(first, 1);
     EXPECT_EQ(second, 5);
 }
