@@ -202,8 +202,7 @@ class VOCANTA_CGI_API CgiRequest {
     CgiRequest(const CgiRequest&) = delete;             ///< one request per process
     CgiRequest& operator=(const CgiRequest&) = delete;  ///< one request per process
 
-    /// @name Environment and body (cgi_request.cpp, raw_body.cpp)
-    ///@{
+    // ---- Environment and body (cgi_request.cpp, raw_body.cpp) ----
     /// Value of CGI_ENV_NAMES[index], or null when unset.
     const char* get_env(CgiEnv index) const;
     /// The same by number; null also when the index is outside 0..30.
@@ -253,10 +252,8 @@ class VOCANTA_CGI_API CgiRequest {
     bool truncated(Limit which) const {
         return (truncated_bits & static_cast<unsigned>(which)) != 0;
     }
-    ///@}
 
-    /// @name Pair table (form_pairs.cpp)
-    ///@{
+    // ---- Pair table (form_pairs.cpp) ----
     /// Reads every pair (at most RequestOptions::max_pairs) from the query or from the body;
     /// runs once, on the first lookup. May end the process (see UnreadableBody).
     void collect_pairs();
@@ -292,10 +289,8 @@ class VOCANTA_CGI_API CgiRequest {
     bool next_pair(char (&name_out)[N], char (&value_out)[V]) {
         return next_pair(name_out, N, value_out, V);
     }
-    ///@}
 
-    /// @name Text codecs (text_codecs.cpp); they use no state of the request
-    ///@{
+    // ---- Text codecs (text_codecs.cpp); they use no state of the request ----
     /// The byte that the two hexadecimal digits at p stand for (p must hold two characters).
     static unsigned char hex_pair_value(const char* p);
     /// Decodes every %XX in place; a '%' with fewer than two characters after it stays.
@@ -319,12 +314,10 @@ class VOCANTA_CGI_API CgiRequest {
     /// First match of `needle` starting among the first n positions of `text`, or null. Never
     /// reads beyond text + n + strlen(needle) - 1.
     static const char* find_text(const char* text, std::int32_t n, const char* needle);
-    ///@}
 
-    /// @name Response header (header.cpp)
-    /// Everything set here goes out with the header, so it is set before the first line of
-    /// the page; once the header is out these return false and change nothing.
-    ///@{
+    // ---- Response header (header.cpp) ----
+    // Everything set here goes out with the header, so it is set before the first line of
+    // the page; once the header is out these return false and change nothing.
     /// "Status: CODE REASON" (100..999; a null reason takes the usual one for the code). False
     /// for a code outside 100..999 or a reason holding a control byte.
     bool set_status(int code, const char* reason = nullptr);
@@ -346,10 +339,8 @@ class VOCANTA_CGI_API CgiRequest {
     void print_gif_header();
     /// True once a header has been written.
     bool header_sent() const { return header_sent_; }
-    ///@}
 
-    /// @name Cookies (cookies.cpp)
-    ///@{
+    // ---- Cookies (cookies.cpp) ----
     /// Adds a cookie with the far-future expiry and no other attribute. False when it is
     /// refused (see the options form).
     bool SetCookie(const char* name, const char* value);
@@ -378,13 +369,11 @@ class VOCANTA_CGI_API CgiRequest {
     /// The far-future expiry for the moment `now`: its UTC date 500 years on, at midnight,
     /// with that date's weekday ("Sat, 07-Dec-2526 00:00:00 GMT"). Cut to fit `capacity`.
     static void default_expiry(std::time_t now, char* out, std::size_t capacity);
-    ///@}
 
-    /// @name HTML page helpers (page_helpers.cpp)
-    /// None of them escapes what it is given: texts from the client go through html_escape.h
-    /// first. Each writes the header first when it has not gone out, and opens the html and
-    /// head elements before anything that goes in or after them, unless begin_html ran.
-    ///@{
+    // ---- HTML page helpers (page_helpers.cpp) ----
+    // None of them escapes what it is given: texts from the client go through html_escape.h
+    // first. Each writes the header first when it has not gone out, and opens the html and
+    // head elements before anything that goes in or after them, unless begin_html ran.
     /// Opens the html and head elements.
     void begin_html();
     /// Writes the title element; `title` as given.
@@ -404,15 +393,12 @@ class VOCANTA_CGI_API CgiRequest {
     /// Closes the body (when begin_body ran) and the html element, whoever opened it, and
     /// flushes the output.
     void end_page();
-    ///@}
 
-    /// @name Text drawn as a GIF (text_gif.cpp, in the gif component, the only user of gd)
-    ///@{
+    // ---- Text drawn as a GIF (text_gif.cpp, in the gif component, the only user of gd) ----
     /// Writes `text` drawn in the 9x15 font as a GIF image (no header; see print_gif_header)
     /// in colour 0 black, 1 white (transparent), 2 orange-red, 3 blue, 4 green, 5 violet
     /// (others: black). 1 when written; 0 when the text is too wide or gd has no memory.
     int text_gif(const char* text, int color);
-    ///@}
 
   private:
     VOCANTA_CGI_LOCAL void read_multipart_body(const std::string& boundary_text,
