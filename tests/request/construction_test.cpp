@@ -10,17 +10,20 @@ TEST(Construction, MethodAndContentTypeDecideWherePairsComeFrom) {
     struct Case {
         const char* method;
         const char* type;
-        bool post;
+        bool post;          // as designed
+        bool post_by_method;  // a new program's rule: only a POST of a form type
         bool multipart;
     };
     const Case cases[] = {
-        {"post", nullptr, false, false},
-        {"GET", "application/x-www-form-urlencoded", true, false},
-        {"POST", "application/x-www-form-urlencoded; charset=UTF-8", true, false},
-        {"POST", nullptr, true, false},
-        {"GET", "multipart/form-data; boundary=----xyz", true, true},
-        {"POST", "Multipart/form-data; boundary=x", true, true},  // the type in any case
-        {nullptr, "text/plain", false, false},
+        {"post", nullptr, false, false, false},
+        {"GET", "application/x-www-form-urlencoded", true, false, false},
+        {"POST", "application/x-www-form-urlencoded; charset=UTF-8", true, true, false},
+        {"POST", "Application/X-WWW-Form-Urlencoded", true, true, false},
+        {"POST", nullptr, true, true, false},
+        {"POST", "application/json", true, false, false},
+        {"GET", "multipart/form-data; boundary=----xyz", true, true, true},
+        {"POST", "Multipart/form-data; boundary=x", true, true, true},  // the type in any case
+        {nullptr, "text/plain", false, false, false},
     };
     for (const Case& c : cases) {
         set_cgi_env({});
@@ -32,7 +35,37 @@ TEST(Construction, MethodAndContentTypeDecideWherePairsComeFrom) {
             std::string(c.method ? c.method : "-") + " " + (c.type ? c.type : "-");
         EXPECT_EQ(request->was_post(), c.post) << label;
         EXPECT_EQ(request->is_multipart(), c.multipart) << label;
+        EXPECT_EQ(make_request({"prog"}, {})->was_post(), c.post_by_method) << label;
     }
+}
+
+TEST(Construction, OtherBodiesAreReadRawAndTheQueryStaysReadable) {
+    const std::string json = R"({"name": "Jo", "tags": ["a&b=c"]})";
+    set_post_env("application/json", std::to_string(json.size()));
+    setenv("QUERY_STRING", "id=7&q=a+b%21", 1);
+    feed_stdin(json);
+    auto request = make_request({"prog"}, {});
+    EXPECT_STREQ(request->get_value("id"), "7");  // the pairs come from the query
+    EXPECT_EQ(request->raw_body(), json);
+    EXPECT_EQ(request->raw_body(), json);  // read once, kept
+
+    // A form body gives the pairs; the query is still there through its own accessor.
+    set_post_env("application/x-www-form-urlencoded", "3");
+    setenv("QUERY_STRING", "id=7&q=a+b%21", 1);
+    feed_stdin("a=1");
+    request = make_request({"prog"}, {});
+    EXPECT_STREQ(request->get_value("a"), "1");
+    EXPECT_EQ(request->get_value("id"), nullptr);
+    EXPECT_EQ(request->query_value("q"), "a b!");
+    EXPECT_EQ(request->query_value("none"), std::nullopt);
+    EXPECT_EQ(request->raw_body(), "");
+
+    // A body over the limit is not read.
+    set_post_env("application/json", std::to_string(json.size()));
+    feed_stdin(json);
+    request = make_request({"prog"}, {.max_body_bytes = 8});
+    EXPECT_TRUE(request->body_too_large());
+    EXPECT_EQ(request->raw_body(), "");
 }
 
 TEST(Construction, BoundaryParameterIsReadAsMediaTypesAreWritten) {

@@ -82,6 +82,13 @@ TEST(PairTable, GetFileWithCapacitiesNeverWritesPastABuffer) {
     EXPECT_EQ(std::string(file_type), "Content");
     EXPECT_EQ(std::string(file_name + 16, 16), std::string(16, 'Z'));
     EXPECT_EQ(std::string(file_type + 8, 24), std::string(24, 'Z'));
+    EXPECT_TRUE(request->truncated(Limit::buffer));
+    // Arrays passed as such carry their size: a 16-byte array is never overrun.
+    char short_name[16];
+    char short_type[16];
+    ASSERT_NE(request->get_file("cv", &length, short_name, short_type), nullptr);
+    EXPECT_EQ(std::string(short_name), long_name.substr(0, 15));
+    EXPECT_EQ(std::string(short_type), "Content-Type: t");
     // A capacity of 0 or a null buffer gets nothing.
     EXPECT_NE(request->get_file("cv", nullptr, file_name + 16, 0, nullptr, 0), nullptr);
     EXPECT_EQ(file_name[16], 'Z');
