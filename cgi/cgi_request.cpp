@@ -150,7 +150,12 @@ void CgiRequest::sync_body_length() {
 // Keeps at most max_query_chars characters of `text` (null: none), turns '+' into ' ' and then
 // decodes %XX, so that an encoded '+' survives; the query reader starts over.
 void CgiRequest::set_query(const char* text) {
-    if (!text) text = "";
+    if (text) {
+        query_source = text;
+    } else {
+        query_source.reset();
+        text = "";
+    }
     const std::size_t length = strnlen(text, options_.max_query_chars + 1);
     if (length > options_.max_query_chars) note_cut(Limit::query);
     std::string copy(text, length < options_.max_query_chars ? length : options_.max_query_chars);
@@ -162,8 +167,8 @@ void CgiRequest::set_query(const char* text) {
 }
 
 std::optional<std::string> CgiRequest::query_value(const char* name) const {
-    const char* query_text = std::getenv("QUERY_STRING");
-    if (!name || !query_text) return std::nullopt;
+    if (!name || !query_source) return std::nullopt;
+    const char* query_text = query_source->c_str();
     for (const char* item = query_text;;) {
         const char* end = std::strchr(item, '&');
         std::string text(item, end ? static_cast<std::size_t>(end - item) : std::strlen(item));

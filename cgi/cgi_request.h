@@ -225,8 +225,8 @@ class VOCANTA_CGI_API CgiRequest {
     /// The query text ('+' as space, %XX decoded), at most RequestOptions::max_query_chars
     /// characters; readable whatever the pairs come from.
     const char* query() const { return query_.c_str(); }
-    /// The value of the first item of the query named `name` (decoded), whether or not the
-    /// pairs come from the query; empty when there is none.
+    /// The value of the first item of the query (QUERY_STRING, or the test-mode argument, whole)
+    /// named `name`, decoded, whether or not the pairs come from the query; none when absent.
     std::optional<std::string> query_value(const char* name) const;
     /// True when a request declared a body above RequestOptions::max_body_bytes, or a multipart
     /// request a negative length: the body was not read and no pairs will come from it.
@@ -317,19 +317,21 @@ class VOCANTA_CGI_API CgiRequest {
 
     // ---- Response header (header.cpp) ----
     // Everything set here goes out with the header, so it is set before the first line of
-    // the page; once the header is out these return false and change nothing.
+    // the page; once the header is out the setters return false and change nothing.
     /// "Status: CODE REASON" (100..999; a null reason takes the usual one for the code). False
-    /// for a code outside 100..999 or a reason holding a control byte.
+    /// for a code outside 100..999, a reason holding a control byte, or once the header is out.
     bool set_status(int code, const char* reason = nullptr);
     /// Status `code` (a 3xx, 303 See Other by default) and "Location: LOCATION". False for a
-    /// location holding a control byte or a space, or a code outside 300..399.
+    /// location holding a control byte or a space, a code outside 300..399, or once the header
+    /// is out.
     bool redirect(const char* location, int code = 303);
     /// The content type of the response ("text/html" unless set), with "; charset=..." when a
-    /// charset is given. False for a text holding a control byte, ';' or a space.
+    /// charset is given. False for a text holding a control byte, ';' or a space, or once the
+    /// header is out.
     bool set_content_type(const char* media_type, const char* charset = nullptr);
     /// One more header line "NAME: VALUE". False for a name that is not an HTTP token, for
     /// Status, Location, Content-Type and Set-Cookie (which have calls of their own), and for a
-    /// value holding a CR, LF or other control byte.
+    /// value holding a CR, LF or other control byte; and once the header is out.
     bool add_header(const char* name, const char* value);
     /// Writes the header: status, location, added lines, one Set-Cookie line per cookie, the
     /// content type and the empty line. Every call writes it again (the page helpers test
@@ -441,6 +443,7 @@ class VOCANTA_CGI_API CgiRequest {
     bool was_post_ = false;
     bool is_multipart_ = false;
     std::string query_;
+    std::optional<std::string> query_source;  // the query as given (environment or argument)
     std::size_t query_pos = 0;
 
     std::vector<FormPair> pairs;

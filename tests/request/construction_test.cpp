@@ -172,6 +172,7 @@ TEST(Construction, TestModeTakesTheQueryFromTheCommandLine) {
     EXPECT_STREQ(request->get_value("name"), "J Doe");
 
     EXPECT_STREQ(make_request(Args{"prog", "-t"})->query(), "");
+    EXPECT_EQ(make_request(Args{"prog", "-t", "a=1+2"})->query_value("a"), "1 2");
     EXPECT_STREQ(make_request(Args{"prog", "-x", "a=1"})->query(), "name=env");
 }
 
