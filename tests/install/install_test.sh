@@ -26,12 +26,12 @@ check_run() {
 
 # The library alone, in one configure and one build, with the packages the rest of the tree
 # needs made unfindable and without the gif component.
-cmake -S "$source_dir" -B "$tmp/lib" -G Ninja -DVOCANTA_LIBRARY_ONLY=ON -DCMAKE_BUILD_TYPE=Release \
+cmake --no-warn-unused-cli -S "$source_dir" -B "$tmp/lib" -G Ninja -DVOCANTA_LIBRARY_ONLY=ON -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" \
   -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \
   -DCMAKE_DISABLE_FIND_PACKAGE_OpenSSL=ON -DCMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON \
   -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON >/dev/null
-cmake --build "$tmp/lib" >/dev/null
+cmake --build "$tmp/lib" >"$tmp/build.log" || { cat "$tmp/build.log"; fail "library-only build failed"; }
 cmake --install "$tmp/lib" --prefix "$tmp/prefix" >/dev/null
 # No generic top-level header names reach the consumer's include path, and no internal header.
 test ! -e "$tmp/prefix/include/platform" && test ! -e "$tmp/prefix/include/cgi"
