@@ -5,6 +5,9 @@
 
 #include "cgi/cgi_limits.h"
 
+// The application is built on the CGI library and names its parts without the namespace.
+using namespace cgi;
+
 // The store root, as given by the `directory` field (or the default).
 inline constexpr std::size_t STORE_ROOT_SIZE = 1024;
 // applicant_dir, applicant_page_path and list_path: at most 1023 bytes of text each.

@@ -1,5 +1,6 @@
 // The applicant page: name, mail link, the work wanted and a link to the resume.
 #include "app/applicant_page.h"
+#include "app/app_limits.h"
 
 #include <string_view>
 

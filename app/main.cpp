@@ -80,7 +80,9 @@ bool name_fits_store(const char* name, bool root_acceptable) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    CgiRequest request(argc, argv);
+    // The program keeps the original behaviour: an unreadable body ends it, and the original
+    // rule says where the pairs come from.
+    CgiRequest request(argc, argv, RequestOptions::as_designed());
     current_request = &request;
     form_action = after_last_separator(argc > 0 && argv[0] ? argv[0] : "");
     request.print_header();

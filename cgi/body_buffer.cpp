@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+namespace cgi::detail {
+
 namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 // Below this a body touches few enough 4 KiB pages that zeroing a whole huge page would cost more.
@@ -29,3 +31,5 @@ BodyBuffer allocate_body_buffer(std::size_t bytes) {
     }
     return BodyBuffer(static_cast<char*>(std::malloc(bytes)));
 }
+
+}  // namespace cgi::detail

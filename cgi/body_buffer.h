@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <memory>
 
+namespace cgi::detail {
+
 // Frees a body buffer (they come from the malloc family).
 struct BodyBufferFree {
     void operator()(char* p) const noexcept;
@@ -14,3 +16,5 @@ using BodyBuffer = std::unique_ptr<char, BodyBufferFree>;
 // and offered to the kernel for transparent huge pages: first touching 4 KiB pages one by one costs
 // far more than reading the body into them.
 BodyBuffer allocate_body_buffer(std::size_t bytes);
+
+}  // namespace cgi::detail

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+namespace cgi::detail {
+
 bool BodyWindow::open(int fd, std::size_t limit, std::size_t capacity) {
     fd_ = fd;
     limit_ = limit;
@@ -65,3 +67,5 @@ std::size_t BodyWindow::fill(std::size_t wanted) {
 void BodyWindow::consume(std::size_t count) {
     start_ += count < available() ? count : available();
 }
+
+}  // namespace cgi::detail

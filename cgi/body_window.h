@@ -8,6 +8,8 @@
 #include "body_buffer.h"
 #include "cgi_limits.h"
 
+namespace cgi::detail {
+
 class BodyWindow {
   public:
     // Reads up to `limit` bytes from `fd` into a window of `capacity` bytes (or of `limit` bytes
@@ -29,6 +31,8 @@ class BodyWindow {
 
     // No more input: `limit` bytes were read, or standard input ended (or failed) before that.
     bool input_ended() const { return ended_; }
+    // Every byte of `limit` arrived.
+    bool all_read() const { return total_read_ == limit_; }
     std::size_t bytes_read() const { return total_read_; }
     // Body bytes not yet consumed, read or not.
     std::size_t bytes_left() const { return limit_ - (total_read_ - available()); }
@@ -45,3 +49,5 @@ class BodyWindow {
     int fd_ = -1;
     bool ended_ = true;
 };
+
+}  // namespace cgi::detail

@@ -4,6 +4,10 @@
 
 #include "cgi/cgi_request.h"
 
+namespace cgi {
+
 void cgi_exit(int status) {
     std::exit(status);
 }
+
+}  // namespace cgi

@@ -1,6 +1,8 @@
 // CgiRequest construction: binary streams, program path, CGI environment, the read window over a
-// multipart body, the query string and the command-line test mode; and environment lookup by index.
+// multipart body, the query string and the command-line test mode; and environment lookup.
 #include "cgi/cgi_request.h"
+
+#include <strings.h>
 
 #include <climits>
 #include <cstdio>
@@ -12,6 +14,10 @@
 #include "platform/platform.h"
 #include "trace/trace_channels.h"
 
+namespace cgi {
+
+using detail::copy_text;
+
 const char* const CGI_ENV_NAMES[CGI_ENV_COUNT] = {
     "AUTH_TYPE",          "CONTENT_LENGTH",      "CONTENT_TYPE",         "DOCUMENT_ROOT",
     "GATEWAY_INTERFACE",  "HTTP_ACCEPT",         "HTTP_ACCEPT_ENCODING", "HTTP_ACCEPT_LANGUAGE",
@@ -22,6 +28,24 @@ const char* const CGI_ENV_NAMES[CGI_ENV_COUNT] = {
     "SCRIPT_NAME",        "SERVER_ADMIN",        "SERVER_NAME",          "SERVER_PORT",
     "SERVER_PORT_SECURE", "SERVER_PROTOCOL",     "SERVER_SOFTWARE",
 };
+
+const char* version() {
+#define VOCANTA_CGI_TEXT(x) #x
+#define VOCANTA_CGI_VERSION_TEXT(a, b, c) \
+    VOCANTA_CGI_TEXT(a) "." VOCANTA_CGI_TEXT(b) "." VOCANTA_CGI_TEXT(c)
+    return VOCANTA_CGI_VERSION_TEXT(VOCANTA_CGI_VERSION_MAJOR, VOCANTA_CGI_VERSION_MINOR,
+                                    VOCANTA_CGI_VERSION_PATCH);
+#undef VOCANTA_CGI_VERSION_TEXT
+#undef VOCANTA_CGI_TEXT
+}
+
+RequestOptions RequestOptions::as_designed() {
+    RequestOptions options;
+    options.unreadable_body = UnreadableBody::end_process;
+    options.skip_preamble = false;
+    options.pairs_by_method = false;
+    return options;
+}
 
 namespace {
 
@@ -36,56 +60,63 @@ std::int32_t parse_length(const char* text) {
     return static_cast<std::int32_t>(value);
 }
 
+// The URL-encoded media type, in any case, with or without parameters.
+bool is_urlencoded_type(const char* type) {
+    const std::size_t n = sizeof kUrlEncodedType - 1;
+    return strncasecmp(type, kUrlEncodedType, n) == 0 &&
+           (type[n] == '\0' || type[n] == ';' || type[n] == ' ' || type[n] == '\t');
+}
+
 }  // namespace
 
-CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options)
-    : on_unreadable(options.unreadable_body) {
+FormPair::FormPair() = default;
+FormPair::FormPair(FormPair&&) noexcept = default;
+FormPair& FormPair::operator=(FormPair&&) noexcept = default;
+FormPair::~FormPair() = default;
+
+CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options) : options_(options) {
     platform::set_binary_mode(fileno(stdin));
     platform::set_binary_mode(0);
     platform::set_binary_mode(1);
 
     // A path longer than the buffer is cut; only its last component matters to the program.
-    copy_text(script_path, sizeof script_path, argc > 0 && argv && argv[0] ? argv[0] : "");
-    script_name = script_path;
-    for (char* p = script_path; *p; ++p) {
-        if (*p == '/' || *p == '\\') script_name = p + 1;
+    copy_text(script_path_, sizeof script_path_, argc > 0 && argv && argv[0] ? argv[0] : "");
+    script_name_ = script_path_;
+    for (char* p = script_path_; *p; ++p) {
+        if (*p == '/' || *p == '\\') script_name_ = p + 1;
     }
 
-    request_method = std::getenv("REQUEST_METHOD");
-    was_post = request_method != nullptr && std::strcmp(request_method, "POST") == 0;
-    is_multipart = false;
-    cgi_trace.log("REQUEST_METHOD = '%s', was_post = %d\n",
-                  request_method ? request_method : "(null)", was_post);
+    request_method_ = std::getenv("REQUEST_METHOD");
+    const bool is_post = request_method_ != nullptr && std::strcmp(request_method_, "POST") == 0;
+    was_post_ = is_post;
 
-    if (const char* length = std::getenv("CONTENT_LENGTH")) content_length = parse_length(length);
-    // A body declared larger than MAX_BODY_SIZE is never read, whatever its type.
-    if (content_length > MAX_BODY_SIZE) {
+    if (const char* length = std::getenv("CONTENT_LENGTH")) content_length_ = parse_length(length);
+    // A body declared larger than the limit is never read, whatever its type.
+    if (content_length_ > 0 &&
+        static_cast<std::size_t>(content_length_) > options_.max_body_bytes) {
         body_refused = true;
-        content_length = 0;
+        content_length_ = 0;
     }
 
-    content_type = std::getenv("CONTENT_TYPE");
-    if (content_type) {
-        cgi_trace.log("content_length is %d\n", content_length);
-        cgi_trace.log("content_type is '%s'\n", content_type);
-        cgi_trace.log("formdata     is '%s'\n", MULTIPART_PREFIX);
-        cgi_trace.log("size         is %d\n", static_cast<int>(sizeof MULTIPART_PREFIX));
-        if (std::strcmp(content_type, kUrlEncodedType) == 0) {
-            was_post = true;
-        } else if (std::string boundary_text;
-                   cgi::multipart_boundary(content_type, boundary_text)) {
-            was_post = true;
-            is_multipart = true;
-            cgi_trace.log("Boundary is '%s' (len=%d)\n", boundary_text.c_str(),
-                          static_cast<int>(boundary_text.size()));
-            if (!body_refused) read_multipart_body(boundary_text, options.body_window);
+    content_type_ = std::getenv("CONTENT_TYPE");
+    if (content_type_) {
+        std::string boundary_text;
+        if (detail::multipart_boundary(content_type_, boundary_text)) {
+            was_post_ = true;
+            is_multipart_ = true;
+            if (!body_refused) read_multipart_body(boundary_text, options_.body_window);
+        } else if (options_.pairs_by_method) {
+            // Only a form body holds pairs; any other type is the program's (raw_body).
+            was_post_ = is_post && is_urlencoded_type(content_type_);
+        } else if (std::strcmp(content_type_, kUrlEncodedType) == 0) {
+            was_post_ = true;
         }
     }
 
     set_query(std::getenv("QUERY_STRING"));
 
     if (argc > 1 && argv[1] && argv[1][0] == '-' && argv[1][1] == 't') {
-        was_post = false;
+        was_post_ = false;
         set_query(argc > 2 ? argv[2] : nullptr);
     }
 }
@@ -93,18 +124,16 @@ CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options)
 CgiRequest::~CgiRequest() = default;
 
 // Opens the read window over the body and fills it once: a body that fits the window is read
-// whole here, a longer one streams through it while the pairs are collected. A negative length
-// (one above MAX_BODY_SIZE never gets here), or a window that cannot be had, leaves the body
-// unread: body_too_large() then tells the application.
+// whole here, a longer one streams through it while the pairs are collected. A negative length,
+// or a window that cannot be had, leaves the body unread: body_too_large() then says so.
 void CgiRequest::read_multipart_body(const std::string& boundary_text, std::size_t window_size) {
-    if (content_length < 0 ||
-        !multipart.open(fileno(stdin), static_cast<std::size_t>(content_length), boundary_text,
+    if (content_length_ < 0 ||
+        !multipart.open(fileno(stdin), static_cast<std::size_t>(content_length_), boundary_text,
                         window_size)) {
         body_refused = true;
-        content_length = 0;
+        content_length_ = 0;
         return;
     }
-    cgi_trace.log("Read %d bytes\n", static_cast<int>(multipart.bytes_read()));
     sync_body_length();
 }
 
@@ -112,22 +141,60 @@ void CgiRequest::read_multipart_body(const std::string& boundary_text, std::size
 // bytes really read.
 void CgiRequest::sync_body_length() {
     const std::size_t got = multipart.bytes_read();
-    if (multipart.input_ended() && got < static_cast<std::size_t>(content_length)) {
-        content_length = static_cast<std::int32_t>(got);
-        cgi_trace.log("Somebody lied about the content length: now %d\n", content_length);
+    if (multipart.input_ended() && got < static_cast<std::size_t>(content_length_)) {
+        content_length_ = static_cast<std::int32_t>(got);
+        cgi_trace.log("Somebody lied about the content length: now %d\n", content_length_);
     }
 }
 
-// Copies at most MAX_QUERY_CHARS characters of `text` (null: none) into query_buf, turns '+' into
-// ' ' and then decodes %XX, so that an encoded '+' survives; the query reader starts over.
+// Keeps at most max_query_chars characters of `text` (null: none), turns '+' into ' ' and then
+// decodes %XX, so that an encoded '+' survives; the query reader starts over.
 void CgiRequest::set_query(const char* text) {
-    copy_text(query_buf, MAX_QUERY_CHARS + 1, text ? text : "");
-    plus_to_space(query_buf);
-    url_decode(query_buf);
-    query_pos = query_buf;
+    if (text) {
+        query_source = text;
+    } else {
+        query_source.reset();
+        text = "";
+    }
+    const std::size_t length = strnlen(text, options_.max_query_chars + 1);
+    if (length > options_.max_query_chars) note_cut(Limit::query);
+    std::string copy(text, length < options_.max_query_chars ? length : options_.max_query_chars);
+    plus_to_space(copy.data());
+    url_decode(copy.data());
+    copy.resize(std::strlen(copy.c_str()));
+    query_ = std::move(copy);
+    query_pos = 0;
+}
+
+std::optional<std::string> CgiRequest::query_value(const char* name) const {
+    if (!name || !query_source) return std::nullopt;
+    const char* query_text = query_source->c_str();
+    for (const char* item = query_text;;) {
+        const char* end = std::strchr(item, '&');
+        std::string text(item, end ? static_cast<std::size_t>(end - item) : std::strlen(item));
+        const std::size_t equals = text.find('=');
+        std::string item_name = text.substr(0, equals);
+        plus_to_space(item_name.data());
+        url_decode(item_name.data());
+        if (std::strcmp(item_name.c_str(), name) == 0) {
+            std::string value = equals == std::string::npos ? "" : text.substr(equals + 1);
+            plus_to_space(value.data());
+            url_decode(value.data());
+            value.resize(std::strlen(value.c_str()));
+            return value;
+        }
+        if (!end) return std::nullopt;
+        item = end + 1;
+    }
+}
+
+const char* CgiRequest::get_env(CgiEnv index) const {
+    return get_env(static_cast<int>(index));
 }
 
 const char* CgiRequest::get_env(int index) const {
     if (index < 0 || index >= CGI_ENV_COUNT) return nullptr;
     return std::getenv(CGI_ENV_NAMES[index]);
 }
+
+}  // namespace cgi

@@ -8,7 +8,7 @@
 
 #include "cgi/cgi_limits.h"
 
-namespace cgi {
+namespace cgi::detail {
 namespace {
 
 constexpr char kMultipartType[] = "multipart/form-data";
@@ -94,4 +94,4 @@ bool multipart_boundary(const char* content_type, std::string& boundary) {
     return found;
 }
 
-}  // namespace cgi
+}  // namespace cgi::detail

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace cgi {
+namespace cgi::detail {
 
 // True when `content_type` names a multipart/form-data body with a boundary parameter; the
 // boundary text then goes into `boundary`. Read as HTTP and MIME write a media type: the type
@@ -13,4 +13,4 @@ namespace cgi {
 // quote is read as everything after the 30th character, spaces included.
 bool multipart_boundary(const char* content_type, std::string& boundary);
 
-}  // namespace cgi
+}  // namespace cgi::detail

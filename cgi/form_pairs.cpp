@@ -7,64 +7,85 @@
 
 #include "cgi/cgi_request.h"
 #include "cgi/text_copy.h"
-#include "trace/trace_channels.h"
+
+namespace cgi {
+
+using detail::copy_text;
+
+namespace {
+// Whether `text` fits a caller's buffer of `capacity` bytes (a null buffer asks for nothing).
+bool fits(const char* out, std::size_t capacity, const char* text) {
+    return !out || strnlen(text, capacity) < capacity;
+}
+}  // namespace
 
 void CgiRequest::collect_pairs() {
     if (collected) return;
     collected = true;
-    cgi_trace.log("collect_pairs: was_post = %d\n", was_post);
-    std::unique_ptr<ReadPair> read;
+    std::unique_ptr<detail::ReadPair> read;
+    std::vector<char> query_value;
     try {
-        read = std::make_unique<ReadPair>();
+        read = std::make_unique<detail::ReadPair>();
+        // A query value can never be longer than the query.
+        if (!was_post_) query_value.resize(query_.size() + 1);
     } catch (const std::bad_alloc&) {
         return;
     }
-    // A query value can never be longer than the query buffer.
-    char query_value[QUERY_BUF_SIZE];
-    while (pairs.size() < static_cast<std::size_t>(MAX_PAIRS)) {
-        bool found;
-        if (was_post) {
-            found = get_POST_pair(*read);
-        } else {
-            read->file_name[0] = read->file_type[0] = '\0';
-            found = get_GET_pair(read->name, query_value, sizeof query_value);
-            read->data = query_value;
-            read->length = static_cast<std::int32_t>(std::strlen(query_value));
-        }
-        if (!found || !append_pair(*read)) break;
+    auto next = [&] {
+        if (was_post_) return get_POST_pair(*read);
+        read->file_name[0] = read->file_type[0] = '\0';
+        read->cut = false;
+        const bool found = get_GET_pair(read->name, query_value.data(), query_value.size());
+        read->data = query_value.data();
+        read->length = static_cast<std::int32_t>(std::strlen(query_value.data()));
+        return found;
+    };
+    while (pairs.size() < options_.max_pairs) {
+        if (!next()) return;
+        if (read->cut) note_cut(Limit::name);
+        if (!append_pair(*read)) return;
     }
+    // One more pair means pairs were dropped. The original design never reads past the limit,
+    // so a program that ends the process on an unreadable part does not look.
+    const bool may_look =
+        !(is_multipart_ && options_.unreadable_body == UnreadableBody::end_process);
+    if (may_look && next()) note_cut(Limit::pairs);
 }
 
-bool CgiRequest::get_POST_pair(ReadPair& out) {
-    if (is_multipart) return get_multipart_pair(out);
+bool CgiRequest::get_POST_pair(detail::ReadPair& out) {
+    if (is_multipart_) return get_multipart_pair(out);
     return get_urlencoded_pair(out);
 }
 
 // One part from the multipart reader. A body it cannot read ends the process, or, when the
-// program asked for a report, collection.
-bool CgiRequest::get_multipart_pair(ReadPair& out) {
-    cgi_trace.log("get_POST_pair content_length = %d\n", content_length);
-    if (content_length <= 0 || unreadable_seen) return false;
-    const MultipartReader::Next next = multipart.next(out);
+// program asked for a report, collection; so does, under a report, a part cut short.
+bool CgiRequest::get_multipart_pair(detail::ReadPair& out) {
+    if (content_length_ <= 0 || unreadable_seen) return false;
+    using Next = detail::MultipartReader::Next;
+    const bool report = options_.unreadable_body == UnreadableBody::report;
+    const Next next = multipart.next(out, report && options_.skip_preamble, report);
     sync_body_length();
     switch (next) {
-        case MultipartReader::Next::part:
-            return true;
-        case MultipartReader::Next::unreadable:
-            if (on_unreadable == UnreadableBody::end_process) cgi_exit(0);
-            unreadable_seen = true;
-            return false;
-        case MultipartReader::Next::end:
-        case MultipartReader::Next::no_memory:
+        case Next::part:
+            if (!report || out.complete) return true;
             break;
+        case Next::unreadable:
+            if (!report) cgi_exit(0);
+            break;
+        case Next::end:
+            if (!report || out.complete) return false;
+            break;
+        case Next::no_memory:
+            return false;
     }
+    unreadable_seen = true;
     return false;
 }
 
 // Stores one pair. Its texts share one allocation: name, file name, content-type line and, unless
 // the reader gave the value a buffer or a file of its own (which the pair takes over), the value.
 // False when the memory cannot be had, which ends collection with the pairs stored so far.
-bool CgiRequest::append_pair(ReadPair& read) {
+bool CgiRequest::append_pair(detail::ReadPair& read) {
     const std::size_t name_size = std::strlen(read.name) + 1;
     const std::size_t file_name_size = std::strlen(read.file_name) + 1;
     const std::size_t file_type_size = std::strlen(read.file_type) + 1;
@@ -77,8 +98,8 @@ bool CgiRequest::append_pair(ReadPair& read) {
         pair.storage = std::make_unique_for_overwrite<char[]>(name_size + file_name_size +
                                                               file_type_size + value_size);
         if (pairs.size() == pairs.capacity()) {
-            pairs.reserve(
-                std::min<std::size_t>(MAX_PAIRS, std::max<std::size_t>(16, 2 * pairs.size())));
+            pairs.reserve(std::min<std::size_t>(options_.max_pairs,
+                                                std::max<std::size_t>(16, 2 * pairs.size())));
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -115,6 +136,12 @@ FormPair* CgiRequest::find_value(const char* name) {
     return nullptr;
 }
 
+FormPair* CgiRequest::pair_at(std::int32_t index) {
+    collect_pairs();
+    if (index < 0 || index >= pair_count()) return nullptr;
+    return &pairs[static_cast<std::size_t>(index)];
+}
+
 const char* FormPair::bytes() {
     if (!value && upload_file.valid() &&
         upload_view.map(upload_file.get(), static_cast<std::size_t>(value_len)))
@@ -136,16 +163,14 @@ const char* CgiRequest::get_value(const char* name) {
 }
 
 const char* CgiRequest::get_file(const char* name, std::int32_t* length_out, char* file_name_out,
-                                 char* file_type_out) {
-    return get_file(name, length_out, file_name_out, SCRATCH_SIZE, file_type_out, SCRATCH_SIZE);
-}
-
-const char* CgiRequest::get_file(const char* name, std::int32_t* length_out, char* file_name_out,
                                  std::size_t file_name_capacity, char* file_type_out,
                                  std::size_t file_type_capacity) {
     FormPair* pair = find_value(name);
     if (!pair) return nullptr;
     if (length_out) *length_out = pair->value_len;
+    if (!fits(file_name_out, file_name_capacity, pair->file_name) ||
+        !fits(file_type_out, file_type_capacity, pair->file_type))
+        note_cut(Limit::buffer);
     if (file_name_out) copy_text(file_name_out, file_name_capacity, pair->file_name);
     if (file_type_out) copy_text(file_type_out, file_type_capacity, pair->file_type);
     return pair->bytes();
@@ -162,8 +187,14 @@ bool CgiRequest::next_pair(char* name_out, std::size_t name_capacity, char* valu
     if (iter_pos >= pair_count()) return false;
     FormPair& pair = pairs[static_cast<std::size_t>(iter_pos)];
     const char* value = pair.bytes();
+    if (!value) value = "";
+    // An upload stops at its first NUL, as a text does; that is not a cut.
+    if (!fits(name_out, name_capacity, pair.name) || !fits(value_out, value_capacity, value))
+        note_cut(Limit::buffer);
     copy_text(name_out, name_capacity, pair.name);
-    copy_text(value_out, value_capacity, value ? value : "");  // an upload stops at its first NUL
+    copy_text(value_out, value_capacity, value);
     ++iter_pos;
     return true;
 }
+
+}  // namespace cgi

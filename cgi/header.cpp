@@ -1,11 +1,17 @@
 // The response header: the cookie lines with their attributes, the content-type line and the empty
 // line.
+#include <strings.h>
+
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <string>
 
 #include "cgi/cgi_request.h"
-#include "trace/trace_channels.h"
+#include "cgi/percent_escape.h"
+
+namespace cgi {
 
 namespace {
 
@@ -72,6 +78,7 @@ void CgiRequest::default_expiry(std::time_t now, char* out, std::size_t capacity
 }
 
 namespace {
+
 const char* same_site_text(SameSite same_site) {
     switch (same_site) {
         case SameSite::strict:
@@ -85,49 +92,139 @@ const char* same_site_text(SameSite same_site) {
     }
     return nullptr;
 }
+
+// The reason phrase that usually goes with a status code, or null.
+const char* usual_reason(int code) {
+    static constexpr struct {
+        int code;
+        const char* reason;
+    } kReasons[] = {
+        {200, "OK"},
+        {201, "Created"},
+        {204, "No Content"},
+        {301, "Moved Permanently"},
+        {302, "Found"},
+        {303, "See Other"},
+        {304, "Not Modified"},
+        {307, "Temporary Redirect"},
+        {308, "Permanent Redirect"},
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {413, "Content Too Large"},
+        {415, "Unsupported Media Type"},
+        {500, "Internal Server Error"},
+        {503, "Service Unavailable"},
+    };
+    for (const auto& known : kReasons) {
+        if (known.code == code) return known.reason;
+    }
+    return nullptr;
+}
+
+// A text that can stand in a header line: no CR, LF or other control byte, which would end the
+// line early and let what follows pass for a header line of its own.
+bool is_line_safe(const char* text) {
+    for (const char* p = text; *p; ++p) {
+        if (detail::is_control_byte(static_cast<unsigned char>(*p))) return false;
+    }
+    return true;
+}
+
+// A media type or charset: a line-safe text without ';' or spaces, which would add parameters.
+bool is_type_safe(const char* text) {
+    return *text && is_line_safe(text) && !std::strpbrk(text, "; ");
+}
+
+// An HTTP field name: one or more token characters (RFC 9110).
+bool is_token(const char* text) {
+    if (!*text) return false;
+    for (const char* p = text; *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c <= 0x20 || c >= 0x7F || std::strchr("\"(),/:;<=>?@[\\]{}", c)) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool CgiRequest::set_status(int code, const char* reason) {
+    if (header_sent_ || code < 100 || code > 999) return false;
+    if (!reason) reason = usual_reason(code);
+    if (reason && !is_line_safe(reason)) return false;
+    status_line = std::to_string(code);
+    if (reason && *reason) status_line.append(" ").append(reason);
+    return true;
+}
+
+bool CgiRequest::redirect(const char* location, int code) {
+    if (header_sent_ || !location || !*location || !is_line_safe(location) ||
+        std::strchr(location, ' ') || code < 300 || code > 399)
+        return false;
+    if (!set_status(code)) return false;
+    extra_lines.push_back(std::string("Location: ") + location);
+    return true;
+}
+
+bool CgiRequest::set_content_type(const char* media_type, const char* charset) {
+    if (header_sent_ || !media_type || !is_type_safe(media_type) ||
+        (charset && !is_type_safe(charset)))
+        return false;
+    content_type_line = media_type;
+    if (charset) content_type_line.append("; charset=").append(charset);
+    return true;
+}
+
+bool CgiRequest::add_header(const char* name, const char* value) {
+    if (header_sent_ || !name || !value || !is_token(name) || !is_line_safe(value)) return false;
+    for (const char* own : {"Status", "Location", "Content-Type", "Set-Cookie"}) {
+        if (strcasecmp(name, own) == 0) return false;
+    }
+    extra_lines.push_back(std::string(name) + ": " + value);
+    return true;
+}
 
 // One Set-Cookie line per cookie: a browser reads a line as one cookie, so a list joined by
 // commas would set only its first.
 void CgiRequest::print_cookies() {
-    char default_expires[EXPIRY_TEXT_SIZE] = "";
-    if (!cookies.empty() && cookie_expires.empty())
-        default_expiry(std::time(nullptr), default_expires, sizeof default_expires);
-    const char* expires = cookie_expires.empty() ? default_expires : cookie_expires.c_str();
+    char far_future[EXPIRY_TEXT_SIZE] = "";
+    default_expiry(std::time(nullptr), far_future, sizeof far_future);
     for (const ResponseCookie& cookie : cookies) {
         std::printf("Set-Cookie: %s", cookie.pair.c_str());
-        cgi_trace.log("Set-cookie: %s", cookie.pair.c_str());
-        std::printf("; expires=%s", expires);
-        cgi_trace.log("; expires=%s", expires);
-        if (cookie.domain) {
-            std::printf("; domain=%s", cookie.domain->c_str());
-            cgi_trace.log("; domain=%s", cookie.domain->c_str());
+        if (cookie.deleted) {
+            std::printf("; expires=Thu, 01-Jan-1970 00:00:00 GMT");
+        } else if (cookie.expiry == Expiry::far_future) {
+            std::printf("; expires=%s", far_future);
         }
-        if (cookie.path) {
-            std::printf("; path=%s", cookie.path->c_str());
-            cgi_trace.log("; path=%s", cookie.path->c_str());
-        }
-        if (cookie.secure) {
-            std::printf("; secure");
-            cgi_trace.log("; secure");
-        }
+        if (cookie.max_age) std::printf("; Max-Age=%lld", *cookie.max_age);
+        if (cookie.domain) std::printf("; domain=%s", cookie.domain->c_str());
+        if (cookie.path) std::printf("; path=%s", cookie.path->c_str());
+        if (cookie.secure) std::printf("; secure");
         if (cookie.http_only) std::printf("; HttpOnly");
         if (const char* same_site = same_site_text(cookie.same_site))
             std::printf("; SameSite=%s", same_site);
         std::printf("%c", 10);
-        cgi_trace.log("\n");
     }
-    header_sent = true;
+}
+
+// Status first (a server reads it wherever it stands, people read it first), then the other
+// lines, the cookies and the content type; every line ends in the byte 10.
+void CgiRequest::print_header_with(const char* media_type) {
+    if (!status_line.empty()) std::printf("Status: %s\n", status_line.c_str());
+    for (const std::string& line : extra_lines) std::printf("%s\n", line.c_str());
+    print_cookies();
+    std::printf("Content-type: %s%c%c", media_type, 10, 10);
+    header_sent_ = true;
 }
 
 void CgiRequest::print_header() {
-    print_cookies();
-    std::printf("Content-type: text/html%c%c", 10, 10);
-    header_sent = true;
+    print_header_with(content_type_line.c_str());
 }
 
 void CgiRequest::print_gif_header() {
-    print_cookies();
-    std::printf("Content-type: image/gif%c%c", 10, 10);
-    header_sent = true;
+    print_header_with("image/gif");
 }
+
+}  // namespace cgi

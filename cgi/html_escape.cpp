@@ -6,6 +6,11 @@
 #include "cgi/cgi_request.h"
 #include "cgi/percent_escape.h"
 
+namespace cgi {
+
+using detail::is_control_byte;
+using detail::percent_escape_span;
+
 namespace {
 
 // The entity for a character that must not appear raw in page text or attributes, or null.
@@ -89,3 +94,5 @@ void write_link(std::FILE* out, const char* text) {
         remaining -= n;
     }
 }
+
+}  // namespace cgi

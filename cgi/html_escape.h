@@ -4,17 +4,23 @@
 #include <cstddef>
 #include <cstdio>
 
-// Writes `text` to `out` with & < > " ' as &amp; &lt; &gt; &quot; &#39;; everything else as is.
-void write_html(std::FILE* out, const char* text);
+#include "export.h"
 
-// The same escaping into `out`; false (and empty text) when the result does not fit `capacity`.
-bool html_escape_to(char* out, std::size_t capacity, const char* text);
+namespace cgi {
 
-// Copies `text` into `out` as a relative link target: escape_percent's characters, and also
-// '%', '#', ':' and control bytes, become %XX, so the link always names the stored file itself
-// and can never be taken for a scheme such as "javascript:". False (and empty text) when the
-// escaped text does not fit `capacity`.
-bool link_target_to(char* out, std::size_t capacity, const char* text);
+/// Writes `text` to `out` with & < > " ' as &amp; &lt; &gt; &quot; &#39;; everything else as is.
+VOCANTA_CGI_API void write_html(std::FILE* out, const char* text);
 
-// Writes `text` to `out` escaped as link_target_to does, whatever its length.
-void write_link(std::FILE* out, const char* text);
+/// The same escaping into `out`; false (and empty text) when the result does not fit `capacity`.
+VOCANTA_CGI_API bool html_escape_to(char* out, std::size_t capacity, const char* text);
+
+/// Copies `text` into `out` as a relative link target: the characters CgiRequest::escape_percent
+/// escapes, and also '%', '#', ':' and control bytes, become %XX, so the link always names the
+/// stored file itself and can never be taken for a scheme such as "javascript:". False (and
+/// empty text) when the escaped text does not fit `capacity`.
+VOCANTA_CGI_API bool link_target_to(char* out, std::size_t capacity, const char* text);
+
+/// Writes `text` to `out` escaped as link_target_to does, whatever its length.
+VOCANTA_CGI_API void write_link(std::FILE* out, const char* text);
+
+}  // namespace cgi

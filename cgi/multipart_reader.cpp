@@ -8,7 +8,8 @@
 #include <cstring>
 
 #include "cgi/value_collector.h"
-#include "trace/trace_channels.h"
+
+namespace cgi::detail {
 
 namespace {
 
@@ -54,6 +55,8 @@ class HeaderCursor {
     void take_quoted(char* out) {
         if (copy_until("\"", 1, out)) window_.consume(1);
     }
+    // True once a text was cut to fit its buffer.
+    bool cut() const { return cut_; }
     // Copies the rest of the line, without its line break, into `out` (cut to fit; null: skip).
     void take_line(char* out) { copy_until("\r\n", 2, out); }
     // Copies an unquoted parameter value, up to the next ';' or line end, into `out`.
@@ -82,6 +85,7 @@ class HeaderCursor {
             if (out && kept + 1 < SCRATCH_SIZE) {
                 const std::size_t room = SCRATCH_SIZE - 1 - kept;
                 const std::size_t take = n < room ? n : room;
+                if (take < n) cut_ = true;
                 std::memcpy(out + kept, at, take);
                 kept += take;
             }
@@ -106,6 +110,7 @@ class HeaderCursor {
     }
 
     BodyWindow& window_;
+    bool cut_ = false;
 };
 
 }  // namespace
@@ -124,13 +129,34 @@ void MultipartReader::spool_uploads_in(const char* folder) {
 }
 
 // '-', '-' and the boundary at the cursor, all within the bytes read so far.
+// RFC 2046 lets a preamble come before the first delimiter: it is stepped over unread. False
+// when the body holds no delimiter at all.
+bool MultipartReader::skip_to_delimiter() {
+    const std::size_t size = delimiter_.size();
+    for (;;) {
+        char* const at = window_.data();
+        const std::size_t left = window_.available();
+        if (left >= size) {
+            if (void* hit = memmem(at, left, delimiter_.data(), size)) {
+                window_.consume(static_cast<std::size_t>(static_cast<char*>(hit) - at));
+                return true;
+            }
+        }
+        if (window_.input_ended()) return false;
+        if (left >= size) window_.consume(left - (size - 1));
+        window_.read_more();
+    }
+}
+
 bool MultipartReader::is_delimiter_at_cursor() {
     return window_.fill(delimiter_.size()) >= delimiter_.size() &&
            std::memcmp(window_.data(), delimiter_.data(), delimiter_.size()) == 0;
 }
 
-MultipartReader::Next MultipartReader::next(ReadPair& part) {
+MultipartReader::Next MultipartReader::next(ReadPair& part, bool skip_preamble, bool lenient) {
     part.name[0] = part.file_name[0] = part.file_type[0] = '\0';
+    part.cut = false;
+    part.complete = true;
     part.data = "";
     part.length = 0;
     part.owned.reset();
@@ -140,15 +166,21 @@ MultipartReader::Next MultipartReader::next(ReadPair& part) {
 
     BodyWindow& window = window_;
     HeaderCursor cursor(window);
+    if (first_part_) {
+        first_part_ = false;
+        if (skip_preamble && !is_delimiter_at_cursor() && !skip_to_delimiter()) {
+            part.complete = false;
+            return Next::unreadable;
+        }
+    }
     char* const name_out = part.name;
     char* const file_name_out = part.file_name;
     char* const file_type_out = part.file_type;
-    cgi_trace.log("get_POST_pair formdata: raw_ptr is #####\n%s\n#####\n", window.data());
     if (is_delimiter_at_cursor()) {
-        cgi_trace.log("Saw boundary, adding %d\n", boundary_len());
         cursor.advance(delimiter_.size());
+        // The close delimiter: what follows it is an epilogue (RFC 2046), to be ignored.
+        if (lenient && cursor.starts_with("--", 2)) return Next::end;
         cursor.skip_line_break_run();
-        cgi_trace.log("get_POST_pair formdata: raw_ptr is now #####\n%s\n#####\n", window.data());
     }
 
     // Some clients (.NET's among them) write a part's Content-Type line before its
@@ -164,16 +196,11 @@ MultipartReader::Next MultipartReader::next(ReadPair& part) {
         const std::size_t left = window.fill(kClosingSlack);
         // The closing boundary's "--", with at most a line break after it, ends the body.
         if (cursor.starts_with("--", 2) && left < kClosingSlack) return Next::end;
-        cgi_trace.log("get_POST_pair content_length is %d\n",
-                      static_cast<int>(window.bytes_read()));
-        cgi_trace.log("get_POST_pair raw_len is %d\n",
-                      static_cast<int>(window.bytes_read() - window.available()));
-        cgi_trace.log("get_POST_pair con_len is %d\n", static_cast<int>(window.bytes_left()));
-        cgi_trace.log("get_POST_pair formdata: Can't parse '%s'\n", window.data());
+        // A delimiter line that ends the body, without the closing "--".
+        if (lenient && left == 0 && window.all_read()) return Next::end;
         // A part that cannot be parsed (or a body cut short): nothing of it is handed on.
         return Next::unreadable;
     }
-    cgi_trace.log("get_POST_pair disposition: raw_ptr is now #####\n%s\n#####\n", window.data());
     cursor.advance(sizeof kDisposition - 1);
 
     // The name must be the first parameter; otherwise the pair stays empty and the next call
@@ -187,7 +214,6 @@ MultipartReader::Next MultipartReader::next(ReadPair& part) {
     } else {
         cursor.take_token(name_out);
     }
-    cgi_trace.log("get_POST_pair nameis: raw_ptr is now #####\n%s\n#####\n", window.data());
 
     // A part is an upload when it names a file or has a Content-Type line.
     bool upload = type_first;
@@ -202,7 +228,6 @@ MultipartReader::Next MultipartReader::next(ReadPair& part) {
             cursor.take_token(file_name_out);
         }
         cursor.take_line(nullptr);  // the rest of the line is ignored
-        cgi_trace.log("get_POST_pair filename: raw_ptr is now #####\n%s\n#####\n", window.data());
     }
     if (upload) {
         cursor.skip_one_line_break();
@@ -213,10 +238,8 @@ MultipartReader::Next MultipartReader::next(ReadPair& part) {
     if (!type_first && cursor.starts_with(kContentType, kContentTypeCompared)) {
         cursor.take_line(file_type_out);
         upload = true;
-        cgi_trace.log("get_POST_pair formdata: typeis '%s'\n", window.data());
         cursor.skip_one_line_break();
     }
-    cgi_trace.log("get_POST_pair formdata: after typeis '%s'\n", window.data());
 
     // The blank line that ends the headers. For a text field any LFs that begin the content go
     // with it; an upload gives up exactly one line break and keeps the rest of its content.
@@ -226,8 +249,8 @@ MultipartReader::Next MultipartReader::next(ReadPair& part) {
         cursor.skip_line_break_run();
     }
 
+    part.cut = cursor.cut();
     if (!read_value(upload, part)) return Next::no_memory;
-    cgi_trace.log("get_POST_pair formdata: name '%s', value '%s'\n", name_out, part.data);
     return Next::part;
 }
 
@@ -258,6 +281,8 @@ bool MultipartReader::read_value(bool upload, ReadPair& part) {
             window.read_more();
             continue;
         }
+        // A value that runs to the end of the body was cut short: no delimiter ends it.
+        if (!hit) part.complete = false;
         const std::size_t consumed = hit ? static_cast<std::size_t>(hit - at) : left;
         std::size_t length = consumed;
         // The line break before the boundary line belongs to the delimiter, not the content.
@@ -290,3 +315,5 @@ bool MultipartReader::read_value(bool upload, ReadPair& part) {
         return true;
     }
 }
+
+}  // namespace cgi::detail

@@ -12,6 +12,8 @@
 #include "body_window.h"
 #include "cgi_limits.h"
 
+namespace cgi::detail {
+
 // One pair as a reader found it (a multipart part, a URL-encoded item, a query item). The texts
 // are cut to fit their SCRATCH_SIZE-byte buffers.
 struct ReadPair {
@@ -24,6 +26,8 @@ struct ReadPair {
     std::int32_t length = 0;
     BodyBuffer owned;
     platform::UniqueFd file;
+    bool cut = false;      // a text above was cut to fit its buffer
+    bool complete = true;  // the value (or the body) ended where it should, not cut short
 };
 
 class MultipartReader {
@@ -45,8 +49,10 @@ class MultipartReader {
     // the upload is held in memory.
     void spool_uploads_in(const char* folder);
 
-    // The next part, read to the delimiter that ends it.
-    Next next(ReadPair& part);
+    // The next part, read to the delimiter that ends it. `skip_preamble` steps over text before
+    // the first delimiter; `lenient` also takes a body that ends right after a delimiter line
+    // (no closing "--") for ended, when every declared byte arrived.
+    Next next(ReadPair& part, bool skip_preamble = false, bool lenient = false);
 
     // The boundary ("" before open) and its length.
     const char* boundary() const { return delimiter_.empty() ? "" : delimiter_.c_str() + 2; }
@@ -62,10 +68,14 @@ class MultipartReader {
 
   private:
     bool is_delimiter_at_cursor();
+    bool skip_to_delimiter();
     bool read_value(bool upload, ReadPair& part);
 
     BodyWindow window_;
     std::string delimiter_;     // "--" followed by the boundary: what ends a value
     std::string spool_folder_;  // where uploads go; empty: memory
     int spooled_uploads_ = 0;
+    bool first_part_ = true;
 };
+
+}  // namespace cgi::detail

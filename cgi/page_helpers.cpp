@@ -5,41 +5,45 @@
 
 #include "cgi/cgi_request.h"
 
+namespace cgi {
+
 void CgiRequest::begin_html() {
-    if (!header_sent) print_header();
+    if (!header_sent_) print_header();
     std::printf("<html>\n");
     std::printf("    <head>\n");
+    html_opened = true;
 }
 
 void CgiRequest::print_title(const char* title) {
-    // On a fresh request the title also opens the html and head elements.
-    if (!header_sent) begin_html();
+    if (!html_opened) begin_html();
     std::printf("        <title>\n");
     std::printf("            %s\n", title);
     std::printf("        </title>\n");
 }
 
 void CgiRequest::print_refresh(int seconds, const char* target) {
-    if (!header_sent) print_header();
+    if (!html_opened) begin_html();
     std::printf("        <meta http-equiv='refresh' content='%d, %s'>\n", seconds, target);
 }
 
 void CgiRequest::print_keywords(const char* keywords) {
-    if (!header_sent) print_header();
+    if (!html_opened) begin_html();
     std::printf("        <meta name='keywords'  content='%s'>\n", keywords);
 }
 
 void CgiRequest::begin_body(const char* attributes) {
+    // The head it closes is opened first, whichever helper a page begins with.
+    if (!html_opened) begin_html();
     std::printf("    </head>\n");
     std::printf("    <body %s>\n", attributes);
-    body_started = true;
+    body_started_ = true;
 }
 
 namespace {
-// What page_printf and fatal_printf share: the header and the body start on demand, then the text.
+// What page_printf and fatal_printf share: the page opened up to the body on demand, then the
+// text.
 int write_page_text(CgiRequest& request, const char* format, va_list args) {
-    if (!request.header_sent) request.print_header();
-    if (!request.body_started) request.begin_body("");
+    if (!request.body_started()) request.begin_body("");
     return std::vprintf(format, args);
 }
 }  // namespace
@@ -61,8 +65,13 @@ void CgiRequest::fatal_printf(const char* format, ...) {
     cgi_exit(-1);
 }
 
+// The html element is closed whoever opened it: a program that writes its own page markup
+// after the header still ends it here.
 void CgiRequest::end_page() {
-    if (body_started) std::printf("    </body>\n");
+    if (!header_sent_) print_header();
+    if (body_started_) std::printf("    </body>\n");
     std::printf("</html>\n");
     std::fflush(stdout);
 }
+
+}  // namespace cgi

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace cgi::detail {
+
 // Control bytes never reach a header line or a link raw.
 inline bool is_control_byte(unsigned char c) {
     return c < 0x20 || c == 0x7F;
@@ -13,3 +15,5 @@ inline bool is_control_byte(unsigned char c) {
 // False, with `out` empty, when it does not fit.
 bool percent_escape_span(char* out, std::size_t capacity, const char* text, std::size_t length,
                          bool (*escaped)(unsigned char));
+
+}  // namespace cgi::detail

@@ -5,6 +5,8 @@
 #include "cgi/cgi_request.h"
 #include "cgi/percent_escape.h"
 
+namespace cgi {
+
 namespace {
 
 // Characters escaped as %XX; the space is the last member and the only one that escape_backslash
@@ -125,8 +127,8 @@ const char* CgiRequest::find_text(const char* text, std::int32_t n, const char* 
     return nullptr;
 }
 
-bool percent_escape_span(char* out, std::size_t capacity, const char* text, std::size_t length,
-                         bool (*escaped)(unsigned char)) {
+bool detail::percent_escape_span(char* out, std::size_t capacity, const char* text,
+                                 std::size_t length, bool (*escaped)(unsigned char)) {
     if (capacity == 0) return false;
     std::size_t used = 0;
     for (std::size_t i = 0; i < length; ++i) {
@@ -149,3 +151,5 @@ bool percent_escape_span(char* out, std::size_t capacity, const char* text, std:
     out[0] = '\0';
     return false;
 }
+
+}  // namespace cgi

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+namespace cgi::detail {
+
 // Copies `length` bytes of `src`, or as many as fit before the terminator, into `out` of
 // `capacity` bytes (capacity 0: nothing is written). Returns the number of bytes copied.
 inline std::size_t copy_bytes(char* out, std::size_t capacity, const char* src,
@@ -19,3 +21,5 @@ inline std::size_t copy_bytes(char* out, std::size_t capacity, const char* src,
 inline std::size_t copy_text(char* out, std::size_t capacity, const char* src) {
     return copy_bytes(out, capacity, src, strnlen(src, capacity));
 }
+
+}  // namespace cgi::detail

@@ -10,6 +10,8 @@
 
 #include "cgi/cgi_request.h"
 
+namespace cgi {
+
 namespace {
 
 // One-pixel white margin on every side of the text.
@@ -69,3 +71,5 @@ int CgiRequest::text_gif(const char* text, int color) {
     image.reset();
     return 1;
 }
+
+}  // namespace cgi

@@ -1,18 +1,12 @@
-// URL-encoded form data: the query-string reader and the reader of a URL-encoded POST body,
-// which takes the body from standard input one item at a time.
-#include <climits>
+// URL-encoded form data: the query-string reader and the reader of a URL-encoded body, which
+// takes the body from standard input one item at a time through the read window.
 #include <cstdio>
 #include <cstring>
 
 #include "cgi/cgi_request.h"
 #include "cgi/text_copy.h"
-#include "trace/trace_channels.h"
 
-namespace {
-// One raw item of the body (name '=' value), decoded in place. Process-wide: the body reader
-// runs once per process.
-char raw_pair_buf[RAW_PAIR_BUF_SIZE];
-}  // namespace
+namespace cgi {
 
 // Cuts the next item off the decoded query: a name up to '=' and a value up to '&'. Only the end
 // of the text with nothing read ends the pairs; an empty item between two '&' is an empty pair.
@@ -21,8 +15,8 @@ bool CgiRequest::get_GET_pair(char* name_out, char* value_out, std::size_t value
     std::size_t value_len = 0;
     bool in_value = false;
     bool separator_seen = false;
-    while (*query_pos != '\0') {
-        const char ch = *query_pos++;
+    while (query_pos < query_.size()) {
+        const char ch = query_[query_pos++];
         if (ch == '&') {
             separator_seen = true;
             break;
@@ -30,7 +24,11 @@ bool CgiRequest::get_GET_pair(char* name_out, char* value_out, std::size_t value
         if (!in_value && ch == '=') {
             in_value = true;
         } else if (!in_value) {
-            if (name_len + 1 < SCRATCH_SIZE) name_out[name_len++] = ch;
+            if (name_len + 1 < SCRATCH_SIZE) {
+                name_out[name_len++] = ch;
+            } else {
+                note_cut(Limit::name);
+            }
         } else if (value_len + 1 < value_capacity) {
             value_out[value_len++] = ch;
         }
@@ -40,50 +38,61 @@ bool CgiRequest::get_GET_pair(char* name_out, char* value_out, std::size_t value
     return separator_seen || name_len > 0 || value_len > 0;
 }
 
-// One item of a URL-encoded body: read raw up to '&', '+' turned into ' ', %XX decoded, then cut
-// at the first '='. content_length counts the body bytes not yet consumed.
-bool CgiRequest::get_urlencoded_pair(ReadPair& out) {
-    char* const name_out = out.name;
-    name_out[0] = out.file_name[0] = out.file_type[0] = '\0';
+// The window over a URL-encoded body opens on the first item; false when there is no body to read.
+bool CgiRequest::open_body_window() {
+    if (!urlencoded_open) {
+        urlencoded_open = true;
+        if (content_length_ <= 0) return false;
+        const std::size_t window =
+            options_.body_window ? options_.body_window : DEFAULT_BODY_WINDOW;
+        if (!urlencoded.open(fileno(stdin), static_cast<std::size_t>(content_length_), window))
+            return false;
+    }
+    return urlencoded.buffer() != nullptr;
+}
+
+// One item of a URL-encoded body: read raw up to '&' (its first max_value_bytes bytes kept),
+// '+' turned into ' ', %XX decoded, then cut at the first '='. content_length counts the body
+// bytes not yet consumed.
+bool CgiRequest::get_urlencoded_pair(detail::ReadPair& out) {
+    out.name[0] = out.file_name[0] = out.file_type[0] = '\0';
     out.data = "";
     out.length = 0;
-    cgi_trace.log("get_POST_pair content_length = %d\n", content_length);
-    if (content_length <= 0) return false;
-    if (std::feof(stdin)) {
-        cgi_trace.log("get_POST_pair EOF\n");
+    out.cut = false;
+    if (content_length_ <= 0 || !open_body_window()) return false;
+    if (urlencoded.fill(1) == 0) {
+        content_length_ = 0;
         return false;
     }
-    get_raw_pair_from_stdin(raw_pair_buf, sizeof raw_pair_buf, '&');
-    plus_to_space(raw_pair_buf);
-    url_decode(raw_pair_buf);
+    urlencoded_item.clear();
+    for (;;) {
+        const std::size_t left = urlencoded.fill(1);
+        if (left == 0) break;
+        const char* at = urlencoded.data();
+        const void* stop = std::memchr(at, '&', left);
+        const std::size_t n =
+            stop ? static_cast<std::size_t>(static_cast<const char*>(stop) - at) : left;
+        const std::size_t room = options_.max_value_bytes - urlencoded_item.size();
+        if (n > room) note_cut(Limit::value);
+        urlencoded_item.append(at, n < room ? n : room);
+        urlencoded.consume(stop ? n + 1 : n);
+        if (stop) break;
+    }
+    content_length_ = static_cast<std::int32_t>(urlencoded.bytes_left());
+    char* const item = urlencoded_item.data();
+    plus_to_space(item);
+    url_decode(item);
 
-    const char* equals = std::strchr(raw_pair_buf, '=');
+    const char* equals = std::strchr(item, '=');
     const std::size_t name_len =
-        equals ? static_cast<std::size_t>(equals - raw_pair_buf) : std::strlen(raw_pair_buf);
-    copy_bytes(name_out, SCRATCH_SIZE, raw_pair_buf, name_len);
+        equals ? static_cast<std::size_t>(equals - item) : std::strlen(item);
+    if (name_len >= SCRATCH_SIZE) out.cut = true;
+    detail::copy_bytes(out.name, SCRATCH_SIZE, item, name_len);
     if (equals) {
         out.data = equals + 1;
         out.length = static_cast<std::int32_t>(std::strlen(equals + 1));
     }
-    cgi_trace.log("get_POST_pair value: '%s'\n", out.data);
     return true;
 }
 
-// Reads one raw item from standard input, up to `stop` (consumed, not stored), the end of the
-// declared length or the end of input. An item longer than the buffer is read whole but only its
-// first capacity - 1 bytes are kept.
-char* CgiRequest::get_raw_pair_from_stdin(char* buffer, std::size_t capacity, char stop) {
-    std::size_t length = 0;
-    for (;;) {
-        const std::int32_t left = content_length;
-        if (left > INT32_MIN) content_length = left - 1;
-        if (left <= 0) break;
-        if (std::feof(stdin)) break;
-        const int ch = getc_unlocked(stdin);
-        if (ch == EOF || ch == static_cast<unsigned char>(stop)) break;
-        if (length + 1 < capacity) buffer[length++] = static_cast<char>(ch);
-    }
-    buffer[length] = '\0';
-    cgi_trace.log("get_raw_pair_from_stdin word: '%s'\n", buffer);
-    return buffer;
-}
+}  // namespace cgi

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace cgi::detail {
+
 ValueCollector::ValueCollector(std::size_t most, const char* spool_folder) : most_(most) {
     if (spool_folder) file_ = platform::create_unnamed_file(spool_folder);
 }
@@ -64,3 +66,5 @@ void ValueCollector::strip_trailing_line_breaks() {
     while (size_ > 0 && (bytes[size_ - 1] == '\r' || bytes[size_ - 1] == '\n')) --size_;
     bytes[size_] = '\0';
 }
+
+}  // namespace cgi::detail

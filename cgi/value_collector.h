@@ -8,6 +8,8 @@
 #include "../platform/files.h"
 #include "body_buffer.h"
 
+namespace cgi::detail {
+
 class ValueCollector {
   public:
     // `most` bounds the value's length (the body bytes left when it begins). `spool_folder`,
@@ -38,3 +40,5 @@ class ValueCollector {
     std::size_t size_ = 0;
     std::size_t most_ = 0;
 };
+
+}  // namespace cgi::detail

@@ -19,7 +19,7 @@ int color_from(const char* text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    CgiRequest request(argc, argv);
+    cgi::CgiRequest request(argc, argv);
     const char* text = request.get_value("text");
     const int color = color_from(request.get_value("color"));
 

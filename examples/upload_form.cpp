@@ -7,10 +7,12 @@
 #include "cgi/cgi_request.h"
 #include "cgi/html_escape.h"
 
+using cgi::CgiRequest;
+
 namespace {
 
 // The largest upload this program takes (the library itself refuses bodies over MAX_BODY_SIZE).
-constexpr std::int32_t MAX_UPLOAD_BYTES = 1 << 20;
+constexpr std::int32_t MAX_UPLOAD_BYTES = 5 << 20;
 
 void print_form(CgiRequest& request, const char* message) {
     request.print_title("Upload");
@@ -35,19 +37,19 @@ void print_error(CgiRequest& request, const char* what) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // Report a body that cannot be read instead of ending the process, so the client gets a page.
-    CgiRequest request(argc, argv, {.unreadable_body = UnreadableBody::report});
+    // A body that cannot be read is reported (the default), so the client gets a page.
+    CgiRequest request(argc, argv);
     if (request.body_too_large()) {
         print_error(request, "The upload is larger than this server takes.");
         return 0;
     }
     request.spool_uploads_in(".");
-    FormPair* file = request.find_value("file");
+    cgi::FormPair* file = request.find_value("file");
     if (request.body_unreadable()) {
         print_error(request, "The upload could not be read.");
         return 0;
     }
-    if (!request.is_multipart) {
+    if (!request.is_multipart()) {
         print_form(request, nullptr);
         return 0;
     }
@@ -56,7 +58,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (file->value_len > MAX_UPLOAD_BYTES) {
-        print_error(request, "The file is larger than 1 MiB.");
+        print_error(request, "The file is larger than 5 MiB.");
         return 0;
     }
 
@@ -65,17 +67,17 @@ int main(int argc, char* argv[]) {
     request.print_title("Uploaded");
     request.begin_body("");
     request.page_printf("<h1>Received</h1>\n<p>");
-    write_html(stdout, file->file_name);
+    cgi::write_html(stdout, file->file_name);
     request.page_printf(", %d bytes", static_cast<int>(file->value_len));
     if (file->file_type[0]) {
         request.page_printf(" (");
-        write_html(stdout, file->file_type);
+        cgi::write_html(stdout, file->file_type);
         request.page_printf(")");
     }
     request.page_printf(file->file() >= 0 ? ", spooled to a file" : ", held in memory");
     if (title && title[0]) {
         request.page_printf(", titled ");
-        write_html(stdout, title);
+        cgi::write_html(stdout, title);
     }
     request.page_printf(".</p>\n");
     request.end_page();

@@ -5,6 +5,8 @@
 
 #include "cgi/cgi_request.h"
 
+using cgi::CgiRequest;
+
 namespace {
 
 constexpr long MAX_COUNT = 1000000000;
@@ -33,9 +35,9 @@ int main(int argc, char* argv[]) {
     std::snprintf(count, sizeof count, "%ld", visits);
     // Only the server reads the count: no script in the page needs it (HttpOnly), and a link
     // followed from another site still carries it, a form posted from there does not (Lax).
-    CookieOptions options;
+    cgi::CookieOptions options;
     options.http_only = true;
-    options.same_site = SameSite::lax;
+    options.same_site = cgi::SameSite::lax;
     request.SetCookie("visits", count, options);
 
     request.print_title("Visits");  // writes the header (with the cookie line) and opens the head

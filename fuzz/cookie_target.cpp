@@ -19,13 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     char program[] = "apply.cgi";
     char* argv[] = {program, nullptr};
-    CgiRequest request(1, argv);
+    CgiRequest request(1, argv, RequestOptions::as_designed());
 
     // The documented size of the caller's buffer, on the heap so that a write past it shows.
     constexpr unsigned char kUntouched = 0xA5;
     auto out = std::make_unique<char[]>(SCRATCH_SIZE);
     std::memset(out.get(), kUntouched, SCRATCH_SIZE);
-    if (request.get_cookie(wanted.c_str(), out.get())) {
+    if (request.get_cookie(wanted.c_str(), out.get(), SCRATCH_SIZE)) {
         // The value is terminated inside the buffer, and decoding never makes it longer than
         // the text it came from.
         FUZZ_CHECK(std::memchr(out.get(), '\0', SCRATCH_SIZE) != nullptr);

@@ -2,6 +2,6 @@
 #include "cgi/cgi_request.h"
 #include "fuzz/fuzz_support.h"
 
-void cgi_exit(int status) {
+void cgi::cgi_exit(int status) {
     throw CgiExitCalled{status};
 }

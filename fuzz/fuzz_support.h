@@ -7,6 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "cgi/cgi_limits.h"
+
+// The targets name the library's parts without the namespace.
+namespace cgi {}
+using namespace cgi;
 
 // Thrown by the fuzzing build's cgi_exit instead of ending the process, so that one input that
 // the library refuses (an unparsable multipart part) does not stop the fuzzing run.
@@ -55,4 +60,3 @@ std::string c_text(std::string_view bytes);
 // input; the black-box table sends the full-size lie.
 inline constexpr long long kFuzzLengthLieCap = 65536;
 std::string declared_length(std::string_view declared, std::size_t body_size);
-

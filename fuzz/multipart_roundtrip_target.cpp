@@ -169,12 +169,12 @@ std::string expected_value(const SentPart& sent) {
 }
 
 // The texts and where each value is kept, looked at before any lookup maps a spooled upload.
-void check_table(const CgiRequest& request, const std::vector<SentPart>& parts, bool spooled) {
+void check_table(CgiRequest& request, const std::vector<SentPart>& parts, bool spooled) {
     FUZZ_CHECK(request.pair_count() == static_cast<std::int32_t>(parts.size()));
     int uploads = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const SentPart& sent = parts[i];
-        const FormPair& got = request.pairs[i];
+        const FormPair& got = (*request.pair_at(static_cast<std::int32_t>(i)));
         // Texts that travel as C strings end at their first NUL.
         FUZZ_CHECK(std::string(got.name) == c_text(sent.name));
         FUZZ_CHECK(std::string(got.file_name) ==
@@ -182,7 +182,7 @@ void check_table(const CgiRequest& request, const std::vector<SentPart>& parts, 
         FUZZ_CHECK(std::string(got.file_type) ==
                    (sent.has_type ? c_text("Content-Type: " + sent.type) : ""));
         FUZZ_CHECK(got.value_len == static_cast<std::int32_t>(expected_value(sent).size()));
-        const bool in_file = got.upload_file.valid();
+        const bool in_file = got.file() >= 0;
         // Only uploads are spooled, only when the program asked for it, and only the first
         // MAX_SPOOLED_UPLOADS of them: the rest are held in memory.
         const bool spools = spooled && sent.upload() && uploads < MAX_SPOOLED_UPLOADS;
@@ -190,7 +190,7 @@ void check_table(const CgiRequest& request, const std::vector<SentPart>& parts, 
         FUZZ_CHECK(in_file == (spools && spool_folder().takes_unnamed_files()));
         if (in_file) {
             FUZZ_CHECK(got.value == nullptr);  // mapped on the first lookup
-            FUZZ_CHECK(platform::file_size(got.upload_file.get()) == got.value_len);
+            FUZZ_CHECK(platform::file_size(got.file()) == got.value_len);
         } else {
             FUZZ_CHECK(got.value != nullptr);
         }
@@ -208,17 +208,19 @@ void check_lookups(CgiRequest& request, const std::vector<SentPart>& parts) {
         const std::string name = c_text(sent.name);
         if (!looked_up.insert(name).second) continue;
         std::int32_t length = -1;
-        const char* value =
-            request.get_file(name.c_str(), &length, file_name.get(), file_type.get());
+        const char* value = request.get_file(name.c_str(), &length, file_name.get(), SCRATCH_SIZE,
+                                             file_type.get(), SCRATCH_SIZE);
         const std::string expected = expected_value(sent);
         FUZZ_CHECK(value != nullptr);
         FUZZ_CHECK(length == static_cast<std::int32_t>(expected.size()));
         FUZZ_CHECK(std::string(value, static_cast<std::size_t>(length)) == expected);
         FUZZ_CHECK(value[length] == '\0');
-        FUZZ_CHECK(std::string(file_name.get()) == std::string(request.pairs[i].file_name));
-        FUZZ_CHECK(std::string(file_type.get()) == std::string(request.pairs[i].file_type));
+        FUZZ_CHECK(std::string(file_name.get()) ==
+                   std::string((*request.pair_at(static_cast<std::int32_t>(i))).file_name));
+        FUZZ_CHECK(std::string(file_type.get()) ==
+                   std::string((*request.pair_at(static_cast<std::int32_t>(i))).file_type));
         const int fd = request.upload_descriptor(name.c_str());
-        FUZZ_CHECK(fd == request.pairs[i].upload_file.get());
+        FUZZ_CHECK(fd == request.pair_at(static_cast<std::int32_t>(i))->file());
         if (fd >= 0) FUZZ_CHECK(lseek(fd, 0, SEEK_CUR) == length);
     }
 }
@@ -236,7 +238,7 @@ void check_walk(CgiRequest& request, const std::vector<SentPart>& parts) {
     }
     FUZZ_CHECK(walked == parts.size());
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        const FormPair& got = request.pairs[i];
+        const FormPair& got = (*request.pair_at(static_cast<std::int32_t>(i)));
         const std::string expected = expected_value(parts[i]);
         FUZZ_CHECK(got.value != nullptr);
         FUZZ_CHECK(std::string(got.value, static_cast<std::size_t>(got.value_len)) == expected);
@@ -268,7 +270,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char program[] = "apply.cgi";
     char* argv[] = {program, nullptr};
     try {
-        CgiRequest request(1, argv, RequestOptions{.body_window = window_bytes});
+        CgiRequest request(1, argv,
+                           RequestOptions{.unreadable_body = UnreadableBody::end_process,
+                                          .skip_preamble = false,
+                                          .pairs_by_method = false,
+                                          .body_window = window_bytes});
         if (spooled) request.spool_uploads_in(spool_folder().path());
         request.collect_pairs();
         check_table(request, parts, spooled);

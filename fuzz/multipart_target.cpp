@@ -18,15 +18,15 @@ void check_pairs(CgiRequest& request, std::string_view body) {
     FUZZ_CHECK(request.pair_count() >= 0 && request.pair_count() <= MAX_PAIRS);
     if (request.body_too_large()) FUZZ_CHECK(request.pair_count() == 0);
     std::string delimiter;
-    if (request.is_multipart) delimiter = std::string("\n--") + request.boundary();
+    if (request.is_multipart()) delimiter = std::string("\n--") + request.boundary();
     for (int i = 0; i < request.pair_count(); ++i) {
-        const FormPair& pair = request.pairs[i];
+        const FormPair& pair = (*request.pair_at(static_cast<std::int32_t>(i)));
         FUZZ_CHECK(std::strlen(pair.name) < SCRATCH_SIZE);
         FUZZ_CHECK(std::strlen(pair.file_name) < SCRATCH_SIZE);
         FUZZ_CHECK(std::strlen(pair.file_type) < SCRATCH_SIZE);
         FUZZ_CHECK(pair.value_len >= 0);
         FUZZ_CHECK(pair.value[pair.value_len] == '\0');
-        if (!request.is_multipart) continue;
+        if (!request.is_multipart()) continue;
         // Every text of a part is cut from the body as it lies there; a value never runs over a
         // boundary line.
         std::string_view value(pair.value, static_cast<std::size_t>(pair.value_len));
@@ -43,12 +43,12 @@ void read_every_pair(CgiRequest& request) {
     // get_value collects the pairs; the lookups and the walk must agree with the table.
     request.get_value("name");
     for (int i = 0; i < request.pair_count(); ++i) {
-        std::string name = request.pairs[i].name;
+        std::string name = (*request.pair_at(static_cast<std::int32_t>(i))).name;
         std::int32_t length = -1;
         auto file_name = std::make_unique<char[]>(SCRATCH_SIZE);
         auto file_type = std::make_unique<char[]>(SCRATCH_SIZE);
-        const char* value =
-            request.get_file(name.c_str(), &length, file_name.get(), file_type.get());
+        const char* value = request.get_file(name.c_str(), &length, file_name.get(), SCRATCH_SIZE,
+                                             file_type.get(), SCRATCH_SIZE);
         FUZZ_CHECK(value != nullptr);
         FUZZ_CHECK(length >= 0 && value[length] == '\0');
     }
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char program[] = "/srv/cgi-bin/apply.cgi";
     char* argv[] = {program, nullptr};
     try {
-        CgiRequest request(1, argv);
+        CgiRequest request(1, argv, RequestOptions::as_designed());
         try {
             read_every_pair(request);
         } catch (const CgiExitCalled& exit) {

@@ -13,20 +13,20 @@
 namespace {
 
 void check_request(CgiRequest& request) {
-    FUZZ_CHECK(std::strlen(request.script_path) < SCRIPT_PATH_SIZE);
-    FUZZ_CHECK(request.script_name >= request.script_path &&
-               request.script_name <= request.script_path + std::strlen(request.script_path));
-    FUZZ_CHECK(std::strlen(request.query_buf) <= MAX_QUERY_CHARS);
+    FUZZ_CHECK(std::strlen(request.script_path()) < SCRIPT_PATH_SIZE);
+    FUZZ_CHECK(request.script_name() >= request.script_path() &&
+               request.script_name() <= request.script_path() + std::strlen(request.script_path()));
+    FUZZ_CHECK(std::strlen(request.query()) <= MAX_QUERY_CHARS);
     FUZZ_CHECK(!request.body_too_large());
 
     request.get_value("name");
     FUZZ_CHECK(request.pair_count() >= 0 && request.pair_count() <= MAX_PAIRS);
     for (int i = 0; i < request.pair_count(); ++i) {
-        const FormPair& pair = request.pairs[i];
+        const FormPair& pair = (*request.pair_at(static_cast<std::int32_t>(i)));
         // A query pair is text: its length is that of the value, and it fits the query buffer.
         FUZZ_CHECK(pair.value_len == static_cast<std::int32_t>(std::strlen(pair.value)));
-        FUZZ_CHECK(std::strlen(pair.name) < QUERY_BUF_SIZE);
-        FUZZ_CHECK(static_cast<std::size_t>(pair.value_len) < QUERY_BUF_SIZE);
+        FUZZ_CHECK(std::strlen(pair.name) < MAX_QUERY_CHARS + 1);
+        FUZZ_CHECK(static_cast<std::size_t>(pair.value_len) < MAX_QUERY_CHARS + 1);
         FUZZ_CHECK(pair.file_name[0] == '\0' && pair.file_type[0] == '\0');
     }
 
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         set_cgi_variable("QUERY_STRING", query);
     }
     try {
-        CgiRequest request(argc, argv);
+        CgiRequest request(argc, argv, RequestOptions::as_designed());
         check_request(request);
     } catch (const CgiExitCalled&) {
         // Neither the query reader nor the body reader ever ends the process.

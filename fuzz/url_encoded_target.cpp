@@ -22,17 +22,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char program[] = "apply.cgi";
     char* argv[] = {program, nullptr};
     try {
-        CgiRequest request(1, argv);
+        CgiRequest request(1, argv, RequestOptions::as_designed());
         request.get_value("name");
         FUZZ_CHECK(request.pair_count() >= 0 && request.pair_count() <= MAX_PAIRS);
         std::size_t consumed = 0;
         for (int i = 0; i < request.pair_count(); ++i) {
-            const FormPair& pair = request.pairs[i];
+            const FormPair& pair = (*request.pair_at(static_cast<std::int32_t>(i)));
             // A decoded item is text: a decoded NUL ends the value, and neither part is longer
             // than the raw item it came from.
             FUZZ_CHECK(pair.value_len == static_cast<std::int32_t>(std::strlen(pair.value)));
             FUZZ_CHECK(std::strlen(pair.name) < SCRATCH_SIZE);
-            FUZZ_CHECK(static_cast<std::size_t>(pair.value_len) < RAW_PAIR_BUF_SIZE);
+            FUZZ_CHECK(static_cast<std::size_t>(pair.value_len) <= MAX_VALUE_BYTES);
             FUZZ_CHECK(pair.file_name[0] == '\0' && pair.file_type[0] == '\0');
             consumed += std::strlen(pair.name) + static_cast<std::size_t>(pair.value_len);
         }

@@ -21,6 +21,8 @@
 #include "cgi/cgi_request.h"
 #include "platform/files.h"
 
+using namespace cgi;
+
 namespace {
 
 constexpr std::size_t kUploadSize = std::size_t{64} << 20;
@@ -70,12 +72,12 @@ std::unique_ptr<CgiRequest> read_request(std::size_t window = 0) {
     static char program[] = "parse_bench";
     static char* argv[] = {program, nullptr};
     std::rewind(stdin);
-    return std::make_unique<CgiRequest>(1, argv, RequestOptions{.body_window = window});
+    return std::make_unique<CgiRequest>(1, argv, RequestOptions{.unreadable_body = UnreadableBody::end_process, .skip_preamble = false, .pairs_by_method = false, .body_window = window});
 }
 
 void check_upload(CgiRequest& request, benchmark::State& state) {
     std::int32_t length = 0;
-    if (!request.get_file("resume", &length, nullptr, nullptr) ||
+    if (!request.get_file("resume", &length, nullptr, 0, nullptr, 0) ||
         length != static_cast<std::int32_t>(kUploadSize)) {
         state.SkipWithError("the upload was not parsed whole");
     }

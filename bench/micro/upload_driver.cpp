@@ -7,8 +7,10 @@
 
 #include "cgi/cgi_request.h"
 
+using namespace cgi;
+
 int main(int argc, char* argv[]) {
-    CgiRequest request(argc, argv);
+    CgiRequest request(argc, argv, RequestOptions::as_designed());
     if (request.body_too_large()) {
         std::printf("body too large: not read\n");
         return 0;

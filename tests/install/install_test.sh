@@ -1,17 +1,15 @@
 #!/usr/bin/env bash
-# Installs the built library into a temporary prefix, then builds and runs two small programs
-# against it from outside the source tree: once through find_package, once through pkg-config.
-#   install_test.sh BUILD_DIR CXX_COMPILER "EXTRA_FLAGS"
+# The library as someone else gets it: a library-only build from the source tree (no gd, and none
+# of the test or benchmark dependencies), installed into a temporary prefix; programs built
+# against it from outside the tree through find_package and pkg-config, shared and static; then
+# the gif component, installed from the full build.
+#   install_test.sh SOURCE_DIR BUILD_DIR CXX_COMPILER "EXTRA_FLAGS"
 set -euo pipefail
-build=$1 cxx=$2 flags=${3:-}
+source_dir=$1 build=$2 cxx=$3 flags=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
-tmp=$(mktemp -d)
+tmp=$(mktemp -d /tmp/issue21-install.XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
-
-cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
-# No generic top-level header names reach the consumer's include path.
-test ! -e "$tmp/prefix/include/platform" && test ! -e "$tmp/prefix/include/cgi"
-test -f "$tmp/prefix/include/vocanta_cgi/cgi/cgi_request.h"
+fail() { echo "$*" >&2; exit 1; }
 
 # Runs a program as a web server would, in an empty folder that must stay empty.
 check_run() {
@@ -21,30 +19,70 @@ check_run() {
   out=$(head -c 400 "$tmp/out" | tr -d '\0')
   case "$out" in
     *"$expected"*) ;;
-    *) echo "unexpected output of $program: $out" >&2; exit 1 ;;
+    *) fail "unexpected output of $program: $out" ;;
   esac
-  if [ -n "$(ls -A "$tmp/site")" ]; then
-    echo "$program left files behind: $(ls -A "$tmp/site")" >&2; exit 1
-  fi
+  [ -z "$(ls -A "$tmp/site")" ] || fail "$program left files behind: $(ls -A "$tmp/site")"
 }
 
-# find_package
+# The library alone, in one configure and one build, with the packages the rest of the tree
+# needs made unfindable and without the gif component.
+cmake --no-warn-unused-cli -S "$source_dir" -B "$tmp/lib" -G Ninja -DVOCANTA_LIBRARY_ONLY=ON -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" \
+  -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \
+  -DCMAKE_DISABLE_FIND_PACKAGE_OpenSSL=ON -DCMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON \
+  -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON >/dev/null
+cmake --build "$tmp/lib" >"$tmp/build.log" || { cat "$tmp/build.log"; fail "library-only build failed"; }
+cmake --install "$tmp/lib" --prefix "$tmp/prefix" >/dev/null
+# No generic top-level header names reach the consumer's include path, and no internal header.
+test ! -e "$tmp/prefix/include/platform" && test ! -e "$tmp/prefix/include/cgi"
+test -f "$tmp/prefix/include/vocanta_cgi/cgi/cgi_request.h"
+test ! -e "$tmp/prefix/include/vocanta_cgi/cgi/text_copy.h"
+so=$(find "$tmp/prefix" -name 'libvocanta_cgi.so.*.*.*')
+[ -n "$so" ] || fail "no shared library installed"
+readelf -d "$so" | grep -q 'SONAME.*\[libvocanta_cgi\.so\.[0-9]*\]' || fail "no soname"
+if readelf -d "$so" | grep NEEDED | grep -q libgd; then fail "the core library needs gd"; fi
+# Only the public API is exported: nothing of the internals, the trace channel or the platform.
+exported=$(nm -D --defined-only -C "$so")
+if grep -E 'cgi::detail|platform::|TraceLog|NullTrace|cgi_trace' <<<"$exported"; then
+  fail "internal names exported"
+fi
+
+# find_package, shared.
 cmake -S "$here/consumer" -B "$tmp/consumer" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
   -DCMAKE_PREFIX_PATH="$tmp/prefix" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
-cmake --build "$tmp/consumer" >/dev/null
+cmake --build "$tmp/consumer" --target hello.cgi >/dev/null
+readelf -d "$tmp/consumer/hello.cgi" | grep -q 'NEEDED.*libvocanta_cgi\.so\.' ||
+  fail "hello.cgi does not use the shared library"
 check_run "$tmp/consumer/hello.cgi" "name=%3Cb%3EJo" "<p>Hello, &lt;b&gt;Jo!</p>"
-check_run "$tmp/consumer/banner.cgi" "text=Hi" "Content-type: image/gif"
 
-# pkg-config
+# pkg-config, shared and static.
 libdir=$(dirname "$(find "$tmp/prefix" -name vocanta-cgi.pc)")
 export PKG_CONFIG_PATH=$libdir
 # shellcheck disable=SC2046,SC2086
 "$cxx" -std=c++20 $flags "$here/consumer/hello.cpp" -o "$tmp/hello-pc.cgi" \
-  $(pkg-config --cflags --libs vocanta-cgi)
+  $(pkg-config --cflags --libs vocanta-cgi) -Wl,-rpath,"$libdir/.."
+check_run "$tmp/hello-pc.cgi" "name=Ann" "<p>Hello, Ann!</p>"
+# shellcheck disable=SC2046,SC2086
+"$cxx" -std=c++20 $flags "$here/consumer/hello.cpp" -o "$tmp/hello-static.cgi" \
+  $(pkg-config --cflags vocanta-cgi) -Wl,-Bstatic $(pkg-config --static --libs-only-l vocanta-cgi) \
+  -Wl,-Bdynamic $(pkg-config --libs-only-L vocanta-cgi)
+if readelf -d "$tmp/hello-static.cgi" | grep -q 'NEEDED.*libvocanta_cgi'; then
+  fail "hello-static.cgi is not linked with the archive"
+fi
+check_run "$tmp/hello-static.cgi" "name=Bo" "<p>Hello, Bo!</p>"
+
+# The gif component, from the full build.
+cmake --install "$build" --prefix "$tmp/full" >/dev/null
+rm -rf "$tmp/consumer"
+cmake -S "$here/consumer" -B "$tmp/consumer" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
+  -DCMAKE_PREFIX_PATH="$tmp/full" -DCMAKE_CXX_FLAGS="$flags" -DWITH_GIF=ON \
+  -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
+cmake --build "$tmp/consumer" >/dev/null
+check_run "$tmp/consumer/banner.cgi" "text=Hi" "Content-type: image/gif"
+export PKG_CONFIG_PATH=$(dirname "$(find "$tmp/full" -name vocanta-cgi-gif.pc)")
 # shellcheck disable=SC2046,SC2086
 "$cxx" -std=c++20 $flags "$here/consumer/banner.cpp" -o "$tmp/banner-pc.cgi" \
-  $(pkg-config --cflags --libs vocanta-cgi-gif)
-check_run "$tmp/hello-pc.cgi" "name=Ann" "<p>Hello, Ann!</p>"
+  $(pkg-config --cflags --libs vocanta-cgi-gif) -Wl,-rpath,"$PKG_CONFIG_PATH/.."
 check_run "$tmp/banner-pc.cgi" "text=Hi" "Content-type: image/gif"
-echo "installed library: find_package and pkg-config consumers built and ran"
+echo "library-only build installed; shared and static consumers built and ran"

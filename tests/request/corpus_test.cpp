@@ -2,8 +2,8 @@
 // their trailing line breaks, uploads byte for byte.
 #include <string>
 
-#include "request_test_support.h"
 #include "digest.h"
+#include "request_test_support.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ TEST_P(Corpus, ParsesToExactlyThePartsSent) {
             return member == part.end() || member->is_null() ? std::string(none)
                                                              : member->get<std::string>();
         };
-        const FormPair& pair = request->pairs[i];
+        const FormPair& pair = *request->pair_at(static_cast<std::int32_t>(i));
         const std::string value(pair.value, static_cast<std::size_t>(pair.value_len));
         SCOPED_TRACE(text("name"));
         EXPECT_EQ(pair.name, text("name"));

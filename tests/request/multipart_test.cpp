@@ -190,6 +190,6 @@ TEST(Multipart, ParsingUsesWhatWasReallyRead) {
     MultipartBody form;
     const std::string body = form.field("a", "1").close();
     auto request = multipart_request(form, body, std::to_string(body.size() + 1000));
-    EXPECT_EQ(request->content_length, static_cast<std::int32_t>(body.size()));
+    EXPECT_EQ(request->content_length(), static_cast<std::int32_t>(body.size()));
     EXPECT_STREQ(request->get_value("a"), "1");
 }

@@ -12,11 +12,13 @@ Pairs query_pairs(const char* query) {
     return all_pairs(*make_request());
 }
 
-std::unique_ptr<CgiRequest> url_encoded_post(const std::string& body, std::string declared = "") {
+std::unique_ptr<CgiRequest> url_encoded_post(
+    const std::string& body, std::string declared = "",
+    RequestOptions options = RequestOptions::as_designed()) {
     set_post_env("application/x-www-form-urlencoded",
                  declared.empty() ? std::to_string(body.size()) : declared);
     feed_stdin(body);
-    return make_request();
+    return make_request({"/srv/cgi-bin/apply.cgi"}, options);
 }
 
 Pairs body_pairs(const std::string& body, std::string declared = "") {
@@ -80,6 +82,13 @@ TEST(PairTable, GetFileWithCapacitiesNeverWritesPastABuffer) {
     EXPECT_EQ(std::string(file_type), "Content");
     EXPECT_EQ(std::string(file_name + 16, 16), std::string(16, 'Z'));
     EXPECT_EQ(std::string(file_type + 8, 24), std::string(24, 'Z'));
+    EXPECT_TRUE(request->truncated(Limit::buffer));
+    // Arrays passed as such carry their size: a 16-byte array is never overrun.
+    char short_name[16];
+    char short_type[16];
+    ASSERT_NE(request->get_file("cv", &length, short_name, short_type), nullptr);
+    EXPECT_EQ(std::string(short_name), long_name.substr(0, 15));
+    EXPECT_EQ(std::string(short_type), "Content-Type: t");
     // A capacity of 0 or a null buffer gets nothing.
     EXPECT_NE(request->get_file("cv", nullptr, file_name + 16, 0, nullptr, 0), nullptr);
     EXPECT_EQ(file_name[16], 'Z');
@@ -93,7 +102,9 @@ TEST(PairTable, NextPairWalksOnceInOrderAndCutsToTheBuffers) {
     std::string seen;
     while (request->next_pair(name, value)) seen += std::string(name) + "=" + value + ";";
     EXPECT_EQ(seen, "fir=1;sec=22;thi=3;");
-    EXPECT_FALSE(request->next_pair(name, value, 0));
+    EXPECT_FALSE(request->next_pair(name, value));
+    EXPECT_TRUE(request->truncated(Limit::buffer));
+    EXPECT_FALSE(request->truncated(Limit::query));
 }
 
 TEST(PairTable, AnEmptyRequestHasNoPairs) {
@@ -104,7 +115,7 @@ TEST(PairTable, AnEmptyRequestHasNoPairs) {
     EXPECT_EQ(request->pair_count(), 0);
 }
 
-TEST(PairTable, StopsAtMaxPairsAndLeavesTheRestUnread) {
+TEST(PairTable, StopsAtMaxPairsAndSaysSoUnlessTheLimitIsRaised) {
     std::string body;
     for (int i = 0; i < 1100; ++i) body += "k" + std::to_string(i) + "=" + std::to_string(i) + "&";
     body.pop_back();
@@ -112,13 +123,24 @@ TEST(PairTable, StopsAtMaxPairsAndLeavesTheRestUnread) {
     EXPECT_STREQ(request->get_value("k1023"), "1023");
     EXPECT_EQ(request->get_value("k1024"), nullptr);
     EXPECT_EQ(request->pair_count(), MAX_PAIRS);
-    EXPECT_EQ(rest_of_stdin().substr(0, 10), "k1024=1024");
+    EXPECT_TRUE(request->truncated(Limit::pairs));
+
+    RequestOptions raised;
+    raised.max_pairs = 1100;
+    request = url_encoded_post(body, "", raised);
+    EXPECT_STREQ(request->get_value("k1099"), "1099");
+    EXPECT_FALSE(request->truncated());
+    // A query of the same pairs: cut at 4094 characters unless raised, and said so.
+    set_cgi_env({{"QUERY_STRING", body}});
+    EXPECT_TRUE(make_request()->truncated(Limit::query));
+    raised.max_query_chars = body.size();
+    EXPECT_STREQ(make_request({"prog"}, raised)->get_value("k1099"), "1099");
 }
 
 TEST(UrlEncodedBody, ItemsAreDecodedAndCountedAgainstTheLength) {
     auto request = url_encoded_post("name=J+Doe&note=a%21b");
     EXPECT_EQ(all_pairs(*request), (Pairs{{"name", "J Doe"}, {"note", "a!b"}}));
-    EXPECT_LE(request->content_length, 0);
+    EXPECT_LE(request->content_length(), 0);
 
     EXPECT_EQ(body_pairs("a=1&&b=2"), (Pairs{{"a", "1"}, {"", ""}, {"b", "2"}}));
     EXPECT_EQ(body_pairs("k%3Dv=1"), (Pairs{{"k", "v=1"}}));
@@ -134,7 +156,7 @@ TEST(UrlEncodedBody, ReadingStopsAtTheDeclaredLengthOrTheEndOfInput) {
 TEST(UrlEncodedBody, ADecodedNulEndsTheValue) {
     auto request = url_encoded_post("a=x%00y");
     std::int32_t length = -1;
-    EXPECT_STREQ(request->get_file("a", &length, nullptr, nullptr), "x");
+    EXPECT_STREQ(request->get_file("a", &length, nullptr, 0, nullptr, 0), "x");
     EXPECT_EQ(length, 1);
 }
 
@@ -143,10 +165,17 @@ TEST(UrlEncodedBody, OverlongItemsAndNamesAreCutAndTheNextItemStillParses) {
     const std::string long_name(5000, 'n');
     auto request = url_encoded_post("big=" + long_value + "&" + long_name + "=1&after=ok");
     std::int32_t length = 0;
-    ASSERT_NE(request->get_file("big", &length, nullptr, nullptr), nullptr);
-    EXPECT_EQ(length, static_cast<std::int32_t>(RAW_PAIR_BUF_SIZE - 1 - 4));
+    ASSERT_NE(request->get_file("big", &length, nullptr, 0, nullptr, 0), nullptr);
+    EXPECT_EQ(length, static_cast<std::int32_t>(MAX_VALUE_BYTES - 4));
     EXPECT_STREQ(request->get_value(long_name.substr(0, SCRATCH_SIZE - 1).c_str()), "1");
     EXPECT_STREQ(request->get_value("after"), "ok");
+    EXPECT_TRUE(request->truncated(Limit::value) && request->truncated(Limit::name));
+
+    RequestOptions raised;
+    raised.max_value_bytes = 300000;
+    request = url_encoded_post("big=" + long_value, "", raised);
+    EXPECT_EQ(request->get_value("big"), long_value);
+    EXPECT_FALSE(request->truncated());
 }
 
 TEST(UrlEncodedBody, GetMethodWithUrlEncodedTypeIgnoresTheQuery) {

@@ -21,10 +21,13 @@
 #include <vector>
 
 #include "cgi/cgi_request.h"
-#include "platform/files.h"
-#include "multipart_body.h"
 #include "corpus.h"
+#include "multipart_body.h"
+#include "platform/files.h"
 #include "test_files.h"
+
+// The tests name the library's parts without the namespace.
+using namespace cgi;
 
 // Unsets every CGI variable, then sets the given ones.
 inline void set_cgi_env(std::initializer_list<std::pair<const char*, std::string>> vars) {
@@ -71,8 +74,9 @@ class Args {
     std::vector<char*> pointers;
 };
 
-inline std::unique_ptr<CgiRequest> make_request(Args args = {"/srv/cgi-bin/apply.cgi"},
-                                                RequestOptions options = {}) {
+inline std::unique_ptr<CgiRequest> make_request(
+    Args args = {"/srv/cgi-bin/apply.cgi"},
+    RequestOptions options = RequestOptions::as_designed()) {
     return std::make_unique<CgiRequest>(args.argc(), args.argv(), options);
 }
 
@@ -112,10 +116,9 @@ class MultipartBody {
 
 // Sets up a multipart POST of `body` (declared with its own length unless `declared` is given)
 // and builds the request, which reads the body.
-inline std::unique_ptr<CgiRequest> multipart_request(const MultipartBody& form,
-                                                     const std::string& body,
-                                                     const std::string& declared = "",
-                                                     RequestOptions options = {}) {
+inline std::unique_ptr<CgiRequest> multipart_request(
+    const MultipartBody& form, const std::string& body, const std::string& declared = "",
+    RequestOptions options = RequestOptions::as_designed()) {
     set_post_env(form.content_type(), declared.empty() ? std::to_string(body.size()) : declared);
     feed_stdin(body);
     return make_request({"/srv/cgi-bin/apply.cgi"}, options);
@@ -150,7 +153,7 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 inline Pairs all_pairs(CgiRequest& request) {
     Pairs pairs;
     char name[SCRATCH_SIZE];
-    static char value[RAW_PAIR_BUF_SIZE];
+    static char value[MAX_VALUE_BYTES + 1];
     while (request.next_pair(name, value)) pairs.emplace_back(name, value);
     return pairs;
 }

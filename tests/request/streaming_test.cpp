@@ -52,11 +52,14 @@ std::string difference(const std::string& want, const std::string& got) {
 // `window` bytes (0: the default), collected.
 std::string collect(const std::string& content_type, std::size_t window, std::size_t declared) {
     set_post_env(content_type, std::to_string(declared));
-    auto request = make_request({"/srv/cgi-bin/apply.cgi"}, {.body_window = window});
+    RequestOptions options = RequestOptions::as_designed();
+    options.body_window = window;
+    auto request = make_request({"/srv/cgi-bin/apply.cgi"}, options);
     request->collect_pairs();
     std::string text =
-        encoded_head(request->pair_count(), static_cast<std::size_t>(request->content_length));
-    for (const FormPair& pair : request->pairs) {
+        encoded_head(request->pair_count(), static_cast<std::size_t>(request->content_length()));
+    for (std::int32_t i = 0; i < request->pair_count(); ++i) {
+        const FormPair& pair = *request->pair_at(i);
         const auto length = static_cast<std::size_t>(pair.value_len);
         text += encoded_pair(pair.name, std::string(pair.value, length), pair.file_name,
                              pair.file_type, pair.value[length] == '\0');
@@ -396,16 +399,23 @@ TEST(Streaming, MalformedBodiesStopTheProcessOrAreReportedAtEveryWindowSize) {
         "Content-Disposition: form-data; name=\"u\"; filename=\"u\"\r\n"
         "Content-Type: a/b\r\n\r\n" +
         std::string(600, 'u') + "\r\n";
-    const std::string bodies[] = {
+    // Read whole by a program that asks for reports: a preamble and an epilogue (RFC 2046), and
+    // a body that ends after a delimiter line without the closing "--".
+    const std::string readable[] = {
         "preamble\r\n" + MultipartBody("StopB").field("a", "1").close(),
-        MultipartBody("StopB").field("a", std::string(300, 'a')).close() + "\r\n\r\n",
+        MultipartBody("StopB").field("a", "1").close() + "\r\n\r\n",
+        line + "Content-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--StopB",
+    };
+    const std::string bodies[] = {
+        readable[0],
+        readable[1],
+        readable[2],
         line + "Content-Type: text/plain\r\n\r\nx\r\n--StopB--\r\n",
         // The name not first: an empty pair, then no Content-Disposition where one must be.
         line + "Content-Disposition: form-data; filename=\"a\"; name=\"b\"\r\n\r\nx\r\n" +
             "--StopB--\r\n",
         line + "Content-Disposition: form-data; name=\"a\"\r\n\r\n" + std::string(500, 'v') +
             "no closing line",
-        line + "Content-Disposition: form-data; name=\"a\"\r\n\r\nx\r\n--StopB",
         // After a value many windows long: a part without a Content-Disposition line.
         line + long_upload + line + "Content-Type: text/plain\r\n\r\nx\r\n--StopB--\r\n",
         // An upload cut short inside its content.
@@ -424,9 +434,13 @@ TEST(Streaming, MalformedBodiesStopTheProcessOrAreReportedAtEveryWindowSize) {
 
             set_post_env(form.content_type(), std::to_string(body.size()));
             feed_stdin(body);
-            auto reporting = make_request(
-                {"report.cgi"}, {.unreadable_body = UnreadableBody::report, .body_window = window});
+            auto reporting = make_request({"report.cgi"}, {.body_window = window});
             reporting->collect_pairs();
+            if (static_cast<std::size_t>(&body - bodies) < std::size(readable)) {
+                EXPECT_STREQ(reporting->get_value("a"), "1") << label;
+                EXPECT_FALSE(reporting->body_unreadable()) << label;
+                continue;
+            }
             EXPECT_TRUE(reporting->body_unreadable()) << label;
             EXPECT_LE(reporting->pair_count(), 1) << label;
             EXPECT_EQ(reporting->get_value("b"), nullptr) << label;
@@ -460,7 +474,8 @@ TEST(Streaming, EveryCutOfABodyStopsOrYieldsWholePartsAtEveryWindowSize) {
         const std::string part = body.substr(0, cut);
         std::string whole;  // as the default window reads it, declared whole
         for (std::size_t declared : {cut, body.size()}) {
-            SCOPED_TRACE("cut at " + std::to_string(cut) + ", declared " + std::to_string(declared));
+            SCOPED_TRACE("cut at " + std::to_string(cut) + ", declared " +
+                         std::to_string(declared));
             whole = collect_in_child(form.content_type(), part, declared, 0);
             if (cut == body.size()) {
                 ASSERT_EQ(whole, expected);

@@ -101,13 +101,14 @@ TEST(UploadExample, AnswersAnUploadWithItsEscapedNameAndRefusesWhatItCannotTake)
               std::string::npos)
         << answer;
 
-    const std::string large = body("big.bin", std::string((1 << 20) + 1, 'x'));
-    EXPECT_NE(run_cgi(UPLOAD_CGI, nullptr, nullptr, &large, type).find("larger than 1 MiB"),
+    const std::string large = body("big.bin", std::string((5 << 20) + 1, 'x'));
+    EXPECT_NE(run_cgi(UPLOAD_CGI, nullptr, nullptr, &large, type).find("larger than 5 MiB"),
               std::string::npos);
     const std::string no_file = body("", "");
     EXPECT_NE(run_cgi(UPLOAD_CGI, nullptr, nullptr, &no_file, type).find("Please choose a file."),
               std::string::npos);
-    const std::string unreadable = "preamble\r\n" + sent;
+    // A body cut inside the upload is reported, not taken for a shorter file.
+    const std::string unreadable = sent.substr(0, sent.size() - 12);
     const std::string refused = run_cgi(UPLOAD_CGI, nullptr, nullptr, &unreadable, type);
     EXPECT_NE(refused.find("The upload could not be read."), std::string::npos) << refused;
     EXPECT_EQ(refused.substr(refused.size() - 20), "    </body>\n</html>\n");

@@ -2,6 +2,7 @@
 // cookies back from HTTP_COOKIE.
 #include <cstring>
 #include <ctime>
+#include <sstream>
 #include <string>
 
 #include "response_test_support.h"
@@ -44,30 +45,60 @@ TEST(DefaultExpiry, NamesTheWeekdayOfTheDateFiveHundredYearsOn) {
 
 TEST_F(ResponseTest, HeaderWithoutCookieIsContentTypeAndEmptyLine) {
     EXPECT_EQ(captured_stdout([&] { request.print_header(); }), "Content-type: text/html\n\n");
-    EXPECT_TRUE(request.header_sent);
+    EXPECT_TRUE(request.header_sent());
     // Not guarded: a second call writes the whole header again.
     EXPECT_EQ(captured_stdout([&] { request.print_header(); }), "Content-type: text/html\n\n");
     EXPECT_EQ(captured_stdout([&] { request.print_gif_header(); }), "Content-type: image/gif\n\n");
 }
 
-// The cookies as SetCookie keeps them, each "name=value" joined by ", ".
-std::string cookie_pairs(const CgiRequest& request) {
+// The "name=value" of each Set-Cookie line the request's header carries, joined by ", ".
+std::string cookie_pairs(CgiRequest& request) {
+    std::istringstream header(captured_stdout([&] { request.print_header(); }));
     std::string pairs;
-    for (const ResponseCookie& cookie : request.cookies)
-        pairs += (pairs.empty() ? "" : ", ") + cookie.pair;
+    for (std::string line; std::getline(header, line);) {
+        if (line.rfind("Set-Cookie: ", 0) != 0) continue;
+        pairs += (pairs.empty() ? "" : ", ") + line.substr(12, line.find(';') - 12);
+    }
     return pairs;
+}
+
+// The "name=value" a fresh request sends for one cookie.
+std::string cookie_pair(const char* name, const char* value) {
+    CgiRequest request{1, plain_visit_arguments()};
+    request.SetCookie(name, value);
+    return cookie_pairs(request);
+}
+
+TEST_F(ResponseTest, StatusRedirectTypeAndHeaderLinesGoFirstAndCannotSplitTheHeader) {
+    EXPECT_FALSE(request.set_status(99));
+    EXPECT_FALSE(request.set_status(500, "Oops\r\nX: y"));
+    EXPECT_FALSE(request.redirect("/next\r\nX: y"));
+    EXPECT_FALSE(request.redirect("/next", 200));
+    EXPECT_FALSE(request.set_content_type("text/plain\n"));
+    EXPECT_FALSE(request.set_content_type("text/plain", "utf-8; x=y"));
+    EXPECT_FALSE(request.add_header("X-Bad Name", "1"));
+    EXPECT_FALSE(request.add_header("Set-Cookie", "a=1"));
+    EXPECT_FALSE(request.add_header("X-Note", "a\rb"));
+    EXPECT_TRUE(request.redirect("/thanks?id=1"));
+    EXPECT_TRUE(request.add_header("Cache-Control", "no-store"));
+    EXPECT_TRUE(request.set_content_type("application/json", "utf-8"));
+    EXPECT_TRUE(request.SetCookie("a", "1", CookieOptions{.expiry = Expiry::session}));
+    EXPECT_EQ(captured_stdout([&] { request.print_header(); }),
+              "Status: 303 See Other\nLocation: /thanks?id=1\nCache-Control: no-store\n"
+              "Set-Cookie: a=1\nContent-type: application/json; charset=utf-8\n\n");
+    // Once the header is out, nothing more can join it.
+    EXPECT_FALSE(request.set_status(404));
+    EXPECT_FALSE(request.add_header("X-Late", "1"));
+    EXPECT_FALSE(request.SetCookie("late", "1"));
 }
 
 TEST_F(ResponseTest, EachCookieHasALineOfItsOwnWithItsOwnAttributes) {
     request.SetCookie("a", "1");
-    std::string expiry;
-    std::string header = header_and_expiry(request, expiry);
-    EXPECT_EQ(header, "Set-Cookie: a=1; expires=" + expiry + "\nContent-type: text/html\n\n");
-
     request.SetCookie("b", "2");
     request.SetCookie("c", "3", "example.org", nullptr, false);
     request.SetCookie("d", "4", nullptr, "/", true);
-    header = header_and_expiry(request, expiry);
+    std::string expiry;
+    const std::string header = header_and_expiry(request, expiry);
     EXPECT_EQ(header, "Set-Cookie: a=1; expires=" + expiry + "\nSet-Cookie: b=2; expires=" +
                           expiry + "\nSet-Cookie: c=3; expires=" + expiry +
                           "; domain=example.org\nSet-Cookie: d=4; expires=" + expiry +
@@ -91,22 +122,29 @@ TEST_F(ResponseTest, CookieAttributesAreCopiedAndWrittenInAFixedOrder) {
         options.same_site = SameSite::strict;
         request.SetCookie("g", "7", options);
         options.same_site = SameSite::none;
-        options.domain = "evil.org\r\nLocation: /x";  // would end the line: left out
-        options.path = "/a;b";                        // would start another attribute: left out
-        request.SetCookie("h", "8", options);
+        options.max_age = 3600;
+        options.expiry = Expiry::session;
+        EXPECT_TRUE(request.SetCookie("h", "8", options));
+        options.domain = "evil.org\r\nLocation: /x";  // would end the line: refused
+        EXPECT_FALSE(request.SetCookie("i", "9", options));
+        options.domain = nullptr;
+        options.path = "/a;b";  // would start another attribute: refused
+        EXPECT_FALSE(request.SetCookie("i", "9", options));
+        EXPECT_TRUE(request.delete_cookie("old", CookieOptions{.path = root.c_str()}));
         domain.assign(64, 'x');
         path.assign(64, 'y');
         root.assign(64, 'z');
     }
-    request.cookie_expires = "Thu, 01-Jan-2099 00:00:00 GMT";
-    EXPECT_EQ(captured_stdout([&] { request.print_gif_header(); }),
-              "Set-Cookie: e=5; expires=Thu, 01-Jan-2099 00:00:00 GMT; domain=example.org; "
-              "path=/jobs\n"
-              "Set-Cookie: f=6; expires=Thu, 01-Jan-2099 00:00:00 GMT; path=/; secure; HttpOnly; "
-              "SameSite=Lax\n"
-              "Set-Cookie: g=7; expires=Thu, 01-Jan-2099 00:00:00 GMT; SameSite=Strict\n"
-              "Set-Cookie: h=8; expires=Thu, 01-Jan-2099 00:00:00 GMT; SameSite=None\n"
-              "Content-type: image/gif\n\n");
+    std::string expiry;
+    const std::string header = header_and_expiry(request, expiry);
+    EXPECT_EQ(header,
+              "Set-Cookie: e=5; expires=" + expiry + "; domain=example.org; path=/jobs\n" +
+                  "Set-Cookie: f=6; expires=" + expiry +
+                  "; path=/; secure; HttpOnly; SameSite=Lax\n" +
+                  "Set-Cookie: g=7; expires=" + expiry + "; SameSite=Strict\n" +
+                  "Set-Cookie: h=8; Max-Age=3600; SameSite=None\n" +
+                  "Set-Cookie: old=; expires=Thu, 01-Jan-1970 00:00:00 GMT; Max-Age=0; path=/\n" +
+                  "Content-type: text/html\n\n");
 }
 
 TEST_F(ResponseTest, CookieNamesAndValuesAreEscapedExceptCommaAndEquals) {
@@ -114,6 +152,7 @@ TEST_F(ResponseTest, CookieNamesAndValuesAreEscapedExceptCommaAndEquals) {
     request.SetCookie("v", "x,y=1");
     request.SetCookie("my;id", "<b>");
     EXPECT_EQ(cookie_pairs(request), "color=dark%20red, v=x,y=1, my%3Bid=%3Cb%3E");
+    EXPECT_FALSE(request.truncated());
 }
 
 TEST_F(ResponseTest, ControlBytesInACookieCannotStartAHeaderLineOfTheirOwn) {
@@ -131,28 +170,23 @@ TEST_F(ResponseTest, ControlBytesInACookieCannotStartAHeaderLineOfTheirOwn) {
     unsetenv("HTTP_COOKIE");
 }
 
-TEST_F(ResponseTest, LongCookiePartsAreCutToWhatTheirEscapedFormAllows) {
-    // Names and values keep at most 1024 bytes before escaping.
+TEST_F(ResponseTest, LongCookiePartsAreCutSayingSoUnlessTheLimitIsRaised) {
+    // Names and values keep at most 1024 bytes before escaping, whole escapes after it.
     const std::string long_name(2000, 'n');
-    request.SetCookie(long_name.c_str(), "v");
-    EXPECT_EQ(cookie_pairs(request), std::string(1024, 'n') + "=v");
+    EXPECT_EQ(cookie_pair(long_name.c_str(), "v"), std::string(1024, 'n') + "=v");
+    std::string semicolons(3000, ';');
+    std::string escaped;
+    for (int i = 0; i < 1024; ++i) escaped += "%3B";
+    EXPECT_EQ(cookie_pair("a", semicolons.c_str()), "a=" + escaped);
 
-    // 512 "x " pairs escape to 2048 bytes, two more than the work area holds: the last byte goes.
-    std::string spaced;
-    for (int i = 0; i < 700; ++i) spaced += "x ";
-    std::string expected;
-    for (int i = 0; i < 511; ++i) expected += "x%20";
-    request.SetCookie("s", spaced.c_str());
-    const std::string list = cookie_pairs(request);
-    EXPECT_EQ(list.substr(list.find(", s=") + 4), expected + "x");
-
-    // The cut never splits an escape: "a" and 681 "%3B" fill 2044 of the 2046 bytes.
-    const std::string semicolons = "a" + std::string(1023, ';');
-    std::string escaped = "a";
-    for (int i = 0; i < 681; ++i) escaped += "%3B";
-    request.SetCookie(semicolons.c_str(), "1");
-    const std::string longer = cookie_pairs(request);
-    EXPECT_EQ(longer.substr(longer.rfind(", a") + 2), escaped + "=1");
+    request.SetCookie("a", std::string(3000, 'v').c_str());
+    EXPECT_TRUE(request.truncated(Limit::cookie));
+    RequestOptions raised;
+    raised.max_cookie_bytes = 4000;
+    CgiRequest roomy(1, plain_visit_arguments(), raised);
+    roomy.SetCookie("a", std::string(3000, 'v').c_str());
+    EXPECT_EQ(cookie_pairs(roomy), "a=" + std::string(3000, 'v'));
+    EXPECT_FALSE(roomy.truncated());
 }
 
 struct CookieLookup {
@@ -197,21 +231,25 @@ TEST_F(ResponseTest, GetCookieWithoutHttpCookieLeavesTheBufferAlone) {
     EXPECT_STREQ(out, "untouched");
 }
 
-TEST_F(ResponseTest, GetCookieReadsOnlyTheFirst4095BytesOfHttpCookie) {
+TEST_F(ResponseTest, TheCookieHeaderIsReadWholeAndBuffersAreNeverOverrun) {
     const std::string header = "a=" + std::string(5000, 'x') + "; b=2";
     setenv("HTTP_COOKIE", header.c_str(), 1);
-    char out[SCRATCH_SIZE];
-    EXPECT_TRUE(request.get_cookie("a", out));
-    EXPECT_EQ(std::strlen(out), 4093u);
-    EXPECT_FALSE(request.get_cookie("b", out));
+    EXPECT_EQ(request.cookie("a"), std::string(5000, 'x'));
+    EXPECT_EQ(request.cookie("b"), "2");
+    EXPECT_FALSE(request.truncated());
 
-    // With the buffer's capacity, a long value is cut to fit and nothing past it is written.
+    // Into a buffer, a long value is cut to fit, nothing past it is written, and it is said.
     char small[32];
     std::memset(small, 'Z', sizeof small);
     const CgiRequest& const_request = request;
     EXPECT_TRUE(const_request.get_cookie("a", small, 16));
     EXPECT_EQ(std::string(small), std::string(15, 'x'));
     EXPECT_EQ(std::string(small + 16, 16), std::string(16, 'Z'));
+    EXPECT_TRUE(request.truncated(Limit::buffer));
     EXPECT_FALSE(const_request.get_cookie("a", small, 0));
+    // An array's size is its capacity: a 16-byte array takes 15 bytes, whatever the value.
+    char sixteen[16];
+    EXPECT_TRUE(request.get_cookie("a", sixteen));
+    EXPECT_EQ(std::string(sixteen), std::string(15, 'x'));
     unsetenv("HTTP_COOKIE");
 }

@@ -40,14 +40,15 @@ TEST_F(ResponseTest, PagePrintfOpensTheBodyOnceAndReturnsTheCount) {
         first = request.page_printf("x");
         second = request.page_printf("%d<%s>", 42, "b");
     });
-    EXPECT_EQ(page, "Content-type: text/html\n\n    </head>\n    <body >\nx42<b>");
+    EXPECT_EQ(page,
+              "Content-type: text/html\n\n<html>\n    <head>\n    </head>\n    <body >\nx42<b>");
     EXPECT_EQ(first, 1);
     EXPECT_EQ(second, 5);
 }
 
-TEST_F(ResponseTest, HelpersWriteOnlyTheHeaderOnDemandAndTextsUnchanged) {
+TEST_F(ResponseTest, HelpersOpenWhatTheyWriteIntoOnceAndWriteTextsUnchanged) {
     EXPECT_EQ(captured_stdout([&] { request.print_refresh(-3, "a.html?x=<1>"); }),
-              "Content-type: text/html\n\n"
+              "Content-type: text/html\n\n<html>\n    <head>\n"
               "        <meta http-equiv='refresh' content='-3, a.html?x=<1>'>\n");
     EXPECT_EQ(captured_stdout([&] {
                   request.print_keywords("jobs, 'cv'");
@@ -63,16 +64,18 @@ TEST_F(ResponseTest, HelpersWriteOnlyTheHeaderOnDemandAndTextsUnchanged) {
 }
 
 TEST_F(ResponseTest, EndPageClosesTheBodyOnlyWhenOneWasOpened) {
+    EXPECT_EQ(captured_stdout([&] { request.end_page(); }), "Content-type: text/html\n\n</html>\n");
+    // A page whose markup the program wrote itself after the header still ends here.
     EXPECT_EQ(captured_stdout([&] { request.end_page(); }), "</html>\n");
-    request.body_started = true;
+    request.begin_body("");
     EXPECT_EQ(captured_stdout([&] { request.end_page(); }), "    </body>\n</html>\n");
 }
 
 TEST_F(ResponseTest, HeaderOnDemandCarriesTheCookieLine) {
-    request.SetCookie("k", "v w");
-    request.cookie_expires = "Thu, 01-Jan-2099 00:00:00 GMT";
+    request.SetCookie("k", "v w", CookieOptions{.expiry = Expiry::session});
+    request.set_status(404);
     EXPECT_EQ(captured_stdout([&] { request.begin_html(); }),
-              "Set-Cookie: k=v%20w; expires=Thu, 01-Jan-2099 00:00:00 GMT\n"
+              "Status: 404 Not Found\nSet-Cookie: k=v%20w\n"
               "Content-type: text/html\n\n<html>\n    <head>\n");
 }
 
@@ -92,7 +95,7 @@ TEST_F(ResponseTest, FatalPrintfFinishesThePageAndExitsWithMinusOne) {
     std::stringstream page;
     page << file.rdbuf();
     EXPECT_EQ(page.str(),
-              "Content-type: text/html\n\n    </head>\n    <body >\n"
+              "Content-type: text/html\n\n<html>\n    <head>\n    </head>\n    <body >\n"
               "Can't go on: full\n    </body>\n</html>\n");
     std::remove(path.c_str());
 }

@@ -9,6 +9,9 @@
 
 #include "cgi/cgi_request.h"
 
+// The tests name the library's parts without the namespace.
+using namespace cgi;
+
 // Clears the CGI variables a request reads, so that every test starts from a plain visit
 // without form data or cookies, and returns an argument vector for the request.
 inline char** plain_visit_arguments() {

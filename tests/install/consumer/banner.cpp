@@ -2,7 +2,7 @@
 #include <vocanta_cgi/cgi/cgi_request.h>
 
 int main(int argc, char* argv[]) {
-    CgiRequest request(argc, argv);
+    cgi::CgiRequest request(argc, argv);
     const char* text = request.get_value("text");
     request.print_gif_header();
     request.text_gif(text ? text : "", 3);

@@ -5,12 +5,12 @@
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
-    CgiRequest request(argc, argv);
+    cgi::CgiRequest request(argc, argv);
     const char* name = request.get_value("name");
     request.print_title("Hello");
     request.begin_body("");
     request.page_printf("<p>Hello, ");
-    write_html(stdout, name ? name : "stranger");
+    cgi::write_html(stdout, name ? name : "stranger");
     request.page_printf("!</p>\n");
     request.end_page();
     return 0;

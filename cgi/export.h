@@ -1,0 +1,8 @@
+// Marks the names the shared CGI library exports; everything else in it stays hidden.
+#pragma once
+
+/// Gives a class or function of the public API default visibility, so that the shared library
+/// (built with hidden visibility) exports it.
+#define VOCANTA_CGI_API __attribute__((visibility("default")))
+/// Keeps a member of an exported class out of the shared library's exports (private helpers).
+#define VOCANTA_CGI_LOCAL __attribute__((visibility("hidden")))

@@ -1,0 +1,26 @@
+// The body of a request whose pairs do not come from it (JSON, XML, plain text), read whole.
+#include <new>
+
+#include "cgi/cgi_request.h"
+
+namespace cgi {
+
+std::string_view CgiRequest::raw_body() {
+    if (raw_body_read) return raw_body_text;
+    raw_body_read = true;
+    // A form body belongs to the pair readers, and a refused one is never read.
+    if (was_post_ || is_multipart_ || body_refused || content_length_ <= 0) return {};
+    if (!open_body_window()) return {};
+    try {
+        raw_body_text.reserve(static_cast<std::size_t>(content_length_));
+        for (std::size_t left; (left = urlencoded.fill(1)) > 0;) {
+            raw_body_text.append(urlencoded.data(), left);
+            urlencoded.consume(left);
+        }
+    } catch (const std::bad_alloc&) {
+        raw_body_text.clear();
+    }
+    return raw_body_text;
+}
+
+}  // namespace cgi
