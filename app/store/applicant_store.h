@@ -105,12 +105,18 @@ class StoreLock {
     ~StoreLock();
 
     bool held() const { return held_; }
-    // The list page, open for reading and appending.
+    // The list page, open for reading and writing (append with a write at its size).
     int fd() const { return list_.get(); }
+    // Replaces the whole list with `content` in one step: written to a temporary file, flushed,
+    // locked, renamed over the list, the root flushed. Runs waiting for the old list's lock find
+    // it replaced and lock the new one, so the lock stays held throughout. False with `error`
+    // set when a step fails; the list is then unchanged.
+    bool replace_list(const std::string& content, std::string* error);
     // Releases the lock by closing the list; false when the close reports a delayed write error.
     bool release();
 
   private:
+    std::string list_path_;
     platform::UniqueFd list_;
     bool held_ = false;
 };
@@ -131,6 +137,10 @@ class ApplicantStore {
     // command. False with `error` set when it is refused (nested in a store root, or already
     // holding applicant data of another kind) or cannot be written.
     static bool declare_root(std::string_view root, std::string* error);
+
+    // Whether the folder `path` is declared a store root (named or holding a descriptor),
+    // wherever it lies.
+    static bool is_store_root(const std::string& path);
 
     // ---- Paths, composed once ----
     const std::string& store_root() const { return root_; }
@@ -165,7 +175,7 @@ class ApplicantStore {
     // flushed), then the folder with every submission, then its catalogue lines. False with
     // `error` set (operation, path, system error) when a step fails; what was removed stays
     // removed and the list never names a missing page.
-    bool remove_applicant(const StoreLock& held, std::string_view name, std::string* error) const;
+    bool remove_applicant(StoreLock& held, std::string_view name, std::string* error) const;
 
   private:
     explicit ApplicantStore(std::string root);

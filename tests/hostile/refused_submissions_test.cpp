@@ -41,7 +41,7 @@ TEST_F(AppTest, SubmissionsThatWouldReachIntoAnApplicantOrAStoreRootAreRefusedUn
         CgiResult result = submit(visitor);
         EXPECT_EQ(result.exit_status, 0) << root;
         EXPECT_EQ(result.out,
-                  HTML_HEADER + expected_cant_create(root + "/x/index.html") + "</html>\n")
+                  CANT_CREATE_HEADER + expected_cant_create(root + "/x/index.html") + "</html>\n")
             << root;
         EXPECT_EQ(changed_paths(before, snapshot(work())), std::vector<std::string>{}) << root;
     }
@@ -67,7 +67,7 @@ TEST_F(AppTest, SubmissionsThatWouldReachIntoAnApplicantOrAStoreRootAreRefusedUn
     for (const auto& [application, shown] :
          {std::pair{squatter, "people/teams/index.html"}, {folder_resume, "people/Bob/old"}}) {
         CgiResult result = submit(application);
-        EXPECT_EQ(result.out, HTML_HEADER + expected_cant_create(shown) + "</html>\n");
+        EXPECT_EQ(result.out, CANT_CREATE_HEADER + expected_cant_create(shown) + "</html>\n");
         EXPECT_EQ(changed_paths(filed, snapshot(work())), std::vector<std::string>{}) << shown;
     }
 }

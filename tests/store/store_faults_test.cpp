@@ -62,7 +62,7 @@ TEST(StoreFaults, MissingStoreRootNamesTheApplicantPageAndWritesNothing) {
     CgiResult result = submit(tree, "Ann", binary_content(5000, 1));
     EXPECT_TRUE(is_cant_create(result));
     EXPECT_NE(result.out.find("people/Ann/index.html"), std::string::npos) << result.out;
-    EXPECT_EQ(result.out, HTML_HEADER + expected_cant_create("people/Ann/index.html") + "</html>\n");
+    EXPECT_EQ(result.out, CANT_CREATE_HEADER + expected_cant_create("people/Ann/index.html") + "</html>\n");
     for (const std::string& path : changed_paths(before, snapshot(tree.root))) {
         EXPECT_EQ(path.rfind("outer/work/debug_Quenby_", 0), 0u) << "unexpected file " << path;
     }

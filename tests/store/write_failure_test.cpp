@@ -25,7 +25,7 @@ TEST_F(AppTest, AResumeThatCannotBeWrittenWholeKeepsThePreviousOne) {
     CgiResult result = run_limited(call_for(bigger));
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.out,
-              HTML_HEADER + expected_cant_create("people/Jane Doe/hello.txt") + "</html>\n");
+              CANT_CREATE_HEADER + expected_cant_create("people/Jane Doe/hello.txt") + "</html>\n");
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");
     EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "hello.txt"}));
 }
@@ -41,7 +41,7 @@ TEST_F(AppTest, AnApplicantPageThatCannotBeWrittenWholeKeepsThePreviousOne) {
     bigger.resume = "new resume";
     CgiResult result = run_limited(call_for(bigger));
     EXPECT_EQ(result.out,
-              HTML_HEADER + expected_cant_create("people/Jane Doe/index.html") + "</html>\n");
+              CANT_CREATE_HEADER + expected_cant_create("people/Jane Doe/index.html") + "</html>\n");
     EXPECT_EQ(read_file(people() / "Jane Doe" / "index.html"), page_before);
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");
     EXPECT_EQ(read_file(people() / "index.html"), list_before);
@@ -51,7 +51,7 @@ TEST_F(AppTest, AnApplicantPageThatCannotBeWrittenWholeKeepsThePreviousOne) {
     bigger.name = "Max";
     result = run_limited(call_for(bigger));
     EXPECT_EQ(result.out,
-              HTML_HEADER + expected_cant_create("people/Max/index.html") + "</html>\n");
+              CANT_CREATE_HEADER + expected_cant_create("people/Max/index.html") + "</html>\n");
     EXPECT_FALSE(fs::exists(people() / "Max" / "index.html"));
     EXPECT_EQ(read_file(people() / "index.html"), list_before);
 }
@@ -68,7 +68,7 @@ TEST_F(AppTest, AListLineThatCannotBeWrittenLeavesTheListAsItWasAndTheApplicantU
     Application max;
     max.name = "Max";
     CgiResult result = run_limited(call_for(max));
-    EXPECT_EQ(result.out, HTML_HEADER + expected_cant_create("people/index.html") + "</html>\n");
+    EXPECT_EQ(result.out, CANT_CREATE_HEADER + expected_cant_create("people/index.html") + "</html>\n");
     EXPECT_TRUE(read_file(people() / "index.html") == list_before);
     EXPECT_FALSE(fs::exists(people() / "Max" / "index.html"));
     EXPECT_FALSE(fs::exists(people() / "Max" / "hello.txt"));

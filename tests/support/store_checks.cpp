@@ -10,7 +10,9 @@ bool is_thank_you(const CgiResult& result) {
 }
 
 bool is_cant_create(const CgiResult& result) {
-    return result.out.find("Can't create") != std::string::npos;
+    return result.out.rfind("Status: 500 ", 0) == 0 &&
+           result.out.find("Can't create") != std::string::npos &&
+           result.err.find("apply.cgi: Can't create '") != std::string::npos;
 }
 
 std::vector<std::string> list_lines(const std::string& list, bool* whole) {
