@@ -54,7 +54,9 @@ int finish(CgiRequest& request) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    CgiRequest request(argc, argv);
+    // The header waits for the answer's status, so an unreadable body is reported, not ended
+    // inside the first lookup.
+    CgiRequest request(argc, argv, {.unreadable_body = UnreadableBody::report});
     current_request = &request;
     form_action = after_last_separator(argc > 0 && argv[0] ? argv[0] : "");
 
@@ -70,6 +72,11 @@ int main(int argc, char* argv[]) {
     request.spool_uploads_in(DEFAULT_STORE_ROOT);
 
     const char* name = request.get_value("name");
+    if (request.body_unreadable()) {
+        // As ever: the header alone, nothing read further and nothing stored.
+        request.print_header();
+        return 0;
+    }
     const char* directory = request.get_value("directory");
     const char* mail = or_empty(request.get_value("mail"));
     const char* interest = or_empty(request.get_value("interest"));
@@ -106,7 +113,8 @@ int main(int argc, char* argv[]) {
                    resume_shown,
                    unless(store::Field::interest, interest, INTEREST_MAX_BYTES),
                    refusal->message.c_str());
-        return finish(request);
+        // Such a page ends with the form's own last line, as it always has.
+        return 0;
     }
 
     store::Submission submission;

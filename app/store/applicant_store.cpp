@@ -351,6 +351,8 @@ bool ApplicantStore::remove_applicant(StoreLock& held, std::string_view name,
         return false;
     };
     if (!held.held()) return fail("lock", list_path());
+    // Its temporary files are in the root: a run killed here leaves them to the next one.
+    RunEntry run(root_, ".");
     if (!read_applicant(name)) {
         errno = ENOENT;
         return fail("find", applicant_dir(name));

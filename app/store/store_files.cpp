@@ -66,10 +66,10 @@ std::string link_target(const std::string& path) {
 
 // Clears the folder a register entry names (a single component below `root`) and the entry.
 void clear_entry(const std::string& root, const std::string& entry_path) {
+    // A single component below the root, or "." for the root itself.
     std::string folder = link_target(entry_path);
-    if (!folder.empty() && folder.find('/') == std::string::npos && folder != "." &&
-        folder != "..")
-        remove_stale_temp_files(root + "/" + folder);
+    if (!folder.empty() && folder.find('/') == std::string::npos && folder != "..")
+        remove_stale_temp_files(folder == "." ? root : root + "/" + folder);
     ::unlink(entry_path.c_str());
 }
 
@@ -111,22 +111,32 @@ void remove_stale_temp_files(const std::string& dir) {
 
 RunEntry::RunEntry(const std::string& root, const std::string& folder_name) {
     const std::string register_dir = root + "/" + kRunRegister;
-    ::mkdir(register_dir.c_str(), 0777);
     char name[64];
     std::snprintf(name, sizeof name, "%s%lx-run", platform::TEMP_NAME_PREFIX,
                   static_cast<unsigned long>(getpid()));
     std::string path = register_dir + "/" + name;
-    if (::symlink(folder_name.c_str(), path.c_str()) != 0) {
-        if (errno != EEXIST) return;
-        // A killed process that had this id left its entry: its folder is cleared first.
-        clear_entry(root, path);
-        if (::symlink(folder_name.c_str(), path.c_str()) != 0) return;
+    // The register goes when its last entry does (see below): it may vanish in between.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (::symlink(folder_name.c_str(), path.c_str()) == 0) {
+            path_ = std::move(path);
+            return;
+        }
+        if (errno == ENOENT) {
+            ::mkdir(register_dir.c_str(), 0777);
+        } else if (errno == EEXIST) {
+            // A killed process that had this id left its entry: its folder is cleared first.
+            clear_entry(root, path);
+        } else {
+            return;
+        }
     }
-    path_ = std::move(path);
 }
 
 RunEntry::~RunEntry() {
-    if (!path_.empty()) ::unlink(path_.c_str());
+    if (path_.empty()) return;
+    ::unlink(path_.c_str());
+    // An empty register leaves nothing behind in the root; one with entries stays.
+    ::rmdir(path_.substr(0, path_.rfind('/')).c_str());
 }
 
 void sweep_stale_runs(const std::string& root) {

@@ -126,7 +126,7 @@ const std::vector<FieldCheck>& checks() {
              return !stored_component(f.resume_name, true);
          },
          "Please fill out the resume field with a file whose name is not . or .., does not begin "
-         "with index. or .tmp-, is no date folder's name, does not begin or end with a space and "
+         "with index. or .tmp-, is no name of a date folder, does not begin or end with a space and "
          "holds no control or invisible characters, no two spaces in a row and no letters of two "
          "of the Latin, Greek and Cyrillic alphabets"},
         {Field::resume,

@@ -27,12 +27,17 @@ TEST_F(AppTest, SubmissionsThatWouldReachIntoAnApplicantOrAStoreRootAreRefusedUn
     bob.name = "Bob";
     ASSERT_TRUE(thanked(submit(bob)));
     fs::create_directory(people() / "Bob" / "old");
-    fs::create_directory(people() / "teams");  // a store root of its own, with no applicant page
+    declare_store_root(people() / "teams");  // declared, but inside a store root: refused
+    fs::create_directories(work() / "jobs" / "2026");  // staff's folders, no store root
+    fs::create_directory(work() / "docs");
+    write_file(work() / "docs" / "index.html", "<p>the site page</p>\n");
     const Snapshot before = snapshot(work());
 
-    // The applicant's folder itself (its page would take list lines), a folder inside it and
-    // one that does not exist yet: each would put the visitor's files inside Bob's folder.
-    for (const std::string root : {"people/Bob", "people/Bob/old", "people/Bob/new"}) {
+    // The applicant's folder itself, a folder inside it and one that does not exist yet: each
+    // would put the visitor's files inside Bob's folder. A folder inside the store root, and
+    // folders of the site that no one declared a store root.
+    for (const std::string root :
+         {"people/Bob", "people/Bob/old", "people/Bob/new", "people/teams", "jobs", "docs"}) {
         Application visitor;
         visitor.name = "x";
         visitor.directory = root;
@@ -43,23 +48,12 @@ TEST_F(AppTest, SubmissionsThatWouldReachIntoAnApplicantOrAStoreRootAreRefusedUn
         EXPECT_EQ(result.out,
                   CANT_CREATE_HEADER + expected_cant_create(root + "/x/index.html") + "</html>\n")
             << root;
+        EXPECT_NE(result.err.find("store root '" + root + "' refused"), std::string::npos) << root;
         EXPECT_EQ(changed_paths(before, snapshot(work())), std::vector<std::string>{}) << root;
     }
 
-    // A store root that holds no applicant page keeps working, also inside the default root.
-    for (const char* name : {"Ann", "Cy"}) {
-        Application member;
-        member.name = name;
-        member.directory = "people/teams";
-        EXPECT_TRUE(thanked(submit(member))) << name;
-    }
-    EXPECT_EQ(read_file(people() / "teams" / "index.html"),
-              "<br><a href=\"Ann\">Ann</a>\n<br><a href=\"Cy\">Cy</a>\n");
-
-    // The other way round: a name that is that store root's folder would replace its list
-    // with an applicant page, and a resume named as a folder in Bob's would fail only after
-    // his page was rewritten.
-    const Snapshot filed = snapshot(work());
+    // The other way round: a name that is a store root's folder would file an applicant into
+    // it, and a resume named as a folder in Bob's would fail only after his page was rewritten.
     Application squatter;
     squatter.name = "teams";
     Application folder_resume = bob;
@@ -68,7 +62,7 @@ TEST_F(AppTest, SubmissionsThatWouldReachIntoAnApplicantOrAStoreRootAreRefusedUn
          {std::pair{squatter, "people/teams/index.html"}, {folder_resume, "people/Bob/old"}}) {
         CgiResult result = submit(application);
         EXPECT_EQ(result.out, CANT_CREATE_HEADER + expected_cant_create(shown) + "</html>\n");
-        EXPECT_EQ(changed_paths(filed, snapshot(work())), std::vector<std::string>{}) << shown;
+        EXPECT_EQ(changed_paths(before, snapshot(work())), std::vector<std::string>{}) << shown;
     }
 }
 
@@ -205,16 +199,16 @@ TEST(FreeSpaceReserve, ANearlyFullStoreRefusesSubmissionsAndWritesNothing) {
     EXPECT_TRUE(thanked(submit_with("hello", reserve))) << "a small upload still fits";
 }
 
-TEST_F(AppTest, TemporaryFilesOfKilledRunsGoFromEveryFolderOfTheStoreRoot) {
+TEST_F(AppTest, TemporaryFilesOfKilledRunsGoFromTheFoldersTheyWroteIn) {
     for (const char* name : {"Ann", "Bob"}) {
         Application application;
         application.name = name;
         ASSERT_TRUE(thanked(submit(application)));
     }
     // The names create_temp_file gives: ".tmp-<process id in hex>-<counter>".
-    auto temp_name = [](long pid, int n) {
+    auto temp_name = [](long pid, const char* n) {
         char name[64];
-        std::snprintf(name, sizeof name, ".tmp-%lx-%x", pid, n);
+        std::snprintf(name, sizeof name, ".tmp-%lx-%s", pid, n);
         return std::string(name);
     };
     long killed_pid = 0;
@@ -224,12 +218,18 @@ TEST_F(AppTest, TemporaryFilesOfKilledRunsGoFromEveryFolderOfTheStoreRoot) {
         killed.kill_now();
         killed.wait();
     }
-    const fs::path stale_in_folder = people() / "Bob" / temp_name(killed_pid, 0);
-    const fs::path stale_in_root = people() / temp_name(killed_pid, 1);
-    const fs::path in_progress = people() / "Ann" / temp_name(getpid(), 0);  // a live process's
+    // What a run killed while it wrote leaves: its files, and its entry in the register of runs
+    // naming the folder it wrote in (the root itself, for a list or catalogue rewritten).
+    const fs::path stale_in_folder = people() / "Bob" / temp_name(killed_pid, "0");
+    const fs::path stale_in_root = people() / temp_name(killed_pid, "1");
+    const fs::path in_progress = people() / "Ann" / temp_name(getpid(), "0");  // a live process's
     write_file(stale_in_folder, "<html>\n<head>\n<title>\nBo");
     write_file(stale_in_root, "partial");
     write_file(in_progress, "being written");
+    fs::create_directory(people() / ".tmp-runs");
+    fs::create_symlink("Bob", people() / ".tmp-runs" / temp_name(killed_pid, "run"));
+    fs::create_symlink(".", people() / ".tmp-runs" / temp_name(killed_pid, "root"));
+    fs::create_symlink("Ann", people() / ".tmp-runs" / temp_name(getpid(), "run"));
 
     Application other;
     other.name = "Cy";
@@ -237,4 +237,5 @@ TEST_F(AppTest, TemporaryFilesOfKilledRunsGoFromEveryFolderOfTheStoreRoot) {
     EXPECT_FALSE(fs::exists(stale_in_folder));
     EXPECT_FALSE(fs::exists(stale_in_root));
     EXPECT_TRUE(fs::exists(in_progress));
+    EXPECT_EQ(tree_of(people() / ".tmp-runs"), std::set<std::string>{temp_name(getpid(), "run")});
 }

@@ -101,6 +101,18 @@ TEST_F(AppTest, ConcurrentSubmissionsOfOneNewNameAddOneLine) {
         EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
     }
     EXPECT_EQ(read_file(people() / "index.html"), "<br><a href=\"Jane%20Doe\">Jane Doe</a>\n");
-    // No temporary file is left behind in the applicant folder.
-    EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "hello.txt"}));
+    // Every submission is kept whole, the latest in the folder and each earlier one in a folder
+    // of its own; no temporary file is left behind.
+    std::set<std::string> files;
+    int earlier = 0;
+    for (const auto& entry : fs::directory_iterator(people() / "Jane Doe")) {
+        if (!entry.is_directory()) {
+            files.insert(entry.path().filename().string());
+            continue;
+        }
+        ++earlier;
+        EXPECT_EQ(tree_of(entry.path()), (std::set<std::string>{"index.html", "index.json", "hello.txt"}));
+    }
+    EXPECT_EQ(files, (std::set<std::string>{"index.html", "index.json", "hello.txt"}));
+    EXPECT_EQ(earlier, kSubmissions - 1);
 }

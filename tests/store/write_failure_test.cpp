@@ -27,7 +27,7 @@ TEST_F(AppTest, AResumeThatCannotBeWrittenWholeKeepsThePreviousOne) {
     EXPECT_EQ(result.out,
               CANT_CREATE_HEADER + expected_cant_create("people/Jane Doe/hello.txt") + "</html>\n");
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");
-    EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "hello.txt"}));
+    EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "index.json", "hello.txt"}));
 }
 
 TEST_F(AppTest, AnApplicantPageThatCannotBeWrittenWholeKeepsThePreviousOne) {
@@ -45,7 +45,7 @@ TEST_F(AppTest, AnApplicantPageThatCannotBeWrittenWholeKeepsThePreviousOne) {
     EXPECT_EQ(read_file(people() / "Jane Doe" / "index.html"), page_before);
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");
     EXPECT_EQ(read_file(people() / "index.html"), list_before);
-    EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "hello.txt"}));
+    EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "index.json", "hello.txt"}));
 
     // A new applicant whose page fails is neither listed nor given a page.
     bigger.name = "Max";
@@ -78,5 +78,5 @@ TEST_F(AppTest, AListLineThatCannotBeWrittenLeavesTheListAsItWasAndTheApplicantU
     EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
     EXPECT_TRUE(read_file(people() / "index.html") ==
                 list_before + "<br><a href=\"Max\">Max</a>\n");
-    EXPECT_EQ(tree_of(people() / "Max"), (std::set<std::string>{"index.html", "hello.txt"}));
+    EXPECT_EQ(tree_of(people() / "Max"), (std::set<std::string>{"index.html", "index.json", "hello.txt"}));
 }
