@@ -80,6 +80,8 @@ class Filing {
     Record record_;
     std::optional<Record> current_;  // the record in place before this run, if any
     StagedFile staged_record_, staged_resume_, staged_page_;
+    // Opened (made when missing) before the root's flush, so that its name is durable with it.
+    platform::UniqueFd catalogue_;
 };
 
 bool Filing::stage_record() {
@@ -217,8 +219,7 @@ bool Filing::append_list_line(int list_fd, std::int64_t size) {
 void Filing::append_catalogue_line() {
     const std::string line =
         record_json(record_, submission_.name, stamp_of_filed(record_.filed)) + "\n";
-    platform::UniqueFd catalogue = open_for_append(store_.catalogue_path());
-    if (catalogue.valid()) platform::write_all(catalogue.get(), line.data(), line.size());
+    if (catalogue_.valid()) platform::write_all(catalogue_.get(), line.data(), line.size());
 }
 
 FilingResult Filing::run() {
@@ -250,6 +251,7 @@ FilingResult Filing::run() {
     if (!stage_record()) return fail(page_path_, "write", dir_ + "/.tmp-*");
     std::vector<std::string> history = page_history();
     if (!stage_page(history)) return fail(page_path_, "write", dir_ + "/.tmp-*");
+    catalogue_ = open_for_append(store_.catalogue_path());
     // A new applicant's folder entry must be durable before the list line names it.
     const bool unlisted = !exists(page_path_);
     if ((folder_is_new || unlisted) && !flush_directory(root))

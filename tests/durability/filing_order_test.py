@@ -25,6 +25,8 @@ import urllib.parse
 from fs_record import record_run, report, strace_unusable
 
 BOUNDARY = '----DurabilityTestBoundary7Qx'
+# The store roots the scenarios file into, declared as the server would.
+STORE_ROOTS = {'APPLY_STORE_ROOTS': 'people:applicants:elsewhere'}
 MARKER = '.tmp-unlisted'
 
 
@@ -62,7 +64,7 @@ class Submission:
         self.scenario, self.store = scenario, store
         env = {'PATH': '/usr/bin:/bin', 'GATEWAY_INTERFACE': 'CGI/1.1', 'REQUEST_METHOD': 'POST',
                'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}',
-               'CONTENT_LENGTH': str(len(request))}
+               'CONTENT_LENGTH': str(len(request)), **STORE_ROOTS}
         # LeakSanitizer cannot stop the world under a tracer; the other checks still run.
         for var in ('ASAN_OPTIONS', 'UBSAN_OPTIONS'):
             if var in os.environ:
@@ -81,7 +83,8 @@ class Submission:
 def submit_plain(program, workdir, request):
     """A submission without a recorder, to prepare a store."""
     env = {'PATH': '/usr/bin:/bin', 'REQUEST_METHOD': 'POST',
-           'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}', 'CONTENT_LENGTH': str(len(request))}
+           'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}', 'CONTENT_LENGTH': str(len(request)),
+           **STORE_ROOTS}
     for var in ('ASAN_OPTIONS', 'UBSAN_OPTIONS'):
         if var in os.environ:
             env[var] = os.environ[var]
@@ -322,11 +325,16 @@ class Crash:
         return self.lengths.get(id(node), node.initial_length if node.initial else 0)
 
 
+# The catalogue is derived from the records and grows unflushed: a crash may cut its last lines.
+CATALOGUE = 'index.jsonl'
+
+
 def visible(crash, store):
-    """path -> (inode, length) of every file under a name that is served (not hidden)."""
+    """path -> (inode, length) of every file under a name that is served (not hidden), the
+    catalogue aside."""
     out = {}
     for name, node in crash.entries(store).items():
-        if hidden(name):
+        if hidden(name) or name == CATALOGUE:
             continue
         if node.is_dir:
             for sub_name, f in crash.entries(node).items():
@@ -398,7 +406,7 @@ def check_crashes(sub):
 def final_visible(sub):
     out = {}
     for name, node in sub.store_node.entries.items():
-        if hidden(name):
+        if hidden(name) or name == CATALOGUE:
             continue
         if node.is_dir:
             for n, f in node.entries.items():

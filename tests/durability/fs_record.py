@@ -230,6 +230,9 @@ class Record:
         found[0].entries[found[1]] = node
         self._emit('add', inode=found[0], name=found[1], target=node, syscall='linkat')
 
+    def _on_link(self, args, ret):
+        self._on_linkat(['AT_FDCWD', args[0], 'AT_FDCWD', args[1], '0'], ret)
+
     def _on_unlink(self, args, ret):
         found = self._lookup(self._path_arg(args, False))
         if found and found[2] is not None:
