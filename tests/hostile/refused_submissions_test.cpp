@@ -91,6 +91,12 @@ TEST_F(AppTest, FieldsOverTheirLimitsAreRefusedWithTheirMessageAndNeverEchoed) {
              a.interest = std::string(65537, 'i');
          },
          "", "", "hello.txt", "", "Please fill out the name field"},
+        {"empty name and a resume file name of 256 bytes: the file name is not shown again",
+         [](Application& a) {
+             a.name = "";
+             a.file_name = std::string(256, 'r');
+         },
+         "", kMail, "", kInterest, "Please fill out the name field"},
         {"resume file name of 256 bytes",
          [](Application& a) { a.file_name = "C:\\docs\\" + std::string(256, 'r'); }, "Jane Doe",
          kMail, "", kInterest,
@@ -120,6 +126,18 @@ TEST_F(AppTest, FieldsOverTheirLimitsAreRefusedWithTheirMessageAndNeverEchoed) {
     EXPECT_EQ(read_file(people() / longest.name / longest.file_name), "hello");
 }
 
+TEST_F(AppTest, AMalformedReserveSettingIsIgnoredWithALineOnStandardError) {
+    for (const std::string setting : {" -5", "-5", "5 MiB", "0x10"}) {
+        CgiCall call = call_for(Application{});
+        set_env(call, "APPLY_FREE_SPACE_RESERVE", setting);
+        CgiResult result = run_cgi(call);
+        EXPECT_TRUE(thanked(result)) << setting;
+        EXPECT_NE(result.err.find("APPLY_FREE_SPACE_RESERVE=\"" + setting + "\" ignored"),
+                  std::string::npos)
+            << result.err;
+    }
+}
+
 TEST_F(AppTest, AHugeMailOfAmpersandsIsRefusedWithoutSwellingTheAnswerOrTheStore) {
     // Each '&' would take eight bytes in the applicant page and five in the answer. 64 MiB as
     // sent by an attacker; a few MiB show the same under the sanitizers' slower pace.
@@ -141,10 +159,11 @@ namespace {
 // latest. Needs root (CI runs the tests as root); mounted() tells whether it could be had.
 class SmallFileSystem : public TempDir {
   public:
-    explicit SmallFileSystem(int megabytes) : TempDir("small-fs") {
+    SmallFileSystem(int megabytes, int inodes) : TempDir("small-fs") {
         if (unshare(CLONE_NEWNS) != 0) return;
         if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
-        const std::string options = "size=" + std::to_string(megabytes) + "m,mode=0777";
+        const std::string options = "size=" + std::to_string(megabytes) +
+                                    "m,nr_inodes=" + std::to_string(inodes) + ",mode=0777";
         mounted_ = mount("tmpfs", path().c_str(), "tmpfs", 0, options.c_str()) == 0;
     }
     ~SmallFileSystem() {
@@ -156,6 +175,11 @@ class SmallFileSystem : public TempDir {
         statvfs(path().c_str(), &info);
         return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
     }
+    std::uint64_t available_inodes() const {
+        struct statvfs info {};
+        statvfs(path().c_str(), &info);
+        return static_cast<std::uint64_t>(info.f_favail);
+    }
 
   private:
     bool mounted_ = false;
@@ -164,7 +188,8 @@ class SmallFileSystem : public TempDir {
 }  // namespace
 
 TEST(FreeSpaceReserve, ANearlyFullStoreRefusesSubmissionsAndWritesNothing) {
-    SmallFileSystem small(16);
+    // Room for 10,100 files: just above the inode reserve's floor of 10,000.
+    SmallFileSystem small(16, 10100);
     if (!small.mounted()) GTEST_SKIP() << "a private tmpfs needs root";
     const fs::path work = small.path();
     fs::create_directory(work / "people");
@@ -178,6 +203,8 @@ TEST(FreeSpaceReserve, ANearlyFullStoreRefusesSubmissionsAndWritesNothing) {
     };
     auto expect_paused = [&](const CgiResult& result, const Snapshot& before, const char* what) {
         EXPECT_EQ(result.exit_status, 0) << what;
+        EXPECT_EQ(result.out.rfind("Status: 503 Service Unavailable\n", 0), 0u) << what;
+        EXPECT_EQ(result.err.rfind("apply.cgi: Applications paused: ", 0), 0u) << what;
         EXPECT_NE(result.out.find("<h1>Applications paused</h1>\n"), std::string::npos) << what;
         EXPECT_NE(result.out.find("nearly full"), std::string::npos) << what;
         EXPECT_EQ(result.out.substr(result.out.size() - 8), "</html>\n") << what;
@@ -197,6 +224,13 @@ TEST(FreeSpaceReserve, ANearlyFullStoreRefusesSubmissionsAndWritesNothing) {
     Snapshot filed = snapshot(work / "people");
     expect_paused(submit_with(binary_content(3 << 20, 5), reserve), filed, "a 3 MiB upload");
     EXPECT_TRUE(thanked(submit_with("hello", reserve))) << "a small upload still fits";
+
+    // Free inodes count as free bytes do: below the reserve, nothing is written either.
+    fs::remove(work / "ballast");
+    for (int i = 0; small.available_inodes() >= 10000; ++i)
+        write_file(work / ("f" + std::to_string(i)), "");
+    Snapshot few_inodes = snapshot(work / "people");
+    expect_paused(submit_with("hello", reserve), few_inodes, "fewer than 10,000 free inodes");
 }
 
 TEST_F(AppTest, TemporaryFilesOfKilledRunsGoFromTheFoldersTheyWroteIn) {

@@ -93,6 +93,15 @@ TEST_F(AppTest, ALaterSubmissionKeepsEachEarlierOneWholeInAFolderOfItsOwn) {
     EXPECT_LT(page.find(second + "/"), page.find(first + "/"));
 }
 
+TEST_F(AppTest, ANameInAnyNormalizationFormIsOneApplicant) {
+    // "José" with a combining accent (NFD), then precomposed (NFC): one folder, one line.
+    submit({.name = "Jose\u0301"});
+    submit({.name = "Jos\u00E9", .file_name = "cv.txt"});
+    EXPECT_EQ(read_file(people() / "index.html"), list_line("Jos\u00E9", "Jos\u00E9"));
+    EXPECT_EQ(earlier_folders(people() / "Jos\u00E9").size(), 1u);
+    EXPECT_FALSE(fs::exists(people() / "Jose\u0301"));
+}
+
 TEST_F(AppTest, ASecondApplicantAddsALineAfterTheFirst) {
     submit(Application{});
     CgiResult result = submit({.name = "Max"});
