@@ -45,7 +45,7 @@ bool StagedFile::finish() {
 
 bool StagedFile::commit(const std::string& final_path) {
     if (!temp_exists_ || stream_ || fd_.valid()) return false;
-    if (!::rename(temp_path_, final_path.c_str()) == 0) return false;
+    if (::rename(temp_path_, final_path.c_str()) != 0) return false;
     temp_exists_ = false;
     return true;
 }
