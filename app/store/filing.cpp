@@ -237,7 +237,11 @@ FilingResult Filing::run() {
     record_ = Record{submission_.name, submission_.mail, submission_.interest,
                      submission_.resume_name, 0, filed_text(now)};
     const bool folder_is_new = platform::make_directory(dir_.c_str()) == 0;
-    if (!folder_is_new && !is_folder(dir_)) return fail(page_path_, "make folder", dir_);
+    const int made = errno;
+    if (!folder_is_new && !is_folder(dir_)) {
+        errno = made;
+        return fail(page_path_, "make folder", dir_);
+    }
     RunEntry entry(root, submission_.name);
     // Files that killed runs left: in this folder, and in the folders of runs that are gone.
     remove_stale_temp_files(dir_);

@@ -89,7 +89,8 @@ def main():
             print(f'{label}: {count} applicants made in {time.perf_counter() - started:.1f} s', file=sys.stderr)
         rates = {label: [] for label in stores}
         for r in range(args.rounds):
-            for label in stores:  # side by side: each round files into both
+            # Side by side: each round files into both, which one first alternating.
+            for label in (list(stores) if r % 2 == 0 else list(stores)[::-1]):
                 names = [f'New {label} {r} {i}' for i in range(args.per_round)]
                 rates[label].append(args.per_round / run_round(program, work, label, names))
         small, large = (statistics.median(rates[label]) for label in stores)
