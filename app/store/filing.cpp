@@ -263,10 +263,11 @@ FilingResult Filing::run() {
 
     bool needs_line = false;
     bool marked = false;
+    bool known = false;
     {
         StoreLock lock = store_.lock();
         if (!lock.held()) return fail(list_path, "lock", list_path);
-        const bool known = exists(page_path_);
+        known = exists(page_path_);
         current_ = read_record(record_path_);
         // Another run may have filed the name since the page was staged: stage it again.
         if (page_history() != history) {
@@ -303,7 +304,7 @@ FilingResult Filing::run() {
         if (!lock.release() && needs_line) return fail(list_path, "close", list_path);
     }
     // A known applicant's renames are made durable outside the lock: nothing else waits on them.
-    if (!needs_line && !flush_directory(dir_)) return fail(page_path_, "flush", dir_);
+    if (known && !flush_directory(dir_)) return fail(page_path_, "flush", dir_);
     if (needs_line || marked) remove_file(marker_path_);
     FilingResult result;
     result.outcome = Outcome::filed;
