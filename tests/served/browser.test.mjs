@@ -191,6 +191,31 @@ test('a complete application is filed; its pages and the resume are reached by t
   await page.close();
 });
 
+test('two people with one name: staff reach the earlier submission and its resume from the later page', async () => {
+  const marias = [['maria.garcia@example.org', 'Maria_Garcia_CV.pdf'], ['mgarcia.dev@example.com', 'CV-MariaGarcia-Engineer.pdf']];
+  const page = await newPage();
+  for (const [mail, file] of marias) {
+    const cv = path.join(site.tmp, file);
+    fs.writeFileSync(cv, `CV of ${mail}\n`);
+    await openAndFill(page, { ...applicant, name: 'Maria Garcia', mail, resume: cv });
+    await pressSubmit(page);
+    assert.deepEqual(await headings(page, 'h1'), ['Thank You!']);
+  }
+  const pageUrl = new URL(await page.getAttribute('a:has-text("Web page for Maria Garcia")', 'href'), page.url()).href;
+  const staff = await staffContext.newPage();
+  await staff.goto(pageUrl);
+  assert.ok((await staff.innerText('body')).includes(marias[1][0]));
+  const earlier = await staff.$$eval('a', (links) => links.filter((a) => / UTC$/.test(a.textContent)).map((a) => a.href));
+  assert.equal(earlier.length, 1, 'one earlier submission is linked');
+  await staff.goto(earlier[0]);
+  assert.ok((await staff.innerText('body')).includes(marias[0][0]), 'the earlier page keeps the first mail');
+  const cvUrl = new URL(await staff.getAttribute('a:has-text("My resume is here")', 'href'), staff.url()).href;
+  assert.ok(cvUrl.endsWith(`/${marias[0][1]}`));
+  assert.equal((await (await staffContext.request.get(cvUrl)).text()), `CV of ${marias[0][0]}\n`);
+  await staff.close();
+  await page.close();
+});
+
 test('an HTML resume opened by staff runs no script', async () => {
   const cv = path.join(site.tmp, 'cv.html');
   fs.writeFileSync(cv, scriptedResume('chromium'));
