@@ -89,6 +89,13 @@ TEST(PairTable, GetFileWithCapacitiesNeverWritesPastABuffer) {
     ASSERT_NE(request->get_file("cv", &length, short_name, short_type), nullptr);
     EXPECT_EQ(std::string(short_name), long_name.substr(0, 15));
     EXPECT_EQ(std::string(short_type), "Content-Type: t");
+    EXPECT_FALSE(request->truncated(Limit::name));
+    // A file name longer than the library keeps is cut, and said to be.
+    MultipartBody longer;
+    const std::string longer_body = longer.file("cv", std::string(5000, 'f'), "", "x").close();
+    request = multipart_request(longer, longer_body);
+    EXPECT_EQ(upload(*request, "cv").file_name, std::string(SCRATCH_SIZE - 1, 'f'));
+    EXPECT_TRUE(request->truncated(Limit::name));
     // A capacity of 0 or a null buffer gets nothing.
     EXPECT_NE(request->get_file("cv", nullptr, file_name + 16, 0, nullptr, 0), nullptr);
     EXPECT_EQ(file_name[16], 'Z');
