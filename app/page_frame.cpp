@@ -9,7 +9,7 @@ void write_page_start(std::FILE* out, const char* title) {
         "<head>\n"
         "<title>\n",
         out);
-    write_html(out, title);
+    cgi::write_html(out, title);
     std::fputs(
         "\n"
         "</title>\n"

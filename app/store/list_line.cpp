@@ -22,8 +22,8 @@ std::size_t longest_line(std::size_t name_size) {
 std::string list_line(std::string_view name) {
     const std::string text(name);
     std::vector<char> link(3 * text.size() + 1), escaped(6 * text.size() + 1);
-    link_target_to(link.data(), link.size(), text.c_str());
-    html_escape_to(escaped.data(), escaped.size(), text.c_str());
+    cgi::link_target_to(link.data(), link.size(), text.c_str());
+    cgi::html_escape_to(escaped.data(), escaped.size(), text.c_str());
     return std::string("<br><a href=\"") + link.data() + "\">" + escaped.data() + "</a>\n";
 }
 
