@@ -1,0 +1,318 @@
+// Reading and erasing applicants of one store root, in the store's on-disk format.
+#include "app/admin/staff_store.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <unordered_set>
+
+#include "cgi/cgi_request.h"
+#include "cgi/html_escape.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char LINE_START[] = "<br><a href=\"";
+constexpr char ERASE_PREFIX[] = ".tmp-erase-";
+
+std::string read_whole(const std::string& path, bool* ok = nullptr) {
+    std::ifstream in(path, std::ios::binary);
+    if (ok) *ok = static_cast<bool>(in);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A root is a relative path of plain components, none of them empty, "." or "..".
+bool root_is_plain(const std::string& root) {
+    if (root.empty() || root[0] == '/') return false;
+    std::stringstream parts(root);
+    std::string part;
+    while (std::getline(parts, part, '/')) {
+        if (part.empty() || part == "." || part == "..") return false;
+        for (unsigned char c : part)
+            if (c < 0x20 || c == 0x7F || c == '\\') return false;
+    }
+    return root.back() != '/';
+}
+
+bool declared(const std::string& root, const char* roots) {
+    std::stringstream list(roots && *roots ? roots : "people");
+    std::string entry;
+    while (std::getline(list, entry, ':'))
+        if (entry == root) return true;
+    return false;
+}
+
+std::string text_field(const nlohmann::json& j, const char* key) {
+    auto it = j.find(key);
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+}  // namespace
+
+bool is_reserved_name(const std::string& name) {
+    return name == "." || name == ".." || name.rfind("index.", 0) == 0 ||
+           name.rfind(platform::TEMP_NAME_PREFIX, 0) == 0;
+}
+
+bool is_stamp_name(const std::string& name) {
+    if (name.size() < 16) return false;
+    for (std::size_t i = 0; i < 16; ++i) {
+        bool digit = name[i] >= '0' && name[i] <= '9';
+        if (i == 8 ? name[i] != 'T' : i == 15 ? name[i] != 'Z' : !digit) return false;
+    }
+    if (name.size() == 16) return true;
+    if (name[16] != '-' || name.size() == 17) return false;
+    return std::all_of(name.begin() + 17, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::optional<Submission> parse_record(const std::string& text) {
+    nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+    if (!j.is_object()) return std::nullopt;
+    Submission s;
+    s.name = text_field(j, "name");
+    s.filed = text_field(j, "filed");
+    if (s.name.empty() || s.filed.empty()) return std::nullopt;
+    s.mail = text_field(j, "mail");
+    s.interest = text_field(j, "interest");
+    s.resume = text_field(j, "resume");
+    s.folder = text_field(j, "folder");
+    s.stamp = text_field(j, "stamp");
+    auto size = j.find("resume_size");
+    if (size != j.end() && size->is_number_integer()) s.resume_size = size->get<std::int64_t>();
+    return s;
+}
+
+std::string catalogue_line(const Submission& s) {
+    nlohmann::json j = {{"name", s.name},     {"mail", s.mail},   {"interest", s.interest},
+                        {"resume", s.resume}, {"resume_size", s.resume_size},
+                        {"filed", s.filed},   {"folder", s.folder}, {"stamp", s.stamp}};
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+StoreLock::StoreLock(const std::string& list_path)
+    : list_(::open(list_path.c_str(), O_RDWR | O_CLOEXEC)) {
+    if (list_.valid()) lock_.emplace(list_.get());
+}
+
+std::optional<StaffStore> StaffStore::open(const std::string& root, const char* declared_roots,
+                                           std::string& error) {
+    if (!root_is_plain(root)) {
+        error = "not a store root: " + root;
+        return std::nullopt;
+    }
+    if (!fs::is_directory(root)) {
+        error = "no such store root: " + root;
+        return std::nullopt;
+    }
+    if (!declared(root, declared_roots)) {
+        bool ok = false;
+        nlohmann::json d = nlohmann::json::parse(read_whole(root + "/index.json", &ok), nullptr, false);
+        if (!ok || !d.is_object() || !d.contains("store_root")) {
+            error = "not a store root: " + root;
+            return std::nullopt;
+        }
+    }
+    return StaffStore(root);
+}
+
+std::vector<Submission> StaffStore::read_catalogue() const {
+    std::ifstream in(catalogue_path(), std::ios::binary);
+    std::vector<Submission> lines;
+    if (!in) {
+        // A store filed before the catalogue existed: read the records themselves.
+        for (const std::string& folder : applicant_folders())
+            if (auto a = read_applicant(folder))
+                for (auto it = a->submissions.rbegin(); it != a->submissions.rend(); ++it)
+                    lines.push_back(*it);
+        std::sort(lines.begin(), lines.end(),
+                  [](const Submission& a, const Submission& b) { return a.filed < b.filed; });
+        return lines;
+    }
+    std::string text;
+    while (std::getline(in, text))
+        if (auto s = parse_record(text); s && !s->folder.empty()) lines.push_back(std::move(*s));
+    return lines;
+}
+
+std::vector<std::string> StaffStore::applicant_folders() const {
+    std::vector<std::string> folders;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root_, ec)) {
+        std::string name = entry.path().filename().string();
+        if (!is_reserved_name(name) && entry.is_directory(ec)) folders.push_back(name);
+    }
+    std::sort(folders.begin(), folders.end());
+    return folders;
+}
+
+std::optional<Applicant> StaffStore::read_applicant(const std::string& folder) const {
+    if (folder.empty() || is_reserved_name(folder) || folder.find('/') != std::string::npos)
+        return std::nullopt;
+    std::string dir = folder_path(folder);
+    bool ok = false;
+    std::string text = read_whole(dir + "/index.json", &ok);
+    auto latest = ok ? parse_record(text) : std::nullopt;
+    if (!latest) return std::nullopt;
+    Applicant a{folder, {}};
+    latest->folder = folder;
+    latest->stamp.clear();
+    a.submissions.push_back(*latest);
+    std::vector<Submission> earlier;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        std::string name = entry.path().filename().string();
+        if (!is_stamp_name(name) || !entry.is_directory(ec)) continue;
+        auto s = parse_record(read_whole(entry.path().string() + "/index.json"));
+        if (!s) continue;
+        s->folder = folder;
+        s->stamp = name;
+        earlier.push_back(*s);
+    }
+    std::sort(earlier.begin(), earlier.end(), [](const Submission& x, const Submission& y) {
+        return x.filed != y.filed ? x.filed > y.filed : x.stamp > y.stamp;
+    });
+    a.submissions.insert(a.submissions.end(), earlier.begin(), earlier.end());
+    return a;
+}
+
+std::vector<std::string> StaffStore::submission_files(const Submission& s) {
+    std::string base = s.stamp.empty() ? "" : s.stamp + "/";
+    std::vector<std::string> files{base + "index.json", base + "index.html"};
+    if (!s.resume.empty() && s.resume.find('/') == std::string::npos && !is_reserved_name(s.resume))
+        files.push_back(base + s.resume);
+    return files;
+}
+
+std::string StaffStore::list_line_for(const std::string& folder) {
+    std::vector<char> target(3 * folder.size() + 1);
+    std::vector<char> text(6 * folder.size() + 1);
+    link_target_to(target.data(), target.size(), folder.c_str());
+    html_escape_to(text.data(), text.size(), folder.c_str());
+    return std::string(LINE_START) + target.data() + "\">" + text.data() + "</a>\n";
+}
+
+std::vector<StaffStore::ListLine> StaffStore::read_list(int list_fd) const {
+    std::string text;
+    char chunk[1 << 16];
+    std::int64_t offset = 0, n;
+    while ((n = platform::read_at(list_fd, chunk, sizeof chunk, offset)) > 0) {
+        text.append(chunk, static_cast<std::size_t>(n));
+        offset += n;
+    }
+    std::vector<ListLine> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        ListLine line{text.substr(start, end - start), {}};
+        start = end;
+        if (line.text.rfind(LINE_START, 0) == 0) {
+            std::size_t from = sizeof LINE_START - 1;
+            std::size_t quote = line.text.find('"', from);
+            if (quote != std::string::npos) {
+                std::string target = line.text.substr(from, quote - from);
+                CgiRequest::url_decode(target.data());
+                line.folder = target.c_str();
+            }
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+bool StaffStore::write_list(int list_fd, const std::vector<ListLine>& lines) const {
+    std::string text;
+    for (const ListLine& line : lines) text += line.text;
+    // Written over the old bytes and then cut: the list is only ever shortened here, and a crash
+    // in between leaves a list that finish_interrupted_erasures puts right from the folders.
+    return ::pwrite(list_fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
+           platform::truncate_to(list_fd, static_cast<std::int64_t>(text.size())) &&
+           platform::flush_file_data(list_fd);
+}
+
+bool StaffStore::write_catalogue(const std::vector<Submission>& lines) const {
+    char temp[4096];
+    platform::UniqueFd fd = platform::create_temp_file(root_.c_str(), temp, sizeof temp);
+    if (!fd.valid()) return false;
+    std::string text;
+    for (const Submission& s : lines) text += catalogue_line(s) + "\n";
+    bool ok = platform::write_all(fd.get(), text.data(), text.size()) &&
+              platform::flush_file_data(fd.get()) && fd.close() &&
+              platform::rename_file(temp, catalogue_path().c_str()) &&
+              platform::flush_directory(root_.c_str());
+    if (!ok) platform::remove_file(temp);
+    return ok;
+}
+
+bool StaffStore::erase(const std::string& folder, std::string& error, const StoreLock* held) {
+    std::optional<StoreLock> own;
+    if (!held) held = &own.emplace(list_path());
+    if (!held->held()) {
+        error = "cannot lock " + list_path();
+        return false;
+    }
+    if (!finish_interrupted_erasures(held->list_fd(), error)) return false;
+    std::string dir = folder_path(folder);
+    if (folder.empty() || is_reserved_name(folder) || folder.find('/') != std::string::npos ||
+        !fs::is_directory(dir)) {
+        error = "no such applicant: " + folder;
+        return false;
+    }
+    // 1. The folder leaves its place in one step, under a hidden name that is never served and
+    //    that marks the erasure as begun. From here a submission of the name is a new applicant.
+    std::string hidden = root_ + "/" + ERASE_PREFIX + std::to_string(::getpid());
+    if (!platform::rename_file(dir.c_str(), hidden.c_str()) ||
+        !platform::flush_directory(root_.c_str())) {
+        error = "cannot move " + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    // 2. to 4. The list line, the catalogue lines and the files go; the same steps finish an
+    //    erasure that a crash cut short.
+    return finish_interrupted_erasures(held->list_fd(), error);
+}
+
+bool StaffStore::finish_interrupted_erasures(int list_fd, std::string& error) const {
+    std::vector<std::string> hidden;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root_, ec))
+        if (entry.path().filename().string().rfind(ERASE_PREFIX, 0) == 0)
+            hidden.push_back(entry.path().string());
+    if (hidden.empty()) return true;
+
+    // The list keeps, in its order, each line whose applicant folder is there, once; a line cut
+    // by a crash in an earlier rewrite goes, and an applicant folder left without its line gets
+    // one again, so that nobody is hidden.
+    std::vector<ListLine> kept;
+    std::unordered_set<std::string> listed;
+    for (ListLine& line : read_list(list_fd))
+        if (!line.folder.empty() && line.text == list_line_for(line.folder) &&
+            fs::exists(folder_path(line.folder) + "/index.html") &&
+            listed.insert(line.folder).second)
+            kept.push_back(std::move(line));
+    for (const std::string& folder : applicant_folders())
+        if (!listed.count(folder) && fs::exists(folder_path(folder) + "/index.html")) {
+            kept.push_back({list_line_for(folder), folder});
+            listed.insert(folder);
+        }
+    std::vector<Submission> catalogue = read_catalogue();
+    std::erase_if(catalogue, [&](const Submission& s) { return !listed.count(s.folder); });
+    if (!write_list(list_fd, kept) || !write_catalogue(catalogue)) {
+        error = "cannot rewrite the list of " + root_ + ": " + std::strerror(errno);
+        return false;
+    }
+    for (const std::string& path : hidden) fs::remove_all(path, ec);
+    if (ec || !platform::flush_directory(root_.c_str())) {
+        error = "cannot remove " + hidden.front() + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
