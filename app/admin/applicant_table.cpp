@@ -39,7 +39,8 @@ bool row_matches(const ApplicantRow& row, const std::string& query) {
            contains_folded(row.latest.interest, folded);
 }
 
-void filter_and_sort(std::vector<ApplicantRow>& rows, const std::string& query, RowOrder order) {
+void filter_and_sort(std::vector<ApplicantRow>& rows, const std::string& query, RowOrder order,
+                     std::size_t sorted) {
     if (!query.empty())
         std::erase_if(rows, [&](const ApplicantRow& r) { return !row_matches(r, query); });
     auto by = [order](const ApplicantRow& a, const ApplicantRow& b) {
@@ -52,7 +53,9 @@ void filter_and_sort(std::vector<ApplicantRow>& rows, const std::string& query, 
         }
         return x.filed != y.filed ? x.filed > y.filed : x.folder < y.folder;
     };
-    std::stable_sort(rows.begin(), rows.end(), by);
+    // Every order ends in the folder name, which is unique: the result is fully determined.
+    std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(std::min(sorted, rows.size())),
+                      rows.end(), by);
 }
 
 std::vector<ApplicantRow> rows_filed_before(const std::vector<ApplicantRow>& rows,

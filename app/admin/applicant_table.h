@@ -22,8 +22,10 @@ std::vector<ApplicantRow> applicant_rows(const std::vector<Submission>& catalogu
 // applicant's latest submission.
 bool row_matches(const ApplicantRow& row, const std::string& query);
 
-// Keeps the rows that match `query` (all for an empty one), sorted by `order`.
-void filter_and_sort(std::vector<ApplicantRow>& rows, const std::string& query, RowOrder order);
+// Keeps the rows that match `query` (all for an empty one), sorted by `order`; only the first
+// `sorted` rows are put in order (a page of the table needs no more).
+void filter_and_sort(std::vector<ApplicantRow>& rows, const std::string& query, RowOrder order,
+                     std::size_t sorted = static_cast<std::size_t>(-1));
 
 // Rows whose latest submission was filed before `cutoff` (a UTC time in the records' form).
 std::vector<ApplicantRow> rows_filed_before(const std::vector<ApplicantRow>& rows,

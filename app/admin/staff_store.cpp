@@ -294,8 +294,7 @@ bool StaffStore::finish_interrupted_erasures(int list_fd, std::string& error) co
     std::vector<ListLine> kept;
     std::unordered_set<std::string> listed;
     for (ListLine& line : read_list(list_fd))
-        if (!line.folder.empty() && line.text == list_line_for(line.folder) &&
-            fs::exists(folder_path(line.folder) + "/index.html") &&
+        if (!line.folder.empty() && fs::exists(folder_path(line.folder) + "/index.html") &&
             listed.insert(line.folder).second)
             kept.push_back(std::move(line));
     for (const std::string& folder : applicant_folders())
