@@ -171,6 +171,9 @@ std::optional<Applicant> StaffStore::read_applicant(const std::string& folder) c
     for (const auto& entry : fs::directory_iterator(dir, ec)) {
         std::string name = entry.path().filename().string();
         if (!is_stamp_name(name) || !entry.is_directory(ec)) continue;
+        // A history folder whose record is the latest record itself is a move that filing had
+        // not finished: not an earlier submission.
+        if (fs::equivalent(entry.path() / "index.json", dir + "/index.json", ec)) continue;
         auto s = parse_record(read_whole(entry.path().string() + "/index.json"));
         if (!s) continue;
         s->folder = folder;
