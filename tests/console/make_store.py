@@ -2,7 +2,7 @@
 """Lays out a store root in the store's on-disk format, quickly: COUNT applicants (one in ten with
 an earlier submission kept in a history folder), their list lines and the catalogue. For the
 console's tests and its benchmark, where filing 100,000 applicants through the program would take
-too long. Usage: make_store.py ROOT COUNT [--start 2026-01-01T00:00:00Z]"""
+too long. Usage: make_store.py ROOT COUNT [--start 2026-01-01T00:00:00Z] [--name NAME]... (the newest, in order)"""
 import argparse, datetime, html, json, os, urllib.parse
 
 def page(name, mail, interest, resume):
@@ -19,13 +19,14 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("root"); p.add_argument("count", type=int)
     p.add_argument("--start", default="2026-01-01T00:00:00Z")
+    p.add_argument("--name", action="append", default=[])
     a = p.parse_args()
     start = datetime.datetime.strptime(a.start, "%Y-%m-%dT%H:%M:%SZ")
     os.makedirs(a.root, exist_ok=True)
     with open(os.path.join(a.root, "index.html"), "a") as lst, \
          open(os.path.join(a.root, "index.jsonl"), "a") as cat:
-        for i in range(a.count):
-            name = "Applicant %06d" % i
+        for i in range(a.count + len(a.name)):
+            name = "Applicant %06d" % i if i < a.count else a.name[i - a.count]
             folder = os.path.join(a.root, name)
             os.mkdir(folder)
             kept = [1] if i % 10 == 0 else []
