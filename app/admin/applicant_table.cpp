@@ -18,17 +18,24 @@ bool contains_folded(const std::string& text, const std::string& folded_query) {
 
 }  // namespace
 
-std::vector<ApplicantRow> applicant_rows(const std::vector<Submission>& catalogue) {
-    std::unordered_map<std::string, std::size_t> index;
+std::vector<ApplicantRow> applicant_rows(std::vector<Submission> catalogue) {
+    std::unordered_map<std::string_view, std::size_t> index;
     index.reserve(catalogue.size());
-    std::vector<ApplicantRow> rows;
-    for (const Submission& s : catalogue) {
-        auto [it, added] = index.try_emplace(s.folder, rows.size());
-        if (added) rows.push_back({s, 0});
-        ApplicantRow& row = rows[it->second];
-        ++row.submissions;
-        if (s.filed >= row.latest.filed) row.latest = s;
+    std::vector<std::size_t> latest;  // for each row, the catalogue line of its latest submission
+    std::vector<std::size_t> counts;
+    for (std::size_t i = 0; i < catalogue.size(); ++i) {
+        auto [it, added] = index.try_emplace(catalogue[i].folder, latest.size());
+        if (added) {
+            latest.push_back(i);
+            counts.push_back(0);
+        }
+        ++counts[it->second];
+        if (catalogue[i].filed >= catalogue[latest[it->second]].filed) latest[it->second] = i;
     }
+    index.clear();  // its keys view the catalogue's strings, which move next
+    std::vector<ApplicantRow> rows(latest.size());
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        rows[r] = {std::move(catalogue[latest[r]]), counts[r]};
     return rows;
 }
 

@@ -16,7 +16,7 @@ struct ApplicantRow {
 enum class RowOrder { newest, oldest, name_ascending, name_descending };
 
 // One row per applicant folder, from catalogue lines in filing order.
-std::vector<ApplicantRow> applicant_rows(const std::vector<Submission>& catalogue);
+std::vector<ApplicantRow> applicant_rows(std::vector<Submission> catalogue);
 
 // True when `query` occurs, ignoring ASCII case, in the name, mail or interest of the
 // applicant's latest submission.

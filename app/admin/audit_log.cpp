@@ -42,14 +42,22 @@ std::string one_field(std::string text) {
 
 }  // namespace
 
-bool audit(const std::string& path, const std::string& user, const std::string& action,
-           const std::string& root, const std::string& applicant, const std::string& outcome) {
+std::string audit_line(const std::string& user, const std::string& action, const std::string& root,
+                       const std::string& applicant, const std::string& outcome) {
+    return utc_text(std::time(nullptr)) + "\t" + one_field(user.empty() ? "-" : user) + "\t" +
+           action + "\t" + one_field(root) + "\t" + one_field(applicant) + "\t" +
+           one_field(outcome) + "\n";
+}
+
+bool append_audit(const std::string& path, const std::string& lines) {
     if (path.empty()) return false;
-    std::string line = utc_text(std::time(nullptr)) + "\t" + one_field(user.empty() ? "-" : user) +
-                       "\t" + action + "\t" + one_field(root) + "\t" + one_field(applicant) +
-                       "\t" + one_field(outcome) + "\n";
     // O_APPEND keeps lines of concurrent writers whole; only the owner may read it.
     platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-    return fd.valid() && platform::write_all(fd.get(), line.data(), line.size()) &&
+    return fd.valid() && platform::write_all(fd.get(), lines.data(), lines.size()) &&
            platform::flush_file_data(fd.get()) && fd.close();
+}
+
+bool audit(const std::string& path, const std::string& user, const std::string& action,
+           const std::string& root, const std::string& applicant, const std::string& outcome) {
+    return append_audit(path, audit_line(user, action, root, applicant, outcome));
 }

@@ -23,6 +23,11 @@ std::string retention_cutoff(std::time_t now, int days);
 // Tabs and line ends in the texts become spaces, so that one line is one action.
 bool audit(const std::string& path, const std::string& user, const std::string& action,
            const std::string& root, const std::string& applicant, const std::string& outcome);
+// One audit line without writing it, for append_audit.
+std::string audit_line(const std::string& user, const std::string& action, const std::string& root,
+                       const std::string& applicant, const std::string& outcome);
+// Appends `lines` (whole audit lines) with one write and one flush.
+bool append_audit(const std::string& path, const std::string& lines);
 
 // Writes every submission of `applicant` (record, page, resume; newest first, in folders named
 // after the applicant and the submission) as a zip archive to `fd`. False with `error` when a

@@ -128,12 +128,14 @@ int run(StaffStore& store, const Options& o) {
         if (needs_audit()) return fail("no audit log: set APPLY_AUDIT_LOG or --audit");
         std::vector<std::string> erased;
         bool ok = run_retention(store, cutoff, erased, error);
+        std::string lines;
         for (const std::string& folder : erased)
-            if (!logged("retention-erase", folder, "latest submission before " + cutoff))
-                return fail("cannot write the audit log");
+            lines += audit_line(o.user, "retention-erase", store.root(), folder,
+                                "latest submission before " + cutoff);
         std::string summary = std::to_string(erased.size()) + " erased, " + std::to_string(days) +
                               " days" + (ok ? "" : ", stopped: " + error);
-        if (!logged("retention-run", "-", summary)) return fail("cannot write the audit log");
+        lines += audit_line(o.user, "retention-run", store.root(), "-", summary);
+        if (!append_audit(o.audit_log, lines)) return fail("cannot write the audit log");
         std::printf("retention: %s\n", summary.c_str());
         return ok ? 0 : fail(error);
     }

@@ -16,11 +16,10 @@ bool run_retention(StaffStore& store, const std::string& cutoff, std::vector<std
         return false;
     }
     // Decided under the lock: a submission filed meanwhile makes its applicant current again.
-    for (const ApplicantRow& row : rows_filed_before(applicant_rows(store.read_catalogue()), cutoff)) {
-        if (!store.erase(row.latest.folder, error, &lock)) return false;
-        erased.push_back(row.latest.folder);
-    }
-    return true;
+    std::vector<std::string> due;
+    for (const ApplicantRow& row : rows_filed_before(applicant_rows(store.read_catalogue()), cutoff))
+        due.push_back(row.latest.folder);
+    return store.erase_all(due, lock, erased, error);
 }
 
 std::vector<StoreProblem> check_store(StaffStore& store, bool repair, std::string& error) {

@@ -67,6 +67,11 @@ class StaffStore {
     // `error` when the applicant is not there or a step fails; a failed erasure is finished
     // by the next one (finish_interrupted_erasures).
     bool erase(const std::string& folder, std::string& error, const StoreLock* held = nullptr);
+    // Erases several applicants under the held lock in one pass: every folder hidden first, then
+    // one rewrite of the list and the catalogue, then the files. The folders not found (erased
+    // meanwhile) are skipped and left out of `erased`.
+    bool erase_all(const std::vector<std::string>& folders, const StoreLock& held,
+                   std::vector<std::string>& erased, std::string& error);
     // Finishes erasures a crash cut short (a hidden .tmp-erase- folder is left): removes what
     // they left and puts the list right. Call under the lock, with its descriptor: fcntl locks
     // belong to the process, and closing any other descriptor of the list would drop it.
