@@ -10,7 +10,7 @@ char fold(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool contains_folded(const std::string& text, const std::string& folded_query) {
+bool contains_folded(std::string_view text, const std::string& folded_query) {
     auto it = std::search(text.begin(), text.end(), folded_query.begin(), folded_query.end(),
                           [](char a, char b) { return fold(a) == b; });
     return it != text.end();
@@ -18,24 +18,17 @@ bool contains_folded(const std::string& text, const std::string& folded_query) {
 
 }  // namespace
 
-std::vector<ApplicantRow> applicant_rows(std::vector<Submission> catalogue) {
+std::vector<ApplicantRow> applicant_rows(const Catalogue& catalogue) {
     std::unordered_map<std::string_view, std::size_t> index;
-    index.reserve(catalogue.size());
-    std::vector<std::size_t> latest;  // for each row, the catalogue line of its latest submission
-    std::vector<std::size_t> counts;
-    for (std::size_t i = 0; i < catalogue.size(); ++i) {
-        auto [it, added] = index.try_emplace(catalogue[i].folder, latest.size());
-        if (added) {
-            latest.push_back(i);
-            counts.push_back(0);
-        }
-        ++counts[it->second];
-        if (catalogue[i].filed >= catalogue[latest[it->second]].filed) latest[it->second] = i;
+    index.reserve(catalogue.lines.size());
+    std::vector<ApplicantRow> rows;
+    for (const CatalogueLine& line : catalogue.lines) {
+        auto [it, added] = index.try_emplace(line.folder, rows.size());
+        if (added) rows.push_back({line, 0});
+        ApplicantRow& row = rows[it->second];
+        ++row.submissions;
+        if (line.filed >= row.latest.filed) row.latest = line;
     }
-    index.clear();  // its keys view the catalogue's strings, which move next
-    std::vector<ApplicantRow> rows(latest.size());
-    for (std::size_t r = 0; r < rows.size(); ++r)
-        rows[r] = {std::move(catalogue[latest[r]]), counts[r]};
     return rows;
 }
 
@@ -51,7 +44,7 @@ void filter_and_sort(std::vector<ApplicantRow>& rows, const std::string& query, 
     if (!query.empty())
         std::erase_if(rows, [&](const ApplicantRow& r) { return !row_matches(r, query); });
     auto by = [order](const ApplicantRow& a, const ApplicantRow& b) {
-        const Submission &x = a.latest, &y = b.latest;
+        const CatalogueLine &x = a.latest, &y = b.latest;
         switch (order) {
             case RowOrder::oldest: return x.filed != y.filed ? x.filed < y.filed : x.folder < y.folder;
             case RowOrder::name_ascending: return x.name != y.name ? x.name < y.name : x.folder < y.folder;

@@ -8,15 +8,16 @@
 
 #include "app/admin/staff_store.h"
 
+// One applicant: views into the Catalogue it was built from, valid as long as that lives.
 struct ApplicantRow {
-    Submission latest;         // the newest submission's record
+    CatalogueLine latest;  // the newest submission's catalogue line
     std::size_t submissions = 0;
 };
 
 enum class RowOrder { newest, oldest, name_ascending, name_descending };
 
 // One row per applicant folder, from catalogue lines in filing order.
-std::vector<ApplicantRow> applicant_rows(std::vector<Submission> catalogue);
+std::vector<ApplicantRow> applicant_rows(const Catalogue& catalogue);
 
 // True when `query` occurs, ignoring ASCII case, in the name, mail or interest of the
 // applicant's latest submission.

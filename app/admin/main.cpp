@@ -80,11 +80,14 @@ int run(StaffStore& store, const Options& o) {
     };
 
     if (command == "list") {
-        std::vector<ApplicantRow> rows = applicant_rows(store.read_catalogue());
+        Catalogue catalogue = store.read_catalogue();
+        std::vector<ApplicantRow> rows = applicant_rows(catalogue);
         filter_and_sort(rows, w.size() > 1 ? w[1] : "", RowOrder::newest);
-        for (const ApplicantRow& r : rows)
-            std::printf("%s\t%s\t%s\t%s\t%zu\n", r.latest.folder.c_str(), r.latest.name.c_str(),
-                        r.latest.mail.c_str(), r.latest.filed.c_str(), r.submissions);
+        for (const ApplicantRow& r : rows) {
+            Submission s = r.latest.submission();
+            std::printf("%s\t%s\t%s\t%s\t%zu\n", s.folder.c_str(), s.name.c_str(), s.mail.c_str(),
+                        s.filed.c_str(), r.submissions);
+        }
         return 0;
     }
     if (command == "show" && w.size() == 2) {
@@ -120,8 +123,10 @@ int run(StaffStore& store, const Options& o) {
         if (!end || *end || days < 1 || days > 36500) return fail("--days takes 1 to 36500");
         std::string cutoff = retention_cutoff(lifecycle_now(), static_cast<int>(days));
         if (w.size() == 4 && w[3] == "--dry-run") {
-            for (const ApplicantRow& r : rows_filed_before(applicant_rows(store.read_catalogue()), cutoff))
-                std::printf("due\t%s\t%s\n", r.latest.folder.c_str(), r.latest.filed.c_str());
+            Catalogue catalogue = store.read_catalogue();
+            for (const ApplicantRow& r : rows_filed_before(applicant_rows(catalogue), cutoff))
+                std::printf("due\t%s\t%s\n", r.latest.submission().folder.c_str(),
+                            r.latest.submission().filed.c_str());
             return 0;
         }
         if (w.size() != 3) return fail(USAGE);

@@ -8,6 +8,16 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+std::string catalogue_text(const std::vector<Submission>& lines) {
+    std::string text;
+    for (const Submission& s : lines) (text += catalogue_line(s)) += '\n';
+    return text;
+}
+
+}  // namespace
+
 bool run_retention(StaffStore& store, const std::string& cutoff, std::vector<std::string>& erased,
                    std::string& error) {
     StoreLock lock = store.lock();
@@ -17,8 +27,9 @@ bool run_retention(StaffStore& store, const std::string& cutoff, std::vector<std
     }
     // Decided under the lock: a submission filed meanwhile makes its applicant current again.
     std::vector<std::string> due;
-    for (const ApplicantRow& row : rows_filed_before(applicant_rows(store.read_catalogue()), cutoff))
-        due.push_back(row.latest.folder);
+    Catalogue catalogue = store.read_catalogue();
+    for (const ApplicantRow& row : rows_filed_before(applicant_rows(catalogue), cutoff))
+        due.push_back(std::string(row.latest.folder));
     return store.erase_all(due, lock, erased, error);
 }
 
@@ -65,14 +76,15 @@ std::vector<StoreProblem> check_store(StaffStore& store, bool repair, std::strin
                      [](const Submission& a, const Submission& b) { return a.filed < b.filed; });
     std::unordered_map<std::string, std::size_t> on_disk, catalogued;
     for (const Submission& s : rebuilt) ++on_disk[s.folder];
-    for (const Submission& s : store.read_catalogue()) ++catalogued[s.folder];
+    Catalogue catalogue = store.read_catalogue();
+    for (const CatalogueLine& line : catalogue.lines) ++catalogued[std::string(line.folder)];
     for (const auto& [folder, count] : on_disk)
         if (catalogued[folder] != count) problems.push_back({"catalogue out of step", folder});
     for (const auto& [folder, count] : catalogued)
         if (!on_disk.count(folder)) problems.push_back({"catalogue names a missing applicant", folder});
 
     if (repair && !problems.empty() &&
-        !(store.write_list(lock.list_fd(), kept) && store.write_catalogue(rebuilt)))
+        !(store.write_list(lock.list_fd(), kept) && store.write_catalogue(catalogue_text(rebuilt))))
         error = "cannot rewrite the list or catalogue of " + store.root();
     return problems;
 }

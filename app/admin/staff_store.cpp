@@ -57,24 +57,31 @@ std::string text_field(const nlohmann::json& j, const char* key) {
     return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-// Reads one catalogue line into `s` with simdjson (its DOM parser picks the machine's fastest
-// kernel at run time): the console reads 100,000 of them for a page. `line` must be followed by
+// Reads one catalogue line with simdjson (its DOM parser picks the machine's fastest kernel at
+// run time) into `line`, copying each text into `arena`. `text` must be followed by
 // SIMDJSON_PADDING readable bytes.
-bool parse_catalogue_line(simdjson::dom::parser& parser, const char* line, std::size_t size,
-                          Submission& s) {
+bool parse_catalogue_line(simdjson::dom::parser& parser, std::string_view text, char*& arena,
+                          CatalogueLine& line) {
     simdjson::dom::object object;
-    if (parser.parse(line, size, false).get(object)) return false;
+    if (parser.parse(text.data(), text.size(), false).get(object)) return false;
     for (auto [key, value] : object) {
-        std::string* target = key == "name" ? &s.name : key == "mail" ? &s.mail
-                            : key == "interest" ? &s.interest : key == "resume" ? &s.resume
-                            : key == "filed" ? &s.filed : key == "folder" ? &s.folder
-                            : key == "stamp" ? &s.stamp : nullptr;
-        std::string_view text;
-        if (target && !value.get(text)) target->assign(text);
+        std::string_view* target = key == "name" ? &line.name : key == "mail" ? &line.mail
+                                 : key == "interest" ? &line.interest : key == "resume" ? &line.resume
+                                 : key == "filed" ? &line.filed : key == "folder" ? &line.folder
+                                 : key == "stamp" ? &line.stamp : nullptr;
+        std::string_view field;
+        if (target && !value.get(field)) {
+            // An unescaped text is never longer than its JSON form, so the arena (as large as
+            // the file) always has room.
+            std::memcpy(arena, field.data(), field.size());
+            *target = std::string_view(arena, field.size());
+            arena += field.size();
+        }
         std::int64_t number = 0;
-        if (key == "resume_size" && !value.get(number)) s.resume_size = number;
+        if (key == "resume_size" && !value.get(number)) line.resume_size = number;
     }
-    return !s.name.empty() && !s.filed.empty() && !s.folder.empty();
+    line.text = text;
+    return !line.name.empty() && !line.filed.empty() && !line.folder.empty();
 }
 
 }  // namespace
@@ -145,34 +152,55 @@ std::optional<StaffStore> StaffStore::open(const std::string& root, const char* 
     return StaffStore(root);
 }
 
-std::vector<Submission> StaffStore::read_catalogue() const {
-    std::ifstream in(catalogue_path(), std::ios::binary);
-    std::vector<Submission> lines;
-    if (!in) {
+Submission CatalogueLine::submission() const {
+    return {std::string(folder), std::string(stamp),    std::string(name),  std::string(mail),
+            std::string(interest), std::string(resume), std::string(filed), resume_size};
+}
+
+Catalogue StaffStore::read_catalogue() const {
+    Catalogue catalogue;
+    simdjson::padded_string text;
+    if (simdjson::padded_string::load(catalogue_path()).get(text)) {
+        if (fs::exists(catalogue_path())) return catalogue;
         // A store filed before the catalogue existed: read the records themselves.
+        std::vector<Submission> all;
         for (const std::string& folder : applicant_folders())
             if (auto a = read_applicant(folder))
-                for (auto it = a->submissions.rbegin(); it != a->submissions.rend(); ++it)
-                    lines.push_back(*it);
-        std::sort(lines.begin(), lines.end(),
-                  [](const Submission& a, const Submission& b) { return a.filed < b.filed; });
-        return lines;
+                all.insert(all.end(), a->submissions.rbegin(), a->submissions.rend());
+        std::stable_sort(all.begin(), all.end(),
+                         [](const Submission& a, const Submission& b) { return a.filed < b.filed; });
+        simdjson::dom::parser parser;
+        for (const Submission& s : all) {
+            std::string& line = catalogue.owned_.emplace_back(catalogue_line(s));
+            std::string& arena = catalogue.owned_.emplace_back(line.size(), '\0');
+            line.reserve(line.size() + simdjson::SIMDJSON_PADDING);
+            char* at = arena.data();
+            CatalogueLine parsed;
+            if (parse_catalogue_line(parser, line, at, parsed)) catalogue.lines.push_back(parsed);
+        }
+        return catalogue;
     }
-    // Each line is parsed where it lies: the file is read once into a padded buffer, and what
-    // follows a line (the next lines, then the padding) may be read past its end by the parser.
-    simdjson::padded_string text;
-    if (simdjson::padded_string::load(catalogue_path()).get(text)) return lines;
+    // Each line is parsed where it lies: what follows a line (the next lines, then the padding)
+    // may be read past its end by the parser.
+    // The buffer holds a copy of the file (the lines' own texts) and then the fields' texts.
+    catalogue.buffer_ = std::make_unique<char[]>(2 * text.size() + 1);
+    char* copy_of_text = catalogue.buffer_.get();
+    std::memcpy(copy_of_text, text.data(), text.size());
+    char* arena = copy_of_text + text.size();
     simdjson::dom::parser parser;
     std::string_view all(text.data(), text.size());
+    catalogue.lines.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
     for (std::size_t start = 0; start < all.size();) {
         std::size_t end = std::min(all.find('\n', start), all.size());
-        Submission s;
+        CatalogueLine line;
         // A line cut short by a crash (the catalogue is appended without a flush) is skipped.
-        if (parse_catalogue_line(parser, all.data() + start, end - start, s))
-            lines.push_back(std::move(s));
+        if (parse_catalogue_line(parser, all.substr(start, end - start), arena, line)) {
+            line.text = std::string_view(copy_of_text + start, end - start);
+            catalogue.lines.push_back(line);
+        }
         start = end + 1;
     }
-    return lines;
+    return catalogue;
 }
 
 std::vector<std::string> StaffStore::applicant_folders() const {
@@ -274,12 +302,10 @@ bool StaffStore::write_list(int list_fd, const std::vector<ListLine>& lines) con
            platform::flush_file_data(list_fd);
 }
 
-bool StaffStore::write_catalogue(const std::vector<Submission>& lines) const {
+bool StaffStore::write_catalogue(const std::string& text) const {
     char temp[4096];
     platform::UniqueFd fd = platform::create_temp_file(root_.c_str(), temp, sizeof temp);
     if (!fd.valid()) return false;
-    std::string text;
-    for (const Submission& s : lines) text += catalogue_line(s) + "\n";
     bool ok = platform::write_all(fd.get(), text.data(), text.size()) &&
               platform::flush_file_data(fd.get()) && fd.close() &&
               platform::rename_file(temp, catalogue_path().c_str()) &&
@@ -351,8 +377,10 @@ bool StaffStore::finish_interrupted_erasures(int list_fd, std::string& error) co
             kept.push_back({list_line_for(folder), folder});
             listed.insert(folder);
         }
-    std::vector<Submission> catalogue = read_catalogue();
-    std::erase_if(catalogue, [&](const Submission& s) { return !listed.count(s.folder); });
+    // The catalogue keeps the lines of the applicants still there, byte for byte.
+    std::string catalogue;
+    for (const CatalogueLine& line : read_catalogue().lines)
+        if (listed.count(std::string(line.folder))) (catalogue += line.text) += '\n';
     if (!write_list(list_fd, kept) || !write_catalogue(catalogue)) {
         error = "cannot rewrite the list of " + root_ + ": " + std::strerror(errno);
         return false;

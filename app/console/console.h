@@ -33,7 +33,7 @@ void end_console_page();
 void message_page(Console* c, const char* status, const std::string& heading,
                   const std::string& message);
 // Page text, escaped.
-void html(const std::string& text);
+void html(std::string_view text);
 // A link to a console view: "staff.cgi?root=...&" followed by `query` (already escaped).
 std::string console_link(const Console& c, const std::string& query);
 // A query-string value %-escaped (every byte outside A-Z a-z 0-9 - . _ ~).

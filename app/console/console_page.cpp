@@ -46,8 +46,8 @@ void print_console_header(const char* status) {
                 CONTENT_POLICY);
 }
 
-void html(const std::string& text) {
-    write_html(stdout, text.c_str());
+void html(std::string_view text) {
+    write_html(stdout, std::string(text).c_str());
 }
 
 std::string query_escape(const std::string& text) {

@@ -72,7 +72,8 @@ void show_table(Console& c) {
     std::string query = c.value("q"), sort = c.value("sort");
     bool due_only = c.value("due") == "1" && c.retention_days > 0;
     long page = std::max(1L, std::strtol(c.value("page").c_str(), nullptr, 10));
-    std::vector<ApplicantRow> rows = applicant_rows(c.store.read_catalogue());
+    Catalogue catalogue = c.store.read_catalogue();
+    std::vector<ApplicantRow> rows = applicant_rows(catalogue);
     if (due_only) rows = rows_filed_before(rows, retention_cutoff_now(c));
     std::size_t first = static_cast<std::size_t>(page - 1) * TABLE_PAGE_ROWS;
     filter_and_sort(rows, query, order_named(sort), first + TABLE_PAGE_ROWS);
@@ -99,7 +100,7 @@ void show_table(Console& c) {
     sort_link("Filed", "newest", "oldest");
     std::printf("</th><th class=\"count\">Submissions</th><th>Resume</th></tr></thead>\n<tbody>\n");
     for (std::size_t i = first; i < rows.size() && i < first + TABLE_PAGE_ROWS; ++i) {
-        const Submission& s = rows[i].latest;
+        Submission s = rows[i].latest.submission();
         std::printf("<tr><td>");
         link(console_link(c, "view=applicant&a=" + query_escape(s.folder)), s.name);
         std::printf("</td><td>");
@@ -158,7 +159,7 @@ void show_applicant(Console& c) {
 }
 
 void show_figures(Console& c) {
-    std::vector<Submission> catalogue = c.store.read_catalogue();
+    Catalogue catalogue = c.store.read_catalogue();
     std::vector<ApplicantRow> rows = applicant_rows(catalogue);
     std::uintmax_t bytes = 0;
     std::error_code ec;
@@ -167,7 +168,7 @@ void show_figures(Console& c) {
         if (it->is_regular_file(ec)) bytes += it->file_size(ec);
     begin_console_page(c, "Figures");
     std::printf("<dl class=\"figures\"><dt>Applicants</dt><dd>%zu</dd><dt>Submissions</dt><dd>%zu</dd>"
-                "<dt>Size on disk</dt><dd>%.1f MiB</dd>", rows.size(), catalogue.size(),
+                "<dt>Size on disk</dt><dd>%.1f MiB</dd>", rows.size(), catalogue.lines.size(),
                 static_cast<double>(bytes) / (1024.0 * 1024.0));
     if (c.retention_days > 0) {
         std::string cutoff = retention_cutoff_now(c);
