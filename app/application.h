@@ -1,9 +1,8 @@
-// Names shared by the request handler, the form page, the applicant store and the result pages.
+// Names shared by the request handler, the form page and the result pages.
 #pragma once
 
-#include <cstdint>
-
 #include "app/app_limits.h"
+#include "app/store/applicant_store.h"
 #include "cgi/cgi_request.h"
 
 // The title of every page the program prints.
@@ -13,16 +12,12 @@ inline constexpr char PAGE_TITLE[] = "Vocanta at Brenmoor";
 extern CgiRequest* current_request;
 // The last component of argument 0: the form posts back to it.
 extern const char* form_action;
-// The folder the store lives in, relative to the working directory.
-extern char store_root[STORE_ROOT_SIZE];
 
 // Writes the application form page (page text only; the caller closes the page). `message`
 // may be null, which leaves its line out. Every value is HTML-escaped.
 void print_form(const char* name, const char* mail, const char* resume, const char* interest,
                 const char* message);
 
-// Files a submission that passed every check and prints the result page, then ends the page.
-// `root` must already have been accepted by store_root_is_refused and the name by the name
-// checks of the handler.
-void store_application(const char* name, const char* mail, const char* interest, FormPair& resume,
-                       const char* resume_href, const char* root);
+// Files a submission that passed every check into `store` (which has room) and answers: the
+// header with its status, the result page, its end; a failure also as one line on standard error.
+void store_application(const store::ApplicantStore& store, const store::Submission& submission);

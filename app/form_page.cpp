@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "app/application.h"
+#include "app/page_frame.h"
 #include "cgi/html_escape.h"
 
 namespace {
@@ -32,15 +33,8 @@ void put_with_value(const char* before, const char* value, const char* after) {
 
 void print_form(const char* name, const char* mail, const char* resume, const char* interest,
                 const char* message) {
-    put("<html>\n"
-        "<head>\n"
-        "<title>\n");
-    put_with_value("", PAGE_TITLE, "\n");
-    put("</title>\n"
-        "</head>\n"
-        "<body bgcolor=\"#FFEEDD\">\n"
-        "<center>\n"
-        "<img src=\"logo.jpg\">\n"
+    write_page_start(stdout, PAGE_TITLE);
+    put("<img src=\"logo.jpg\">\n"
         "<font bgcolor=\"#504030\">\n");
     put_with_value("<h2>", PAGE_TITLE, "</h2>\n");
     if (message) put_with_value("<h2>", message, "</h2>\n");
@@ -125,7 +119,6 @@ void print_form(const char* name, const char* mail, const char* resume, const ch
         "</tr></table>\n"
         "</td>\n"
         "</tr></table>\n"
-        "</form>\n"
-        "</center>\n"
-        "</body>\n");
+        "</form>\n");
+    write_page_end(stdout);
 }

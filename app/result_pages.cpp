@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/application.h"
+#include "app/page_frame.h"
 #include "cgi/html_escape.h"
 
 namespace {
@@ -12,22 +13,26 @@ void put(const char* text) {
     std::fputs(text, stdout);
 }
 
-// The lines every result page starts with, up to the opening of its centred content.
 void print_page_start() {
-    put("<html>\n"
-        "<head>\n"
-        "<title>\n");
-    write_html(stdout, PAGE_TITLE);
-    put("\n"
-        "</title>\n"
-        "</head>\n"
-        "<body bgcolor=\"#FFEEDD\">\n"
-        "<center>\n");
+    write_page_start(stdout, PAGE_TITLE);
 }
 
 }  // namespace
 
-void print_thank_you(const char* name, const char* mail, const StorePaths& paths) {
+void report_failure(const char* status, const std::string& line) {
+    // One line, whatever a client put into the path it names.
+    std::string shown = line;
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    std::fprintf(stderr, "apply.cgi: %s\n", shown.c_str());
+    std::fflush(stderr);
+    std::printf("Status: %s\n", status);
+    current_request->print_header();
+}
+
+void print_thank_you(const char* name, const char* mail, const std::string& page_path,
+                     const std::string& list_path) {
     print_page_start();
     put("<h1>Thank You!</h1>\n"
         "<table border=0><tr><td>\n"
@@ -40,26 +45,24 @@ void print_thank_you(const char* name, const char* mail, const StorePaths& paths
     put("\n"
         "<br>\n"
         "<a href=\"");
-    write_link(stdout, paths.applicant_page_path);
+    write_link(stdout, page_path.c_str());
     put("\">Web page for ");
     write_html(stdout, name);
     put("</a>\n"
         "<p>\n"
         "<a href=\"");
-    write_link(stdout, paths.list_path);
+    write_link(stdout, list_path.c_str());
     put("\">Entire list</a>\n"
-        "</td></tr></table>\n"
-        "</center>\n"
-        "</body>\n");
+        "</td></tr></table>\n");
+    write_page_end(stdout);
 }
 
-void print_cant_create(std::initializer_list<const char*> path_pieces) {
+void print_cant_create(const std::string& path) {
     print_page_start();
     put("<h1>Can't create '");
-    for (const char* piece : path_pieces) write_html(stdout, piece);
-    put("'</h1>\n"
-        "</center>\n"
-        "</body>\n");
+    write_html(stdout, path.c_str());
+    put("'</h1>\n");
+    write_page_end(stdout);
 }
 
 void print_too_large() {
@@ -70,8 +73,7 @@ void print_too_large() {
         "Your submission is larger than the %ld bytes (128 MiB) this form accepts, so it was "
         "not read and nothing was stored. Please send a smaller resume.\n",
         static_cast<long>(MAX_BODY_SIZE));
-    put("</center>\n"
-        "</body>\n");
+    write_page_end(stdout);
 }
 
 void print_store_full() {
@@ -79,7 +81,6 @@ void print_store_full() {
     put("<h1>Applications paused</h1>\n"
         "<p>\n"
         "The disk that holds the applications is nearly full, so your application was not "
-        "stored. Please try again later.\n"
-        "</center>\n"
-        "</body>\n");
+        "stored. Please try again later.\n");
+    write_page_end(stdout);
 }

@@ -2,15 +2,18 @@
 // Each writes page text only; the caller ends the page.
 #pragma once
 
-#include <initializer_list>
+#include <string>
 
-#include "app/store_paths.h"
+// Starts an answer that says nothing was stored: one line naming what failed on standard error
+// (the server's error log), then the CGI header with `status` ("500 Internal Server Error").
+void report_failure(const char* status, const std::string& line);
 
 // "Thank You!" with the applicant's name and mail and links to the applicant page and the list.
-void print_thank_you(const char* name, const char* mail, const StorePaths& paths);
+void print_thank_you(const char* name, const char* mail, const std::string& page_path,
+                     const std::string& list_path);
 
-// "Can't create '<path>'", the path given as pieces written one after the other.
-void print_cant_create(std::initializer_list<const char*> path_pieces);
+// "Can't create '<path>'".
+void print_cant_create(const std::string& path);
 
 // The answer to a body refused for its size: nothing was read and nothing stored.
 void print_too_large();

@@ -1,6 +1,6 @@
-// File operations the applicant store needs: owned descriptors, exclusive temporary files,
-// whole writes, flushes to stable storage, renames and the size of an open file. Every call
-// reports failure to its caller.
+// File operations the library and the store share: owned descriptors, exclusive temporary and
+// unnamed files, whole reads and writes, flushes to stable storage and the size of an open file.
+// Every call reports failure to its caller. (What only the store needs lives in app/store.)
 #pragma once
 
 #include <cstddef>
@@ -55,43 +55,6 @@ bool link_as_temp_file(int fd, const char* dir, char* path_out, std::size_t capa
 // only at the end of the file, or -1 on an error.
 std::int64_t read_at(int fd, void* data, std::size_t size, std::int64_t offset);
 
-// Removes the temporary files in `dir` that create_temp_file made for processes that no longer
-// run (a run killed while it wrote); another run's file in progress is left alone. On a file
-// system shared with other machines (FUSE, NFS, SMB, Ceph) a file must also be unwritten for
-// 15 minutes, since its process may run on another machine.
-void remove_stale_temp_files(const char* dir);
-
-// Clears stale temporary files across a store root in one bounded pass: those in `root` itself
-// and in up to `max_folders` of its folders, taken in listing order from a start that changes
-// from run to run, so that every folder is reached over some runs however many there are.
-void remove_stale_temp_files_below(const char* root, unsigned max_folders);
-
-// Reads up to `size` bytes from the start of the file at `path`; the number read, or -1 when it
-// cannot be opened or read.
-std::int64_t read_file_start(const char* path, void* data, std::size_t size);
-
-// The longest file name the file system of folder `dir` allows, in bytes; `fallback` when it
-// cannot be told.
-long longest_file_name(const char* dir, long fallback);
-
-// True when `path` names a folder (followed through symbolic links).
-bool is_folder(const char* path);
-
-// Free space (usable without root's privilege) and total size of the file system of `path`, in
-// bytes; false when they cannot be had.
-bool file_system_space(const char* path, std::uint64_t* available, std::uint64_t* total);
-
-// Opens `path` for appending and reading, creating it (0666 less the umask) when it does not
-// exist.
-UniqueFd open_for_append(const char* path);
-
-// Creates `path` as an empty file (0666 less the umask) when it does not exist; false when it
-// can neither be created nor opened.
-bool create_empty_file(const char* path);
-
-// True when `path` can be opened for reading.
-bool can_open_for_reading(const char* path);
-
 // Writes all `size` bytes, continuing after short writes and interruptions; false on any error
 // (a full disk, a file-size limit, an I/O error).
 bool write_all(int fd, const void* data, std::size_t size);
@@ -100,22 +63,8 @@ bool write_all(int fd, const void* data, std::size_t size);
 // on stable storage; false on an I/O error, after which the data may be lost.
 bool flush_file_data(int fd);
 
-// Waits until the entries of the folder `path` (names created, renamed, linked or removed in
-// it) are on stable storage. A file system that cannot flush a folder at all (EINVAL) counts as
-// flushed; false on an I/O error or when the folder cannot be opened.
-bool flush_directory(const char* path);
-
 // Size of the open file in bytes, or -1.
 std::int64_t file_size(int fd);
-
-// Cuts the open file back to `size` bytes.
-bool truncate_to(int fd, std::int64_t size);
-
-// Replaces `to` with `from` in one step (both in the same file system).
-bool rename_file(const char* from, const char* to);
-
-// Removes a file; false when it could not be removed.
-bool remove_file(const char* path);
 
 // A buffered stream over an open descriptor; the stream takes ownership of it. Null on failure
 // (the descriptor is then closed).

@@ -25,6 +25,8 @@ import urllib.parse
 from fs_record import record_run, report, strace_unusable
 
 BOUNDARY = '----DurabilityTestBoundary7Qx'
+# The store roots the scenarios file into, declared as the server would.
+STORE_ROOTS = {'APPLY_STORE_ROOTS': 'people:applicants:elsewhere'}
 MARKER = '.tmp-unlisted'
 
 
@@ -62,7 +64,7 @@ class Submission:
         self.scenario, self.store = scenario, store
         env = {'PATH': '/usr/bin:/bin', 'GATEWAY_INTERFACE': 'CGI/1.1', 'REQUEST_METHOD': 'POST',
                'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}',
-               'CONTENT_LENGTH': str(len(request))}
+               'CONTENT_LENGTH': str(len(request)), **STORE_ROOTS}
         # LeakSanitizer cannot stop the world under a tracer; the other checks still run.
         for var in ('ASAN_OPTIONS', 'UBSAN_OPTIONS'):
             if var in os.environ:
@@ -81,7 +83,8 @@ class Submission:
 def submit_plain(program, workdir, request):
     """A submission without a recorder, to prepare a store."""
     env = {'PATH': '/usr/bin:/bin', 'REQUEST_METHOD': 'POST',
-           'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}', 'CONTENT_LENGTH': str(len(request))}
+           'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}', 'CONTENT_LENGTH': str(len(request)),
+           **STORE_ROOTS}
     for var in ('ASAN_OPTIONS', 'UBSAN_OPTIONS'):
         if var in os.environ:
             env[var] = os.environ[var]
@@ -110,6 +113,11 @@ def scenarios(program, base, keep):
     submit_plain(program, d, body('Jane Doe', 'old@example.org', b'old resume\n'))
     subs.append(Submission(program, 'known applicant, spooled resume replaces the old one', d, 'people',
                            body('Jane Doe', 'jane@example.org', big), keep))
+    d = workdir('renamed')
+    submit_plain(program, d, body('Jane Doe', 'old@example.org', b'old resume\n', file_name='old-cv.txt'))
+    submit_plain(program, d, body('Jane Doe', 'older@example.org', b'older resume\n'))
+    subs.append(Submission(program, 'known applicant with an earlier submission, resume of another name', d,
+                           'people', body('Jane Doe', 'jane@example.org', big, file_name='new-cv.bin'), keep))
     d = workdir('cut')
     submit_plain(program, d, body('John Roe', 'john@example.org', b'old resume\n'))
     list_path = os.path.join(d, 'people', 'index.html')
@@ -209,7 +217,9 @@ def check_order(sub):
                 broken.append(f'{e.name} renamed or linked into place before its data was flushed')
     # Every changed folder is flushed after its last change, before "Thank You!".
     for f in folders:
-        changes = [i for i, e in enumerate(ev) if e.inode is f and e.kind in ('add', 'rename', 'remove')]
+        # Hidden names (temporary files, marks, the register of runs) need not survive a crash.
+        changes = [i for i, e in enumerate(ev) if e.inode is f and e.kind in ('add', 'rename', 'remove')
+                   and not hidden(e.name)]
         if changes and not flushed_between(f, changes[-1], ack):
             name = next((e.name for e in reversed(ev[:changes[-1] + 1]) if e.inode is f), '?')
             broken.append(f'a folder is not flushed after its last change ({name})')
@@ -315,11 +325,16 @@ class Crash:
         return self.lengths.get(id(node), node.initial_length if node.initial else 0)
 
 
+# The catalogue is derived from the records and grows unflushed: a crash may cut its last lines.
+CATALOGUE = 'index.jsonl'
+
+
 def visible(crash, store):
-    """path -> (inode, length) of every file under a name that is served (not hidden)."""
+    """path -> (inode, length) of every file under a name that is served (not hidden), the
+    catalogue aside."""
     out = {}
     for name, node in crash.entries(store).items():
-        if hidden(name):
+        if hidden(name) or name == CATALOGUE:
             continue
         if node.is_dir:
             for sub_name, f in crash.entries(node).items():
@@ -343,6 +358,18 @@ def check_crashes(sub):
         [e.length for e in ev if e.inode is lst and e.kind in ('write', 'truncate')]
     listed_before = {n for n, f in store.entries.items() if f.is_dir} - {l[1] for l in lines}
     final = {p: (n, n.length) for p, n in final_visible(sub).items()}
+    # Every file of an earlier submission stays whole, in its applicant folder or in a folder
+    # of that submission inside it.
+    earlier = [(f'{name}/{sub_name}', f) for name, d in store.initial_entries.items() if d.is_dir
+               for sub_name, f in d.initial_entries.items() if not hidden(sub_name) and not f.is_dir]
+
+    def survives(crash, node, applicant):
+        folder = crash.entries(store).get(applicant)
+        if folder is None:
+            return False
+        places = [folder] + [d for d in crash.entries(folder).values() if d.is_dir]
+        return any(node in crash.entries(p).values() for p in places) and \
+            crash.length(node) == node.initial_length
     broken, states = set(), 0
     for cut, crash in crash_states(sub):
         states += 1
@@ -368,6 +395,9 @@ def check_crashes(sub):
             if node.is_dir and 'index.html' in crash.entries(node) and name not in listed \
                     and MARKER not in crash.entries(node):
                 broken.add(f'{name} has a page, no list line and no mark to add one, after a crash at step {cut}')
+        for path, node in earlier:
+            if not survives(crash, node, path.split('/')[0]):
+                broken.add(f'the earlier {path} is lost or torn after a crash at step {cut}')
         if cut > ack and {p: (n, l) for p, (n, l) in seen.items()} != final:
             broken.add(f'after "Thank You!" a crash at step {cut} loses part of the submission')
     return sorted(broken), states
@@ -376,7 +406,7 @@ def check_crashes(sub):
 def final_visible(sub):
     out = {}
     for name, node in sub.store_node.entries.items():
-        if hidden(name):
+        if hidden(name) or name == CATALOGUE:
             continue
         if node.is_dir:
             for n, f in node.entries.items():

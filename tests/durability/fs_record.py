@@ -179,6 +179,13 @@ class Record:
             node.length += ret
             self._emit('write', inode=node, length=node.length, data=data, syscall='write')
 
+    def _on_pwrite64(self, args, ret):
+        node = self.fds.get(int(args[0]))
+        if node:
+            node.length = max(node.length, int(args[3]) + ret)
+            self._emit('write', inode=node, length=node.length, data=string_arg(args[1]) or b'',
+                       syscall='pwrite64')
+
     def _on_ftruncate(self, args, ret):
         node = self.fds.get(int(args[0]))
         if node:
@@ -223,6 +230,9 @@ class Record:
         found[0].entries[found[1]] = node
         self._emit('add', inode=found[0], name=found[1], target=node, syscall='linkat')
 
+    def _on_link(self, args, ret):
+        self._on_linkat(['AT_FDCWD', args[0], 'AT_FDCWD', args[1], '0'], ret)
+
     def _on_unlink(self, args, ret):
         found = self._lookup(self._path_arg(args, False))
         if found and found[2] is not None:
@@ -247,6 +257,9 @@ class Record:
     def _on_dup2(self, args, ret):
         if int(args[0]) in self.fds:
             self.fds[ret] = self.fds[int(args[0])]
+
+    def _on_dup(self, args, ret):
+        self._on_dup2(args, ret)
 
     _on_dup3 = _on_dup2
 

@@ -175,7 +175,9 @@ TEST_F(AppTest, ABodyRefusedForItsSizeIsAnsweredTooLargeUnreadAndNothingIsStored
         EXPECT_TRUE(process.ends_without_input(60)) << what;
         CgiResult result = process.wait();
         EXPECT_EQ(result.exit_status, 0) << what;
-        EXPECT_EQ(result.out.rfind(HTML_HEADER, 0), 0u) << what;
+        EXPECT_EQ(result.out.rfind(std::string("Status: 413 Payload Too Large\n") + HTML_HEADER, 0), 0u)
+            << what;
+        EXPECT_NE(result.err.find("apply.cgi: Submission too large"), std::string::npos) << what;
         EXPECT_NE(result.out.find("<h1>Submission too large</h1>\n"), std::string::npos) << what;
         EXPECT_EQ(result.out.find("<form"), std::string::npos) << what;
         EXPECT_GE(result.out.size(), 8u);

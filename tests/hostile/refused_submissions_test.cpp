@@ -27,12 +27,17 @@ TEST_F(AppTest, SubmissionsThatWouldReachIntoAnApplicantOrAStoreRootAreRefusedUn
     bob.name = "Bob";
     ASSERT_TRUE(thanked(submit(bob)));
     fs::create_directory(people() / "Bob" / "old");
-    fs::create_directory(people() / "teams");  // a store root of its own, with no applicant page
+    declare_store_root(people() / "teams");  // declared, but inside a store root: refused
+    fs::create_directories(work() / "jobs" / "2026");  // staff's folders, no store root
+    fs::create_directory(work() / "docs");
+    write_file(work() / "docs" / "index.html", "<p>the site page</p>\n");
     const Snapshot before = snapshot(work());
 
-    // The applicant's folder itself (its page would take list lines), a folder inside it and
-    // one that does not exist yet: each would put the visitor's files inside Bob's folder.
-    for (const std::string root : {"people/Bob", "people/Bob/old", "people/Bob/new"}) {
+    // The applicant's folder itself, a folder inside it and one that does not exist yet: each
+    // would put the visitor's files inside Bob's folder. A folder inside the store root, and
+    // folders of the site that no one declared a store root.
+    for (const std::string root :
+         {"people/Bob", "people/Bob/old", "people/Bob/new", "people/teams", "jobs", "docs"}) {
         Application visitor;
         visitor.name = "x";
         visitor.directory = root;
@@ -41,25 +46,14 @@ TEST_F(AppTest, SubmissionsThatWouldReachIntoAnApplicantOrAStoreRootAreRefusedUn
         CgiResult result = submit(visitor);
         EXPECT_EQ(result.exit_status, 0) << root;
         EXPECT_EQ(result.out,
-                  HTML_HEADER + expected_cant_create(root + "/x/index.html") + "</html>\n")
+                  CANT_CREATE_HEADER + expected_cant_create(root + "/x/index.html") + "</html>\n")
             << root;
+        EXPECT_NE(result.err.find("store root '" + root + "' refused"), std::string::npos) << root;
         EXPECT_EQ(changed_paths(before, snapshot(work())), std::vector<std::string>{}) << root;
     }
 
-    // A store root that holds no applicant page keeps working, also inside the default root.
-    for (const char* name : {"Ann", "Cy"}) {
-        Application member;
-        member.name = name;
-        member.directory = "people/teams";
-        EXPECT_TRUE(thanked(submit(member))) << name;
-    }
-    EXPECT_EQ(read_file(people() / "teams" / "index.html"),
-              "<br><a href=\"Ann\">Ann</a>\n<br><a href=\"Cy\">Cy</a>\n");
-
-    // The other way round: a name that is that store root's folder would replace its list
-    // with an applicant page, and a resume named as a folder in Bob's would fail only after
-    // his page was rewritten.
-    const Snapshot filed = snapshot(work());
+    // The other way round: a name that is a store root's folder would file an applicant into
+    // it, and a resume named as a folder in Bob's would fail only after his page was rewritten.
     Application squatter;
     squatter.name = "teams";
     Application folder_resume = bob;
@@ -67,8 +61,8 @@ TEST_F(AppTest, SubmissionsThatWouldReachIntoAnApplicantOrAStoreRootAreRefusedUn
     for (const auto& [application, shown] :
          {std::pair{squatter, "people/teams/index.html"}, {folder_resume, "people/Bob/old"}}) {
         CgiResult result = submit(application);
-        EXPECT_EQ(result.out, HTML_HEADER + expected_cant_create(shown) + "</html>\n");
-        EXPECT_EQ(changed_paths(filed, snapshot(work())), std::vector<std::string>{}) << shown;
+        EXPECT_EQ(result.out, CANT_CREATE_HEADER + expected_cant_create(shown) + "</html>\n");
+        EXPECT_EQ(changed_paths(before, snapshot(work())), std::vector<std::string>{}) << shown;
     }
 }
 
@@ -97,6 +91,12 @@ TEST_F(AppTest, FieldsOverTheirLimitsAreRefusedWithTheirMessageAndNeverEchoed) {
              a.interest = std::string(65537, 'i');
          },
          "", "", "hello.txt", "", "Please fill out the name field"},
+        {"empty name and a resume file name of 256 bytes: the file name is not shown again",
+         [](Application& a) {
+             a.name = "";
+             a.file_name = std::string(256, 'r');
+         },
+         "", kMail, "", kInterest, "Please fill out the name field"},
         {"resume file name of 256 bytes",
          [](Application& a) { a.file_name = "C:\\docs\\" + std::string(256, 'r'); }, "Jane Doe",
          kMail, "", kInterest,
@@ -126,6 +126,18 @@ TEST_F(AppTest, FieldsOverTheirLimitsAreRefusedWithTheirMessageAndNeverEchoed) {
     EXPECT_EQ(read_file(people() / longest.name / longest.file_name), "hello");
 }
 
+TEST_F(AppTest, AMalformedReserveSettingIsIgnoredWithALineOnStandardError) {
+    for (const std::string setting : {" -5", "-5", "5 MiB", "0x10"}) {
+        CgiCall call = call_for(Application{});
+        set_env(call, "APPLY_FREE_SPACE_RESERVE", setting);
+        CgiResult result = run_cgi(call);
+        EXPECT_TRUE(thanked(result)) << setting;
+        EXPECT_NE(result.err.find("APPLY_FREE_SPACE_RESERVE=\"" + setting + "\" ignored"),
+                  std::string::npos)
+            << result.err;
+    }
+}
+
 TEST_F(AppTest, AHugeMailOfAmpersandsIsRefusedWithoutSwellingTheAnswerOrTheStore) {
     // Each '&' would take eight bytes in the applicant page and five in the answer. 64 MiB as
     // sent by an attacker; a few MiB show the same under the sanitizers' slower pace.
@@ -147,10 +159,11 @@ namespace {
 // latest. Needs root (CI runs the tests as root); mounted() tells whether it could be had.
 class SmallFileSystem : public TempDir {
   public:
-    explicit SmallFileSystem(int megabytes) : TempDir("small-fs") {
+    SmallFileSystem(int megabytes, int inodes) : TempDir("small-fs") {
         if (unshare(CLONE_NEWNS) != 0) return;
         if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
-        const std::string options = "size=" + std::to_string(megabytes) + "m,mode=0777";
+        const std::string options = "size=" + std::to_string(megabytes) +
+                                    "m,nr_inodes=" + std::to_string(inodes) + ",mode=0777";
         mounted_ = mount("tmpfs", path().c_str(), "tmpfs", 0, options.c_str()) == 0;
     }
     ~SmallFileSystem() {
@@ -162,6 +175,11 @@ class SmallFileSystem : public TempDir {
         statvfs(path().c_str(), &info);
         return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
     }
+    std::uint64_t available_inodes() const {
+        struct statvfs info {};
+        statvfs(path().c_str(), &info);
+        return static_cast<std::uint64_t>(info.f_favail);
+    }
 
   private:
     bool mounted_ = false;
@@ -170,7 +188,8 @@ class SmallFileSystem : public TempDir {
 }  // namespace
 
 TEST(FreeSpaceReserve, ANearlyFullStoreRefusesSubmissionsAndWritesNothing) {
-    SmallFileSystem small(16);
+    // Room for 10,100 files: just above the inode reserve's floor of 10,000.
+    SmallFileSystem small(16, 10100);
     if (!small.mounted()) GTEST_SKIP() << "a private tmpfs needs root";
     const fs::path work = small.path();
     fs::create_directory(work / "people");
@@ -184,6 +203,8 @@ TEST(FreeSpaceReserve, ANearlyFullStoreRefusesSubmissionsAndWritesNothing) {
     };
     auto expect_paused = [&](const CgiResult& result, const Snapshot& before, const char* what) {
         EXPECT_EQ(result.exit_status, 0) << what;
+        EXPECT_EQ(result.out.rfind("Status: 503 Service Unavailable\n", 0), 0u) << what;
+        EXPECT_EQ(result.err.rfind("apply.cgi: Applications paused: ", 0), 0u) << what;
         EXPECT_NE(result.out.find("<h1>Applications paused</h1>\n"), std::string::npos) << what;
         EXPECT_NE(result.out.find("nearly full"), std::string::npos) << what;
         EXPECT_EQ(result.out.substr(result.out.size() - 8), "</html>\n") << what;
@@ -203,18 +224,25 @@ TEST(FreeSpaceReserve, ANearlyFullStoreRefusesSubmissionsAndWritesNothing) {
     Snapshot filed = snapshot(work / "people");
     expect_paused(submit_with(binary_content(3 << 20, 5), reserve), filed, "a 3 MiB upload");
     EXPECT_TRUE(thanked(submit_with("hello", reserve))) << "a small upload still fits";
+
+    // Free inodes count as free bytes do: below the reserve, nothing is written either.
+    fs::remove(work / "ballast");
+    for (int i = 0; small.available_inodes() >= 10000; ++i)
+        write_file(work / ("f" + std::to_string(i)), "");
+    Snapshot few_inodes = snapshot(work / "people");
+    expect_paused(submit_with("hello", reserve), few_inodes, "fewer than 10,000 free inodes");
 }
 
-TEST_F(AppTest, TemporaryFilesOfKilledRunsGoFromEveryFolderOfTheStoreRoot) {
+TEST_F(AppTest, TemporaryFilesOfKilledRunsGoFromTheFoldersTheyWroteIn) {
     for (const char* name : {"Ann", "Bob"}) {
         Application application;
         application.name = name;
         ASSERT_TRUE(thanked(submit(application)));
     }
     // The names create_temp_file gives: ".tmp-<process id in hex>-<counter>".
-    auto temp_name = [](long pid, int n) {
+    auto temp_name = [](long pid, const char* n) {
         char name[64];
-        std::snprintf(name, sizeof name, ".tmp-%lx-%x", pid, n);
+        std::snprintf(name, sizeof name, ".tmp-%lx-%s", pid, n);
         return std::string(name);
     };
     long killed_pid = 0;
@@ -224,12 +252,18 @@ TEST_F(AppTest, TemporaryFilesOfKilledRunsGoFromEveryFolderOfTheStoreRoot) {
         killed.kill_now();
         killed.wait();
     }
-    const fs::path stale_in_folder = people() / "Bob" / temp_name(killed_pid, 0);
-    const fs::path stale_in_root = people() / temp_name(killed_pid, 1);
-    const fs::path in_progress = people() / "Ann" / temp_name(getpid(), 0);  // a live process's
+    // What a run killed while it wrote leaves: its files, and its entry in the register of runs
+    // naming the folder it wrote in (the root itself, for a list or catalogue rewritten).
+    const fs::path stale_in_folder = people() / "Bob" / temp_name(killed_pid, "0");
+    const fs::path stale_in_root = people() / temp_name(killed_pid, "1");
+    const fs::path in_progress = people() / "Ann" / temp_name(getpid(), "0");  // a live process's
     write_file(stale_in_folder, "<html>\n<head>\n<title>\nBo");
     write_file(stale_in_root, "partial");
     write_file(in_progress, "being written");
+    fs::create_directory(people() / ".tmp-runs");
+    fs::create_symlink("Bob", people() / ".tmp-runs" / temp_name(killed_pid, "run"));
+    fs::create_symlink(".", people() / ".tmp-runs" / temp_name(killed_pid, "root"));
+    fs::create_symlink("Ann", people() / ".tmp-runs" / temp_name(getpid(), "run"));
 
     Application other;
     other.name = "Cy";
@@ -237,4 +271,5 @@ TEST_F(AppTest, TemporaryFilesOfKilledRunsGoFromEveryFolderOfTheStoreRoot) {
     EXPECT_FALSE(fs::exists(stale_in_folder));
     EXPECT_FALSE(fs::exists(stale_in_root));
     EXPECT_TRUE(fs::exists(in_progress));
+    EXPECT_EQ(tree_of(people() / ".tmp-runs"), std::set<std::string>{temp_name(getpid(), "run")});
 }

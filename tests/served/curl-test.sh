@@ -144,6 +144,25 @@ check "the list page is served ($list_url) with one line, for the applicant" \
 code=$(fetch "$(resolve "$list_url" "$(href "$work/list" "$name")")" listed -L -u "$staff")
 check "the list's link leads to the applicant page" '[ "$code" = 200 ] && cmp -s "$work/listed" "$work/page"'
 
+echo "== two people with one name: the earlier submission is kept whole and linked"
+printf 'first CV\n' >"$work/maria1.pdf"
+printf 'second CV\n' >"$work/maria2.pdf"
+submit maria1 "name=Maria Garcia" mail=maria.garcia@example.org "interest=$interest" \
+  "resume=@$work/maria1.pdf;filename=Maria_Garcia_CV.pdf;type=application/pdf" directory=people >/dev/null
+code=$(submit maria2 "name=Maria Garcia" mail=mgarcia.dev@example.com "interest=$interest" \
+  "resume=@$work/maria2.pdf;filename=CV-MariaGarcia-Engineer.pdf;type=application/pdf" directory=people)
+check "the second Maria Garcia gets Thank You! (200)" '[ "$code" = 200 ] && contains "$work/maria2" "Thank You!"'
+maria_url=$(resolve "$action" "$(href "$work/maria2" "Web page for Maria Garcia")")
+fetch "$maria_url" maria_page -u "$staff" >/dev/null
+earlier_url=$(resolve "$maria_url" "$(grep -A1 "^Earlier submissions:" "$work/maria_page" | tail -n 1 | sed 's/^<br><a href="//; s/".*$//')")
+check "her page shows the second mail and links the earlier submission" \
+  'contains "$work/maria_page" "mgarcia.dev@example.com" && [ "$earlier_url" != "$maria_url" ] &&
+   [ "$(fetch "$earlier_url" maria_earlier -u "$staff")" = 200 ] && contains "$work/maria_earlier" "maria.garcia@example.org"'
+check "... whose resume link still serves the first CV" \
+  '[ "$(fetch "$(resolve "$earlier_url" "$(href "$work/maria_earlier" "My resume is here")")" maria_cv -u "$staff")" = 200 ] &&
+   cmp -s "$work/maria_cv" "$work/maria1.pdf"'
+check "... and the list names Maria Garcia once" '[ "$(grep -c ">Maria Garcia</a>" "$site/people/index.html")" = 1 ]'
+
 echo "== a missing field shows its message and files nothing"
 snapshot >"$work/before"
 for field in name mail interest resume; do
@@ -177,9 +196,11 @@ done
 for root in ".." "../.." "$outside" "people/../.." ""; do
   code=$(submit hostile "name=Quill $tag" "mail=$mail" "interest=$interest" "resume=@$work/cv.doc" \
     "directory=$root" "sub=Submit form")
-  check "store root '$root' is refused with \"Can't create\"" \
-    '[ "$code" = 200 ] && contains "$work/hostile" "<h1>Can'"'"'t create" && ! contains "$work/hostile" "Thank You!"'
+  check "store root '$root' is refused with \"Can't create\" and status 500" \
+    '[ "$code" = 500 ] && contains "$work/hostile" "<h1>Can'"'"'t create" && ! contains "$work/hostile" "Thank You!"'
 done
+check "... each refusal is one line in the server's log of its programs' errors" \
+  '[ "$(grep -c "apply.cgi: Can.t create .*/Quill $tag/index.html.: store root .* refused" "$LOG_DIR/cgi-error.log")" = 5 ]'
 snapshot >"$work/after"
 check "... nothing in or beside the site changed" 'diff "$work/before" "$work/after"'
 check "... nothing appeared further out" \
@@ -190,8 +211,9 @@ echo "== uploads past the limits"
 truncate -s 135M "$work/big.doc"
 code=$(submit big "name=Big $tag" "mail=$mail" "interest=$interest" "resume=@$work/big.doc" \
   directory=people "sub=Submit form")
-check "a 135 MiB upload reaches the program and gets its \"too large\" page" \
-  '[ "$code" = 200 ] && grep -qi "too large" "$work/big" && ! contains "$work/big" "Thank You!"'
+check "a 135 MiB upload reaches the program and gets its \"too large\" page, status 413" \
+  '[ "$code" = 413 ] && grep -qi "too large" "$work/big" && ! contains "$work/big" "Thank You!" &&
+   grep -q "apply.cgi: Submission too large" "$LOG_DIR/cgi-error.log"'
 truncate -s 300M "$work/huge.doc"
 code=$(submit huge "name=Big $tag" "mail=$mail" "interest=$interest" "resume=@$work/huge.doc" \
   directory=people "sub=Submit form")
@@ -220,7 +242,9 @@ check "the finished runs left no empty trace file in the site" '[ -z "$left" ]'
 # applicant page, nor a resume, nor a file under another store root (made below).
 jobs_root=jobs/2026
 mkdir -p "$site/$jobs_root"
-# The program runs as the server's user (when the test runs as root): it must own the new root.
+# Staff make it a store root, as the admin command does (its descriptor); the program runs as the
+# server's user (when the test runs as root): it must own the new root.
+printf '{"store_root": 1}\n' >"$site/$jobs_root/index.json"
 chown -R --reference="$site/people" "$site/jobs"
 html='<html><body><script>fetch("/people/index.html")</script>p</body></html>'
 printf '%s' "$html" >"$work/p.html"
@@ -290,8 +314,16 @@ check "apply.cgi with path-info answers in UTF-8 too" \
 check "the program does not run as root (the applicant page belongs to $(stat -c %U "$site/people/$name/index.html"))" \
   '[ "$(stat -c %u "$site/people/$name/index.html")" != 0 ] &&
    [ "$(stat -c %u "$site/$jobs_root/$other/p.html")" != 0 ]'
-check "the server's error log holds nothing but its start and the refused upload" \
-  '! grep -v -e "server started" -e "request-size too long" -e "password doesn.t match" "$LOG_DIR/error.log"'
+check "the server's error logs hold nothing but its start, the refused uploads and store roots" \
+  '! grep -v -e "server started" -e "request-size too long" -e "password doesn.t match" "$LOG_DIR/error.log" &&
+   ! grep -v -e "apply.cgi: Submission too large" -e "apply.cgi: Can.t create .*: store root .* refused" \
+     "$LOG_DIR/cgi-error.log"'
+# The server writes its access log out when it stops.
+"$repo/serve/stop-server" "$pid"
+pid=""
+check "the access log shows the refusals' status 500 and the program's 413" \
+  '[ "$(grep -c "\"POST /apply.cgi[^\"]*\" 500 " "$LOG_DIR/access.log")" = 5 ] &&
+   [ "$(grep -c "\"POST /apply.cgi[^\"]*\" 413 " "$LOG_DIR/access.log")" = 2 ]'
 
 echo "$passes passed, $failures failed"
 if ((failures)); then

@@ -101,6 +101,42 @@ TEST_F(AppTest, ConcurrentSubmissionsOfOneNewNameAddOneLine) {
         EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
     }
     EXPECT_EQ(read_file(people() / "index.html"), "<br><a href=\"Jane%20Doe\">Jane Doe</a>\n");
-    // No temporary file is left behind in the applicant folder.
-    EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "hello.txt"}));
+    // Every submission is kept whole, the latest in the folder and each earlier one in a folder
+    // of its own; no temporary file is left behind.
+    std::set<std::string> files;
+    int earlier = 0;
+    for (const auto& entry : fs::directory_iterator(people() / "Jane Doe")) {
+        if (!entry.is_directory()) {
+            files.insert(entry.path().filename().string());
+            continue;
+        }
+        ++earlier;
+        EXPECT_EQ(tree_of(entry.path()), (std::set<std::string>{"index.html", "index.json", "hello.txt"}));
+    }
+    EXPECT_EQ(files, (std::set<std::string>{"index.html", "index.json", "hello.txt"}));
+    EXPECT_EQ(earlier, kSubmissions - 1);
+}
+
+// Pollers that name a new applicant's folder as their store root while that applicant's first
+// submission runs: no folder of an applicant is ever a store root, so they never get in, and the
+// victim is listed every time.
+TEST_F(AppTest, PollersNeverReachIntoANewApplicantsFolder) {
+    constexpr int kTries = 200;
+    constexpr int kPollers = 3;
+    for (int t = 0; t < kTries; ++t) {
+        const std::string victim = "Victim " + std::to_string(t);
+        std::vector<std::unique_ptr<CgiProcess>> running;
+        running.push_back(std::make_unique<CgiProcess>(call_for({.name = victim}), true));
+        for (int p = 0; p < kPollers; ++p) {
+            running.push_back(std::make_unique<CgiProcess>(
+                call_for({.name = "x", .directory = "people/" + victim}), true));
+        }
+        for (auto& run : running) run->release_input();
+        for (auto& run : running) run->wait();
+        EXPECT_EQ(tree_of(people() / victim),
+                  (std::set<std::string>{"index.html", "index.json", "hello.txt"}))
+            << victim;
+    }
+    const std::vector<std::string> lines = lines_of(read_file(people() / "index.html"));
+    EXPECT_EQ(lines.size(), static_cast<std::size_t>(kTries));
 }

@@ -95,7 +95,7 @@ TEST_F(AppTest, AStoredResumeSubmittedAgainIsReplacedInPlace) {
 
 TEST_F(AppTest, WithoutTheDefaultStoreRootTheResumeIsStoredFromMemory) {
     fs::remove(people());
-    fs::create_directory(work() / "applicants");
+    declare_store_root(work() / "applicants");
     Application application;
     application.directory = "applicants";
     application.file_name = "cv.bin";
@@ -114,6 +114,7 @@ TEST_F(AppTest, AStoreRootOnAnotherFileSystemGetsTheResumeWritten) {
         GTEST_SKIP() << "no writable /dev/shm on another file system";
     TempDir elsewhere("apply-elsewhere", "/dev/shm");
     fs::create_directory_symlink(elsewhere.path(), work() / "elsewhere");
+    declare_store_root(elsewhere.path());
     Application application;
     application.directory = "elsewhere";
     application.file_name = "cv.bin";

@@ -2,12 +2,29 @@
 // submissions, with the pages and files checked byte for byte.
 #include <sys/stat.h>
 
+#include <nlohmann/json.hpp>
+
 #include "store_checks.h"
 
 namespace {
 
 std::string list_line(const std::string& target, const std::string& text) {
     return "<br><a href=\"" + target + "\">" + text + "</a>\n";
+}
+
+nlohmann::json json_at(const fs::path& path) {
+    return nlohmann::json::parse(read_file(path), nullptr, false);
+}
+
+// The folders of earlier submissions in an applicant folder, oldest first.
+std::vector<fs::path> earlier_folders(const fs::path& applicant) {
+    std::vector<fs::path> folders;
+    for (const auto& entry : fs::directory_iterator(applicant)) {
+        if (entry.is_directory()) folders.push_back(entry.path());
+    }
+    // Named by filing time, "-2", "-3"... added within one second.
+    std::sort(folders.begin(), folders.end());
+    return folders;
 }
 
 }  // namespace
@@ -20,30 +37,69 @@ TEST_F(AppTest, AFirstSubmissionFilesFolderPageListLineAndResume) {
     EXPECT_EQ(read_file(people() / "index.html"), list_line("Jane%20Doe", "Jane Doe"));
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");
     EXPECT_EQ(tree_of(work()),
-              (std::set<std::string>{"people", "people/index.html", "people/Jane Doe",
-                                     "people/Jane Doe/index.html", "people/Jane Doe/hello.txt"}));
+              (std::set<std::string>{"people", "people/index.html", "people/index.jsonl",
+                                     "people/Jane Doe", "people/Jane Doe/index.html",
+                                     "people/Jane Doe/index.json", "people/Jane Doe/hello.txt"}));
+    const nlohmann::json record = json_at(people() / "Jane Doe" / "index.json");
+    EXPECT_EQ(record["name"], "Jane Doe");
+    EXPECT_EQ(record["mail"], "jane@example.org");
+    EXPECT_EQ(record["interest"], "Systems programming in C++");
+    EXPECT_EQ(record["resume"], "hello.txt");
+    EXPECT_EQ(record["resume_size"], 5);
+    EXPECT_EQ(record["filed"].get<std::string>().size(), 20u);
+    nlohmann::json line = json_at(people() / "index.jsonl");
+    EXPECT_EQ(line["folder"], "Jane Doe");
+    line.erase("folder");
+    line.erase("stamp");
+    EXPECT_EQ(line, record);
 }
 
-TEST_F(AppTest, ARepeatedSubmissionRewritesPageAndResumeAndLeavesTheList) {
-    submit(Application{});
-    std::string list_before = read_file(people() / "index.html");
-
-    CgiResult result = submit(
-        {.mail = "jane@elsewhere.example", .interest = "Compilers", .resume = "second version"});
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
+TEST_F(AppTest, ALaterSubmissionKeepsEachEarlierOneWholeInAFolderOfItsOwn) {
+    // Two people with one name, then a corrected resume under the second one's file name.
+    submit({.name = "Maria Garcia", .mail = "maria.garcia@example.org",
+            .file_name = "Maria_Garcia_CV.pdf", .resume = "first"});
+    const fs::path maria = people() / "Maria Garcia";
+    const std::string first_page = read_file(maria / "index.html");
+    const std::string list_before = read_file(people() / "index.html");
+    for (const char* resume : {"second", "third"}) {
+        CgiResult result = submit({.name = "Maria Garcia", .mail = "mgarcia.dev@example.com",
+                                   .file_name = "CV-MariaGarcia-Engineer.pdf", .resume = resume});
+        EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
+    }
     EXPECT_EQ(read_file(people() / "index.html"), list_before);
-    std::string page = read_file(people() / "Jane Doe" / "index.html");
-    EXPECT_NE(page.find("mailto:jane@elsewhere.example\">jane@elsewhere.example</a>\n"),
-              std::string::npos);
-    EXPECT_NE(page.find("<p>\nCompilers\n</td>\n"), std::string::npos);
-    EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "second version");
+    EXPECT_EQ(read_file(maria / "CV-MariaGarcia-Engineer.pdf"), "third");
+    const std::vector<fs::path> earlier = earlier_folders(maria);
+    ASSERT_EQ(earlier.size(), 2u);
+    // Each earlier submission whole: its page as it was, its resume, its record.
+    EXPECT_EQ(read_file(earlier[0] / "index.html"), first_page);
+    EXPECT_EQ(read_file(earlier[0] / "Maria_Garcia_CV.pdf"), "first");
+    EXPECT_EQ(json_at(earlier[0] / "index.json")["mail"], "maria.garcia@example.org");
+    EXPECT_EQ(read_file(earlier[1] / "CV-MariaGarcia-Engineer.pdf"), "second");
+    EXPECT_FALSE(fs::exists(maria / "Maria_Garcia_CV.pdf"));
+    // The page links them, newest first, before its closing lines.
+    const std::string page = read_file(maria / "index.html");
+    const std::string second = earlier[1].filename().string();
+    const std::string first = earlier[0].filename().string();
+    const std::string date = first.substr(0, 4) + "-" + first.substr(4, 2) + "-" +
+                             first.substr(6, 2) + " " + first.substr(9, 2) + ":" +
+                             first.substr(11, 2) + ":" + first.substr(13, 2) + " UTC";
+    EXPECT_NE(page.find("</center>\n<p>\n<center>\nEarlier submissions:\n<br><a href=\"" + second +
+                        "/\">"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(page.find("<br><a href=\"" + first + "/\">" + date + "</a>\n</center>\n<br>\n"),
+              std::string::npos)
+        << page;
+    EXPECT_LT(page.find(second + "/"), page.find(first + "/"));
+}
 
-    // A resume under another file name goes beside the earlier one.
-    submit({.file_name = "cv.txt", .resume = "third"});
-    EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "second version");
-    EXPECT_EQ(read_file(people() / "Jane Doe" / "cv.txt"), "third");
-    EXPECT_EQ(read_file(people() / "index.html"), list_before);
+TEST_F(AppTest, ANameInAnyNormalizationFormIsOneApplicant) {
+    // "José" with a combining accent (NFD), then precomposed (NFC): one folder, one line.
+    submit({.name = "Jose\u0301"});
+    submit({.name = "Jos\u00E9", .file_name = "cv.txt"});
+    EXPECT_EQ(read_file(people() / "index.html"), list_line("Jos\u00E9", "Jos\u00E9"));
+    EXPECT_EQ(earlier_folders(people() / "Jos\u00E9").size(), 1u);
+    EXPECT_FALSE(fs::exists(people() / "Jose\u0301"));
 }
 
 TEST_F(AppTest, ASecondApplicantAddsALineAfterTheFirst) {
@@ -64,10 +120,7 @@ TEST_F(AppTest, AnUploadFileNameEndingInASeparatorIsRefusedBeforeAnythingIsWritt
         EXPECT_EQ(result.out,
                   HTML_HEADER + expected_form("Jane Doe", "jane@example.org", "",
                                               "Systems programming in C++",
-                                              "Please fill out the resume field with a file whose "
-                                              "name is not ., .. or index.html, does not begin "
-                                              "with .tmp- and holds no "
-                                              "control or invisible formatting characters"))
+                                              RESUME_REFUSED_MESSAGE))
             << file_name;
         EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << file_name;
     }
@@ -81,8 +134,9 @@ TEST_F(AppTest, AClientPathInTheFileNameStoresOnlyItsLastComponent) {
     EXPECT_EQ(read_file(people() / "Jane Doe" / "my cv.txt"), "mine");
     std::string page = read_file(people() / "Jane Doe" / "index.html");
     EXPECT_NE(page.find("<a href=\"my%20cv.txt\">My resume is here</a>\n"), std::string::npos);
-    EXPECT_EQ(tree_of(people() / "Jane Doe"),
-              (std::set<std::string>{"index.html", "cv.txt", "my cv.txt"}));
+    const std::vector<fs::path> earlier = earlier_folders(people() / "Jane Doe");
+    ASSERT_EQ(earlier.size(), 1u);
+    EXPECT_EQ(read_file(earlier[0] / "cv.txt"), "hello");
 }
 
 TEST_F(AppTest, BinaryUploadsAreStoredByteForByte) {
@@ -102,16 +156,22 @@ TEST_F(AppTest, BinaryUploadsAreStoredByteForByte) {
     EXPECT_TRUE(stored == bytes);
 }
 
-TEST_F(AppTest, ANestedStoreRootIsUsedAsGiven) {
-    fs::create_directory(people() / "2026");
-    Application application;
-    application.directory = "people/2026";
-    CgiResult result = submit(application);
-    EXPECT_NE(result.out.find("<a href=\"people/2026/Jane%20Doe/index.html\">"), std::string::npos);
-    EXPECT_NE(result.out.find("<a href=\"people/2026/index.html\">Entire list</a>"),
-              std::string::npos);
-    EXPECT_EQ(read_file(people() / "2026" / "Jane Doe" / "hello.txt"), "hello");
-    EXPECT_EQ(read_file(people() / "2026" / "index.html"), list_line("Jane%20Doe", "Jane Doe"));
+TEST_F(AppTest, AStoreRootDeclaredByItsDescriptorOrTheServerIsUsedAsGiven) {
+    declare_store_root(work() / "jobs" / "2026");
+    fs::create_directories(work() / "teams");
+    for (const char* root : {"jobs/2026", "teams"}) {
+        Application application;
+        application.directory = root;
+        CgiCall call = call_for(application);
+        set_env(call, "APPLY_STORE_ROOTS", "people:teams");
+        CgiResult result = run_cgi(call);
+        EXPECT_NE(result.out.find("<a href=\"" + std::string(root) + "/Jane%20Doe/index.html\">"),
+                  std::string::npos);
+        EXPECT_NE(result.out.find("<a href=\"" + std::string(root) + "/index.html\">Entire list</a>"),
+                  std::string::npos);
+        EXPECT_EQ(read_file(work() / root / "Jane Doe" / "hello.txt"), "hello");
+        EXPECT_EQ(read_file(work() / root / "index.html"), list_line("Jane%20Doe", "Jane Doe"));
+    }
 }
 
 // A list larger than any fixed buffer keeps every byte when a new applicant is added.

@@ -25,9 +25,9 @@ TEST_F(AppTest, AResumeThatCannotBeWrittenWholeKeepsThePreviousOne) {
     CgiResult result = run_limited(call_for(bigger));
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.out,
-              HTML_HEADER + expected_cant_create("people/Jane Doe/hello.txt") + "</html>\n");
+              CANT_CREATE_HEADER + expected_cant_create("people/Jane Doe/hello.txt") + "</html>\n");
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");
-    EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "hello.txt"}));
+    EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "index.json", "hello.txt"}));
 }
 
 TEST_F(AppTest, AnApplicantPageThatCannotBeWrittenWholeKeepsThePreviousOne) {
@@ -41,17 +41,17 @@ TEST_F(AppTest, AnApplicantPageThatCannotBeWrittenWholeKeepsThePreviousOne) {
     bigger.resume = "new resume";
     CgiResult result = run_limited(call_for(bigger));
     EXPECT_EQ(result.out,
-              HTML_HEADER + expected_cant_create("people/Jane Doe/index.html") + "</html>\n");
+              CANT_CREATE_HEADER + expected_cant_create("people/Jane Doe/index.html") + "</html>\n");
     EXPECT_EQ(read_file(people() / "Jane Doe" / "index.html"), page_before);
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");
     EXPECT_EQ(read_file(people() / "index.html"), list_before);
-    EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "hello.txt"}));
+    EXPECT_EQ(tree_of(people() / "Jane Doe"), (std::set<std::string>{"index.html", "index.json", "hello.txt"}));
 
     // A new applicant whose page fails is neither listed nor given a page.
     bigger.name = "Max";
     result = run_limited(call_for(bigger));
     EXPECT_EQ(result.out,
-              HTML_HEADER + expected_cant_create("people/Max/index.html") + "</html>\n");
+              CANT_CREATE_HEADER + expected_cant_create("people/Max/index.html") + "</html>\n");
     EXPECT_FALSE(fs::exists(people() / "Max" / "index.html"));
     EXPECT_EQ(read_file(people() / "index.html"), list_before);
 }
@@ -68,7 +68,7 @@ TEST_F(AppTest, AListLineThatCannotBeWrittenLeavesTheListAsItWasAndTheApplicantU
     Application max;
     max.name = "Max";
     CgiResult result = run_limited(call_for(max));
-    EXPECT_EQ(result.out, HTML_HEADER + expected_cant_create("people/index.html") + "</html>\n");
+    EXPECT_EQ(result.out, CANT_CREATE_HEADER + expected_cant_create("people/index.html") + "</html>\n");
     EXPECT_TRUE(read_file(people() / "index.html") == list_before);
     EXPECT_FALSE(fs::exists(people() / "Max" / "index.html"));
     EXPECT_FALSE(fs::exists(people() / "Max" / "hello.txt"));
@@ -78,5 +78,5 @@ TEST_F(AppTest, AListLineThatCannotBeWrittenLeavesTheListAsItWasAndTheApplicantU
     EXPECT_NE(result.out.find("<h1>Thank You!</h1>"), std::string::npos);
     EXPECT_TRUE(read_file(people() / "index.html") ==
                 list_before + "<br><a href=\"Max\">Max</a>\n");
-    EXPECT_EQ(tree_of(people() / "Max"), (std::set<std::string>{"index.html", "hello.txt"}));
+    EXPECT_EQ(tree_of(people() / "Max"), (std::set<std::string>{"index.html", "index.json", "hello.txt"}));
 }

@@ -66,3 +66,8 @@ std::string expected_cant_create(const std::string& shown_path) {
     replace_once(page, "people/Jane Doe/index.html", shown_path);
     return page;
 }
+
+void declare_store_root(const fs::path& folder) {
+    fs::create_directories(folder);
+    write_file(folder / "index.json", "{\"store_root\": 1}\n");
+}

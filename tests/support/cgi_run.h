@@ -86,5 +86,6 @@ CgiCall multipart_request(const std::filesystem::path& workdir, const std::strin
                           const std::optional<std::string>& length = std::nullopt);
 
 
-// What every HTML response starts with.
+// What every HTML response starts with; an answer that nothing was stored names its status first.
 inline constexpr char HTML_HEADER[] = "Content-type: text/html\n\n";
+inline constexpr char CANT_CREATE_HEADER[] = "Status: 500 Internal Server Error\nContent-type: text/html\n\n";

@@ -10,7 +10,9 @@ bool is_thank_you(const CgiResult& result) {
 }
 
 bool is_cant_create(const CgiResult& result) {
-    return result.out.find("Can't create") != std::string::npos;
+    return result.out.rfind("Status: 500 ", 0) == 0 &&
+           result.out.find("Can't create") != std::string::npos &&
+           result.err.find("apply.cgi: Can't create '") != std::string::npos;
 }
 
 std::vector<std::string> list_lines(const std::string& list, bool* whole) {
@@ -57,7 +59,10 @@ std::vector<std::string> stray_files(const std::string& store,
         std::string relative = fs::relative(entry.path(), store).string();
         std::string file = entry.path().filename().string();
         bool top = relative.find('/') == std::string::npos;
-        if (top ? file == "index.html" : (file == "index.html" || resume_names.count(file)))
+        // The store's own files: the list and catalogue at the top, page and record beside
+        // every resume.
+        if (top ? (file == "index.html" || file == "index.jsonl")
+                : (file == "index.html" || file == "index.json" || resume_names.count(file)))
             continue;
         stray.push_back(relative);
     }

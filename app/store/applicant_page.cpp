@@ -1,16 +1,16 @@
-// The applicant page: name, mail link, the work wanted and a link to the resume.
-#include "app/applicant_page.h"
+// The applicant page: name, mail link, the work wanted, a link to the resume and to earlier
+// submissions.
+#include "app/store/applicant_page.h"
 
-#include <string_view>
-
+#include "app/page_frame.h"
+#include "app/store/record.h"
 #include "cgi/html_escape.h"
 
 bool write_applicant_page(std::FILE* out, const char* name, const char* mail, const char* interest,
-                          const char* resume_href) {
-    std::fputs(APPLICANT_PAGE_OPENING, out);
-    write_html(out, name);
-    std::fputs(APPLICANT_PAGE_AFTER_TITLE, out);
+                          const char* resume_href, const std::vector<std::string>& earlier) {
+    write_page_start(out, name);
     std::fputs(
+        "<table border=1 cellspacing=7 cellpadding=7><tr>\n"
         "<td colspan=4 bgcolor=\"#DDCCBB\">\n"
         "<table border=0 cellspacing=7 cellpadding=7><tr>\n"
         "<td colspan=4 bgcolor=\"#EEDDCC\">\n"
@@ -45,20 +45,25 @@ bool write_applicant_page(std::FILE* out, const char* name, const char* mail, co
     write_link(out, resume_href);
     std::fputs(
         "\">My resume is here</a>\n"
-        "</center>\n"
+        "</center>\n",
+        out);
+    // Earlier submissions of the name, each kept whole in a folder named after its filing time.
+    if (!earlier.empty()) {
+        std::fputs("<p>\n<center>\nEarlier submissions:\n", out);
+        for (const std::string& stamp : earlier) {
+            std::fputs("<br><a href=\"", out);
+            write_link(out, stamp.c_str());
+            std::fputs("/\">", out);
+            write_html(out, store::stamp_date(stamp).c_str());
+            std::fputs("</a>\n", out);
+        }
+        std::fputs("</center>\n", out);
+    }
+    std::fputs(
         "<br>\n"
         "</td></tr></table>\n"
-        "</td></tr></table>\n"
-        "</center>\n"
-        "</body>\n",
+        "</td></tr></table>\n",
         out);
+    write_page_end(out);
     return !std::ferror(out);
-}
-
-bool looks_like_applicant_page(const char* start, std::size_t length) {
-    const std::string_view text(start, length);
-    const std::string_view opening(APPLICANT_PAGE_OPENING);
-    if (text.substr(0, opening.size()) != opening) return false;
-    // The title is the escaped name, which holds no line break and no '<'.
-    return text.find(APPLICANT_PAGE_AFTER_TITLE, opening.size()) != std::string_view::npos;
 }

@@ -6,8 +6,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
-#include "app/app_limits.h"
 #include "platform/files.h"
 
 class StagedFile {
@@ -18,12 +18,14 @@ class StagedFile {
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
 
+    // Removes the temporary file (unless renamed into place), so that create may run again.
+    void reset();
     // Creates the temporary file in `dir` (permissions 0666 less the umask).
-    bool create(const char* dir);
+    bool create(const std::string& dir);
     // Instead of creating one, makes the finished unnamed file open on `fd` the temporary file in
     // `dir`; false when it cannot be linked there (another file system, for one). The caller
     // flushes its data before commit.
-    bool adopt(int fd, const char* dir);
+    bool adopt(int fd, const std::string& dir);
     // The open descriptor, for raw writes.
     int fd() const { return fd_.get(); }
     // A buffered stream over the file, for formatted writes; null on failure.
@@ -32,10 +34,11 @@ class StagedFile {
     // close error.
     bool finish();
     // Renames the finished file onto `final_path`.
-    bool commit(const char* final_path);
+    bool commit(const std::string& final_path);
 
   private:
-    char temp_path_[TEMP_PATH_SIZE] = {};
+    // The longest path the system accepts, and the temporary name.
+    char temp_path_[4096 + 64] = {};
     platform::UniqueFd fd_;
     std::FILE* stream_ = nullptr;
     bool temp_exists_ = false;

@@ -1,22 +1,29 @@
 // Temporary file, flushed and checked close, rename into place.
-#include "app/staged_file.h"
+#include "app/store/staged_file.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <utility>
 
 StagedFile::~StagedFile() {
-    if (stream_) std::fclose(stream_);
-    fd_ = platform::UniqueFd();
-    if (temp_exists_) platform::remove_file(temp_path_);
+    reset();
 }
 
-bool StagedFile::create(const char* dir) {
-    fd_ = platform::create_temp_file(dir, temp_path_, sizeof temp_path_);
+void StagedFile::reset() {
+    if (stream_) std::fclose(std::exchange(stream_, nullptr));
+    fd_ = platform::UniqueFd();
+    if (std::exchange(temp_exists_, false)) ::unlink(temp_path_);
+}
+
+bool StagedFile::create(const std::string& dir) {
+    fd_ = platform::create_temp_file(dir.c_str(), temp_path_, sizeof temp_path_);
     temp_exists_ = fd_.valid();
     return temp_exists_;
 }
 
-bool StagedFile::adopt(int fd, const char* dir) {
-    temp_exists_ = platform::link_as_temp_file(fd, dir, temp_path_, sizeof temp_path_);
+bool StagedFile::adopt(int fd, const std::string& dir) {
+    temp_exists_ = platform::link_as_temp_file(fd, dir.c_str(), temp_path_, sizeof temp_path_);
     return temp_exists_;
 }
 
@@ -36,9 +43,9 @@ bool StagedFile::finish() {
     return fd_.close() && flushed;
 }
 
-bool StagedFile::commit(const char* final_path) {
+bool StagedFile::commit(const std::string& final_path) {
     if (!temp_exists_ || stream_ || fd_.valid()) return false;
-    if (!platform::rename_file(temp_path_, final_path)) return false;
+    if (::rename(temp_path_, final_path.c_str()) != 0) return false;
     temp_exists_ = false;
     return true;
 }

@@ -1,0 +1,10 @@
+// The frame every page of the program shares: its opening up to the centred content, with the
+// escaped title, and its closing lines.
+#pragma once
+
+#include <cstdio>
+
+// "<html>", the head with the title (HTML-escaped), the body's opening and "<center>".
+void write_page_start(std::FILE* out, const char* title);
+// "</center>" and "</body>"; the caller's page ends with the request's end_page.
+void write_page_end(std::FILE* out);

@@ -1,0 +1,398 @@
+// The store root: opening one, its paths, its free-space reserve, the store lock, and reading
+// and removing applicants. Filing is in filing.cpp.
+#include "app/store/applicant_store.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "app/store/list_line.h"
+#include "app/store/record.h"
+#include "app/store/staged_file.h"
+#include "app/store/store_files.h"
+
+namespace store {
+
+namespace {
+
+// The reserve when the server sets none: the larger of 1 GiB and 5 % of the file system, and of
+// 10,000 inodes and 5 % of them.
+constexpr std::uint64_t kReserveFloorBytes = std::uint64_t{1} << 30;
+constexpr std::uint64_t kReserveFloorInodes = 10000;
+constexpr std::uint64_t kReservePercent = 5;
+// The server's setting of the byte reserve (0 turns the whole reserve off): for a file system
+// where 5 % is far more than needed, or a test machine with little space. A client cannot set
+// it: the server passes request headers only as HTTP_* variables.
+constexpr char kReserveVariable[] = "APPLY_FREE_SPACE_RESERVE";
+
+bool is_control(unsigned char c) {
+    return c <= 0x1F || c == 0x7F;
+}
+
+// Empty, absolute ("/...", "\..." or a drive such as "C:"), holding '\' or a control byte, or
+// with an empty, "." or ".." component: a root that could reach outside the site's tree.
+bool root_is_malformed(std::string_view root) {
+    if (root.empty() || root[0] == '/' || root[0] == '\\') return true;
+    if (root.size() > 1 && root[1] == ':') return true;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= root.size(); ++i) {
+        if (i < root.size()) {
+            unsigned char c = static_cast<unsigned char>(root[i]);
+            if (c == '\\' || is_control(c)) return true;
+            if (c != '/') continue;
+        }
+        const std::string_view part = root.substr(start, i - start);
+        if (part.empty() || part == "." || part == "..") return true;
+        start = i + 1;
+    }
+    return false;
+}
+
+// The roots the server names (APPLY_STORE_ROOTS, ':'-separated; unset: "people").
+std::vector<std::string> named_roots() {
+    const char* setting = std::getenv(STORE_ROOTS_VARIABLE);
+    std::string text = setting && *setting ? setting : "people";
+    std::vector<std::string> roots;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == ':') {
+            if (i > start) roots.push_back(text.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return roots;
+}
+
+bool holds_descriptor(const std::string& folder) {
+    std::ifstream in(folder + "/" + RECORD_FILE_NAME, std::ios::binary);
+    if (!in) return false;
+    const nlohmann::json json = nlohmann::json::parse(in, nullptr, false);
+    return json.is_object() && json.contains("store_root");
+}
+
+bool is_declared(const std::string& folder, const std::vector<std::string>& named) {
+    return std::find(named.begin(), named.end(), folder) != named.end() ||
+           holds_descriptor(folder);
+}
+
+// Whether a folder on the way to `root` (not `root` itself) is a store root.
+bool inside_declared_root(std::string_view root, const std::vector<std::string>& named) {
+    for (std::size_t i = 0; i < root.size(); ++i) {
+        if (root[i] == '/' && is_declared(std::string(root.substr(0, i)), named)) return true;
+    }
+    return false;
+}
+
+// The setting of the byte reserve; nullopt when unset or malformed (said on standard error).
+std::optional<std::uint64_t> reserve_setting() {
+    const char* setting = std::getenv(kReserveVariable);
+    if (!setting || !*setting) return std::nullopt;
+    bool plain = std::strlen(setting) <= 19;
+    for (const char* p = setting; *p && plain; ++p) plain = *p >= '0' && *p <= '9';
+    if (!plain) {
+        std::fprintf(stderr,
+                     "apply.cgi: %s=\"%s\" ignored: not a plain decimal number of bytes; the "
+                     "default reserve applies\n",
+                     kReserveVariable, setting);
+        return std::nullopt;
+    }
+    return std::strtoull(setting, nullptr, 10);
+}
+
+std::uint64_t larger(std::uint64_t floor, std::uint64_t total) {
+    const std::uint64_t share = total / 100 * kReservePercent;
+    return share > floor ? share : floor;
+}
+
+bool set_lock(int fd, short type, int command) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    while (fcntl(fd, command, &lock) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+std::string failure_text(const char* operation, const std::string& path) {
+    return std::string(operation) + " " + path + ": " + std::strerror(errno);
+}
+
+// Stamps sorted newest first: by time, then by the number after '-' (a later submission in the
+// same second gets a higher one).
+void newest_first(std::vector<std::string>& stamps) {
+    auto key = [](const std::string& s) {
+        const unsigned long n = s.size() > 17 ? std::strtoul(s.c_str() + 17, nullptr, 10) : 0;
+        return std::make_pair(s.substr(0, 16), n);
+    };
+    std::sort(stamps.begin(), stamps.end(),
+              [&](const std::string& a, const std::string& b) { return key(a) > key(b); });
+}
+
+StoredSubmission submission_in(const std::string& folder, std::string stamp) {
+    StoredSubmission s;
+    s.stamp = std::move(stamp);
+    s.folder = folder;
+    s.page_path = folder + "/" + PAGE_FILE_NAME;
+    s.record_path = folder + "/" + RECORD_FILE_NAME;
+    s.record = read_record(s.record_path);
+    if (s.record) s.resume_path = folder + "/" + s.record->resume;
+    return s;
+}
+
+}  // namespace
+
+// ---- The store lock ----
+
+StoreLock::StoreLock(const std::string& list_path) : list_path_(list_path) {
+    // A replaced list (see replace_list) leaves a waiting run locking the old file: it locks the
+    // list the path names then.
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        list_ = platform::UniqueFd(
+            ::open(list_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+        if (!list_.valid() || !set_lock(list_.get(), F_WRLCK, F_SETLKW)) return;
+        struct stat held {}, named {};
+        if (fstat(list_.get(), &held) == 0 && stat(list_path.c_str(), &named) == 0 &&
+            held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+            held_ = true;
+            return;
+        }
+    }
+    list_ = platform::UniqueFd();
+}
+
+StoreLock::StoreLock(StoreLock&& other) noexcept
+    : list_path_(std::move(other.list_path_)),
+      list_(std::move(other.list_)),
+      held_(std::exchange(other.held_, false)) {}
+
+StoreLock& StoreLock::operator=(StoreLock&& other) noexcept {
+    if (this != &other) {
+        release();
+        list_path_ = std::move(other.list_path_);
+        list_ = std::move(other.list_);
+        held_ = std::exchange(other.held_, false);
+    }
+    return *this;
+}
+
+StoreLock::~StoreLock() {
+    release();
+}
+
+bool StoreLock::release() {
+    held_ = false;
+    // Closing the list releases its lock; a network file system may report a delayed write
+    // error here.
+    return !list_.valid() || list_.close();
+}
+
+bool StoreLock::replace_list(const std::string& content, std::string* error) {
+    const std::string root = std::filesystem::path(list_path_).parent_path().string();
+    StagedFile staged;
+    if (!staged.create(root.empty() ? "." : root) ||
+        !platform::write_all(staged.fd(), content.data(), content.size())) {
+        if (error) *error = failure_text("write", root + "/.tmp-*");
+        return false;
+    }
+    // The new list is locked before it gets the list's name: nobody can lock it first.
+    platform::UniqueFd replacement(::dup(staged.fd()));
+    if (!replacement.valid() || !set_lock(replacement.get(), F_WRLCK, F_SETLKW) ||
+        !staged.finish() || !staged.commit(list_path_) ||
+        !flush_directory(root.empty() ? "." : root)) {
+        if (error) *error = failure_text("replace", list_path_);
+        return false;
+    }
+    list_ = std::move(replacement);
+    return true;
+}
+
+// ---- Opening ----
+
+ApplicantStore::ApplicantStore(std::string root) : root_(std::move(root)) {
+    const long longest = longest_file_name(root_, 255);
+    longest_name_ = static_cast<std::size_t>(longest < 255 ? longest : 255);
+}
+
+std::optional<ApplicantStore> ApplicantStore::open(std::string_view root, Refusal* why) {
+    auto refuse = [&](Refusal r) -> std::optional<ApplicantStore> {
+        if (why) *why = r;
+        return std::nullopt;
+    };
+    if (root_is_malformed(root)) return refuse(Refusal::malformed);
+    const std::vector<std::string> named = named_roots();
+    const std::string path(root);
+    if (inside_declared_root(root, named)) return refuse(Refusal::nested);
+    if (!is_declared(path, named)) return refuse(Refusal::not_declared);
+    if (!is_folder(path)) return refuse(Refusal::missing);
+    if (why) *why = Refusal::none;
+    return ApplicantStore(path);
+}
+
+bool ApplicantStore::declare_root(std::string_view root, std::string* error) {
+    const std::string path(root);
+    const std::vector<std::string> named = named_roots();
+    if (root_is_malformed(root) || inside_declared_root(root, named)) {
+        if (error) *error = "refused: " + path + " is not a folder of the site outside every store root";
+        return false;
+    }
+    const std::string descriptor = path + "/" + RECORD_FILE_NAME;
+    if (exists(descriptor) && !holds_descriptor(path)) {
+        if (error) *error = "refused: " + descriptor + " exists and is no store descriptor";
+        return false;
+    }
+    StagedFile staged;
+    static constexpr char kDescriptor[] = "{\"store_root\": 1}\n";
+    if (!staged.create(path) ||
+        !platform::write_all(staged.fd(), kDescriptor, sizeof kDescriptor - 1) ||
+        !staged.finish() || !staged.commit(descriptor) || !flush_directory(path)) {
+        if (error) *error = failure_text("write", descriptor);
+        return false;
+    }
+    return true;
+}
+
+bool ApplicantStore::is_store_root(const std::string& path) {
+    return is_declared(path, named_roots());
+}
+
+// ---- Paths ----
+
+std::string ApplicantStore::list_path() const {
+    return root_ + "/" + PAGE_FILE_NAME;
+}
+std::string ApplicantStore::catalogue_path() const {
+    return root_ + "/" + CATALOGUE_FILE_NAME;
+}
+std::string ApplicantStore::applicant_dir(std::string_view name) const {
+    return root_ + "/" + std::string(name);
+}
+std::string ApplicantStore::applicant_page_path(std::string_view name) const {
+    return applicant_dir(name) + "/" + PAGE_FILE_NAME;
+}
+
+bool ApplicantStore::has_room() const {
+    FileSystemSpace space;
+    // A missing root is reported when filing fails.
+    if (!file_system_space(root_, &space)) return true;
+    const std::optional<std::uint64_t> setting = reserve_setting();
+    if (setting == std::uint64_t{0}) return true;
+    const std::uint64_t bytes = setting ? *setting : larger(kReserveFloorBytes, space.total_bytes);
+    // A file system without an inode count (it makes them as needed) reports none.
+    const bool inodes_ok = space.total_inodes == 0 ||
+                           space.available_inodes >= larger(kReserveFloorInodes, space.total_inodes);
+    return space.available_bytes >= bytes && inodes_ok;
+}
+
+StoreLock ApplicantStore::lock() const {
+    return StoreLock(list_path());
+}
+
+// ---- Reading ----
+
+std::vector<std::string> ApplicantStore::applicant_names() const {
+    std::vector<std::string> names;
+    for (std::string& name : names_in(root_)) {
+        if (name[0] != '.' && name.rfind("index.", 0) != 0 &&
+            exists(applicant_page_path(name)))
+            names.push_back(std::move(name));
+    }
+    return names;
+}
+
+std::optional<Applicant> ApplicantStore::read_applicant(std::string_view name) const {
+    Applicant applicant;
+    applicant.folder_name = std::string(name);
+    applicant.path = applicant_dir(name);
+    if (name.empty() || name.find('/') != std::string_view::npos || name == "." ||
+        name == ".." || !exists(applicant_page_path(name)))
+        return std::nullopt;
+    applicant.submissions.push_back(submission_in(applicant.path, ""));
+    for (const std::string& stamp : earlier_stamps(applicant.path))
+        applicant.submissions.push_back(submission_in(applicant.path + "/" + stamp, stamp));
+    return applicant;
+}
+
+std::vector<std::string> earlier_stamps(const std::string& folder) {
+    const std::uint64_t current_record = inode_of(folder + "/" + RECORD_FILE_NAME);
+    const std::uint64_t current_page = inode_of(folder + "/" + PAGE_FILE_NAME);
+    std::vector<std::string> stamps;
+    for (std::string& name : names_in(folder)) {
+        if (!is_stamp_name(name) || !is_folder(folder + "/" + name)) continue;
+        // A folder holding the current files themselves is a move that a crash interrupted.
+        const std::string inside = folder + "/" + name + "/";
+        const std::uint64_t record = inode_of(inside + RECORD_FILE_NAME);
+        const std::uint64_t page = inode_of(inside + PAGE_FILE_NAME);
+        if ((record != 0 && record == current_record) || (page != 0 && page == current_page))
+            continue;
+        if (page == 0) continue;
+        stamps.push_back(std::move(name));
+    }
+    newest_first(stamps);
+    return stamps;
+}
+
+// ---- Removing ----
+
+bool ApplicantStore::remove_applicant(StoreLock& held, std::string_view name,
+                                      std::string* error) const {
+    auto fail = [&](const char* operation, const std::string& path) {
+        if (error) *error = failure_text(operation, path);
+        return false;
+    };
+    if (!held.held()) return fail("lock", list_path());
+    // Its temporary files are in the root: a run killed here leaves them to the next one.
+    RunEntry run(root_, ".");
+    if (!read_applicant(name)) {
+        errno = ENOENT;
+        return fail("find", applicant_dir(name));
+    }
+    // The list line first, so that the list never names a missing page.
+    std::string list;
+    if (!read_whole(held.fd(), &list)) return fail("read", list_path());
+    const std::string line = list_line(name);
+    std::string kept;
+    for (std::size_t start = 0; start < list.size();) {
+        std::size_t end = list.find('\n', start);
+        end = end == std::string::npos ? list.size() : end + 1;
+        if (list.compare(start, end - start, line) != 0) kept.append(list, start, end - start);
+        start = end;
+    }
+    // The lock is held through the replacement (replace_list locks the new list first).
+    if (kept.size() != list.size() && !held.replace_list(kept, error))
+        return false;
+    std::error_code code;
+    std::filesystem::remove_all(applicant_dir(name), code);
+    if (code) {
+        errno = code.value();
+        return fail("remove", applicant_dir(name));
+    }
+    if (!flush_directory(root_)) return fail("flush", root_);
+    // The catalogue is derived: its lines of the applicant go, through a temporary file.
+    std::ifstream in(catalogue_path(), std::ios::binary);
+    if (!in) return true;
+    std::string remaining, entry;
+    while (std::getline(in, entry)) {
+        const nlohmann::json json = nlohmann::json::parse(entry, nullptr, false);
+        if (json.is_object() && json.value("folder", "") == name) continue;
+        remaining += entry + "\n";
+    }
+    StagedFile staged;
+    if (!staged.create(root_) ||
+        !platform::write_all(staged.fd(), remaining.data(), remaining.size()) ||
+        !staged.finish() || !staged.commit(catalogue_path()))
+        return fail("write", catalogue_path());
+    return true;
+}
+
+}  // namespace store

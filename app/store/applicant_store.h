@@ -1,0 +1,187 @@
+// The applicant store: one store root that apply.cgi files submissions into and that the staff
+// console and the admin command open to list, read, lock and remove applicants. Every path of
+// the store is composed here and nowhere else.
+//
+// Layout of a store root <root> (relative to the working directory, the site folder):
+//   <root>/index.html     the list page, one line per applicant; its whole-file fcntl lock is the
+//                         store lock (StoreLock) that filing a new applicant, erasure, retention
+//                         and backup hold
+//   <root>/index.jsonl    the catalogue: one JSON object per filed submission (the record plus
+//                         "folder" and "stamp"); derived data, rebuilt from the records
+//   <root>/index.json     the descriptor {"store_root": 1} of a root made by the admin command
+//   <root>/.tmp-*         files and folders being written; never served, cleared when stale
+//   <root>/<name>/        an applicant folder: index.html (the latest submission's page),
+//                         index.json (its record), its resume, and one folder <stamp>/ per
+//                         earlier submission holding that submission's three files
+// A folder is a store root when APPLY_STORE_ROOTS names it or it holds the descriptor; store
+// roots never nest, so an applicant folder, or anything inside one, is never a store root.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_lock.h"
+#include "platform/files.h"
+
+namespace store {
+
+// The server's list of store roots besides those holding a descriptor: paths relative to the
+// site folder, separated by ':'. Unset: "people".
+inline constexpr char STORE_ROOTS_VARIABLE[] = "APPLY_STORE_ROOTS";
+// The file names the store gives its own files, in the root and in every submission's folder.
+inline constexpr char PAGE_FILE_NAME[] = "index.html";
+inline constexpr char RECORD_FILE_NAME[] = "index.json";
+inline constexpr char CATALOGUE_FILE_NAME[] = "index.jsonl";
+
+// The record kept beside every submission (index.json; UTF-8 JSON with these keys).
+struct Record {
+    std::string name;
+    std::string mail;
+    std::string interest;
+    std::string resume;  // the resume's file name, in the submission's own folder
+    std::uint64_t resume_size = 0;
+    std::string filed;  // UTC filing time, "2026-12-08T16:20:05Z"
+};
+
+// A submission to file: the checked fields (name and resume name already in their stored form,
+// see submission_checks.h) and the resume's content.
+struct Submission {
+    std::string name;
+    std::string mail;
+    std::string interest;
+    std::string resume_name;
+    // An unnamed file holding the resume (the request's spool file), or -1. Linked into place
+    // when it lies on the store's file system; otherwise resume_bytes() is copied.
+    int resume_fd = -1;
+    std::function<std::string_view()> resume_bytes;
+};
+
+// One stored submission of an applicant.
+struct StoredSubmission {
+    std::string stamp;        // "" for the latest; else its folder's name, YYYYMMDDTHHMMSSZ[-n]
+    std::string folder;       // path of the folder that holds its files
+    std::string page_path;    // folder + "/index.html"
+    std::string record_path;  // folder + "/index.json"
+    std::string resume_path;  // folder + "/" + record->resume; empty without a record
+    // Absent when the record cannot be read (a page filed before records were kept).
+    std::optional<Record> record;
+};
+
+// An applicant: a folder of the store root that holds a page.
+struct Applicant {
+    std::string folder_name;  // the name as filed (NFC), the folder's name below the root
+    std::string path;         // root + "/" + folder_name
+    // The latest first, then every earlier one, newest first.
+    std::vector<StoredSubmission> submissions;
+};
+
+// How filing ended. Anything but `filed` means nothing new is acknowledged; whatever was filed
+// before stays whole.
+enum class Outcome { filed, cant_create, paused };
+
+struct FilingResult {
+    Outcome outcome = Outcome::cant_create;
+    // cant_create: the path the answer names. filed: the applicant page.
+    std::string path;
+    // What failed, for the one standard-error line: the operation, the path and the system's
+    // error text (empty when filed).
+    std::string failure;
+};
+
+// The store lock: the whole-file fcntl lock on the list page, held from construction until
+// destruction (or release()). fcntl locks belong to the process and a close of ANY descriptor
+// of the list in the process drops them: while holding one, reach the list only through fd().
+class StoreLock {
+  public:
+    StoreLock() = default;
+    // Opens (creating when missing) and locks `list_path`, waiting for the lock.
+    explicit StoreLock(const std::string& list_path);
+    StoreLock(StoreLock&&) noexcept;
+    StoreLock& operator=(StoreLock&&) noexcept;
+    ~StoreLock();
+
+    bool held() const { return held_; }
+    // The list page, open for reading and writing (append with a write at its size).
+    int fd() const { return list_.get(); }
+    // Replaces the whole list with `content` in one step: written to a temporary file, flushed,
+    // locked, renamed over the list, the root flushed. Runs waiting for the old list's lock find
+    // it replaced and lock the new one, so the lock stays held throughout. False with `error`
+    // set when a step fails; the list is then unchanged.
+    bool replace_list(const std::string& content, std::string* error);
+    // Releases the lock by closing the list; false when the close reports a delayed write error.
+    bool release();
+
+  private:
+    std::string list_path_;
+    platform::UniqueFd list_;
+    bool held_ = false;
+};
+
+class ApplicantStore {
+  public:
+    // Why open() refused a root.
+    enum class Refusal { none, malformed, not_declared, nested, missing };
+
+    // Opens the store root `root` (a relative path, as the form's `directory` field carries it):
+    // refused when it is malformed (empty, absolute, with an empty, "." or ".." component, a
+    // '\' or a control byte), not declared (neither named in APPLY_STORE_ROOTS nor holding a
+    // descriptor), inside another store root (the folder of an applicant, or below one), or
+    // missing. Reads the environment once, here.
+    static std::optional<ApplicantStore> open(std::string_view root, Refusal* why = nullptr);
+
+    // Makes `root` (the folder must exist) a store root by writing its descriptor; for the admin
+    // command. False with `error` set when it is refused (nested in a store root, or already
+    // holding applicant data of another kind) or cannot be written.
+    static bool declare_root(std::string_view root, std::string* error);
+
+    // Whether the folder `path` is declared a store root (named or holding a descriptor),
+    // wherever it lies.
+    static bool is_store_root(const std::string& path);
+
+    // ---- Paths, composed once ----
+    const std::string& store_root() const { return root_; }
+    std::string list_path() const;       // <root>/index.html
+    std::string catalogue_path() const;  // <root>/index.jsonl
+    std::string applicant_dir(std::string_view name) const;        // <root>/<name>
+    std::string applicant_page_path(std::string_view name) const;  // <root>/<name>/index.html
+
+    // The longest name (and resume file name) the root's file system allows, in bytes.
+    std::size_t longest_name() const { return longest_name_; }
+    // False when the root's file system has less free space or fewer free inodes than the
+    // reserve (APPLY_FREE_SPACE_RESERVE, bytes; default the larger of 1 GiB and 5 %; inodes:
+    // the larger of 10,000 and 5 %). A malformed reserve setting is ignored with a line on
+    // standard error.
+    bool has_room() const;
+
+    // ---- Filing (apply.cgi) ----
+    // Files a checked submission: the first one of a name as a new applicant with a list line,
+    // a later one with the earlier submission moved whole into a <stamp>/ folder first. Takes
+    // the store lock itself, for as short a time as the order of durable filing allows; the
+    // answer is acknowledged only when everything is on stable storage.
+    FilingResult file(const Submission& submission) const;
+
+    // ---- Reading and removing (staff console, admin command) ----
+    // The applicants' folder names, in listing order (a folder without a page is no applicant).
+    std::vector<std::string> applicant_names() const;
+    // Every stored submission of one applicant; nullopt when `name` is no applicant here.
+    std::optional<Applicant> read_applicant(std::string_view name) const;
+    // Takes the store lock (waits); check held().
+    StoreLock lock() const;
+    // Removes an applicant whole under the held lock: the list line first (rewritten in place,
+    // flushed), then the folder with every submission, then its catalogue lines. False with
+    // `error` set (operation, path, system error) when a step fails; what was removed stays
+    // removed and the list never names a missing page.
+    bool remove_applicant(StoreLock& held, std::string_view name, std::string* error) const;
+
+  private:
+    explicit ApplicantStore(std::string root);
+
+    std::string root_;
+    std::size_t longest_name_ = 255;
+};
+
+}  // namespace store

@@ -1,0 +1,316 @@
+// Filing one submission: its record, resume and page written and flushed first, then, under the
+// store lock, the earlier submission moved whole into a folder of its own or, for a new
+// applicant, the list line added; acknowledged only when all of it is on stable storage.
+//
+// Order on the disk. Before the lock: the applicant folder is made (and the root flushed when
+// the name has no page yet, since the list line may name the folder), then record, resume and
+// page are staged under temporary names, each flushed. Under the lock:
+// - a known applicant (a page is in place): the earlier submission's files are hard-linked into
+//   <stamp>/ and that folder and the applicant folder flushed, so the earlier submission is whole
+//   there before anything of it is replaced; then the new record, resume and page are renamed
+//   over the old names (record first: from then on the <stamp>/ folder counts as an earlier
+//   submission), and the earlier resume's name removed when the new one differs. The applicant
+//   folder's flush that makes this durable comes after the lock.
+// - a new applicant: the unlisted marker is created, record, resume and page renamed into place
+//   and the folder flushed, then the list line appended and flushed. A line that fails is cut
+//   off again and the page taken back out. The marker stands beside a page whose line may be
+//   missing (a run stopped in between): the next run for the name adds the line.
+// - both: the catalogue line is appended (not flushed: it is rebuilt from the records).
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "app/store/applicant_page.h"
+#include "app/store/applicant_store.h"
+#include "app/store/list_line.h"
+#include "app/store/record.h"
+#include "app/store/staged_file.h"
+#include "app/store/store_files.h"
+#include "platform/platform.h"
+
+namespace store {
+
+namespace {
+
+constexpr char kUnlistedMarker[] = ".tmp-unlisted";
+
+// One run of filing: the submission, its paths and what was found, and the answer.
+class Filing {
+  public:
+    Filing(const ApplicantStore& store, const Submission& submission)
+        : store_(store),
+          submission_(submission),
+          dir_(store.applicant_dir(submission.name)),
+          page_path_(dir_ + "/" + PAGE_FILE_NAME),
+          record_path_(dir_ + "/" + RECORD_FILE_NAME),
+          resume_path_(dir_ + "/" + submission.resume_name),
+          marker_path_(dir_ + "/" + kUnlistedMarker) {}
+
+    FilingResult run();
+
+  private:
+    FilingResult fail(const std::string& shown, const char* operation, const std::string& path) {
+        FilingResult result;
+        result.outcome = Outcome::cant_create;
+        result.path = shown;
+        result.failure = std::string(operation) + " " + path + ": " + std::strerror(errno);
+        return result;
+    }
+
+    bool stage_record();
+    bool stage_resume();
+    bool stage_page(const std::vector<std::string>& earlier);
+    // The stamps the new page lists: those kept, and the one the current submission gets.
+    std::vector<std::string> page_history();
+    // The folder name the current submission moves to (an existing one when a crash
+    // interrupted its move).
+    std::string stamp_for_current();
+    bool keep_earlier(std::string* failed_path);
+    bool place_new_files();
+    void withdraw_new_files();
+    bool append_list_line(int list_fd, std::int64_t size);
+    void append_catalogue_line();
+
+    const ApplicantStore& store_;
+    const Submission& submission_;
+    const std::string dir_, page_path_, record_path_, resume_path_, marker_path_;
+    Record record_;
+    std::optional<Record> current_;  // the record in place before this run, if any
+    StagedFile staged_record_, staged_resume_, staged_page_;
+    // Opened (made when missing) before the root's flush, so that its name is durable with it.
+    platform::UniqueFd catalogue_;
+};
+
+bool Filing::stage_record() {
+    const std::string json = record_json(record_) + "\n";
+    return staged_record_.create(dir_) &&
+           platform::write_all(staged_record_.fd(), json.data(), json.size()) &&
+           staged_record_.finish();
+}
+
+bool Filing::stage_resume() {
+    // A spooled upload on the store's file system is linked into place: no byte is copied. It
+    // is flushed once it has its temporary name, so that an upload that must be copied to
+    // another file system is not flushed for nothing.
+    if (submission_.resume_fd >= 0 && staged_resume_.adopt(submission_.resume_fd, dir_))
+        return platform::flush_file_data(submission_.resume_fd);
+    if (!submission_.resume_bytes) return false;
+    const std::string_view content = submission_.resume_bytes();
+    return staged_resume_.create(dir_) &&
+           platform::write_all(staged_resume_.fd(), content.data(), content.size()) &&
+           staged_resume_.finish();
+}
+
+bool Filing::stage_page(const std::vector<std::string>& earlier) {
+    if (!staged_page_.create(dir_)) return false;
+    std::FILE* out = staged_page_.stream();
+    if (!out) return false;
+    const bool written =
+        write_applicant_page(out, submission_.name.c_str(), submission_.mail.c_str(),
+                             submission_.interest.c_str(), submission_.resume_name.c_str(), earlier);
+    return staged_page_.finish() && written;
+}
+
+std::string Filing::stamp_for_current() {
+    std::string base = current_ ? stamp_of_filed(current_->filed) : std::string();
+    if (base.empty()) base = stamp_text(static_cast<std::time_t>(modified_time(page_path_)));
+    const std::uint64_t record = inode_of(record_path_);
+    const std::uint64_t page = inode_of(page_path_);
+    for (unsigned n = 1;; ++n) {
+        const std::string name = n == 1 ? base : base + "-" + std::to_string(n);
+        const std::string folder = dir_ + "/" + name + "/";
+        if (!exists(folder)) return name;
+        const std::uint64_t linked_record = inode_of(folder + RECORD_FILE_NAME);
+        const std::uint64_t linked_page = inode_of(folder + PAGE_FILE_NAME);
+        if ((record != 0 && linked_record == record) || (record == 0 && linked_page == page))
+            return name;
+    }
+}
+
+std::vector<std::string> Filing::page_history() {
+    std::vector<std::string> earlier = earlier_stamps(dir_);
+    if (exists(page_path_)) earlier.insert(earlier.begin(), stamp_for_current());
+    return earlier;
+}
+
+// Links the current submission's files into its stamp folder and makes them durable there.
+bool Filing::keep_earlier(std::string* failed_path) {
+    const std::string stamp = stamp_for_current();
+    const std::string folder = dir_ + "/" + stamp;
+    *failed_path = folder;
+    if (platform::make_directory(folder.c_str()) != 0 && errno != EEXIST) return false;
+    // With a record: its resume, the page, the record last. A page filed before records were
+    // kept takes every plain file of the folder along.
+    std::vector<std::string> files;
+    if (current_) {
+        if (!current_->resume.empty() && exists(dir_ + "/" + current_->resume) &&
+            !is_folder(dir_ + "/" + current_->resume))
+            files.push_back(current_->resume);
+        files.push_back(PAGE_FILE_NAME);
+        files.push_back(RECORD_FILE_NAME);
+    } else {
+        for (std::string& name : names_in(dir_)) {
+            if (name.rfind(platform::TEMP_NAME_PREFIX, 0) != 0 && !is_folder(dir_ + "/" + name))
+                files.push_back(std::move(name));
+        }
+    }
+    for (const std::string& file : files) {
+        const std::string target = folder + "/" + file;
+        if (exists(target)) continue;  // a move a crash interrupted
+        if (!link_file(dir_ + "/" + file, target)) {
+            *failed_path = target;
+            return false;
+        }
+    }
+    if (!flush_directory(folder)) return false;
+    *failed_path = dir_;
+    if (!flush_directory(dir_)) return false;
+    // Record first: from then on the stamp folder is an earlier submission of its own.
+    *failed_path = record_path_;
+    if (!staged_record_.commit(record_path_)) return false;
+    *failed_path = resume_path_;
+    if (!staged_resume_.commit(resume_path_)) return false;
+    *failed_path = page_path_;
+    if (!staged_page_.commit(page_path_)) return false;
+    // The earlier resume's name goes when the new one has another: it lives on in the stamp
+    // folder.
+    for (const std::string& file : files) {
+        if (file != PAGE_FILE_NAME && file != RECORD_FILE_NAME && file != submission_.resume_name)
+            remove_file(dir_ + "/" + file);
+    }
+    return true;
+}
+
+bool Filing::place_new_files() {
+    return staged_record_.commit(record_path_) && staged_resume_.commit(resume_path_) &&
+           staged_page_.commit(page_path_);
+}
+
+// Takes a new applicant's files out of their place again when the list line failed, so that a
+// later submission of the name still counts as new. The page goes before the marker: a disk
+// that keeps only the first removal still has the marker beside the page.
+void Filing::withdraw_new_files() {
+    remove_file(page_path_);
+    remove_file(record_path_);
+    remove_file(resume_path_);
+    remove_file(marker_path_);
+    flush_directory(dir_);
+}
+
+// Appends the line at the list's end and flushes it. A line that cannot be written whole or
+// flushed is cut off again, so the list keeps exactly its old bytes.
+bool Filing::append_list_line(int list_fd, std::int64_t size) {
+    const std::int64_t whole = length_without_cut_line(list_fd, size);
+    if (whole < 0 || (whole != size && !truncate_to(list_fd, whole))) return false;
+    const std::string line = list_line(submission_.name);
+    if (write_all_at(list_fd, line.data(), line.size(), whole) &&
+        platform::flush_file_data(list_fd))
+        return true;
+    const int saved = errno;
+    truncate_to(list_fd, whole);
+    platform::flush_file_data(list_fd);
+    errno = saved;
+    return false;
+}
+
+void Filing::append_catalogue_line() {
+    const std::string line =
+        record_json(record_, submission_.name, stamp_of_filed(record_.filed)) + "\n";
+    if (catalogue_.valid()) platform::write_all(catalogue_.get(), line.data(), line.size());
+}
+
+FilingResult Filing::run() {
+    const std::string list_path = store_.list_path();
+    const std::string& root = store_.store_root();
+    // What would fail only after the first write is refused before it: a store root of its
+    // own under the applicant's name, or a folder where the resume would go.
+    errno = EEXIST;
+    if (ApplicantStore::is_store_root(dir_))
+        return fail(page_path_, "refuse store root as applicant folder", dir_);
+    errno = EISDIR;
+    if (is_folder(resume_path_)) return fail(resume_path_, "refuse folder as resume", resume_path_);
+
+    const std::time_t now = std::time(nullptr);
+    record_ = Record{submission_.name, submission_.mail, submission_.interest,
+                     submission_.resume_name, 0, filed_text(now)};
+    const bool folder_is_new = platform::make_directory(dir_.c_str()) == 0;
+    if (!folder_is_new && !is_folder(dir_)) return fail(page_path_, "make folder", dir_);
+    RunEntry entry(root, submission_.name);
+    // Files that killed runs left: in this folder, and in the folders of runs that are gone.
+    remove_stale_temp_files(dir_);
+    sweep_stale_runs(root);
+
+    current_ = read_record(record_path_);
+    if (!stage_resume()) return fail(resume_path_, "write", resume_path_);
+    record_.resume_size = static_cast<std::uint64_t>(
+        submission_.resume_fd >= 0 ? platform::file_size(submission_.resume_fd)
+                                   : static_cast<std::int64_t>(submission_.resume_bytes().size()));
+    if (!stage_record()) return fail(page_path_, "write", dir_ + "/.tmp-*");
+    std::vector<std::string> history = page_history();
+    if (!stage_page(history)) return fail(page_path_, "write", dir_ + "/.tmp-*");
+    catalogue_ = open_for_append(store_.catalogue_path());
+    // A new applicant's folder entry must be durable before the list line names it.
+    const bool unlisted = !exists(page_path_);
+    if ((folder_is_new || unlisted) && !flush_directory(root))
+        return fail(page_path_, "flush", root);
+
+    bool needs_line = false;
+    bool marked = false;
+    {
+        StoreLock lock = store_.lock();
+        if (!lock.held()) return fail(list_path, "lock", list_path);
+        const bool known = exists(page_path_);
+        current_ = read_record(record_path_);
+        // Another run may have filed the name since the page was staged: stage it again.
+        if (page_history() != history) {
+            history = page_history();
+            staged_page_.reset();
+            if (!stage_page(history)) return fail(page_path_, "write", dir_ + "/.tmp-*");
+        }
+        const std::int64_t size = platform::file_size(lock.fd());
+        if (size < 0) return fail(list_path, "read", list_path);
+        if (known) {
+            std::string failed_path;
+            if (!keep_earlier(&failed_path)) return fail(page_path_, "keep earlier", failed_path);
+            marked = exists(marker_path_);
+            needs_line = marked && !list_holds_line(lock.fd(), list_line(submission_.name));
+        } else {
+            needs_line = true;
+            if (!create_empty_file(marker_path_)) return fail(list_path, "create", marker_path_);
+            if (!place_new_files()) {
+                withdraw_new_files();
+                return fail(page_path_, "rename", page_path_);
+            }
+            // An empty list may have just been created by the lock's open: its name is in the
+            // root.
+            if (!flush_directory(dir_) || (size == 0 && !flush_directory(root))) {
+                withdraw_new_files();
+                return fail(page_path_, "flush", dir_);
+            }
+        }
+        if (needs_line && !append_list_line(lock.fd(), size)) {
+            if (!known) withdraw_new_files();
+            return fail(list_path, "append", list_path);
+        }
+        append_catalogue_line();
+        if (!lock.release() && needs_line) return fail(list_path, "close", list_path);
+    }
+    // A known applicant's renames are made durable outside the lock: nothing else waits on them.
+    if (!needs_line && !flush_directory(dir_)) return fail(page_path_, "flush", dir_);
+    if (needs_line || marked) remove_file(marker_path_);
+    FilingResult result;
+    result.outcome = Outcome::filed;
+    result.path = page_path_;
+    return result;
+}
+
+}  // namespace
+
+FilingResult ApplicantStore::file(const Submission& submission) const {
+    return Filing(*this, submission).run();
+}
+
+}  // namespace store
