@@ -14,6 +14,7 @@
 #include <unordered_set>
 
 #include "cgi/cgi_request.h"
+#include "app/store/store_files.h"
 #include "cgi/html_escape.h"
 
 namespace fs = std::filesystem;
@@ -298,20 +299,18 @@ bool StaffStore::write_list(int list_fd, const std::vector<ListLine>& lines) con
     // Written over the old bytes and then cut: the list is only ever shortened here, and a crash
     // in between leaves a list that finish_interrupted_erasures puts right from the folders.
     return ::pwrite(list_fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
-           platform::truncate_to(list_fd, static_cast<std::int64_t>(text.size())) &&
+           store::truncate_to(list_fd, static_cast<std::int64_t>(text.size())) &&
            platform::flush_file_data(list_fd);
 }
 
 bool StaffStore::write_catalogue(const std::string& text) const {
-    char temp[4096];
-    platform::UniqueFd fd = platform::create_temp_file(root_.c_str(), temp, sizeof temp);
-    if (!fd.valid()) return false;
-    bool ok = platform::write_all(fd.get(), text.data(), text.size()) &&
-              platform::flush_file_data(fd.get()) && fd.close() &&
-              platform::rename_file(temp, catalogue_path().c_str()) &&
-              platform::flush_directory(root_.c_str());
-    if (!ok) platform::remove_file(temp);
-    return ok;
+    // Rewritten in place, like the list: filing may hold the catalogue open from before it takes
+    // the lock, and appends to the file it opened; a file renamed over it would lose that line.
+    platform::UniqueFd fd(::open(catalogue_path().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    return fd.valid() &&
+           ::pwrite(fd.get(), text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
+           store::truncate_to(fd.get(), static_cast<std::int64_t>(text.size())) &&
+           platform::flush_file_data(fd.get()) && fd.close();
 }
 
 bool StaffStore::erase(const std::string& folder, std::string& error, const StoreLock* held) {
@@ -339,14 +338,14 @@ bool StaffStore::erase_all(const std::vector<std::string>& folders, const StoreL
             !fs::is_directory(dir))
             continue;
         std::string hidden = prefix + std::to_string(erased.size());
-        if (!platform::rename_file(dir.c_str(), hidden.c_str())) {
+        if (!store::rename_file(dir.c_str(), hidden.c_str())) {
             error = "cannot move " + dir + ": " + std::strerror(errno);
             break;
         }
         erased.push_back(folder);
     }
     if (erased.empty()) return error.empty();
-    if (!platform::flush_directory(root_.c_str())) {
+    if (!store::flush_directory(root_.c_str())) {
         error = "cannot flush " + root_ + ": " + std::strerror(errno);
         return false;
     }
@@ -377,16 +376,20 @@ bool StaffStore::finish_interrupted_erasures(int list_fd, std::string& error) co
             kept.push_back({list_line_for(folder), folder});
             listed.insert(folder);
         }
-    // The catalogue keeps the lines of the applicants still there, byte for byte.
+    // The catalogue keeps the lines of the applicants still there, byte for byte, once each (a
+    // rewrite cut short by a crash may have left a line twice).
     std::string catalogue;
-    for (const CatalogueLine& line : read_catalogue().lines)
-        if (listed.count(std::string(line.folder))) (catalogue += line.text) += '\n';
+    std::unordered_set<std::string_view> seen;
+    Catalogue old = read_catalogue();
+    for (const CatalogueLine& line : old.lines)
+        if (listed.count(std::string(line.folder)) && seen.insert(line.text).second)
+            (catalogue += line.text) += '\n';
     if (!write_list(list_fd, kept) || !write_catalogue(catalogue)) {
         error = "cannot rewrite the list of " + root_ + ": " + std::strerror(errno);
         return false;
     }
     for (const std::string& path : hidden) fs::remove_all(path, ec);
-    if (ec || !platform::flush_directory(root_.c_str())) {
+    if (ec || !store::flush_directory(root_.c_str())) {
         error = "cannot remove " + hidden.front() + ": " + ec.message();
         return false;
     }

@@ -108,7 +108,7 @@ class StaffStore {
     std::vector<ListLine> read_list(int list_fd) const;
     // Rewrites the list in place (its file is the lock: it is never replaced) and flushes it.
     bool write_list(int list_fd, const std::vector<ListLine>& lines) const;
-    // Replaces the catalogue with `text` (whole lines) in one step and flushes it.
+    // Rewrites the catalogue in place with `text` (whole lines) under the held lock, and flushes it.
     bool write_catalogue(const std::string& text) const;
     // The list line filing writes for an applicant folder.
     static std::string list_line_for(const std::string& folder);

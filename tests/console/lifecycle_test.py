@@ -199,7 +199,8 @@ def check_concurrent(args, tmp):
     names = listed(site)
     check(len(names) == len(set(names)) == 84 and set(names) == folders(site)
           and not set(erased) & set(names), "every newcomer listed once, every erased applicant gone")
-    check(admin(args, site, "fsck").returncode == 0, "fsck: consistent after the concurrent run")
+    r = admin(args, site, "fsck")
+    check(r.returncode == 0, "fsck: consistent after the concurrent run" + ("" if r.returncode == 0 else "\n" + r.stdout))
 
 
 def main():
