@@ -34,6 +34,10 @@ before(async () => {
       'network.connectivity-service.enabled': false,
       'network.dns.disablePrefetch': true,
       'toolkit.telemetry.enabled': false,
+      // The console's export is saved without asking, into the test's own folder.
+      'browser.download.folderList': 2,
+      'browser.download.dir': path.join(site.tmp, 'downloads'),
+      'browser.helperApps.neverAsk.saveToDisk': 'application/zip',
     },
   });
 });
@@ -121,10 +125,20 @@ test('an HTML resume opened by staff runs no script', async () => {
 test('a staff member\'s day in the console: search, open, export, erase', async () => {
   const staff = await pageAs('staff');
   await staffDay(assert, site, staff, async (page) => {
-    const [answer] = await Promise.all([
-      page.waitForResponse((r) => r.url().endsWith('/staff.cgi') && r.request().method() === 'POST'),
-      page.click('form button')]);
-    assert.equal(answer.status(), 200);
-    assert.equal(answer.headers()['content-type'], 'application/zip');
+    // In a page of its own: after a download, Firefox's driver waits for the page's next
+    // navigation in vain.
+    const other = await pageAs('staff');
+    await other.goto(page.url());
+    await other.click('form button');
+    const folder = path.join(site.tmp, 'downloads');
+    let saved = [];
+    for (let i = 0; i < 100 && !saved.length; i++) {
+      await new Promise((resolve) => setTimeout(resolve, 100));
+      saved = fs.existsSync(folder) ? fs.readdirSync(folder).filter((f) => f.endsWith('.zip')) : [];
+    }
+    assert.equal(saved.length, 1, 'the export was saved');
+    await other.close();
+    const zip = fs.readFileSync(path.join(folder, saved[0]));
+    assert.equal(zip.subarray(0, 4).toString('latin1'), 'PK\x03\x04', 'the export is a zip archive');
   });
 });
