@@ -65,9 +65,10 @@ int init_root(const std::string& dir) {
     std::error_code ec;
     if (fs::exists(dir) && !fs::is_empty(dir, ec)) return fail(dir + " is not empty");
     fs::create_directories(dir, ec);
+    std::string error;
+    if (!store::ApplicantStore::declare_root(dir, &error)) return fail(error);
     std::ofstream(dir + "/index.html", std::ios::app);
-    std::ofstream(dir + "/index.json") << "{\"store_root\": 1}\n";
-    return fs::exists(dir + "/index.json") ? 0 : fail("cannot make " + dir + " a store root");
+    return 0;
 }
 
 int run(StaffStore& store, const Options& o) {
@@ -193,7 +194,7 @@ int main(int argc, char* argv[]) {
         return restore_store(o.words[1], o.root, error) ? 0 : fail(error);
     }
     std::string error;
-    auto store = StaffStore::open(o.root, declared.c_str(), error);
+    auto store = StaffStore::open(o.root, error);
     if (!store) return fail(error);
     return run(*store, o);
 }

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <simdjson.h>
 #include <sstream>
@@ -23,40 +22,6 @@ namespace {
 
 constexpr char LINE_START[] = "<br><a href=\"";
 constexpr char ERASE_PREFIX[] = ".tmp-erase-";
-
-std::string read_whole(const std::string& path, bool* ok = nullptr) {
-    std::ifstream in(path, std::ios::binary);
-    if (ok) *ok = static_cast<bool>(in);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A root is a relative path of plain components, none of them empty, "." or "..".
-bool root_is_plain(const std::string& root) {
-    if (root.empty() || root[0] == '/') return false;
-    std::stringstream parts(root);
-    std::string part;
-    while (std::getline(parts, part, '/')) {
-        if (part.empty() || part == "." || part == "..") return false;
-        for (unsigned char c : part)
-            if (c < 0x20 || c == 0x7F || c == '\\') return false;
-    }
-    return root.back() != '/';
-}
-
-bool declared(const std::string& root, const char* roots) {
-    std::stringstream list(roots && *roots ? roots : "people");
-    std::string entry;
-    while (std::getline(list, entry, ':'))
-        if (entry == root) return true;
-    return false;
-}
-
-std::string text_field(const nlohmann::json& j, const char* key) {
-    auto it = j.find(key);
-    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
 
 // Reads one catalogue line with simdjson (its DOM parser picks the machine's fastest kernel at
 // run time) into `line`, copying each text into `arena`. `text` must be followed by
@@ -92,34 +57,6 @@ bool is_reserved_name(const std::string& name) {
            name.rfind(platform::TEMP_NAME_PREFIX, 0) == 0;
 }
 
-bool is_stamp_name(const std::string& name) {
-    if (name.size() < 16) return false;
-    for (std::size_t i = 0; i < 16; ++i) {
-        bool digit = name[i] >= '0' && name[i] <= '9';
-        if (i == 8 ? name[i] != 'T' : i == 15 ? name[i] != 'Z' : !digit) return false;
-    }
-    if (name.size() == 16) return true;
-    if (name[16] != '-' || name.size() == 17) return false;
-    return std::all_of(name.begin() + 17, name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::optional<Submission> parse_record(const std::string& text) {
-    nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
-    if (!j.is_object()) return std::nullopt;
-    Submission s;
-    s.name = text_field(j, "name");
-    s.filed = text_field(j, "filed");
-    if (s.name.empty() || s.filed.empty()) return std::nullopt;
-    s.mail = text_field(j, "mail");
-    s.interest = text_field(j, "interest");
-    s.resume = text_field(j, "resume");
-    s.folder = text_field(j, "folder");
-    s.stamp = text_field(j, "stamp");
-    auto size = j.find("resume_size");
-    if (size != j.end() && size->is_number_integer()) s.resume_size = size->get<std::int64_t>();
-    return s;
-}
-
 std::string catalogue_line(const Submission& s) {
     nlohmann::json j = {{"name", s.name},     {"mail", s.mail},   {"interest", s.interest},
                         {"resume", s.resume}, {"resume_size", s.resume_size},
@@ -132,25 +69,15 @@ StoreLock::StoreLock(const std::string& list_path)
     if (list_.valid()) lock_.emplace(list_.get());
 }
 
-std::optional<StaffStore> StaffStore::open(const std::string& root, const char* declared_roots,
-                                           std::string& error) {
-    if (!root_is_plain(root)) {
-        error = "not a store root: " + root;
+std::optional<StaffStore> StaffStore::open(const std::string& root, std::string& error) {
+    using Refusal = store::ApplicantStore::Refusal;
+    Refusal why = Refusal::none;
+    auto opened = store::ApplicantStore::open(root, &why);
+    if (!opened) {
+        error = (why == Refusal::missing ? "no such store root: " : "not a store root: ") + root;
         return std::nullopt;
     }
-    if (!fs::is_directory(root)) {
-        error = "no such store root: " + root;
-        return std::nullopt;
-    }
-    if (!declared(root, declared_roots)) {
-        bool ok = false;
-        nlohmann::json d = nlohmann::json::parse(read_whole(root + "/index.json", &ok), nullptr, false);
-        if (!ok || !d.is_object() || !d.contains("store_root")) {
-            error = "not a store root: " + root;
-            return std::nullopt;
-        }
-    }
-    return StaffStore(root);
+    return StaffStore(root, std::move(*opened));
 }
 
 Submission CatalogueLine::submission() const {
@@ -216,35 +143,24 @@ std::vector<std::string> StaffStore::applicant_folders() const {
 }
 
 std::optional<Applicant> StaffStore::read_applicant(const std::string& folder) const {
-    if (folder.empty() || is_reserved_name(folder) || folder.find('/') != std::string::npos)
-        return std::nullopt;
-    std::string dir = folder_path(folder);
-    bool ok = false;
-    std::string text = read_whole(dir + "/index.json", &ok);
-    auto latest = ok ? parse_record(text) : std::nullopt;
-    if (!latest) return std::nullopt;
+    if (is_reserved_name(folder)) return std::nullopt;
+    auto stored = store_.read_applicant(folder);
+    if (!stored) return std::nullopt;
     Applicant a{folder, {}};
-    latest->folder = folder;
-    latest->stamp.clear();
-    a.submissions.push_back(*latest);
-    std::vector<Submission> earlier;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(dir, ec)) {
-        std::string name = entry.path().filename().string();
-        if (!is_stamp_name(name) || !entry.is_directory(ec)) continue;
-        // A history folder whose record is the latest record itself is a move that filing had
-        // not finished: not an earlier submission.
-        if (fs::equivalent(entry.path() / "index.json", dir + "/index.json", ec)) continue;
-        auto s = parse_record(read_whole(entry.path().string() + "/index.json"));
-        if (!s) continue;
-        s->folder = folder;
-        s->stamp = name;
-        earlier.push_back(*s);
+    for (const store::StoredSubmission& s : stored->submissions) {
+        // A page filed before records were kept shows under the folder's name, undated.
+        Submission sub{folder, s.stamp, folder, {}, {}, {}, {}, 0};
+        if (s.record) {
+            const store::Record& r = *s.record;
+            sub.name = r.name;
+            sub.mail = r.mail;
+            sub.interest = r.interest;
+            sub.resume = r.resume;
+            sub.filed = r.filed;
+            sub.resume_size = static_cast<std::int64_t>(r.resume_size);
+        }
+        a.submissions.push_back(std::move(sub));
     }
-    std::sort(earlier.begin(), earlier.end(), [](const Submission& x, const Submission& y) {
-        return x.filed != y.filed ? x.filed > y.filed : x.stamp > y.stamp;
-    });
-    a.submissions.insert(a.submissions.end(), earlier.begin(), earlier.end());
     return a;
 }
 

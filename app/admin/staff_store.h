@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/store/applicant_store.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 
@@ -62,11 +63,9 @@ class StoreLock {
 
 class StaffStore {
   public:
-    // A store root the operator declared: named in `declared_roots` (colon-separated, as
-    // APPLY_STORE_ROOTS is) or holding the admin command's descriptor index.json. A path that
-    // could leave the working directory's tree is never one. Null with `error` set otherwise.
-    static std::optional<StaffStore> open(const std::string& root, const char* declared_roots,
-                                          std::string& error);
+    // A store root as the store class opens it (declared in APPLY_STORE_ROOTS or by its
+    // descriptor, never inside another, never leaving the site). Null with `error` set otherwise.
+    static std::optional<StaffStore> open(const std::string& root, std::string& error);
 
     const std::string& root() const { return root_; }
     std::string list_path() const { return root_ + "/index.html"; }
@@ -114,16 +113,13 @@ class StaffStore {
     static std::string list_line_for(const std::string& folder);
 
   private:
-    explicit StaffStore(std::string root) : root_(std::move(root)) {}
+    StaffStore(std::string root, store::ApplicantStore opened)
+        : root_(std::move(root)), store_(std::move(opened)) {}
     std::string root_;
+    store::ApplicantStore store_;
 };
 
 // The record of a submission as JSON text (one catalogue line without its line end).
 std::string catalogue_line(const Submission& s);
-// Reads one catalogue line or record; nothing when it is not a JSON object with a name and a
-// filing time.
-std::optional<Submission> parse_record(const std::string& text);
 // True for names the store reserves: ".", "..", "index.*", ".tmp-*".
 bool is_reserved_name(const std::string& name);
-// True for the name of a history folder: YYYYMMDDTHHMMSSZ, maybe followed by -N.
-bool is_stamp_name(const std::string& name);

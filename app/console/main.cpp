@@ -35,7 +35,7 @@ int main(int argc, char* argv[]) {
     const char* root_value = request.get_value("root");
     std::string root = root_value && *root_value ? root_value : declared.substr(0, declared.find(':'));
     std::string error;
-    auto store = StaffStore::open(root, declared.c_str(), error);
+    auto store = StaffStore::open(root, error);
     if (!store) {
         message_page(nullptr, "404 Not Found", "No such store", error);
         return 0;
