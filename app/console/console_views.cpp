@@ -1,5 +1,6 @@
 // The staff console's pages on GET: the applicant table, one applicant, the figures and the
 // erasure's confirmation. Nothing here changes the store.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -71,7 +72,8 @@ std::string retention_cutoff_now(const Console& c) {
 void show_table(Console& c) {
     std::string query = c.value("q"), sort = c.value("sort");
     bool due_only = c.value("due") == "1" && c.retention_days > 0;
-    long page = std::max(1L, std::strtol(c.value("page").c_str(), nullptr, 10));
+    // Clamped, so that no page number can overflow the row arithmetic below.
+    long page = std::clamp(std::strtol(c.value("page").c_str(), nullptr, 10), 1L, 10'000'000L);
     Catalogue catalogue = c.store.read_catalogue();
     std::vector<ApplicantRow> rows = applicant_rows(catalogue);
     if (due_only) rows = rows_filed_before(rows, retention_cutoff_now(c));
