@@ -40,12 +40,15 @@ export function scriptedResume(tag) {
 
 // Lays out a site from the build in a fresh temporary folder and serves it over HTTPS; `stop()`
 // stops the server and removes the folder. `trustStore(dir)` makes an NSS certificate database in
-// `dir` that trusts the site's authority: a Firefox profile, or Chromium's $HOME/.pki/nssdb.
-export function startSite(build, prefix) {
+// `dir` that trusts the site's authority: a Firefox profile, or Chromium's $HOME/.pki/nssdb. The
+// store is seeded first with `seed`, tests/console/make_store.py's arguments after the store root
+// (none: an empty store).
+export function startSite(build, prefix, seed = []) {
   const tmp = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
   const site = path.join(tmp, 'site');
   const logDir = path.join(tmp, 'log');
   execFileSync(path.join(repo, 'serve/make-site'), [build, site], { stdio: 'inherit' });
+  if (seed.length) execFileSync('python3', [path.join(repo, 'tests/console/make_store.py'), path.join(site, 'people'), ...seed]);
   const out = execFileSync(path.join(repo, 'serve/start-test-server'), [site], {
     env: { ...process.env, LOG_DIR: logDir, SERVER_MAX_SECONDS: '900', HTTPS: '1' },
   }).toString().trim();
@@ -83,4 +86,39 @@ export async function requested(site, marker, ms = 5000) {
 export async function scriptDidNotRun(assert, site, tag) {
   assert.ok(await requested(site, `page-read-${tag}`), 'the HTML resume was shown');
   assert.equal(await requested(site, `script-ran-${tag}`, 500), false, 'the HTML resume ran its script');
+}
+
+// The applicants a staff member's day in the console starts with: 30 made up, and one who applied
+// twice, filed last.
+export const consoleSeed = ['30', '--name', 'Ana Lucía Pérez'];
+
+// A staff member's day in the console, the same in either browser's driver: the table newest
+// first, a search, the applicant's two submissions, the export (`exported(page)` clicks its button
+// and checks the archive as the driver can get it), the erasure behind its confirmation, and the
+// audit log naming both. `shot(page, file)` may take a picture of each page.
+export async function staffDay(assert, site, page, exported, shot = async () => {}) {
+  const name = consoleSeed[2];
+  const go = (action) => Promise.all([page.waitForNavigation(), action]);
+  const cells = (selector) => page.$$eval(selector, (es) => es.map((e) => e.textContent.trim()));
+  await page.goto(`${site.base}/staff.cgi`);
+  const filed = await cells('tbody td:nth-child(3)');
+  assert.ok(filed.length > 1 && filed.every((f, i) => i === 0 || filed[i - 1] >= f), 'the table is newest first');
+  await shot(page, 'console-table.png');
+  await page.type('input[name="q"]', 'lucía pérez');
+  await go(page.click('form.search button'));
+  assert.deepEqual(await cells('tbody td:first-child'), [name], 'the search finds the applicant');
+  await go(page.click('tbody td:first-child a'));
+  assert.deepEqual((await cells('h2')), [name]);
+  assert.equal((await cells('section.submission')).length, 2, 'both submissions are shown');
+  await shot(page, 'console-applicant.png');
+  await exported(page);
+  await go(page.click('a[href*="view=erase"]'));
+  await shot(page, 'console-erase.png');
+  await go(page.click('button.danger'));
+  assert.deepEqual(await cells('h2'), ['Erased']);
+  assert.ok(!fs.existsSync(path.join(site.site, 'people', name)), 'the applicant folder is gone');
+  const audit = fs.readFileSync(path.join(site.logDir, 'audit.log'), 'utf8');
+  for (const action of ['export', 'erase']) {
+    assert.ok(audit.includes(`\t${site.staff.username}\t${action}\tpeople\t${name}\t`), `the audit log names the ${action}`);
+  }
 }

@@ -1,0 +1,56 @@
+// One applicant's data as a zip archive: every submission's record, page and resume.
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "app/admin/lifecycle.h"
+
+namespace {
+
+std::string archive_problem(archive* a) {
+    const char* text = archive_error_string(a);
+    return text ? text : "unknown error";
+}
+
+}  // namespace
+
+bool write_export(const StaffStore& store, const Applicant& applicant, int fd, std::string& error) {
+    std::unique_ptr<archive, decltype(&archive_write_free)> zip(archive_write_new(),
+                                                                &archive_write_free);
+    if (!zip || archive_write_set_format_zip(zip.get()) != ARCHIVE_OK ||
+        archive_write_open_fd(zip.get(), fd) != ARCHIVE_OK) {
+        error = "cannot start the archive";
+        return false;
+    }
+    std::string top = applicant.folder + "/";
+    for (const Submission& s : applicant.submissions) {
+        for (const std::string& file : StaffStore::submission_files(s)) {
+            std::string path = store.folder_path(applicant.folder) + "/" + file;
+            std::ifstream in(path, std::ios::binary);
+            if (!in) continue;  // a submission filed without a page or resume has none to export
+            std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            // The latest submission's files lie under "latest/", earlier ones under their stamp.
+            std::string name = top + (s.stamp.empty() ? "latest/" + file : file);
+            std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(
+                archive_entry_new(), &archive_entry_free);
+            archive_entry_set_pathname_utf8(entry.get(), name.c_str());
+            archive_entry_set_size(entry.get(), static_cast<la_int64_t>(bytes.size()));
+            archive_entry_set_filetype(entry.get(), AE_IFREG);
+            archive_entry_set_perm(entry.get(), 0644);
+            if (archive_write_header(zip.get(), entry.get()) != ARCHIVE_OK ||
+                archive_write_data(zip.get(), bytes.data(), bytes.size()) !=
+                    static_cast<la_ssize_t>(bytes.size())) {
+                error = "cannot write the archive: " + archive_problem(zip.get());
+                return false;
+            }
+        }
+    }
+    if (archive_write_close(zip.get()) != ARCHIVE_OK) {
+        error = "cannot finish the archive: " + archive_problem(zip.get());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,54 @@
+// The staff console's shared state for one request, its page frame and its views and actions.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "app/admin/staff_store.h"
+#include "cgi/cgi_request.h"
+
+// Rows per page of the applicant table.
+inline constexpr std::size_t TABLE_PAGE_ROWS = 50;
+
+struct Console {
+    CgiRequest& request;
+    StaffStore& store;
+    std::string user;        // REMOTE_USER, as the server's login checked it
+    std::string secret;      // the form-token key ("" when none could be had: no changes then)
+    std::string audit_log;   // APPLY_AUDIT_LOG ("" : no changes then)
+    int retention_days = 0;  // APPLY_RETENTION_DAYS (0: retention off)
+
+    // A form value, or "" when absent.
+    std::string value(const char* name);
+};
+
+// ---- Page frame (console_page.cpp) ----
+// The response header of every console page: UTF-8 HTML, the content policy, no caching.
+void print_console_header(const char* status = nullptr);
+// Header, head with title, stylesheet and navigation for store `root`; the body is open after it.
+void begin_console_page(Console& c, const std::string& title);
+// Closes the page opened by begin_console_page and flushes it.
+void end_console_page();
+// A short page with a heading and one escaped message (answers to refused requests).
+void message_page(Console* c, const char* status, const std::string& heading,
+                  const std::string& message);
+// Page text, escaped.
+void html(std::string_view text);
+// A link to a console view: "staff.cgi?root=...&" followed by `query` (already escaped).
+std::string console_link(const Console& c, const std::string& query);
+// A query-string value %-escaped (every byte outside A-Z a-z 0-9 - . _ ~).
+std::string query_escape(const std::string& text);
+// The stylesheet served at ?view=style.
+void print_stylesheet();
+
+// ---- Views, on GET (console_views.cpp) ----
+void show_table(Console& c);
+void show_applicant(Console& c);
+void show_figures(Console& c);
+void show_erase_confirmation(Console& c);
+
+// ---- Changes, on POST only (console_actions.cpp) ----
+// Refuses a request another site could have made: false after writing the refusal page.
+bool request_is_same_origin(Console& c, const std::string& action, const std::string& folder);
+void do_erase(Console& c);
+void do_export(Console& c);

@@ -1,0 +1,123 @@
+// The staff console's page frame: header with its content policy, head, navigation, stylesheet.
+#include <cstdio>
+
+#include "app/console/console.h"
+#include "cgi/html_escape.h"
+
+namespace {
+
+// No script at all, nothing from elsewhere, never inside a frame; forms post only to the console.
+constexpr char CONTENT_POLICY[] =
+    "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "
+    "frame-ancestors 'none'; base-uri 'none'";
+
+constexpr char STYLESHEET[] = R"css(body { font: 15px/1.45 system-ui, sans-serif; margin: 0; color: #222; background: #faf7f3; }
+header { background: #4a3b2c; color: #fff; padding: .6em 1.5em; display: flex; gap: 1.5em; align-items: baseline; flex-wrap: wrap; }
+header a { color: #fff; } header h1 { font-size: 1.2em; margin: 0; } header .user { margin-left: auto; opacity: .8; }
+main { max-width: 1200px; margin: 1.2em auto; padding: 0 1.5em; }
+table { border-collapse: collapse; width: 100%; background: #fff; }
+th, td { text-align: left; padding: .45em .7em; border-bottom: 1px solid #e4ddd4; vertical-align: top; }
+th { background: #efe7dc; } th a { color: inherit; }
+td.count, th.count { text-align: right; } tr:hover td { background: #fbf4ea; }
+form.search { margin: 0 0 1em; display: flex; gap: .5em; } form.search input[type=search] { flex: 1; max-width: 28em; padding: .35em; }
+.pages { margin: 1em 0; display: flex; gap: 1em; } .muted { color: #776; }
+.submission { background: #fff; border: 1px solid #e4ddd4; padding: .8em 1.2em; margin: 0 0 1em; }
+.submission h3 { margin: 0 0 .4em; font-size: 1em; } .interest { white-space: pre-wrap; }
+dl.figures { display: grid; grid-template-columns: max-content auto; gap: .3em 1.5em; }
+dl.figures dt { font-weight: 600; } .actions { display: flex; gap: 1em; margin: 1em 0; }
+button { padding: .4em 1em; } button.danger { background: #a32; color: #fff; border: 0; }
+.notice { background: #fff3cd; border: 1px solid #e6d28a; padding: .6em 1em; }
+)css";
+
+}  // namespace
+
+std::string Console::value(const char* name) {
+    const char* v = request.get_value(name);
+    return v ? v : "";
+}
+
+void print_console_header(const char* status) {
+    if (status) std::printf("Status: %s\n", status);
+    std::printf("Content-Type: text/html; charset=utf-8\n"
+                "Content-Security-Policy: %s\n"
+                "X-Content-Type-Options: nosniff\n"
+                "Referrer-Policy: same-origin\n"
+                "Cache-Control: no-store\n\n",
+                CONTENT_POLICY);
+}
+
+void html(std::string_view text) {
+    write_html(stdout, std::string(text).c_str());
+}
+
+std::string query_escape(const std::string& text) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char ch : text) {
+        if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
+            ch == '-' || ch == '.' || ch == '_' || ch == '~') {
+            out += static_cast<char>(ch);
+        } else {
+            out += '%';
+            out += digits[ch >> 4];
+            out += digits[ch & 15];
+        }
+    }
+    return out;
+}
+
+std::string console_link(const Console& c, const std::string& query) {
+    return "staff.cgi?root=" + query_escape(c.store.root()) + (query.empty() ? "" : "&" + query);
+}
+
+void begin_console_page(Console& c, const std::string& title) {
+    c.request.header_sent = true;
+    print_console_header();
+    std::printf("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>");
+    html(title);
+    std::printf(" - staff console</title>\n<link rel=\"stylesheet\" href=\"staff.cgi?view=style\">\n"
+                "</head>\n<body>\n<header><h1>Applications</h1>\n");
+    std::printf("<a href=\"");
+    html(console_link(c, ""));
+    std::printf("\">Applicants</a> <a href=\"");
+    html(console_link(c, "view=figures"));
+    std::printf("\">Figures</a> <span>Store: ");
+    html(c.store.root());
+    std::printf("</span> <span class=\"user\">Signed in as ");
+    html(c.user);
+    std::printf("</span></header>\n<main>\n<h2>");
+    html(title);
+    std::printf("</h2>\n");
+}
+
+void end_console_page() {
+    std::printf("</main>\n</body>\n</html>\n");
+    std::fflush(stdout);
+}
+
+void message_page(Console* c, const char* status, const std::string& heading,
+                  const std::string& message) {
+    if (c) c->request.header_sent = true;
+    print_console_header(status);
+    std::printf("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>");
+    html(heading);
+    std::printf("</title>\n<link rel=\"stylesheet\" href=\"staff.cgi?view=style\">\n</head>\n"
+                "<body>\n<main>\n<h2>");
+    html(heading);
+    std::printf("</h2>\n<p>");
+    html(message);
+    std::printf("</p>\n");
+    if (c) {
+        std::printf("<p><a href=\"");
+        html(console_link(*c, ""));
+        std::printf("\">Back to the applicants</a></p>\n");
+    }
+    end_console_page();
+}
+
+void print_stylesheet() {
+    std::printf("Content-Type: text/css; charset=utf-8\nCache-Control: max-age=3600\n\n%s",
+                STYLESHEET);
+    std::fflush(stdout);
+}

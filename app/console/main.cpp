@@ -1,0 +1,56 @@
+// staff.cgi: the staff console over a store root: the applicants, one applicant's submissions,
+// the store's figures, and erasure and export behind a confirmation and a per-form token.
+#include <cstdlib>
+#include <string>
+
+#include "app/console/console.h"
+#include "app/console/form_token.h"
+
+namespace {
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    CgiRequest request(argc, argv);
+    const char* view_value = request.get_value("view");
+    std::string view = view_value ? view_value : "";
+    if (view == "style") {
+        print_stylesheet();
+        return 0;
+    }
+    // The server asks for the staff login; a console reached without one shows nothing.
+    std::string user = env("REMOTE_USER");
+    if (user.empty()) {
+        message_page(nullptr, "403 Forbidden", "Staff login required",
+                     "The console is for staff only; the server must ask for a login.");
+        return 0;
+    }
+    std::string declared = env("APPLY_STORE_ROOTS");
+    if (declared.empty()) declared = "people";
+    const char* root_value = request.get_value("root");
+    std::string root = root_value && *root_value ? root_value : declared.substr(0, declared.find(':'));
+    std::string error;
+    auto store = StaffStore::open(root, error);
+    if (!store) {
+        message_page(nullptr, "404 Not Found", "No such store", error);
+        return 0;
+    }
+    Console console{request, *store, user, "", env("APPLY_AUDIT_LOG"), 0};
+    console.retention_days = std::atoi(env("APPLY_RETENTION_DAYS").c_str());
+    if (auto secret = console_secret(env("APPLY_CONSOLE_SECRET"))) console.secret = *secret;
+
+    std::string action = console.value("action");
+    if (action == "erase") do_erase(console);
+    else if (action == "export") do_export(console);
+    else if (!action.empty()) message_page(&console, "400 Bad Request", "Unknown action", action);
+    else if (view == "applicant") show_applicant(console);
+    else if (view == "figures") show_figures(console);
+    else if (view == "erase") show_erase_confirmation(console);
+    else show_table(console);
+    return 0;
+}

@@ -1,0 +1,220 @@
+#!/usr/bin/env python3
+"""The applicant data lifecycle through apply-admin, on stores laid out by make_store.py.
+
+--check admin       list, show, export (byte for byte), erase, retain with a faked clock (APPLY_NOW),
+                    the audit log, fsck on a damaged store and its repair, backup and restore
+--check crash       an erasure killed at each of its changing system calls (strace): before
+                    anything else runs the applicant is whole and listed, or the erasure is marked
+                    begun; after the next command under the lock, whole and listed or gone from both
+--check concurrent  erasures while 64 submissions of apply.cgi run: the store stays consistent
+Exit 77 when strace cannot trace here (--check crash only)."""
+import argparse, io, json, os, re, shutil, subprocess, sys, tempfile, urllib.parse, zipfile
+from concurrent.futures import ThreadPoolExecutor
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+failures = []
+
+
+def check(ok, what):
+    print(("ok: " if ok else "FAIL: ") + what)
+    if not ok:
+        failures.append(what)
+
+
+def make_store(site, count, start="2026-01-01T00:00:00Z"):
+    subprocess.run([sys.executable, os.path.join(HERE, "make_store.py"), os.path.join(site, "people"),
+                    str(count), "--start", start], check=True)
+
+
+def admin(args, site, *words, env=None, **kw):
+    e = dict(os.environ, APPLY_AUDIT_LOG=os.path.join(site, "..", "audit.log"))
+    e.update(env or {})
+    return subprocess.run([args.admin, "--site", site, "--user", "tester"] + list(words),
+                          env=e, capture_output=True, text=True, **kw)
+
+
+def listed(site):
+    """The applicant folders the list names, in its order."""
+    with open(os.path.join(site, "people", "index.html"), encoding="utf-8") as f:
+        return [urllib.parse.unquote(m) for m in re.findall(r'<br><a href="([^"]*)">', f.read())]
+
+
+def catalogued(site):
+    with open(os.path.join(site, "people", "index.jsonl"), encoding="utf-8") as f:
+        return {json.loads(line)["folder"] for line in f if line.strip()}
+
+
+def folders(site):
+    return {n for n in os.listdir(os.path.join(site, "people")) if not n.startswith(("index.", ".tmp-"))}
+
+
+def whole(site, name, files):
+    """True when the applicant folder holds exactly the files it was made with, unchanged."""
+    root = os.path.join(site, "people", name)
+    now = {}
+    for d, _, fs in os.walk(root):
+        for f in fs:
+            p = os.path.join(d, f)
+            with open(p, "rb") as fh:
+                now[os.path.relpath(p, root)] = fh.read()
+    return now == files
+
+
+def snapshot(site, name):
+    return {os.path.relpath(os.path.join(d, f), os.path.join(site, "people", name)):
+            open(os.path.join(d, f), "rb").read()
+            for d, _, fs in os.walk(os.path.join(site, "people", name)) for f in fs}
+
+
+def audit_lines(site):
+    path = os.path.join(site, "..", "audit.log")
+    return open(path).read().splitlines() if os.path.exists(path) else []
+
+
+def check_admin(args, tmp):
+    site = os.path.join(tmp, "site")
+    make_store(site, 12)
+    out = admin(args, site, "list").stdout.splitlines()
+    check(len(out) == 12 and out[0].startswith("Applicant 000011\t"), "list: every applicant, newest first")
+    check(admin(args, site, "list", "WORK NUMBER 7,").stdout.startswith("Applicant 000007\t"),
+          "list: search ignores case and covers the interest text")
+    show = admin(args, site, "show", "Applicant 000010").stdout
+    check(show.index("latest") < show.index("earlier"), "show: both submissions, newest first")
+
+    # Export: every file of every submission, byte for byte, and an audit line.
+    zpath = os.path.join(tmp, "a10.zip")
+    r = admin(args, site, "export", "Applicant 000010", zpath)
+    files = snapshot(site, "Applicant 000010")
+    with zipfile.ZipFile(zpath) as z:
+        got = {n.split("/", 1)[1].replace("latest/", "", 1): z.read(n) for n in z.namelist()}
+    check(r.returncode == 0 and got == files, "export: the archive holds every file byte for byte")
+    check(admin(args, site, "export", "Applicant 000010", zpath).returncode != 0,
+          "export: an existing file is never overwritten")
+    check(re.search(r"\ttester\texport\tpeople\tApplicant 000010\t", audit_lines(site)[-1]) is not None,
+          "audit: the export is logged with user, store and applicant")
+    check(admin(args, site, "erase", "Applicant 000003", env={"APPLY_AUDIT_LOG": ""}).returncode != 0
+          and "Applicant 000003" in folders(site), "erase: refused without an audit log")
+
+    # Erase: folder, list line and catalogue lines go; the others stay; the name is free again.
+    r = admin(args, site, "erase", "Applicant 000010")
+    check(r.returncode == 0 and "Applicant 000010" not in folders(site) | set(listed(site)) | catalogued(site)
+          and len(listed(site)) == 11, "erase: files, list line and catalogue lines gone, others kept")
+    check(audit_lines(site)[-1].endswith("\terase\tpeople\tApplicant 000010\terased"), "audit: the erasure is logged")
+    check(admin(args, site, "erase", "Applicant 000010").returncode != 0, "erase: an unknown applicant is an error")
+
+    # Retention with a faked clock: applicant i was filed at 10*i minutes past 2026-01-01.
+    now = {"APPLY_NOW": "2026-01-02T00:35:00Z"}  # one day after 00:35: applicants 0..3 are due
+    dry = admin(args, site, "retain", "--days", "1", "--dry-run", env=now).stdout
+    check(dry.count("due\t") == 4 and folders(site) >= {"Applicant 000000"}, "retain --dry-run: names the due, erases none")
+    r = admin(args, site, "retain", "--days", "1", env=now)
+    left = folders(site)
+    check(r.returncode == 0 and not left & {"Applicant 00000%d" % i for i in range(4)} and len(left) == 7
+          and set(listed(site)) == left, "retain: exactly the applicants filed before the cut-off erased")
+    check(sum("\tretention-erase\t" in line for line in audit_lines(site)) == 4
+          and "\tretention-run\t" in audit_lines(site)[-1], "audit: each retention erasure and the run")
+
+    # A damaged store: a dead link, a repeated line, an unlisted folder, a stray catalogue line.
+    people = os.path.join(site, "people")
+    shutil.rmtree(os.path.join(people, "Applicant 000005"))
+    with open(os.path.join(people, "index.html"), "r+") as f:
+        lines = f.readlines()
+        lines = [l for l in lines if "000006" not in l] + [lines[0]]
+        f.seek(0); f.truncate(); f.writelines(lines)
+    r = admin(args, site, "fsck")
+    check(r.returncode == 3 and all(w in r.stdout for w in ("line without applicant page: Applicant 000005",
+          "repeated list line", "folder without list line: Applicant 000006", "catalogue names a missing")),
+          "fsck: reports every kind of damage")
+    r = admin(args, site, "fsck", "--repair")
+    check(r.returncode == 0 and admin(args, site, "fsck").returncode == 0 and set(listed(site)) == folders(site)
+          and len(listed(site)) == len(folders(site)) == catalogued(site).__len__(), "fsck --repair: consistent again")
+
+    backup = os.path.join(tmp, "backup")
+    check(admin(args, site, "backup", backup).returncode == 0 and set(os.listdir(backup)) == set(os.listdir(people)),
+          "backup: a copy of the store root")
+    other = os.path.join(tmp, "restored")
+    os.makedirs(other)
+    check(admin(args, other, "restore", backup).returncode == 0 and admin(args, other, "fsck").returncode == 0,
+          "restore: into an empty site, consistent")
+    check(admin(args, site, "restore", backup).returncode != 0, "restore: never over a store in use")
+
+
+CHANGES = "rename,renameat,renameat2,unlink,unlinkat,rmdir,pwrite64,write,ftruncate,fsync,fdatasync"
+
+
+def check_crash(args, tmp):
+    if shutil.which("strace") is None or subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode:
+        print("strace cannot trace here"); sys.exit(77)
+    victim = "Applicant 000002"
+    # The leak checker of a sanitizer build cannot run under ptrace.
+    env = dict(os.environ, APPLY_AUDIT_LOG=os.path.join(tmp, "audit.log"),
+               ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0")
+    # One recorded erasure gives the calls that change something, in order.
+    make_store(os.path.join(tmp, "recorded"), 4)
+    trace = os.path.join(tmp, "trace")
+    subprocess.run(["strace", "-qq", "-o", trace, "-e", "trace=" + CHANGES, args.admin, "--site",
+                    os.path.join(tmp, "recorded"), "erase", victim], env=env, check=True, capture_output=True)
+    calls = [line.split("(")[0] for line in open(trace) if "(" in line]
+    seen = {}
+    for n, call in enumerate(calls, 1):
+        seen[call] = seen.get(call, 0) + 1
+        site = os.path.join(tmp, "site%d" % n)
+        make_store(site, 4)
+        before, others = snapshot(site, victim), {a: snapshot(site, a) for a in folders(site) - {victim}}
+        # The process is killed at that call, as a crash there would stop it.
+        subprocess.run(["strace", "-qq", "-o", "/dev/null", "-e", "inject=%s:signal=KILL:when=%d" % (call, seen[call]),
+                        args.admin, "--site", site, "erase", victim], env=env, capture_output=True)
+        hidden = [x for x in os.listdir(os.path.join(site, "people")) if x.startswith(".tmp-erase-")]
+        is_whole = victim in folders(site) and whole(site, victim, before) and victim in listed(site)
+        check(is_whole or hidden or victim not in listed(site) and victim not in folders(site),
+              "killed at %s #%d: whole and listed, or the erasure marked begun" % (call, n))
+        # The next command under the lock finishes what the killed one began.
+        admin(args, site, "fsck", "--repair")
+        gone = victim not in folders(site) | set(listed(site)) | catalogued(site)
+        check((is_whole and victim in catalogued(site)) or gone, "killed at %s #%d: then whole or gone" % (call, n))
+        check(all(whole(site, a, f) for a, f in others.items()) and set(listed(site)) == folders(site),
+              "killed at %s #%d: every other applicant whole and listed once" % (call, n))
+    check(len(calls) > 4, "the erasure makes its changes in %d calls" % len(calls))
+
+
+def submit(args, site, name, i):
+    boundary = "----lifecycle%d" % i
+    parts = [("name", name), ("mail", "n%d@example.org" % i), ("interest", "Submission %d" % i)]
+    body = b"".join(b'--%s\r\nContent-Disposition: form-data; name="%s"\r\n\r\n%s\r\n'
+                    % (boundary.encode(), k.encode(), v.encode()) for k, v in parts)
+    body += (b'--%s\r\nContent-Disposition: form-data; name="resume"; filename="cv.txt"\r\n'
+             b'Content-Type: text/plain\r\n\r\nResume %d\r\n--%s--\r\n' % (boundary.encode(), i, boundary.encode()))
+    env = dict(os.environ, REQUEST_METHOD="POST", CONTENT_LENGTH=str(len(body)),
+               CONTENT_TYPE="multipart/form-data; boundary=" + boundary)
+    return subprocess.run([args.apply], input=body, env=env, cwd=site, capture_output=True).stdout
+
+
+def check_concurrent(args, tmp):
+    site = os.path.join(tmp, "site")
+    make_store(site, 40)
+    erased = ["Applicant %06d" % i for i in range(0, 40, 2)]
+    with ThreadPoolExecutor(max_workers=84) as pool:
+        answers = [pool.submit(submit, args, site, "Newcomer %d" % i, i) for i in range(64)]
+        erasures = [pool.submit(admin, args, site, "erase", a) for a in erased]
+        thanked = sum(b"Thank You!" in a.result() for a in answers)
+        ok = all(e.result().returncode == 0 for e in erasures)
+    check(ok and thanked == 64, "64 submissions thanked and 20 erasures done at the same time")
+    names = listed(site)
+    check(len(names) == len(set(names)) == 84 and set(names) == folders(site)
+          and not set(erased) & set(names), "every newcomer listed once, every erased applicant gone")
+    r = admin(args, site, "fsck")
+    check(r.returncode == 0, "fsck: consistent after the concurrent run" + ("" if r.returncode == 0 else "\n" + r.stdout))
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--admin", required=True)
+    p.add_argument("--apply")
+    p.add_argument("--check", choices=["admin", "crash", "concurrent"], required=True)
+    args = p.parse_args()
+    with tempfile.TemporaryDirectory(prefix="lifecycle-19-") as tmp:
+        {"admin": check_admin, "crash": check_crash, "concurrent": check_concurrent}[args.check](args, tmp)
+    print("%d failed" % len(failures) if failures else "all passed")
+    return 1 if failures else 0
+
+
+sys.exit(main())
