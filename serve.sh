@@ -76,6 +76,8 @@ fi
 
 export SITE_DIR=$site BIND=$bind PORT=$port HTTPS_PORT=$https_port LOG_DIR=$PWD/build/serve-log \
   STAFF_PASSWORDS=$staff TLS_CERT=$(realpath "$cert") TLS_KEY=$(realpath "$key")
+# The staff console's audit log and form secret, outside the site.
+export APPLY_AUDIT_LOG=${APPLY_AUDIT_LOG:-$LOG_DIR/audit.log} APPLY_CONSOLE_SECRET=${APPLY_CONSOLE_SECRET:-$LOG_DIR/console.secret}
 mkdir -p "$LOG_DIR"
 SERVER_USER=$(serve/server-user "$SITE_DIR" "$LOG_DIR" "$STAFF_PASSWORDS")
 export SERVER_USER
