@@ -6,27 +6,27 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 
-make_submissions Store 180 4 5
+make_submissions Store 100 4 5
 send_all 3 a b &
 sender=$!
 
-# Each daemon is killed 30 answers after the last restart and restarted 30 answers later, or
+# Each daemon is killed 25 answers after the last restart and restarted 25 answers later, or
 # after 10 s when the store stalls without it.
-next=40
+next=30
 for daemon in $store_daemons; do
   wait_answered "$next"
   kill_store_daemon "$daemon" || exit 1
-  wait_answered $((next + 30)) 10
+  wait_answered $((next + 25)) 10
   restart_store_daemon "$daemon" || fault "$daemon could not be restarted"
   echo "$daemon restarted after $(answered_count) answers"
-  next=$(($(answered_count) + 30))
+  next=$(($(answered_count) + 25))
 done
 wait "$sender"
 
 acked=0
 for i in "${!names[@]}"; do acknowledged "$i" && acked=$((acked + 1)); done
 echo "$acked of ${#names[@]} submissions answered \"Thank You!\""
-[ "$acked" -ge 110 ] || fault "only $acked submissions acknowledged while the store's servers were killed"
+[ "$acked" -ge 70 ] || fault "only $acked submissions acknowledged while the store's servers were killed"
 
 wait_healed 120 || fault "the store did not recover within 120 s"
 check_both_mounts
