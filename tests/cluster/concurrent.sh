@@ -5,13 +5,13 @@
 # but one planted as another machine's run in progress. Each server runs in a PID namespace of its
 # own, as on two machines: a run must not take the other server's files in progress for stale.
 # Staff read the list through either server with one account.
-# Runs inside the cluster (tests/cluster/run-case concurrent BUILDDIR).
+# Runs inside the cluster (tests/cluster/run-case concurrent ENGINE BUILDDIR).
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 
 # The list lock across the two mounts, on a file of its own.
 python3 "$(dirname "$0")/lock_probe.py" "$SITE_A/people/.probe" "$SITE_B/people/.probe" ||
-  fault "the volume does not give the list lock what it needs"
+  fault "the store does not give the list lock what it needs"
 rm -f "$SITE_A/people/.probe"
 
 make_submissions Applicant 32 4 8

@@ -52,9 +52,11 @@ send_all() {
   wait
 }
 
-# wait_answered N: waits until N submissions are answered.
+# wait_answered N [SECONDS]: waits until N submissions are answered, or SECONDS have passed
+# (default: as long as the senders' own time-outs allow).
 wait_answered() {
-  while [ "$(answered_count)" -lt "$1" ]; do sleep 0.05; done
+  local end=$((SECONDS + ${2:-600}))
+  while [ "$(answered_count)" -lt "$1" ] && [ $SECONDS -lt "$end" ]; do sleep 0.05; done
 }
 
 fail=0
@@ -127,34 +129,7 @@ check_both_mounts() {
   done
 }
 
-gluster_cli() { gluster --mode=script "$@"; }
-
-# brick_pid ADDRESS PATH: the process id of a brick's server, empty when it is not running.
-brick_pid() {
-  gluster_cli volume status "$VOLUME" "$1:$2" --xml 2>/dev/null |
-    sed -n 's:.*<pid>\([0-9]*\)</pid>.*:\1:p' | grep -v '^-1$' | grep -v '^0$' | head -n 1
-}
-
-# wait_healed SECONDS: asks the volume to heal and waits until no brick has entries left to heal.
-wait_healed() {
-  local end=$((SECONDS + $1)) info
-  while [ $SECONDS -lt "$end" ]; do
-    gluster_cli volume heal "$VOLUME" >/dev/null 2>&1
-    info=$(gluster_cli volume heal "$VOLUME" info 2>/dev/null)
-    if [ "$(grep -c '^Status: Connected' <<<"$info")" -eq 2 ] &&
-      [ "$(grep '^Number of entries:' <<<"$info" | grep -v -c ': 0$')" -eq 0 ]; then
-      return 0
-    fi
-    sleep 1
-  done
-  echo "$info"
-  return 1
-}
-
-# check_bricks [UNFINISHED]: each brick on its own holds the same, consistent store.
-check_bricks() {
-  check_store "$BRICK_1" "${1:-}"
-  check_store "$BRICK_2" "${1:-}"
-  diff -r --no-dereference -x .glusterfs "$BRICK_1" "$BRICK_2" >"$WORK/bricks.diff" ||
-    fault "the bricks differ: $(head -c 500 "$WORK/bricks.diff")"
-}
+# The engine's own: store_daemons, kill_store_daemon, restart_store_daemon, wait_healed and
+# check_replicas.
+# shellcheck source=/dev/null
+source "$(dirname "${BASH_SOURCE[0]}")/engine-$ENGINE.sh"

@@ -1,8 +1,8 @@
 # One web server killed (SIGKILL, and with it every program it was running, as when its machine
 # stops) in the middle of a run of submissions through both: the other keeps answering every
 # submission sent to it with "Thank You!", and the store stays consistent through both mounts and
-# on both bricks; the lock on the list held by a killed run does not hold up the other server.
-# Runs inside the cluster (tests/cluster/run-case server_kill BUILDDIR).
+# in its replicas; the lock on the list held by a killed run does not hold up the other server.
+# Runs inside the cluster (tests/cluster/run-case server_kill ENGINE BUILDDIR).
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -40,6 +40,6 @@ submit "$after" b
 acknowledged "$after" || fault "server B did not take a submission after A was killed"
 # Submissions to A after the kill found no server; none of them may be half there.
 check_both_mounts "$WORK/unfinished"
-check_bricks "$WORK/unfinished"
+check_replicas "$WORK/unfinished"
 [ $fail -eq 0 ] && echo "server B answered throughout, the store is consistent"
 exit $fail
