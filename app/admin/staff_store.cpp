@@ -175,8 +175,8 @@ std::vector<std::string> StaffStore::submission_files(const Submission& s) {
 std::string StaffStore::list_line_for(const std::string& folder) {
     std::vector<char> target(3 * folder.size() + 1);
     std::vector<char> text(6 * folder.size() + 1);
-    link_target_to(target.data(), target.size(), folder.c_str());
-    html_escape_to(text.data(), text.size(), folder.c_str());
+    cgi::link_target_to(target.data(), target.size(), folder.c_str());
+    cgi::html_escape_to(text.data(), text.size(), folder.c_str());
     return std::string(LINE_START) + target.data() + "\">" + text.data() + "</a>\n";
 }
 
@@ -200,7 +200,7 @@ std::vector<StaffStore::ListLine> StaffStore::read_list(int list_fd) const {
             std::size_t quote = line.text.find('"', from);
             if (quote != std::string::npos) {
                 std::string target = line.text.substr(from, quote - from);
-                CgiRequest::url_decode(target.data());
+                cgi::CgiRequest::url_decode(target.data());
                 line.folder = target.c_str();
             }
         }

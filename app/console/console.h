@@ -11,7 +11,7 @@
 inline constexpr std::size_t TABLE_PAGE_ROWS = 50;
 
 struct Console {
-    CgiRequest& request;
+    cgi::CgiRequest& request;
     StaffStore& store;
     std::string user;        // REMOTE_USER, as the server's login checked it
     std::string secret;      // the form-token key ("" when none could be had: no changes then)
@@ -23,14 +23,18 @@ struct Console {
 };
 
 // ---- Page frame (console_page.cpp) ----
-// The response header of every console page: UTF-8 HTML, the content policy, no caching.
-void print_console_header(const char* status = nullptr);
+// The response header of every console page through the library's response calls: the status
+// ("CODE REASON", null for 200), UTF-8 HTML, the content policy, no caching.
+void print_console_header(cgi::CgiRequest& request, const char* status = nullptr);
 // Header, head with title, stylesheet and navigation for store `root`; the body is open after it.
 void begin_console_page(Console& c, const std::string& title);
 // Closes the page opened by begin_console_page and flushes it.
 void end_console_page();
 // A short page with a heading and one escaped message (answers to refused requests).
+// With a console, the page links back to its applicants.
 void message_page(Console* c, const char* status, const std::string& heading,
+                  const std::string& message);
+void message_page(cgi::CgiRequest& request, const char* status, const std::string& heading,
                   const std::string& message);
 // Page text, escaped.
 void html(std::string_view text);
@@ -39,7 +43,7 @@ std::string console_link(const Console& c, const std::string& query);
 // A query-string value %-escaped (every byte outside A-Z a-z 0-9 - . _ ~).
 std::string query_escape(const std::string& text);
 // The stylesheet served at ?view=style.
-void print_stylesheet();
+void print_stylesheet(cgi::CgiRequest& request);
 
 // ---- Views, on GET (console_views.cpp) ----
 void show_table(Console& c);

@@ -90,11 +90,15 @@ void do_export(Console& c) {
         return;
     }
     std::int64_t size = platform::file_size(archive.get());
-    c.request.header_sent = true;
-    std::printf("Content-Type: application/zip\nContent-Length: %lld\n"
-                "Content-Disposition: attachment; filename=\"applicant.zip\"; filename*=UTF-8''%s.zip\n"
-                "Cache-Control: no-store\nX-Content-Type-Options: nosniff\n\n",
-                static_cast<long long>(size), query_escape(folder).c_str());
+    const std::string length = std::to_string(size);
+    const std::string disposition = "attachment; filename=\"applicant.zip\"; filename*=UTF-8''" +
+                                    query_escape(folder) + ".zip";
+    c.request.set_content_type("application/zip");
+    c.request.add_header("Content-Length", length.c_str());
+    c.request.add_header("Content-Disposition", disposition.c_str());
+    c.request.add_header("Cache-Control", "no-store");
+    c.request.add_header("X-Content-Type-Options", "nosniff");
+    c.request.print_header();
     std::fflush(stdout);
     char chunk[1 << 16];
     std::int64_t offset = 0, n;

@@ -1,5 +1,7 @@
 // The staff console's page frame: header with its content policy, head, navigation, stylesheet.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/console/console.h"
 #include "cgi/html_escape.h"
@@ -36,18 +38,18 @@ std::string Console::value(const char* name) {
     return v ? v : "";
 }
 
-void print_console_header(const char* status) {
-    if (status) std::printf("Status: %s\n", status);
-    std::printf("Content-Type: text/html; charset=utf-8\n"
-                "Content-Security-Policy: %s\n"
-                "X-Content-Type-Options: nosniff\n"
-                "Referrer-Policy: same-origin\n"
-                "Cache-Control: no-store\n\n",
-                CONTENT_POLICY);
+void print_console_header(cgi::CgiRequest& request, const char* status) {
+    if (status) request.set_status(std::atoi(status), std::strchr(status, ' ') + 1);
+    request.set_content_type("text/html", "utf-8");
+    request.add_header("Content-Security-Policy", CONTENT_POLICY);
+    request.add_header("X-Content-Type-Options", "nosniff");
+    request.add_header("Referrer-Policy", "same-origin");
+    request.add_header("Cache-Control", "no-store");
+    request.print_header();
 }
 
 void html(std::string_view text) {
-    write_html(stdout, std::string(text).c_str());
+    cgi::write_html(stdout, std::string(text).c_str());
 }
 
 std::string query_escape(const std::string& text) {
@@ -71,8 +73,7 @@ std::string console_link(const Console& c, const std::string& query) {
 }
 
 void begin_console_page(Console& c, const std::string& title) {
-    c.request.header_sent = true;
-    print_console_header();
+    print_console_header(c.request);
     std::printf("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                 "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>");
     html(title);
@@ -96,10 +97,11 @@ void end_console_page() {
     std::fflush(stdout);
 }
 
-void message_page(Console* c, const char* status, const std::string& heading,
-                  const std::string& message) {
-    if (c) c->request.header_sent = true;
-    print_console_header(status);
+namespace {
+
+void message_page_for(cgi::CgiRequest& request, const Console* c, const char* status,
+                      const std::string& heading, const std::string& message) {
+    print_console_header(request, status);
     std::printf("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>");
     html(heading);
     std::printf("</title>\n<link rel=\"stylesheet\" href=\"staff.cgi?view=style\">\n</head>\n"
@@ -116,8 +118,22 @@ void message_page(Console* c, const char* status, const std::string& heading,
     end_console_page();
 }
 
-void print_stylesheet() {
-    std::printf("Content-Type: text/css; charset=utf-8\nCache-Control: max-age=3600\n\n%s",
-                STYLESHEET);
+}  // namespace
+
+void message_page(Console* c, const char* status, const std::string& heading,
+                  const std::string& message) {
+    message_page_for(c->request, c, status, heading, message);
+}
+
+void message_page(cgi::CgiRequest& request, const char* status, const std::string& heading,
+                  const std::string& message) {
+    message_page_for(request, nullptr, status, heading, message);
+}
+
+void print_stylesheet(cgi::CgiRequest& request) {
+    request.set_content_type("text/css", "utf-8");
+    request.add_header("Cache-Control", "max-age=3600");
+    request.print_header();
+    std::fputs(STYLESHEET, stdout);
     std::fflush(stdout);
 }

@@ -14,7 +14,7 @@ namespace {
 // A link target escaped as the store's own links are.
 std::string link_part(const std::string& text) {
     std::vector<char> out(3 * text.size() + 1);
-    return link_target_to(out.data(), out.size(), text.c_str()) ? out.data() : "";
+    return cgi::link_target_to(out.data(), out.size(), text.c_str()) ? out.data() : "";
 }
 
 // The site path of a stored file: /<root>/<folder>/[<stamp>/]<file>, each part escaped.

@@ -16,17 +16,17 @@ std::string env(const char* name) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    CgiRequest request(argc, argv);
+    cgi::CgiRequest request(argc, argv);
     const char* view_value = request.get_value("view");
     std::string view = view_value ? view_value : "";
     if (view == "style") {
-        print_stylesheet();
+        print_stylesheet(request);
         return 0;
     }
     // The server asks for the staff login; a console reached without one shows nothing.
     std::string user = env("REMOTE_USER");
     if (user.empty()) {
-        message_page(nullptr, "403 Forbidden", "Staff login required",
+        message_page(request, "403 Forbidden", "Staff login required",
                      "The console is for staff only; the server must ask for a login.");
         return 0;
     }
@@ -37,7 +37,7 @@ int main(int argc, char* argv[]) {
     std::string error;
     auto store = StaffStore::open(root, error);
     if (!store) {
-        message_page(nullptr, "404 Not Found", "No such store", error);
+        message_page(request, "404 Not Found", "No such store", error);
         return 0;
     }
     Console console{request, *store, user, "", env("APPLY_AUDIT_LOG"), 0};
