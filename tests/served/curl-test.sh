@@ -15,6 +15,9 @@ tmp=$(mktemp -d)
 site=$tmp/site work=$tmp/work
 mkdir "$work"
 export LOG_DIR=$tmp/log SERVER_MAX_SECONDS=600
+# Where the programs' stderr lands: Apache's error log; lighttpd's and fcgiwrap's log of their own.
+program_log=$LOG_DIR/cgi-error.log
+[ "$WEB_SERVER" != apache ] || program_log=$LOG_DIR/error.log
 pid=""
 cleanup() {
   [ -z "$pid" ] || "$repo/serve/stop-server" "$pid"
@@ -217,7 +220,7 @@ for root in ".." "../.." "$outside" "people/../.." ""; do
     '[ "$code" = 500 ] && contains "$work/hostile" "<h1>Can'"'"'t create" && ! contains "$work/hostile" "Thank You!"'
 done
 check "... each refusal is one line in the server's log of its programs' errors" \
-  '[ "$(grep -c "apply.cgi: Can.t create .*/Quill $tag/index.html.: store root .* refused" "$LOG_DIR/error.log")" = 5 ]'
+  '[ "$(grep -c "apply.cgi: Can.t create .*/Quill $tag/index.html.: store root .* refused" "$program_log")" = 5 ]'
 snapshot >"$work/after"
 check "... nothing in or beside the site changed" 'diff "$work/before" "$work/after"'
 check "... nothing appeared further out" \
@@ -226,6 +229,9 @@ check "... nothing appeared further out" \
 echo "== uploads past the limits"
 # Sparse files: large on the wire, nothing on disk.
 truncate -s 135M "$work/big.doc"
+# Over HTTP/1.1 where the server refuses it mid-upload: an HTTP/2 stream refused so leaves curl no
+# answer to report. (Apache lets the program answer first, and then resets an HTTP/1.1 connection.)
+[ "$WEB_SERVER" != nginx ] || submit_options=(--http1.1)
 code=$(submit big "name=Big $tag" "mail=$mail" "interest=$interest" "resume=@$work/big.doc" \
   directory=people "sub=Submit form")
 # nginx refuses it itself (413) at the program's own limit: fcgiwrap fails a request whose program
@@ -233,9 +239,8 @@ code=$(submit big "name=Big $tag" "mail=$mail" "interest=$interest" "resume=@$wo
 check "a 135 MiB upload gets the program's \"too large\" page, status 413 (nginx: 413 from the server)" \
   '[ "$code" = 413 ] && ! contains "$work/big" "Thank You!" &&
    { [ "$WEB_SERVER" = nginx ] ||
-     { grep -qi "too large" "$work/big" && grep -q "apply.cgi: Submission too large" "$LOG_DIR/error.log"; }; }'
+     { grep -qi "too large" "$work/big" && grep -q "apply.cgi: Submission too large" "$program_log"; }; }'
 truncate -s 300M "$work/huge.doc"
-# Over HTTP/1.1: an HTTP/2 stream refused mid-upload leaves curl no answer to report.
 submit_options=(--http1.1)
 code=$(submit huge "name=Big $tag" "mail=$mail" "interest=$interest" "resume=@$work/huge.doc" \
   directory=people "sub=Submit form")
@@ -386,7 +391,8 @@ case $WEB_SERVER in
   apache) expected=(-e ":notice\]" -e "AH01617" -e "AH01630" -e "AH02651" -e "AH01270" "${program_lines[@]}") ;;
 esac
 check "the server's error log holds nothing but its start, the refused uploads and store roots" \
-  '! grep -v "${expected[@]}" "$LOG_DIR/error.log"'
+  '! grep -v "${expected[@]}" "$LOG_DIR/error.log" &&
+   { [ "$program_log" = "$LOG_DIR/error.log" ] || ! grep -v "${program_lines[@]}" "$program_log"; }'
 # The server writes its access log out when it stops.
 "$repo/serve/stop-server" "$pid"
 pid=""
