@@ -201,6 +201,11 @@ def check_concurrent(args, tmp):
     names = listed(site)
     check(len(names) == len(set(names)) == 84 and set(names) == folders(site)
           and not set(erased) & set(names), "every newcomer listed once, every erased applicant gone")
+    # A later submission of an erased name is a new applicant: one line, one submission.
+    submit(args, site, erased[0], 99)
+    rows = [l for l in admin(args, site, "list").stdout.splitlines() if l.startswith(erased[0] + "\t")]
+    check(listed(site).count(erased[0]) == 1 and len(rows) == 1 and rows[0].endswith("\t1"),
+          "an erased name submitted again is a new applicant")
     r = admin(args, site, "fsck")
     check(r.returncode == 0, "fsck: consistent after the concurrent run" + ("" if r.returncode == 0 else "\n" + r.stdout))
 
