@@ -171,11 +171,10 @@ class ApplicantStore {
     std::optional<Applicant> read_applicant(std::string_view name) const;
     // Takes the store lock (waits); check held().
     StoreLock lock() const;
-    // Removes an applicant whole under the held lock: the list line first (rewritten in place,
-    // flushed), then the folder with every submission, then its catalogue lines. False with
-    // `error` set (operation, path, system error) when a step fails; what was removed stays
-    // removed and the list never names a missing page.
-    bool remove_applicant(StoreLock& held, std::string_view name, std::string* error) const;
+    // Erasure is the staff's side's (app/admin/staff_store.h, StaffStore::erase): under this
+    // lock it hides the applicant's folder in one rename, then rewrites the list and the
+    // catalogue in place, then removes the hidden folder, so that a crash leaves the applicant
+    // either whole and listed or gone from both.
 
   private:
     explicit ApplicantStore(std::string root);
