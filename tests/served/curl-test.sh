@@ -230,15 +230,15 @@ echo "== uploads past the limits"
 # Sparse files: large on the wire, nothing on disk.
 truncate -s 135M "$work/big.doc"
 # Over HTTP/1.1 where the server refuses it mid-upload: an HTTP/2 stream refused so leaves curl no
-# answer to report. (Apache lets the program answer first, and then resets an HTTP/1.1 connection.)
-[ "$WEB_SERVER" != nginx ] || submit_options=(--http1.1)
+# answer to report.
+[ "$WEB_SERVER" = lighttpd ] || submit_options=(--http1.1)
 code=$(submit big "name=Big $tag" "mail=$mail" "interest=$interest" "resume=@$work/big.doc" \
   directory=people "sub=Submit form")
-# nginx refuses it itself (413) at the program's own limit: fcgiwrap fails a request whose program
-# answers before reading the whole body.
-check "a 135 MiB upload gets the program's \"too large\" page, status 413 (nginx: 413 from the server)" \
+# nginx and Apache refuse it themselves (413) at the program's own limit: fcgiwrap fails, and
+# Apache may reset, a request whose program answers before reading the whole body.
+check "a 135 MiB upload gets the program's \"too large\" page, status 413 (nginx, Apache: 413 from the server)" \
   '[ "$code" = 413 ] && ! contains "$work/big" "Thank You!" &&
-   { [ "$WEB_SERVER" = nginx ] ||
+   { [ "$WEB_SERVER" != lighttpd ] ||
      { grep -qi "too large" "$work/big" && grep -q "apply.cgi: Submission too large" "$program_log"; }; }'
 truncate -s 300M "$work/huge.doc"
 submit_options=(--http1.1)
@@ -264,7 +264,12 @@ code=$(fetch "$base/visits.cgi" visit2 -b "$work/cookies" -c "$work/cookies")
 check "... and the second visit by that cookie" '[ "$code" = 200 ] && contains "$work/visit2" "visit number 2 "'
 
 echo "== what the server must not give away"
-left=$(cd "$site" && ls debug_Quenby_*.txt 2>/dev/null | head -n 1) || true
+# A run removes its trace file as it exits, which may be just after its answer reached us.
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+  left=$(cd "$site" && ls debug_Quenby_*.txt 2>/dev/null | head -n 1) || true
+  [ -n "$left" ] || break
+  sleep 0.2
+done
 check "the finished runs left no empty trace file in the site" '[ -z "$left" ]'
 # A visitor without a login gets 401 and not one byte of what was filed: neither the list, nor an
 # applicant page, nor a resume, nor a file under another store root (made below).
