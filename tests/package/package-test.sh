@@ -28,7 +28,7 @@ if [ -z "${IN_PACKAGE_NAMESPACE:-}" ]; then
   dpkg-deb -R "$deb" "$tmp/next"
   sed -i 's/^Version: .*/Version: 1.0.1/' "$tmp/next/DEBIAN/control"
   dpkg-deb -b "$tmp/next" "$tmp/next.deb" >/dev/null
-  depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/([^)]*)//; s/|.*//; s/ //g' | grep -v '^lib')
+  depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/([^)]*)//; s/|.*//; s/ //g')
   root=$("$here/bookworm-root" $depends curl ca-certificates)
   cp "$deb" "$tmp/first.deb"
   IN_PACKAGE_NAMESPACE=1 ROOT=$root TMP=$tmp unshare --mount --pid --net --fork "$0"
