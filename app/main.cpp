@@ -88,16 +88,16 @@ int main(int argc, char* argv[]) {
     const char* resume_href = after_last_separator(resume_value);
     const int first_byte = resume && resume_value[0] != '\0' ? resume->first_byte() : -1;
 
-    // The directory value replaces the default root, also when empty.
-    const std::string root = directory ? directory : DEFAULT_STORE_ROOT;
-    store::ApplicantStore::Refusal why = store::ApplicantStore::Refusal::none;
-    const std::optional<store::ApplicantStore> store = store::ApplicantStore::open(root, &why);
-
     if (!name) {
+        // The empty form touches no store: opening one reads the declared roots and the folder.
         request.print_header();
         print_form("", "", "", "", nullptr);
         return finish(request);
     }
+    // The directory value replaces the default root, also when empty.
+    const std::string root = directory ? directory : DEFAULT_STORE_ROOT;
+    store::ApplicantStore::Refusal why = store::ApplicantStore::Refusal::none;
+    const std::optional<store::ApplicantStore> store = store::ApplicantStore::open(root, &why);
     const store::SubmittedFields fields{name, mail, interest, resume_href,
                                         first_byte > 0 && first_byte != '\n', or_empty(directory)};
     if (const store::FieldCheck* refusal = first_refusal(fields, store ? &*store : nullptr)) {

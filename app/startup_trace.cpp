@@ -2,4 +2,18 @@
 // so it is built even though nothing refers to it.
 #include "app/startup_trace.h"
 
-TraceLog startup_trace("Quenby");
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// A GET shows a page and files nothing, and nothing writes to this channel on that path: there
+// the trace file would only be made and removed again, a good part of the form's whole time.
+bool shows_a_page_only() {
+    const char* method = std::getenv("REQUEST_METHOD");
+    return method && std::strcmp(method, "GET") == 0;
+}
+
+}  // namespace
+
+TraceLog startup_trace = shows_a_page_only() ? TraceLog::without_file() : TraceLog("Quenby");

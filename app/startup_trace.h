@@ -3,5 +3,6 @@
 
 #include "trace/trace_log.h"
 
-// Start-up log with the tag "Quenby": leaves an empty trace file in the working directory.
+// Start-up log with the tag "Quenby": an empty trace file in the working directory while the
+// program runs, except for a GET, which makes none.
 extern TraceLog startup_trace;

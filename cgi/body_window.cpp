@@ -2,6 +2,7 @@
 #include "cgi/body_window.h"
 
 #include <errno.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -11,6 +12,8 @@ namespace cgi::detail {
 bool BodyWindow::open(int fd, std::size_t limit, std::size_t capacity) {
     fd_ = fd;
     limit_ = limit;
+    struct stat st {};
+    source_offset_ = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::lseek(fd, 0, SEEK_CUR) : -1;
     capacity_ = capacity < limit ? capacity : limit;
     if (capacity_ == 0) capacity_ = 1;
     // One spare byte keeps the available bytes NUL-terminated for the parser's traces. A full

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "body_buffer.h"
 #include "cgi_limits.h"
@@ -37,6 +38,16 @@ class BodyWindow {
     // Body bytes not yet consumed, read or not.
     std::size_t bytes_left() const { return limit_ - (total_read_ - available()); }
 
+    // When the body comes from a regular file (a web server that buffered it whole hands over
+    // the file itself), the descriptor and the offset in it of the first available byte, so that
+    // a value's bytes can be copied from there in the kernel; -1 for a pipe or socket.
+    int source_fd() const { return source_offset_ >= 0 ? fd_ : -1; }
+    std::int64_t source_offset() const {
+        return source_offset_ < 0
+                   ? -1
+                   : source_offset_ + static_cast<std::int64_t>(total_read_ - available());
+    }
+
   private:
     void read_into_tail();
 
@@ -47,6 +58,7 @@ class BodyWindow {
     std::size_t limit_ = 0;
     std::size_t total_read_ = 0;
     int fd_ = -1;
+    std::int64_t source_offset_ = -1;  // where the body begins in a regular file; -1: not a file
     bool ended_ = true;
 };
 

@@ -275,7 +275,9 @@ bool MultipartReader::read_value(bool upload, ReadPair& part) {
                 : nullptr;
         if (!hit && !window.input_ended()) {
             if (left > held_back) {
-                if (!collector.append(at, left - held_back)) return false;
+                if (!collector.append(at, left - held_back, window.source_fd(),
+                                      window.source_offset()))
+                    return false;
                 window.consume(left - held_back);
             }
             window.read_more();
@@ -301,7 +303,7 @@ bool MultipartReader::read_value(bool upload, ReadPair& part) {
             window.consume(consumed);
             return true;
         }
-        if (!collector.append(at, length)) return false;
+        if (!collector.append(at, length, window.source_fd(), window.source_offset())) return false;
         window.consume(consumed);
         if (!upload) collector.strip_trailing_line_breaks();
         part.length = static_cast<std::int32_t>(collector.size());

@@ -27,9 +27,19 @@ bool ValueCollector::move_file_into_memory() {
     return true;
 }
 
-bool ValueCollector::append(const char* data, std::size_t size) {
+bool ValueCollector::append(const char* data, std::size_t size, int source_fd,
+                            std::int64_t source_offset) {
     if (size == 0) return true;
     if (size > most_ - size_) return false;  // more than the body held: never past the buffer
+    if (file_.valid() && source_fd >= 0) {
+        // What the kernel could not copy (a full disk, say) goes on by the usual write below.
+        const std::size_t copied =
+            platform::copy_file_bytes(source_fd, source_offset, file_.get(), size);
+        size_ += copied;
+        if (copied == size) return true;
+        data += copied;
+        size -= copied;
+    }
     if (file_.valid()) {
         if (platform::write_all(file_.get(), data, size)) {
             size_ += size;

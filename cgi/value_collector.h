@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "../platform/files.h"
 #include "body_buffer.h"
@@ -17,8 +18,11 @@ class ValueCollector {
     // there, the value is held in memory.
     ValueCollector(std::size_t most, const char* spool_folder);
 
-    // False when the bytes can be kept neither in the file nor in memory.
-    bool append(const char* data, std::size_t size);
+    // False when the bytes can be kept neither in the file nor in memory. When `source_fd` is a
+    // regular file holding the same bytes at `source_offset`, a spool file takes them from there
+    // in the kernel rather than from `data`.
+    bool append(const char* data, std::size_t size, int source_fd = -1,
+                std::int64_t source_offset = -1);
     // Drops every CR and LF at the end of a value held in memory.
     void strip_trailing_line_breaks();
 

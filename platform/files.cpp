@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,6 +110,30 @@ bool write_all(int fd, const void* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+std::size_t copy_file_bytes(int from, std::int64_t offset, int to, std::size_t size) {
+    off_t at = static_cast<off_t>(offset);
+    std::size_t done = 0;
+    // copy_file_range first (a block clone where the file system has one); where the kernel
+    // refuses it between these files (another file system: EXDEV; network and cluster file
+    // systems: ENOTSUP, EOPNOTSUPP, EINVAL; an old kernel: ENOSYS), sendfile, which copies page
+    // cache to page cache between any two files.
+    bool ranges = true;
+    while (done < size) {
+        const ssize_t n = ranges ? ::copy_file_range(from, &at, to, nullptr, size - done, 0)
+                                 : ::sendfile(to, from, &at, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && ranges &&
+            (errno == EXDEV || errno == ENOTSUP || errno == EOPNOTSUPP || errno == EINVAL ||
+             errno == ENOSYS)) {
+            ranges = false;
+            continue;
+        }
+        if (n <= 0) break;  // an error, or the source ended early: the caller writes the rest
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
 }
 
 bool flush_file_data(int fd) {

@@ -59,6 +59,12 @@ std::int64_t read_at(int fd, void* data, std::size_t size, std::int64_t offset);
 // (a full disk, a file-size limit, an I/O error).
 bool write_all(int fd, const void* data, std::size_t size);
 
+// Appends `size` bytes of the regular file `from`, starting at `offset`, at the file position
+// of `to`, in the kernel: the bytes never pass through this process's memory, and `from`'s own
+// position stays. Returns the bytes copied: fewer than `size` when the file systems cannot copy
+// between them (the caller writes the rest itself) or on an error such as a full disk.
+std::size_t copy_file_bytes(int from, std::int64_t offset, int to, std::size_t size);
+
 // Waits until the data of the open file (and the size and block map needed to read it back) is
 // on stable storage; false on an I/O error, after which the data may be lost.
 bool flush_file_data(int fd);

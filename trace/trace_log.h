@@ -16,6 +16,9 @@ class TraceLog {
     // Closes the file, and removes it when nothing was ever written to it.
     ~TraceLog();
 
+    // A channel without a file, whose writes do nothing: for a run that has no use for its trace.
+    static TraceLog without_file() { return TraceLog(NoFile{}); }
+
     TraceLog(const TraceLog&) = delete;
     TraceLog& operator=(const TraceLog&) = delete;
 
@@ -31,6 +34,8 @@ class TraceLog {
     static bool file_name_for(char* out, std::size_t capacity, const char* tag, unsigned long pid);
 
   private:
+    struct NoFile {};
+    explicit TraceLog(NoFile) : tick_source(nullptr) {}
     void open(const char* tag);
 
     std::FILE* file = nullptr;

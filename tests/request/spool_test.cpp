@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cgi/body_window.h"
@@ -73,21 +75,56 @@ struct SpoolForm {
     }
 };
 
+// How standard input holds the body: a pipe (read as it streams), or a file the body begins in
+// after other bytes, on the spool folder's file system or on another one (an unnamed memory
+// file); uploads are copied from a file in the kernel.
+enum class Stdin { pipe, file, other_file_system };
+
+void feed_stdin_after_prefix(Stdin kind, const std::string& body) {
+    const std::string bytes = "bytes before the body\r\n--SpoolBoundaryK3\r\n" + body;
+    const int fd = kind == Stdin::file ? open("/tmp", O_TMPFILE | O_RDWR, 0600)
+                                       : memfd_create("spool-test-stdin", 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(platform::write_all(fd, bytes.data(), bytes.size()));
+    const auto start = static_cast<off_t>(bytes.size() - body.size());
+    ASSERT_EQ(lseek(fd, start, SEEK_SET), start);
+    ASSERT_EQ(dup2(fd, 0), 0);
+    close(fd);
+}
+
+// Standard input holding `body` as `kind` says while the request reads it.
+std::unique_ptr<CgiRequest> spooled_request(Stdin kind, const std::string& body,
+                                            const std::string& folder, RequestOptions options) {
+    std::optional<PipedStdin> input;
+    if (kind == Stdin::pipe) {
+        input.emplace([&body](int out) { platform::write_all(out, body.data(), body.size()); });
+    } else {
+        feed_stdin_after_prefix(kind, body);
+    }
+    auto request = make_request({"/srv/cgi-bin/apply.cgi"}, options);
+    request->spool_uploads_in(folder.c_str());
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    request->collect_pairs();
+    return request;
+}
+
 }  // namespace
 
 TEST(Spool, SpooledUploadsGiveTheBytesOfMemoryUploadsAndLeaveNoFile) {
     const SpoolForm spool_form;
-    for (std::size_t window : {std::size_t{1}, std::size_t{0}}) {
-        SCOPED_TRACE("window " + std::to_string(window));
+    std::vector<std::pair<Stdin, std::size_t>> inputs;
+    for (const Stdin kind : {Stdin::pipe, Stdin::file, Stdin::other_file_system})
+        for (std::size_t window : {std::size_t{1}, std::size_t{4099}, std::size_t{0}})
+            inputs.emplace_back(kind, window);
+    for (const auto& [kind, window] : inputs) {
+        SCOPED_TRACE("standard input " + std::to_string(static_cast<int>(kind)) + ", window " +
+                     std::to_string(window));
         const RequestOptions options{.body_window = window};
         auto memory = multipart_request(spool_form.form, spool_form.body, "", options);
         memory->collect_pairs();  // reads the rest of standard input before it is replaced
 
         TempDir folder("request-test");
-        auto spooled = multipart_request(spool_form.form, spool_form.body, "", options);
-        spooled->spool_uploads_in(folder.path().c_str());
-        EXPECT_TRUE(folder.entries().empty());
-        spooled->collect_pairs();
+        auto spooled = spooled_request(kind, spool_form.body, folder.path().string(), options);
         EXPECT_TRUE(folder.entries().empty());
         EXPECT_EQ(open_files_in(folder.path().string()), static_cast<int>(spool_form.uploads.size()));
         ASSERT_EQ(spooled->pair_count(), memory->pair_count());
