@@ -28,6 +28,8 @@ class TraceLog {
     void log_timed(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     bool is_open() const { return file != nullptr; }
+    // The trace file's name while it is open, else null.
+    const char* path() const { return file ? file_name : nullptr; }
 
     // Builds the trace file name for a tag (null for none) and a process id; false when the
     // name does not fit `capacity` bytes (the name is then not usable).
