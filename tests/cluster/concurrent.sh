@@ -4,7 +4,8 @@
 # whole), the list holds exactly one whole line per distinct name, and no temporary file is left
 # but one planted as another machine's run in progress. Each server runs in a PID namespace of its
 # own, as on two machines: a run must not take the other server's files in progress for stale.
-# Staff read the list through either server with one account.
+# Staff read the list through either server with one account. Meanwhile an admin erases four
+# earlier applicants through the other server's mount: none of their files or lines is left.
 # Runs inside the cluster (tests/cluster/run-case concurrent ENGINE BUILDDIR).
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -24,9 +25,27 @@ printf 'partial' >"$planted/.tmp-7ffffffe-0"
 touch -d '1 hour ago' "$planted/.tmp-7ffffffe-0"
 printf 'partial' >"$planted/.tmp-7ffffffd-0"
 chown -R "$SERVER_USER:" "$planted"
+erased=("Erased 0" "Erased 1" "Erased 2" "Erased 3")
+for name in "${erased[@]}"; do
+  curl -sS --max-time 60 -o /dev/null -F "name=$name" -F "mail=gone@example.org" -F "interest=x" \
+    -F "resume=@$WORK/resumes/0;filename=cv.bin" -F "sub=Submit form" "http://127.0.0.1:$PORT_A/apply.cgi"
+done
+( for name in "${erased[@]}"; do
+    "$ADMIN" --site "$SITE_B" --audit "$WORK/audit.log" --user admin erase "$name" >/dev/null ||
+      echo "$name" >>"$WORK/erase-failed"
+  done ) &
+eraser=$!
 start=$(date +%s.%N)
 send_all 64 a b
 end=$(date +%s.%N)
+wait "$eraser"
+[ ! -e "$WORK/erase-failed" ] || fault "not erased: $(cat "$WORK/erase-failed")"
+for name in "${erased[@]}"; do
+  for root in "$SITE_A/people" "$SITE_B/people"; do
+    [ ! -e "$root/$name" ] && ! grep -qF ">$name<" "$root/index.html" && ! grep -qF "\"$name\"" "$root/index.jsonl" ||
+      fault "$root: something of the erased $name is left"
+  done
+done
 
 for i in "${!names[@]}"; do
   acknowledged "$i" || fault "request $i (${names[$i]}, server $(cat "$WORK/answers/$i.server")): no Thank You page: $(head -c 300 "$WORK/answers/$i") $(cat "$WORK/answers/$i.curl")"
