@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "app/admin/staff_store.h"
@@ -36,6 +37,8 @@ void message_page(Console* c, const char* status, const std::string& heading,
                   const std::string& message);
 void message_page(cgi::CgiRequest& request, const char* status, const std::string& heading,
                   const std::string& message);
+// The applicant named by the request's `a` value; nullopt after a 404 page when there is none.
+std::optional<Applicant> requested_applicant(Console& c, const std::string& folder);
 // Page text, escaped.
 void html(std::string_view text);
 // A link to a console view: "staff.cgi?root=...&" followed by `query` (already escaped).

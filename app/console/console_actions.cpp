@@ -72,11 +72,8 @@ void do_erase(Console& c) {
 void do_export(Console& c) {
     std::string folder = c.value("a");
     if (!request_is_same_origin(c, "export", folder)) return;
-    auto applicant = c.store.read_applicant(folder);
-    if (!applicant) {
-        message_page(&c, "404 Not Found", "No such applicant", "No applicant is filed as " + folder + ".");
-        return;
-    }
+    auto applicant = requested_applicant(c, folder);
+    if (!applicant) return;
     // The archive is made whole before anything is sent, so that a failure gets a page of its own
     // and the audit log names only exports that were handed out.
     const char* tmp = std::getenv("TMPDIR");

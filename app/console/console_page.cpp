@@ -137,3 +137,10 @@ void print_stylesheet(cgi::CgiRequest& request) {
     std::fputs(STYLESHEET, stdout);
     std::fflush(stdout);
 }
+
+std::optional<Applicant> requested_applicant(Console& c, const std::string& folder) {
+    auto applicant = c.store.read_applicant(folder);
+    if (!applicant)
+        message_page(&c, "404 Not Found", "No such applicant", "No applicant is filed as " + folder + ".");
+    return applicant;
+}

@@ -128,11 +128,8 @@ void show_table(Console& c) {
 
 void show_applicant(Console& c) {
     std::string folder = c.value("a");
-    auto applicant = c.store.read_applicant(folder);
-    if (!applicant) {
-        message_page(&c, "404 Not Found", "No such applicant", "No applicant is filed as " + folder + ".");
-        return;
-    }
+    auto applicant = requested_applicant(c, folder);
+    if (!applicant) return;
     begin_console_page(c, applicant->submissions.front().name);
     std::printf("<div class=\"actions\"><form method=\"post\" action=\"staff.cgi\">");
     token_field(c, "export", folder);
@@ -190,11 +187,8 @@ void show_figures(Console& c) {
 
 void show_erase_confirmation(Console& c) {
     std::string folder = c.value("a");
-    auto applicant = c.store.read_applicant(folder);
-    if (!applicant) {
-        message_page(&c, "404 Not Found", "No such applicant", "No applicant is filed as " + folder + ".");
-        return;
-    }
+    auto applicant = requested_applicant(c, folder);
+    if (!applicant) return;
     begin_console_page(c, "Erase " + applicant->submissions.front().name + "?");
     std::printf("<p class=\"notice\">All %zu submission%s of this applicant (records, pages and "
                 "resumes) and their line in the list are erased for good. Backups taken before "
