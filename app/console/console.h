@@ -39,6 +39,8 @@ void message_page(cgi::CgiRequest& request, const char* status, const std::strin
                   const std::string& message);
 // The applicant named by the request's `a` value; nullopt after a 404 page when there is none.
 std::optional<Applicant> requested_applicant(Console& c, const std::string& folder);
+// The environment variable `name` (set by the server), or "" when it is not set.
+std::string env(const char* name);
 // Page text, escaped.
 void html(std::string_view text);
 // A link to a console view: "staff.cgi?root=...&" followed by `query` (already escaped).

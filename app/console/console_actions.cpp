@@ -12,11 +12,6 @@
 
 namespace {
 
-std::string env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
 // The host part of an Origin header ("https://host:port" gives "host:port").
 std::string origin_host(const std::string& origin) {
     std::size_t scheme = origin.find("://");

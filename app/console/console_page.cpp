@@ -144,3 +144,8 @@ std::optional<Applicant> requested_applicant(Console& c, const std::string& fold
         message_page(&c, "404 Not Found", "No such applicant", "No applicant is filed as " + folder + ".");
     return applicant;
 }
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}

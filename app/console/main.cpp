@@ -6,15 +6,6 @@
 #include "app/console/console.h"
 #include "app/console/form_token.h"
 
-namespace {
-
-std::string env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-}  // namespace
-
 int main(int argc, char* argv[]) {
     cgi::CgiRequest request(argc, argv);
     const char* view_value = request.get_value("view");
