@@ -21,7 +21,8 @@ bool shows_a_page_only() {
 
 }  // namespace
 
-TraceLog startup_trace = shows_a_page_only() ? TraceLog::without_file() : TraceLog("Quenby");
+cgi::TraceLog startup_trace =
+    shows_a_page_only() ? cgi::TraceLog::without_file() : cgi::TraceLog("Quenby");
 
 namespace {
 

@@ -5,4 +5,4 @@
 
 // Start-up log with the tag "Quenby": an empty trace file in the working directory while the
 // program runs, except for a GET, which makes none.
-extern TraceLog startup_trace;
+extern cgi::TraceLog startup_trace;

@@ -2,4 +2,8 @@
 // build) that defines its own channel links that one instead.
 #include "trace/trace_channels.h"
 
+namespace cgi {
+
 NullTrace cgi_trace;
+
+}  // namespace cgi

@@ -1,7 +1,12 @@
 // The CGI library's trace channel, a static instance every program gets from the library.
 #pragma once
 
+#include "../cgi/export.h"
 #include "null_trace.h"
 
-// Receives every diagnostic message of the CGI library and discards it.
-extern NullTrace cgi_trace;
+namespace cgi {
+
+/// Receives every diagnostic message of the CGI library and discards it.
+VOCANTA_CGI_API extern NullTrace cgi_trace;
+
+}  // namespace cgi

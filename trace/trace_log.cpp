@@ -5,6 +5,8 @@
 
 #include "platform/platform.h"
 
+namespace cgi {
+
 TraceLog::TraceLog() : tick_source(platform::millisecond_tick) {
     open(nullptr);
 }
@@ -60,3 +62,5 @@ void TraceLog::log_timed(const char* format, ...) {
     va_end(args);
     std::fflush(file);
 }
+
+}  // namespace cgi

@@ -41,20 +41,27 @@ so=$(find "$tmp/prefix" -name 'libvocanta_cgi.so.*.*.*')
 [ -n "$so" ] || fail "no shared library installed"
 readelf -d "$so" | grep -q 'SONAME.*\[libvocanta_cgi\.so\.[0-9]*\]' || fail "no soname"
 if readelf -d "$so" | grep NEEDED | grep -q libgd; then fail "the core library needs gd"; fi
-# Only the public API is exported: nothing of the internals, the trace channel or the platform.
-exported=$(nm -D --defined-only -C "$so")
-if grep -E 'cgi::detail|platform::|TraceLog|NullTrace|cgi_trace' <<<"$exported"; then
-  fail "internal names exported"
+# Only the public API is exported, all of it in cgi:: (the trace channels among them, as their
+# installed headers promise): nothing of the internals or the platform, nothing global.
+exported=$(nm -D --defined-only -C "$so" | cut -d' ' -f3-)
+if grep -Ev '^(cgi::|std::|typeinfo (name )?for cgi::|vtable for cgi::)' <<<"$exported" ||
+   grep -E 'cgi::detail|platform::' <<<"$exported"; then
+  fail "names outside the public API exported"
 fi
+for name in 'cgi::TraceLog::log(' 'cgi::TraceLog::TraceLog(char const\*)' 'cgi::cgi_trace$'; do
+  grep -q "^$name" <<<"$exported" || fail "$name not exported"
+done
 
 # find_package, shared.
 cmake -S "$here/consumer" -B "$tmp/consumer" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
   -DCMAKE_PREFIX_PATH="$tmp/prefix" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
-cmake --build "$tmp/consumer" --target hello.cgi >/dev/null
+cmake --build "$tmp/consumer" --target hello.cgi traced >/dev/null
 readelf -d "$tmp/consumer/hello.cgi" | grep -q 'NEEDED.*libvocanta_cgi\.so\.' ||
   fail "hello.cgi does not use the shared library"
 check_run "$tmp/consumer/hello.cgi" "name=%3Cb%3EJo" "<p>Hello, &lt;b&gt;Jo!</p>"
+rm -rf "$tmp/site"/* && (cd "$tmp/site" && "$tmp/consumer/traced")
+[ "$(cat "$tmp/site"/debug_consumer_*.txt)" = ran ] || fail "the consumer's trace file is wrong"
 
 # pkg-config, shared and static.
 libdir=$(dirname "$(find "$tmp/prefix" -name vocanta-cgi.pc)")

@@ -14,6 +14,9 @@
 #include "app/startup_trace.h"
 #include "trace/trace_channels.h"
 
+using cgi::cgi_trace;
+using cgi::TraceLog;
+
 namespace {
 
 std::uint32_t fake_now = 0;
