@@ -154,6 +154,16 @@ TEST(Multipart, LongHeaderTextsAreCutToTheLimitAndSaidToBeUnlessItIsRaised) {
         EXPECT_EQ(pair->file_type, type.substr(0, kept));
         EXPECT_EQ(request->truncated(Limit::name), kept < type.size()) << kept;
     }
+    // A text that fills the limit exactly at the end of a read window, with more to come, is cut
+    // and said so as well, whatever the window's size.
+    const std::string field = MultipartBody().field(name, "v").close();
+    for (std::size_t window = 100; window < 300; ++window) {
+        RequestOptions windowed = RequestOptions::as_designed();
+        windowed.body_window = window;
+        auto request = multipart_request(form, field, "", windowed);
+        ASSERT_NE(request->pair_at(0), nullptr);
+        EXPECT_TRUE(request->truncated(Limit::name)) << window;
+    }
     // A caller's array of SCRATCH_SIZE bytes holds what the default limit keeps.
     auto request = multipart_request(form, body);
     char name_out[SCRATCH_SIZE];
