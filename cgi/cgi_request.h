@@ -231,14 +231,16 @@ class VOCANTA_CGI_API CgiRequest {
     /// named `name`, decoded, whether or not the pairs come from the query; none when absent.
     std::optional<std::string> query_value(const char* name) const;
     /// True when a request declared a body above RequestOptions::max_body_bytes, or a multipart
-    /// request a negative length: the body was not read and no pairs will come from it.
+    /// request a negative length: the body was not read and no pairs will come from it. Also
+    /// true once raw_body() found no memory to hold the body.
     bool body_too_large() const { return body_refused; }
     /// True when collection met a multipart body it could not read under
     /// UnreadableBody::report; the pairs before that point stay, no later one is added.
     bool body_unreadable() const { return unreadable_seen; }
     /// A body the pairs do not come from (JSON, XML, text), read whole on the first call up to
     /// CONTENT_LENGTH; empty when there is none, when the pairs come from the body, or when it
-    /// is longer than RequestOptions::max_body_bytes (body_too_large() then says so).
+    /// is longer than RequestOptions::max_body_bytes or the memory there is (body_too_large()
+    /// then says so).
     std::string_view raw_body();
     /// The multipart boundary (empty when the request is not multipart).
     const char* boundary() const { return multipart.boundary(); }

@@ -18,7 +18,10 @@ std::string_view CgiRequest::raw_body() {
             urlencoded.consume(left);
         }
     } catch (const std::bad_alloc&) {
+        // Handed out empty, the body would pass for none at all: say it could not be held.
         raw_body_text.clear();
+        raw_body_text.shrink_to_fit();
+        body_refused = true;
     }
     return raw_body_text;
 }

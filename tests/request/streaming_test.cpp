@@ -525,7 +525,8 @@ constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 // In a child limited to what it maps now and 48 MiB, builds the request from standard input and
 // runs `check` on it, which names the first fault it finds or returns null.
-void expect_under_memory_limit(const std::function<const char*(CgiRequest&)>& check) {
+void expect_under_memory_limit(const std::function<const char*(CgiRequest&)>& check,
+                               RequestOptions options = RequestOptions::as_designed()) {
     constexpr int kChecked = 30;
     auto run = [&] {
         long pages = 0;
@@ -535,7 +536,7 @@ void expect_under_memory_limit(const std::function<const char*(CgiRequest&)>& ch
         const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (48 << 20);
         const rlimit cap{limit, limit};
         if (setrlimit(RLIMIT_AS, &cap) != 0) child_fails("cannot limit the address space");
-        auto request = make_request();
+        auto request = make_request({"/srv/cgi-bin/apply.cgi"}, options);
         if (const char* fault = check(*request)) child_fails(fault);
         std::_Exit(kChecked);
     };
@@ -586,6 +587,26 @@ TEST(Streaming, AnUploadFarLargerThanTheMemoryAllowedIsSpooledWhole) {
         if (file_value(request, "after") != "last") return "the field after is wrong";
         return nullptr;
     });
+}
+
+// A raw body the memory cannot hold is said to be too large, never handed out empty as if there
+// were none.
+TEST(Streaming, ARawBodyTheMemoryCannotHoldIsSaidToBeTooLarge) {
+    if (kUnderAddressSanitizer) GTEST_SKIP() << "an address-space limit needs a plain build";
+    BodyFile file;
+    const std::vector<char> chunk(kChunk, 'j');
+    for (std::size_t at = 0; at < std::size_t{64} << 20; at += kChunk)
+        file.append(chunk.data(), kChunk);
+    set_post_env("application/json", std::to_string(file.size()));
+    file.attach();
+    expect_under_memory_limit(
+        [](CgiRequest& request) -> const char* {
+            if (request.body_too_large()) return "too large before it was read";
+            if (!request.raw_body().empty()) return "a body past the memory was handed out";
+            if (!request.body_too_large()) return "the body is not said to be too large";
+            return nullptr;
+        },
+        {});
 }
 
 // Uploads held in memory take about the memory of their bytes, however much of the body is
