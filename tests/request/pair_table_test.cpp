@@ -25,6 +25,17 @@ Pairs body_pairs(const std::string& body, std::string declared = "") {
     return all_pairs(*url_encoded_post(body, std::move(declared)));
 }
 
+// Whether a bare pointer still passes for a buffer of unknown size anywhere in the pair table or
+// the cookies: the forms that overran a short buffer are gone and must stay gone.
+template <typename Request>
+constexpr bool takes_a_bare_pointer =
+    requires(Request& request, char* out, std::int32_t* length) {
+        request.get_file("a", length, out, out);
+    } || requires(Request& request, char* out) { request.get_cookie("a", out); } ||
+    requires(Request& request, char* out) { request.next_pair(out, out); } ||
+    requires(Request& request, char* out) { request.next_pair(out, out, out); };
+static_assert(!takes_a_bare_pointer<CgiRequest>);
+
 }  // namespace
 
 TEST(QueryPairs, ItemsSplitAtAmpersandAndFirstEquals) {
