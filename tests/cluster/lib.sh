@@ -37,9 +37,10 @@ acknowledged() { grep -q "Thank You!" "$WORK/answers/$1" 2>/dev/null; }
 answered_count() { find "$WORK/answers" -maxdepth 1 -name '[0-9]*' ! -name '*.*' | wc -l; }
 
 # send_all WORKERS SERVERS...: sends every submission, WORKERS at a time, submission I to the
-# server SERVERS[I % count]; returns once all are answered (or failed).
+# server SERVERS[I % count]; returns once all are answered (or failed), whatever else the caller
+# runs in the background meanwhile.
 send_all() {
-  local workers=$1 w i
+  local workers=$1 w i senders=()
   shift
   local servers=("$@")
   for w in $(seq 0 $((workers - 1))); do
@@ -48,8 +49,9 @@ send_all() {
         submit "$i" "${servers[$((i % ${#servers[@]}))]}"
       done
     ) &
+    senders+=($!)
   done
-  wait
+  wait "${senders[@]}"
 }
 
 # wait_answered N [SECONDS]: waits until N submissions are answered, or SECONDS have passed
