@@ -13,11 +13,11 @@
 //   over the old names (record first: from then on the <stamp>/ folder counts as an earlier
 //   submission), and the earlier resume's name removed when the new one differs. The applicant
 //   folder's flush that makes this durable comes after the lock.
-// - a new applicant: the unlisted marker is made again if another run removed it meanwhile (one
-//   whose line failed, or one stopped before its lock), record, resume and page renamed into
-//   place and the folder flushed, then the list line appended and flushed. A line that fails is cut
-//   off again and the page taken back out. The marker stands beside a page whose line may be
-//   missing (a run stopped in between): the next run for the name adds the line.
+// - a new applicant: the unlisted marker is made again when it is missing (a run whose line
+//   failed took it out, or the page seen before the lock has gone since), record, resume and page
+//   renamed into place and the folder flushed, then the list line appended and flushed. A line
+//   that fails is cut off again and the page taken back out. The marker stands beside a page
+//   whose line may be missing (a run stopped in between): the next run for the name adds the line.
 // - both: the catalogue line is appended (not flushed: it is rebuilt from the records).
 #include <errno.h>
 #include <fcntl.h>
