@@ -4,17 +4,20 @@
 //
 // Order on the disk. Before the lock: the applicant folder is made (and the root flushed when
 // the name has no page yet, since the list line may name the folder), then record, resume and
-// page are staged under temporary names, each flushed. Under the lock:
+// page are staged under temporary names, each flushed; for a name without a page the unlisted
+// marker is created last (it costs a round trip on a shared file system, kept out of the lock).
+// Under the lock:
 // - a known applicant (a page is in place): the earlier submission's files are hard-linked into
 //   <stamp>/ and that folder and the applicant folder flushed, so the earlier submission is whole
 //   there before anything of it is replaced; then the new record, resume and page are renamed
 //   over the old names (record first: from then on the <stamp>/ folder counts as an earlier
 //   submission), and the earlier resume's name removed when the new one differs. The applicant
 //   folder's flush that makes this durable comes after the lock.
-// - a new applicant: the unlisted marker is created, record, resume and page renamed into place
-//   and the folder flushed, then the list line appended and flushed. A line that fails is cut
-//   off again and the page taken back out. The marker stands beside a page whose line may be
-//   missing (a run stopped in between): the next run for the name adds the line.
+// - a new applicant: the unlisted marker is made again when it is missing (a run whose line
+//   failed took it out, or the page seen before the lock has gone since), record, resume and page
+//   renamed into place and the folder flushed, then the list line appended and flushed. A line
+//   that fails is cut off again and the page taken back out. The marker stands beside a page
+//   whose line may be missing (a run stopped in between): the next run for the name adds the line.
 // - both: the catalogue line is appended (not flushed: it is rebuilt from the records).
 #include <errno.h>
 #include <fcntl.h>
@@ -260,6 +263,10 @@ FilingResult Filing::run() {
     const bool unlisted = !exists(page_path_);
     if ((folder_is_new || unlisted) && !flush_directory(root))
         return fail(page_path_, "flush", root);
+    // Left in place should the lock fail: removed outside the lock it could leave another run's
+    // page without its line and without the marker; the next run for the name removes it.
+    if (unlisted && !create_empty_file(marker_path_))
+        return fail(list_path, "create", marker_path_);
 
     bool needs_line = false;
     bool marked = false;
@@ -284,7 +291,8 @@ FilingResult Filing::run() {
             needs_line = marked && !list_holds_line(lock.fd(), list_line(submission_.name));
         } else {
             needs_line = true;
-            if (!create_empty_file(marker_path_)) return fail(list_path, "create", marker_path_);
+            if (!exists(marker_path_) && !create_empty_file(marker_path_))
+                return fail(list_path, "create", marker_path_);
             if (!place_new_files()) {
                 withdraw_new_files();
                 return fail(page_path_, "rename", page_path_);

@@ -37,9 +37,10 @@ acknowledged() { grep -q "Thank You!" "$WORK/answers/$1" 2>/dev/null; }
 answered_count() { find "$WORK/answers" -maxdepth 1 -name '[0-9]*' ! -name '*.*' | wc -l; }
 
 # send_all WORKERS SERVERS...: sends every submission, WORKERS at a time, submission I to the
-# server SERVERS[I % count]; returns once all are answered (or failed).
+# server SERVERS[I % count]; returns once all are answered (or failed), whatever else the caller
+# runs in the background meanwhile.
 send_all() {
-  local workers=$1 w i
+  local workers=$1 w i senders=()
   shift
   local servers=("$@")
   for w in $(seq 0 $((workers - 1))); do
@@ -48,8 +49,9 @@ send_all() {
         submit "$i" "${servers[$((i % ${#servers[@]}))]}"
       done
     ) &
+    senders+=($!)
   done
-  wait
+  wait "${senders[@]}"
 }
 
 # wait_answered N [SECONDS]: waits until N submissions are answered, or SECONDS have passed
@@ -62,13 +64,30 @@ wait_answered() {
 fail=0
 fault() { echo "FAULT: $*"; fail=1; }
 
-# sent_resume_matches ROOT NAME: the stored resume of NAME is, byte for byte, one sent for NAME.
-sent_resume_matches() {
-  local stored="$1/$2/cv.bin" j
-  for j in "${!names[@]}"; do
-    [ "${names[$j]}" = "$2" ] && cmp -s "$stored" "$WORK/resumes/$j" && return 0
-  done
-  return 1
+# The checks read each list once and hash the resumes in one run of sha1sum (through a FUSE mount
+# a process per name and file took seconds): `listed` counts each name's lines in a list,
+# `stored_hash` holds the hash of each applicant's resume in a store, `sent_hash` each submission's
+# and `sent_pair` each "NAME/HASH" sent.
+declare -A listed stored_hash sent_hash sent_pair
+read_list() {  # LIST
+  local line
+  listed=()
+  while IFS= read -r line; do
+    [[ $line =~ ^\<br\>\<a\ href=\"[^\"]*\"\>([^\<]*)\</a\>$ ]] &&
+      listed[${BASH_REMATCH[1]}]=$((${listed[${BASH_REMATCH[1]}]:-0} + 1))
+  done <"$1"
+}
+hash_resumes() {  # ROOT
+  local hash path i
+  stored_hash=() sent_hash=() sent_pair=()
+  while read -r hash path; do
+    path=${path%/cv.bin}
+    stored_hash[${path##*/}]=$hash
+  done < <(find "$1" -mindepth 2 -maxdepth 2 -name cv.bin -type f -print0 | xargs -0 -r sha1sum)
+  while read -r hash i; do
+    sent_hash[$i]=$hash
+    sent_pair[${names[$i]}/$hash]=1
+  done < <(cd "$WORK/resumes" && sha1sum -- *)
 }
 
 # check_store ROOT [UNFINISHED]: the store is consistent: the list is whole link lines, one per
@@ -77,27 +96,31 @@ sent_resume_matches() {
 # way, which may leave its page or its list line for the name's next run: only those two checks
 # are spared for it.
 check_store() {
-  local root=$1 list=$1/index.html dir name unfinished=${2:-/dev/null}
+  local root=$1 list=$1/index.html dir name
   [ -f "$list" ] || { fault "$root: no list page"; return; }
   [ ! -s "$list" ] || [ -z "$(tail -c 1 "$list")" ] || fault "$root: the list ends in a torn line"
   local bad
   bad=$(grep -v -c -E '^<br><a href="[^"]*">[^<]*</a>$' "$list" || true)
   [ "$bad" -eq 0 ] || fault "$root: $bad list lines are not whole link lines"
-  local dups
-  dups=$(sed -E 's/^<br><a href="[^"]*">([^<]*)<\/a>$/\1/' "$list" | sort | uniq -d)
-  [ -z "$dups" ] || fault "$root: names listed more than once: $dups"
-  while IFS= read -r name; do
-    grep -q -x -F "$name" "$unfinished" && continue
-    [ -f "$root/$name/index.html" ] || fault "$root: $name is listed but has no page"
-  done < <(sed -E 's/^<br><a href="[^"]*">([^<]*)<\/a>$/\1/' "$list")
+  declare -A unfinished=()
+  while IFS= read -r name; do unfinished[$name]=1; done <"${2:-/dev/null}"
+  read_list "$list"
+  hash_resumes "$root"
+  for name in "${!listed[@]}"; do
+    [ "${listed[$name]}" -eq 1 ] || fault "$root: $name is listed ${listed[$name]} times"
+    [ -n "${unfinished[$name]:-}" ] || [ -f "$root/$name/index.html" ] ||
+      fault "$root: $name is listed but has no page"
+  done
   for dir in "$root"/*/; do
     [ -d "$dir" ] || continue
-    name=$(basename "$dir")
-    if [ -f "$dir/index.html" ] && ! grep -q -x -F "$name" "$unfinished"; then
-      grep -q -F ">$name</a>" "$list" || fault "$root: $name has a page but no list line"
+    dir=${dir%/}
+    name=${dir##*/}
+    if [ -f "$dir/index.html" ] && [ -z "${unfinished[$name]:-}" ]; then
+      [ -n "${listed[$name]:-}" ] || fault "$root: $name has a page but no list line"
     fi
     if [ -f "$dir/cv.bin" ]; then
-      sent_resume_matches "$root" "$name" || fault "$root: the resume of $name is not one that was sent, whole"
+      [ -n "${sent_pair[$name/${stored_hash[$name]:-}]:-}" ] ||
+        fault "$root: the resume of $name is not one that was sent, whole"
     fi
   done
 }
@@ -105,17 +128,23 @@ check_store() {
 # check_acknowledged ROOT: every submission answered "Thank You!" is complete: its page, its one
 # list line and its resume (for a name sent once: exactly its own bytes).
 check_acknowledged() {
-  local root=$1 i name count
+  local root=$1 i name path
+  declare -A sent=() acked=()
+  for name in "${names[@]}"; do sent[$name]=$((${sent[$name]:-0} + 1)); done
+  while IFS= read -r path; do acked[${path##*/}]=1; done < <(grep -l "Thank You!" "$WORK"/answers/*)
+  read_list "$root/index.html"
+  hash_resumes "$root"
   for i in "${!names[@]}"; do
-    acknowledged "$i" || continue
+    [ -n "${acked[$i]:-}" ] || continue
     name=${names[$i]}
     [ -f "$root/$name/index.html" ] || fault "$root: $name was acknowledged but has no page"
-    count=$(grep -c -F ">$name</a>" "$root/index.html" 2>/dev/null || true)
-    [ "$count" -eq 1 ] || fault "$root: $name was acknowledged and has $count list lines"
-    if [ "$(printf '%s\n' "${names[@]}" | grep -c -x -F "$name")" -eq 1 ]; then
-      cmp -s "$root/$name/cv.bin" "$WORK/resumes/$i" || fault "$root: $name's resume is not the bytes sent"
+    [ "${listed[$name]:-0}" -eq 1 ] ||
+      fault "$root: $name was acknowledged and has ${listed[$name]:-0} list lines"
+    if [ "${sent[$name]}" -eq 1 ]; then
+      [ "${stored_hash[$name]:-}" = "${sent_hash[$i]}" ] || fault "$root: $name's resume is not the bytes sent"
     else
-      sent_resume_matches "$root" "$name" || fault "$root: $name's resume is not one that was sent, whole"
+      [ -n "${sent_pair[$name/${stored_hash[$name]:-}]:-}" ] ||
+        fault "$root: $name's resume is not one that was sent, whole"
     fi
   done
 }

@@ -11,12 +11,12 @@ send_all 3 a b &
 sender=$!
 
 # Each daemon is killed 25 answers after the last restart and restarted 25 answers later, or
-# after 10 s when the store stalls without it.
+# after 5 s when the store stalls without it (as it does without the only metadata server).
 next=30
 for daemon in $store_daemons; do
   wait_answered "$next"
   kill_store_daemon "$daemon" || exit 1
-  wait_answered $((next + 25)) 10
+  wait_answered $((next + 25)) 5
   restart_store_daemon "$daemon" || fault "$daemon could not be restarted"
   echo "$daemon restarted after $(answered_count) answers"
   next=$(($(answered_count) + 25))
