@@ -2,7 +2,9 @@
 """A flush that fails is a failed store: never "Thank You!", and the store stays consistent.
 
 Submits a new applicant (with no list yet, and beside a listed one) once per flush the program
-makes, each time with strace making that one flush fail with EIO (`-e inject=`). Each run must
+makes, each time with strace making that one flush fail with EIO (`-e inject=`). strace counts
+each thread's calls apart: the program's own thread has its flushes failed one at a time, and
+the flushes it hands to helper threads (one each) fail together with its first one. Each run must
 answer "Can't create", leave a list of whole lines that names only applicants whose page is
 there, leave no page without its line for the new applicant and no temporary file; a later
 submission of the same applicant, without faults, must be thanked and listed exactly once.
@@ -41,7 +43,8 @@ def run(program, workdir, request, inject=None):
 
 
 def flush_counts(program, base, prepare):
-    """How many of each flush a faultless submission makes, counted under strace."""
+    """How many of each flush the program's own thread makes in a faultless submission, counted
+    under strace."""
     d = tempfile.mkdtemp(dir=base)
     prepare(d)
     record = os.path.join(d, 'count.strace')
@@ -49,10 +52,11 @@ def flush_counts(program, base, prepare):
     env = {'PATH': '/usr/bin:/bin', 'REQUEST_METHOD': 'POST',
            'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}', 'CONTENT_LENGTH': str(len(request)),
            'ASAN_OPTIONS': os.environ.get('ASAN_OPTIONS', '') + ':detect_leaks=0'}
-    subprocess.run(['strace', '-f', '-qq', '-o', record, '-e', 'trace=' + ','.join(FLUSHES), program],
+    subprocess.run(['strace', '-f', '-qq', '-o', record, '-e', 'trace=execve,' + ','.join(FLUSHES), program],
                    cwd=d, env=env, input=request, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
     text = open(record).read()
-    return {f: len(re.findall(rf'\b{f}\(', text)) for f in FLUSHES}
+    own = re.match(r'(\d+)\s+execve\(', text).group(1)
+    return {f: len(re.findall(rf'^{own}\s+{f}\(', text, re.M)) for f in FLUSHES}
 
 
 def store_problems(store, applicant):
