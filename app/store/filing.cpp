@@ -5,15 +5,18 @@
 // Order on the disk. Before the lock: the applicant folder is made, record, resume and page are
 // staged under temporary names, then their data is flushed together with the root (when the name
 // has no page yet, since the list line may name the folder; the list is made first when missing,
-// so that its name is durable with that flush too). Under the lock:
+// so that its name is durable with that flush too); for a name without a page the unlisted
+// marker is created last (it costs a round trip on a shared file system, kept out of the lock).
+// Under the lock:
 // - a known applicant (a page is in place): the earlier submission's files are hard-linked into
-//   <stamp>/ and that folder and the applicant folder flushed together, so the earlier submission is whole
-//   there before anything of it is replaced; then the new record, resume and page are renamed
-//   over the old names (record first: from then on the <stamp>/ folder counts as an earlier
-//   submission), and the earlier resume's name removed when the new one differs. The applicant
-//   folder's flush that makes this durable comes after the lock.
-// - a new applicant: the unlisted marker is created, record, resume and page renamed into place
-//   and the folder flushed, then the list line appended and flushed. A line that fails is cut
+//   <stamp>/ and that folder and the applicant folder flushed together, so the earlier
+//   submission is whole there before anything of it is replaced; then the new record, resume
+//   and page are renamed over the old names (record first: from then on the <stamp>/ folder
+//   counts as an earlier submission), and the earlier resume's name removed when the new one
+//   differs. The applicant folder's flush that makes this durable comes after the lock.
+// - a new applicant: the unlisted marker is made again if another run removed it meanwhile (one
+//   whose line failed, or one stopped before its lock), record, resume and page renamed into
+//   place and the folder flushed, then the list line appended and flushed. A line that fails is cut
 //   off again and the page taken back out. The marker stands beside a page whose line may be
 //   missing (a run stopped in between): the next run for the name adds the line.
 // - both: the catalogue line is appended (not flushed: it is rebuilt from the records).
@@ -295,6 +298,10 @@ FilingResult Filing::run() {
     if (const FlushJob* failed = flush_together(flushes))
         return fail(failed->shown, failed->operation, failed->path);
     if (!close_staged()) return fail(page_path_, "write", dir_ + "/.tmp-*");
+    // Left in place should the lock fail: removed outside the lock it could leave another run's
+    // page without its line and without the marker; the next run for the name removes it.
+    if (unlisted && !create_empty_file(marker_path_))
+        return fail(list_path, "create", marker_path_);
 
     bool needs_line = false;
     bool marked = false;
@@ -320,7 +327,8 @@ FilingResult Filing::run() {
             needs_line = marked && !list_holds_line(lock.fd(), list_line(submission_.name));
         } else {
             needs_line = true;
-            if (!create_empty_file(marker_path_)) return fail(list_path, "create", marker_path_);
+            if (!exists(marker_path_) && !create_empty_file(marker_path_))
+                return fail(list_path, "create", marker_path_);
             if (!place_new_files()) {
                 withdraw_new_files();
                 return fail(page_path_, "rename", page_path_);
