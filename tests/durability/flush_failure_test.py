@@ -8,19 +8,24 @@ the flushes it hands to helper threads (one each) fail together with its first o
 answer "Can't create", leave a list of whole lines that names only applicants whose page is
 there, leave no page without its line for the new applicant and no temporary file; a later
 submission of the same applicant, without faults, must be thanked and listed exactly once.
+Then a new applicant's run waits for the list lock while its unlisted marker is taken out (as a
+run of the same name whose line failed does), and is killed at its list line: its page must
+stand beside the marker, so that the next run adds the line.
 
 Usage: flush_failure_test.py --program APPLY_CGI
 """
 import argparse
+import fcntl
 import os
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import urllib.parse
 
-from filing_order_test import BOUNDARY, body, resume_bytes
+from filing_order_test import BOUNDARY, MARKER, body, resume_bytes
 from fs_record import report, strace_unusable
 
 FLUSHES = ('fdatasync', 'fsync')
@@ -82,6 +87,36 @@ def store_problems(store, applicant):
     return problems
 
 
+def marker_taken_while_waiting(program, d):
+    """The problems after a run whose marker went while it waited for the lock, killed as it
+    writes its list line (the list's only pwrite), and after the name's next run."""
+    store, request = os.path.join(d, 'people'), body('Jane Doe', 'jane@example.org', b'cv\n')
+    marker, page = (os.path.join(store, 'Jane Doe', f) for f in (MARKER, 'index.html'))
+    env = {'PATH': '/usr/bin:/bin', 'REQUEST_METHOD': 'POST', 'CONTENT_LENGTH': str(len(request)),
+           'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}',
+           'ASAN_OPTIONS': os.environ.get('ASAN_OPTIONS', '') + ':detect_leaks=0'}
+    lock = os.open(os.path.join(store, 'index.html'), os.O_RDWR)
+    fcntl.lockf(lock, fcntl.LOCK_EX)
+    argv = ['strace', '-f', '-qq', '-o', os.devnull, '-e', 'inject=pwrite64:signal=KILL', program]
+    with subprocess.Popen(argv, cwd=d, env=env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL) as proc:
+        proc.stdin.write(request)
+        proc.stdin.close()
+        for _ in range(600):
+            if os.path.exists(marker) or proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        problems = [] if os.path.exists(marker) else ['no marker before the lock']
+        if not problems:
+            os.unlink(marker)
+        os.close(lock)
+        proc.wait(timeout=120)
+    if not os.path.exists(page) or not os.path.exists(marker):
+        problems.append('the killed run left no page, or its page without line and marker')
+    if b'Thank You!' not in run(program, d, request)[1]:
+        problems.append('the next submission is not thanked')
+    return problems + store_problems(store, 'Jane Doe')
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--program', required=True)
@@ -133,6 +168,10 @@ def main():
                         problems.append('afterwards the resume differs')
                     problems += store_problems(store, 'Jane Doe')
                     failed |= report(f'{label}, {flush} number {n} fails', problems)
+        d = tempfile.mkdtemp(dir=base)
+        beside(d)
+        failed |= report('a marker taken out while the run waits for the lock',
+                         marker_taken_while_waiting(program, d))
     finally:
         shutil.rmtree(base, ignore_errors=True)
     return 1 if failed else 0
