@@ -10,9 +10,12 @@ namespace cgi {
 
 /// Pairs collected by default (RequestOptions::max_pairs).
 inline constexpr int MAX_PAIRS = 1024;
-/// Buffers for a pair's name, file name and content-type line (each cut to SCRATCH_SIZE - 1
-/// bytes, which truncated(Limit::name) reports).
-inline constexpr std::size_t SCRATCH_SIZE = 4096;
+/// Bytes kept by default of a pair's name, of its file name and of its content-type line
+/// (RequestOptions::max_name_bytes); a longer one is cut, which truncated(Limit::name) reports.
+inline constexpr std::size_t MAX_NAME_BYTES = 4095;
+/// A caller's buffer that holds any name, file name or content-type line kept under the default
+/// limit, its terminator included.
+inline constexpr std::size_t SCRATCH_SIZE = MAX_NAME_BYTES + 1;
 /// Copy of argument 0 (the program's path).
 inline constexpr std::size_t SCRIPT_PATH_SIZE = 1024;
 /// Characters of the query kept by default (RequestOptions::max_query_chars).

@@ -127,7 +127,7 @@ enum class Limit : unsigned {
     query = 1,    ///< the query text was cut to RequestOptions::max_query_chars
     pairs = 2,    ///< pairs after RequestOptions::max_pairs were dropped
     value = 4,    ///< a URL-encoded body item was cut to RequestOptions::max_value_bytes
-    name = 8,     ///< a name, file name or content-type line was cut to SCRATCH_SIZE - 1 bytes
+    name = 8,     ///< a name, file name or content-type line was cut to RequestOptions::max_name_bytes
     cookie = 16,  ///< a cookie name or value was cut to RequestOptions::max_cookie_bytes
     buffer = 32,  ///< a text was cut to fit a caller's buffer (get_file, get_cookie, next_pair)
 };
@@ -153,6 +153,8 @@ struct VOCANTA_CGI_API RequestOptions {
     std::size_t max_pairs = MAX_PAIRS;
     /// Bytes kept of one item of a URL-encoded body.
     std::size_t max_value_bytes = MAX_VALUE_BYTES;
+    /// Bytes kept of a pair's name, of its file name and of its content-type line.
+    std::size_t max_name_bytes = MAX_NAME_BYTES;
     /// The longest body that is read; a longer declared length makes body_too_large() true.
     std::size_t max_body_bytes = MAX_BODY_SIZE;
     /// Bytes of a cookie name or value that SetCookie keeps before escaping.
@@ -417,8 +419,7 @@ class VOCANTA_CGI_API CgiRequest {
     VOCANTA_CGI_LOCAL bool get_POST_pair(detail::ReadPair& out);
     VOCANTA_CGI_LOCAL bool get_multipart_pair(detail::ReadPair& out);
     VOCANTA_CGI_LOCAL bool get_urlencoded_pair(detail::ReadPair& out);
-    VOCANTA_CGI_LOCAL bool get_GET_pair(char* name_out, char* value_out,
-                                        std::size_t value_capacity);
+    VOCANTA_CGI_LOCAL bool get_GET_pair(detail::ReadPair& out);
     VOCANTA_CGI_LOCAL bool append_pair(detail::ReadPair& read);
 
     // One cookie the response sets: "name=value" escaped, and its own attributes.

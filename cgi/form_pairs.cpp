@@ -22,28 +22,19 @@ bool fits(const char* out, std::size_t capacity, const char* text) {
 void CgiRequest::collect_pairs() {
     if (collected) return;
     collected = true;
-    std::unique_ptr<detail::ReadPair> read;
-    std::vector<char> query_value;
-    try {
-        read = std::make_unique<detail::ReadPair>();
-        // A query value can never be longer than the query.
-        if (!was_post_) query_value.resize(query_.size() + 1);
-    } catch (const std::bad_alloc&) {
-        return;
-    }
+    detail::ReadPair read;
+    read.max_text = options_.max_name_bytes;
     auto next = [&] {
-        if (was_post_) return get_POST_pair(*read);
-        read->file_name[0] = read->file_type[0] = '\0';
-        read->cut = false;
-        const bool found = get_GET_pair(read->name, query_value.data(), query_value.size());
-        read->data = query_value.data();
-        read->length = static_cast<std::int32_t>(std::strlen(query_value.data()));
-        return found;
+        try {
+            return was_post_ ? get_POST_pair(read) : get_GET_pair(read);
+        } catch (const std::bad_alloc&) {
+            return false;  // no memory for a name: the pairs read so far stand
+        }
     };
     while (pairs.size() < options_.max_pairs) {
         if (!next()) return;
-        if (read->cut) note_cut(Limit::name);
-        if (!append_pair(*read)) return;
+        if (read.cut) note_cut(Limit::name);
+        if (!append_pair(read)) return;
     }
     // One more pair means pairs were dropped. The original design never reads past the limit,
     // so a program that ends the process on an unreadable part does not look.
@@ -86,9 +77,10 @@ bool CgiRequest::get_multipart_pair(detail::ReadPair& out) {
 // the reader gave the value a buffer or a file of its own (which the pair takes over), the value.
 // False when the memory cannot be had, which ends collection with the pairs stored so far.
 bool CgiRequest::append_pair(detail::ReadPair& read) {
-    const std::size_t name_size = std::strlen(read.name) + 1;
-    const std::size_t file_name_size = std::strlen(read.file_name) + 1;
-    const std::size_t file_type_size = std::strlen(read.file_type) + 1;
+    // A text ends at its first NUL byte, as it always has.
+    const std::size_t name_size = std::strlen(read.name.c_str()) + 1;
+    const std::size_t file_name_size = std::strlen(read.file_name.c_str()) + 1;
+    const std::size_t file_type_size = std::strlen(read.file_type.c_str()) + 1;
     const std::size_t value_len = static_cast<std::size_t>(read.length);
     const bool value_held = read.owned || read.file.valid();
     const std::size_t value_size = value_held ? 0 : value_len + 1;
@@ -106,11 +98,13 @@ bool CgiRequest::append_pair(detail::ReadPair& read) {
     }
     char* at = pair.storage.get();
     pair.name = at;
-    at = static_cast<char*>(std::memcpy(at, read.name, name_size)) + name_size;
+    at = static_cast<char*>(std::memcpy(at, read.name.c_str(), name_size)) + name_size;
     pair.file_name = at;
-    at = static_cast<char*>(std::memcpy(at, read.file_name, file_name_size)) + file_name_size;
+    at = static_cast<char*>(std::memcpy(at, read.file_name.c_str(), file_name_size)) +
+         file_name_size;
     pair.file_type = at;
-    at = static_cast<char*>(std::memcpy(at, read.file_type, file_type_size)) + file_type_size;
+    at = static_cast<char*>(std::memcpy(at, read.file_type.c_str(), file_type_size)) +
+         file_type_size;
     if (read.file.valid()) {
         pair.value = nullptr;  // mapped on the first lookup that wants the bytes
         pair.upload_file = std::move(read.file);

@@ -26,7 +26,7 @@ constexpr std::size_t kClosingSlack = 5;
 // The header scans of the parser over the read window; each reads on as far as it must.
 class HeaderCursor {
   public:
-    explicit HeaderCursor(BodyWindow& window) : window_(window) {}
+    HeaderCursor(BodyWindow& window, std::size_t max_text) : window_(window), max_text_(max_text) {}
 
     bool starts_with(const char* literal, std::size_t count) {
         return window_.fill(count) >= count && std::memcmp(window_.data(), literal, count) == 0;
@@ -52,15 +52,15 @@ class HeaderCursor {
         }
     }
     // Copies the text up to the next double quote into `out` (cut to fit) and steps past the quote.
-    void take_quoted(char* out) {
+    void take_quoted(std::string* out) {
         if (copy_until("\"", 1, out)) window_.consume(1);
     }
     // True once a text was cut to fit its buffer.
     bool cut() const { return cut_; }
     // Copies the rest of the line, without its line break, into `out` (cut to fit; null: skip).
-    void take_line(char* out) { copy_until("\r\n", 2, out); }
+    void take_line(std::string* out) { copy_until("\r\n", 2, out); }
     // Copies an unquoted parameter value, up to the next ';' or line end, into `out`.
-    void take_token(char* out) { copy_until(";\r\n", 3, out); }
+    void take_token(std::string* out) { copy_until(";\r\n", 3, out); }
 
   private:
     void skip_run_of(char ch) {
@@ -73,30 +73,23 @@ class HeaderCursor {
             if (n < left || left == 0) return;
         }
     }
-    // Consumes bytes up to the first of `stops` (which stays), keeping the first SCRATCH_SIZE - 1
-    // in `out`. False when the body ended first.
-    bool copy_until(const char* stops, std::size_t stop_count, char* out) {
-        std::size_t kept = 0;
+    // Consumes bytes up to the first of `stops` (which stays), keeping the first max_text_ in
+    // `out`, a span of the window at a time. False when the body ended first.
+    bool copy_until(const char* stops, std::size_t stop_count, std::string* out) {
+        if (out) out->clear();
         for (;;) {
             const std::size_t left = window_.fill(1);
-            if (left == 0) break;
+            if (left == 0) return false;
             const char* at = window_.data();
             const std::size_t n = span_to_any(at, left, stops, stop_count);
-            if (out && kept + 1 < SCRATCH_SIZE) {
-                const std::size_t room = SCRATCH_SIZE - 1 - kept;
-                const std::size_t take = n < room ? n : room;
-                if (take < n) cut_ = true;
-                std::memcpy(out + kept, at, take);
-                kept += take;
+            if (out) {
+                const std::size_t room = max_text_ - out->size();
+                if (n > room) cut_ = true;
+                out->append(at, n < room ? n : room);
             }
             window_.consume(n);
-            if (n < left) {
-                if (out) out[kept] = '\0';
-                return true;
-            }
+            if (n < left) return true;
         }
-        if (out) out[kept] = '\0';
-        return false;
     }
     static std::size_t span_to_any(const char* at, std::size_t left, const char* stops,
                                    std::size_t stop_count) {
@@ -110,6 +103,7 @@ class HeaderCursor {
     }
 
     BodyWindow& window_;
+    std::size_t max_text_;
     bool cut_ = false;
 };
 
@@ -156,7 +150,9 @@ bool MultipartReader::is_delimiter_at_cursor() {
 }
 
 MultipartReader::Next MultipartReader::next(ReadPair& part, bool skip_preamble, bool lenient) {
-    part.name[0] = part.file_name[0] = part.file_type[0] = '\0';
+    part.name.clear();
+    part.file_name.clear();
+    part.file_type.clear();
     part.cut = false;
     part.complete = true;
     part.data = "";
@@ -167,7 +163,7 @@ MultipartReader::Next MultipartReader::next(ReadPair& part, bool skip_preamble, 
     if (window_.bytes_read() == 0 || boundary_len() <= 0) return Next::end;
 
     BodyWindow& window = window_;
-    HeaderCursor cursor(window);
+    HeaderCursor cursor(window, part.max_text);
     if (first_part_) {
         first_part_ = false;
         if (skip_preamble && !is_delimiter_at_cursor() && !skip_to_delimiter()) {
@@ -175,9 +171,9 @@ MultipartReader::Next MultipartReader::next(ReadPair& part, bool skip_preamble, 
             return Next::unreadable;
         }
     }
-    char* const name_out = part.name;
-    char* const file_name_out = part.file_name;
-    char* const file_type_out = part.file_type;
+    std::string* const name_out = &part.name;
+    std::string* const file_name_out = &part.file_name;
+    std::string* const file_type_out = &part.file_type;
     if (is_delimiter_at_cursor()) {
         cursor.advance(delimiter_.size());
         // The close delimiter: what follows it is an epilogue (RFC 2046), to be ignored.

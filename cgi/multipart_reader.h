@@ -15,11 +15,13 @@
 namespace cgi::detail {
 
 // One pair as a reader found it (a multipart part, a URL-encoded item, a query item). The texts
-// are cut to fit their SCRATCH_SIZE-byte buffers.
+// are cut to `max_text` bytes each; one ReadPair serves a whole collection, so their storage
+// grows to the longest text met and is then reused.
 struct ReadPair {
-    char name[SCRATCH_SIZE];
-    char file_name[SCRATCH_SIZE];  // empty unless the Content-Disposition line names a file
-    char file_type[SCRATCH_SIZE];  // the whole Content-Type line; empty when there is none
+    std::string name;
+    std::string file_name;  // empty unless the Content-Disposition line names a file
+    std::string file_type;  // the whole Content-Type line; empty when there is none
+    std::size_t max_text = MAX_NAME_BYTES;
     // The value: `length` bytes at `data` (valid until the next call), unless the reader gave
     // them a buffer (`owned`) or a spool file (`file`) of their own, which the caller takes over.
     const char* data = "";

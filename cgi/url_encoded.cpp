@@ -2,40 +2,29 @@
 // takes the body from standard input one item at a time through the read window.
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "cgi/cgi_request.h"
-#include "cgi/text_copy.h"
 
 namespace cgi {
 
 // Cuts the next item off the decoded query: a name up to '=' and a value up to '&'. Only the end
 // of the text with nothing read ends the pairs; an empty item between two '&' is an empty pair.
-bool CgiRequest::get_GET_pair(char* name_out, char* value_out, std::size_t value_capacity) {
-    std::size_t name_len = 0;
-    std::size_t value_len = 0;
-    bool in_value = false;
-    bool separator_seen = false;
-    while (query_pos < query_.size()) {
-        const char ch = query_[query_pos++];
-        if (ch == '&') {
-            separator_seen = true;
-            break;
-        }
-        if (!in_value && ch == '=') {
-            in_value = true;
-        } else if (!in_value) {
-            if (name_len + 1 < SCRATCH_SIZE) {
-                name_out[name_len++] = ch;
-            } else {
-                note_cut(Limit::name);
-            }
-        } else if (value_len + 1 < value_capacity) {
-            value_out[value_len++] = ch;
-        }
-    }
-    name_out[name_len] = '\0';
-    value_out[value_len] = '\0';
-    return separator_seen || name_len > 0 || value_len > 0;
+// The value is left in the query, where `out` points at it.
+bool CgiRequest::get_GET_pair(detail::ReadPair& out) {
+    const std::string_view rest = std::string_view(query_).substr(query_pos);
+    const std::size_t separator = rest.find('&');
+    const std::string_view item = rest.substr(0, separator);
+    query_pos += separator == std::string_view::npos ? rest.size() : separator + 1;
+    const std::size_t equals = item.find('=');
+    const std::string_view name = item.substr(0, equals);
+    const std::string_view value =
+        equals == std::string_view::npos ? std::string_view() : item.substr(equals + 1);
+    if (name.size() > out.max_text) note_cut(Limit::name);
+    out.name.assign(name.substr(0, out.max_text));
+    out.data = value.data() ? value.data() : "";
+    out.length = static_cast<std::int32_t>(value.size());
+    return separator != std::string_view::npos || !name.empty() || !value.empty();
 }
 
 // The window over a URL-encoded body opens on the first item; false when there is no body to read.
@@ -55,7 +44,9 @@ bool CgiRequest::open_body_window() {
 // '+' turned into ' ', %XX decoded, then cut at the first '='. content_length counts the body
 // bytes not yet consumed.
 bool CgiRequest::get_urlencoded_pair(detail::ReadPair& out) {
-    out.name[0] = out.file_name[0] = out.file_type[0] = '\0';
+    out.name.clear();
+    out.file_name.clear();
+    out.file_type.clear();
     out.data = "";
     out.length = 0;
     out.cut = false;
@@ -86,8 +77,8 @@ bool CgiRequest::get_urlencoded_pair(detail::ReadPair& out) {
     const char* equals = std::strchr(item, '=');
     const std::size_t name_len =
         equals ? static_cast<std::size_t>(equals - item) : std::strlen(item);
-    if (name_len >= SCRATCH_SIZE) out.cut = true;
-    detail::copy_bytes(out.name, SCRATCH_SIZE, item, name_len);
+    if (name_len > out.max_text) out.cut = true;
+    out.name.assign(item, name_len < out.max_text ? name_len : out.max_text);
     if (equals) {
         out.data = equals + 1;
         out.length = static_cast<std::int32_t>(std::strlen(equals + 1));

@@ -180,9 +180,22 @@ TEST(UrlEncodedBody, OverlongItemsAndNamesAreCutAndTheNextItemStillParses) {
 
     RequestOptions raised;
     raised.max_value_bytes = 300000;
-    request = url_encoded_post("big=" + long_value, "", raised);
+    raised.max_name_bytes = long_name.size() + 1;
+    request = url_encoded_post("big=" + long_value + "&" + long_name + "=1", "", raised);
     EXPECT_EQ(request->get_value("big"), long_value);
+    EXPECT_STREQ(request->get_value(long_name.c_str()), "1");
     EXPECT_FALSE(request->truncated());
+    // The same names in a query: cut and said so by default, whole when the limit is raised.
+    const std::string query = long_name + "=1&" + long_name + "x=2";
+    set_cgi_env({{"QUERY_STRING", query}});
+    raised.max_query_chars = query.size();
+    request = make_request({"prog"}, raised);
+    EXPECT_STREQ(request->get_value((long_name + "x").c_str()), "2");
+    EXPECT_FALSE(request->truncated());
+    raised.max_name_bytes = MAX_NAME_BYTES;
+    request = make_request({"prog"}, raised);
+    EXPECT_STREQ(request->get_value(long_name.substr(0, MAX_NAME_BYTES).c_str()), "1");
+    EXPECT_TRUE(request->truncated(Limit::name));
 }
 
 TEST(UrlEncodedBody, GetMethodWithUrlEncodedTypeIgnoresTheQuery) {
