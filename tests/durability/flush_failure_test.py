@@ -44,7 +44,7 @@ def run(program, workdir, request, inject=None):
                 '-e', f'inject={inject[0]}:error=EIO:when={inject[1]}'] + argv
     done = subprocess.run(argv, cwd=workdir, env=env, input=request, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, timeout=120)
-    return done.returncode, done.stdout
+    return done.returncode, done.stdout, done.stderr
 
 
 def flush_counts(program, base, prepare):
@@ -131,7 +131,7 @@ def main():
 
     def beside(d):
         first(d)
-        code, out = run(program, d, body('John Roe', 'john@example.org', b'old resume\n'))
+        code, out, _ = run(program, d, body('John Roe', 'john@example.org', b'old resume\n'))
         assert b'Thank You!' in out, out[-300:]
 
     base = tempfile.mkdtemp(prefix='flush-failure-')
@@ -147,7 +147,7 @@ def main():
                     d = tempfile.mkdtemp(dir=base)
                     prepare(d)
                     resume = resume_bytes(200_000, n)
-                    code, out = run(program, d, body('Jane Doe', 'jane@example.org', resume), (flush, n))
+                    code, out, err = run(program, d, body('Jane Doe', 'jane@example.org', resume), (flush, n))
                     problems = []
                     if code != 0:
                         problems.append(f'exit status {code}')
@@ -155,10 +155,12 @@ def main():
                         problems.append('"Thank You!" although a flush failed')
                     elif b"Can't create" not in out:
                         problems.append(f'no "Can\'t create" page: {out[-200:]!r}')
+                    if b'Input/output error' not in err:  # the error the flush got, wherever it ran
+                        problems.append(f'the error line does not name the flush\'s error: {err[-200:]!r}')
                     store = os.path.join(d, 'people')
                     problems += store_problems(store, 'Jane Doe')
                     # Afterwards the same applicant goes through and is listed once.
-                    code, out = run(program, d, body('Jane Doe', 'jane@example.org', resume))
+                    code, out, _ = run(program, d, body('Jane Doe', 'jane@example.org', resume))
                     if b'Thank You!' not in out:
                         problems.append('the next submission is not thanked')
                     listed = open(os.path.join(store, 'index.html'), 'rb').read().count(b'href="Jane%20Doe"')
