@@ -76,7 +76,8 @@ class Filing {
     // The folder name the current submission moves to (an existing one when a crash
     // interrupted its move).
     std::string stamp_for_current();
-    bool keep_earlier(std::string* failed_path);
+    // `page_unflushed`: the page was staged again under the lock; its flush joins the folders'.
+    bool keep_earlier(std::string* failed_path, bool page_unflushed);
     bool place_new_files();
     void withdraw_new_files();
     bool append_list_line(int list_fd, std::int64_t size);
@@ -164,7 +165,7 @@ std::vector<std::string> Filing::page_history() {
 }
 
 // Links the current submission's files into its stamp folder and makes them durable there.
-bool Filing::keep_earlier(std::string* failed_path) {
+bool Filing::keep_earlier(std::string* failed_path, bool page_unflushed) {
     const std::string stamp = stamp_for_current();
     const std::string folder = dir_ + "/" + stamp;
     *failed_path = folder;
@@ -193,10 +194,13 @@ bool Filing::keep_earlier(std::string* failed_path) {
         }
     }
     std::vector<FlushJob> flushes = {{-1, folder, folder}, {-1, dir_, dir_}};
+    if (page_unflushed) flushes.push_back({staged_page_.data_fd(), dir_ + "/.tmp-*", page_path_});
     if (const FlushJob* failed = flush_together(flushes)) {
         *failed_path = failed->path;
         return false;
     }
+    *failed_path = dir_ + "/.tmp-*";
+    if (page_unflushed && !staged_page_.close()) return false;
     // Record first: from then on the stamp folder is an earlier submission of its own.
     *failed_path = record_path_;
     if (!staged_record_.commit(record_path_)) return false;
@@ -311,18 +315,22 @@ FilingResult Filing::run() {
         if (!lock.held()) return fail(list_path, "lock", list_path);
         known = exists(page_path_);
         current_ = read_record(record_path_);
-        // Another run may have filed the name since the page was staged: stage it again.
+        // Another run may have filed the name since the page was staged: stage it again (for
+        // a known applicant its flush runs with the earlier submission's).
+        bool page_unflushed = false;
         if (page_history() != history) {
             history = page_history();
             staged_page_.reset();
-            if (!stage_page(history) || !staged_page_.finish())
+            if (!stage_page(history) || (!known && !staged_page_.finish()))
                 return fail(page_path_, "write", dir_ + "/.tmp-*");
+            page_unflushed = known;
         }
         const std::int64_t size = platform::file_size(lock.fd());
         if (size < 0) return fail(list_path, "read", list_path);
         if (known) {
             std::string failed_path;
-            if (!keep_earlier(&failed_path)) return fail(page_path_, "keep earlier", failed_path);
+            if (!keep_earlier(&failed_path, page_unflushed))
+                return fail(page_path_, "keep earlier", failed_path);
             marked = exists(marker_path_);
             needs_line = marked && !list_holds_line(lock.fd(), list_line(submission_.name));
         } else {
