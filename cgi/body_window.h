@@ -1,11 +1,13 @@
 // A request body read from standard input through a window of fixed size. The multipart parser
 // looks at most a window ahead and passes value bytes on as they go by, so a body of any length
-// needs no more memory than the window.
+// needs no more memory than the window. A body in a regular file can be read in place instead:
+// the window then slides over a view of the file, and no byte is copied into it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "../platform/mapped_file.h"
 #include "body_buffer.h"
 #include "cgi_limits.h"
 
@@ -14,12 +16,15 @@ namespace cgi::detail {
 class BodyWindow {
   public:
     // Reads up to `limit` bytes from `fd` into a window of `capacity` bytes (or of `limit` bytes
-    // when that is smaller), filling the window once. False when the memory cannot be had.
-    bool open(int fd, std::size_t limit, std::size_t capacity);
+    // when that is smaller), filling the window once. With `in_place`, a regular file is viewed
+    // where it lies instead of read (a pipe or socket is read as ever). False when the memory
+    // cannot be had.
+    bool open(int fd, std::size_t limit, std::size_t capacity, bool in_place = false);
 
-    // The buffer, the unconsumed bytes (followed by a NUL) and their number.
-    char* buffer() const { return buffer_.get(); }
-    char* data() const { return buffer_.get() + start_; }
+    // The start of the window's bytes, the unconsumed bytes and their number. Read bytes are
+    // followed by a NUL; bytes viewed in place by the next byte of the file.
+    const char* buffer() const { return in_place_ ? view_.data() : buffer_.get(); }
+    const char* data() const { return buffer() + start_; }
     std::size_t available() const { return end_ - start_; }
 
     // Makes at least `wanted` bytes (at most the capacity) available, unless the input ends
@@ -50,8 +55,15 @@ class BodyWindow {
 
   private:
     void read_into_tail();
+    bool view_in_place();
 
     BodyBuffer buffer_;
+    // In place: the body's bytes in the file; start_ and end_ count from the body's first byte,
+    // and the pages before released_ have been given back.
+    platform::MappedFile view_;
+    bool in_place_ = false;
+    std::size_t viewed_ = 0;  // the body's bytes the file holds
+    std::size_t released_ = 0;
     std::size_t capacity_ = 0;
     std::size_t start_ = 0;
     std::size_t end_ = 0;

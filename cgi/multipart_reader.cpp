@@ -115,7 +115,9 @@ bool MultipartReader::open(int fd, std::size_t length, const std::string& bounda
     if (window_size == 0) window_size = DEFAULT_BODY_WINDOW;
     // The window must hold a delimiter with room to spare, however long the boundary.
     if (window_size < 2 * delimiter_.size() + 64) window_size = 2 * delimiter_.size() + 64;
-    return window_.open(fd, length, window_size);
+    // A body in a regular file is scanned where it lies; an upload's bytes then go from there to
+    // the spool file in the kernel.
+    return window_.open(fd, length, window_size, /*in_place=*/true);
 }
 
 void MultipartReader::spool_uploads_in(const char* folder) {
@@ -128,11 +130,11 @@ void MultipartReader::spool_uploads_in(const char* folder) {
 bool MultipartReader::skip_to_delimiter() {
     const std::size_t size = delimiter_.size();
     for (;;) {
-        char* const at = window_.data();
+        const char* const at = window_.data();
         const std::size_t left = window_.available();
         if (left >= size) {
-            if (void* hit = memmem(at, left, delimiter_.data(), size)) {
-                window_.consume(static_cast<std::size_t>(static_cast<char*>(hit) - at));
+            if (const void* hit = memmem(at, left, delimiter_.data(), size)) {
+                window_.consume(static_cast<std::size_t>(static_cast<const char*>(hit) - at));
                 return true;
             }
         }
@@ -263,11 +265,11 @@ bool MultipartReader::read_value(bool upload, ReadPair& part) {
     const bool spool = upload && !spool_folder_.empty() && spooled_uploads_ < MAX_SPOOLED_UPLOADS;
     ValueCollector collector(window.bytes_left(), spool ? spool_folder_.c_str() : nullptr);
     for (;;) {
-        char* const at = window.data();
+        const char* const at = window.data();
         const std::size_t left = window.available();
-        char* const hit =
+        const char* const hit =
             left >= delimiter_size
-                ? static_cast<char*>(memmem(at, left, delimiter_.data(), delimiter_size))
+                ? static_cast<const char*>(memmem(at, left, delimiter_.data(), delimiter_size))
                 : nullptr;
         if (!hit && !window.input_ended()) {
             if (left > held_back) {

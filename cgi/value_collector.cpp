@@ -6,6 +6,24 @@
 
 namespace cgi::detail {
 
+namespace {
+
+// A spooled upload is almost always flushed once it is filed: its bytes start for the disk
+// in steps of this many while the body is still being read, so that the disk writes them
+// meanwhile and the flush finds little left to do.
+constexpr std::size_t kWritebackStep = std::size_t{8} << 20;
+
+}  // namespace
+
+void ValueCollector::written_to_file(std::size_t count) {
+    size_ += count;
+    if (size_ - written_back_ >= kWritebackStep) {
+        platform::start_writeback(file_.get(), static_cast<std::int64_t>(written_back_),
+                                  static_cast<std::int64_t>(size_ - written_back_));
+        written_back_ = size_;
+    }
+}
+
 ValueCollector::ValueCollector(std::size_t most, const char* spool_folder) : most_(most) {
     if (spool_folder) file_ = platform::create_unnamed_file(spool_folder);
 }
@@ -35,14 +53,14 @@ bool ValueCollector::append(const char* data, std::size_t size, int source_fd,
         // What the kernel could not copy (a full disk, say) goes on by the usual write below.
         const std::size_t copied =
             platform::copy_file_bytes(source_fd, source_offset, file_.get(), size);
-        size_ += copied;
+        written_to_file(copied);
         if (copied == size) return true;
         data += copied;
         size -= copied;
     }
     if (file_.valid()) {
         if (platform::write_all(file_.get(), data, size)) {
-            size_ += size;
+            written_to_file(size);
             return true;
         }
         // A partial write leaves the file's length beyond size_; only size_ bytes count.

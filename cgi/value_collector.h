@@ -38,11 +38,13 @@ class ValueCollector {
   private:
     bool reserve_memory();
     bool move_file_into_memory();
+    void written_to_file(std::size_t count);
 
     BodyBuffer buffer_;
     platform::UniqueFd file_;
     std::size_t size_ = 0;
     std::size_t most_ = 0;
+    std::size_t written_back_ = 0;  // the file's first bytes whose writing to the disk has begun
 };
 
 }  // namespace cgi::detail

@@ -136,6 +136,11 @@ std::size_t copy_file_bytes(int from, std::int64_t offset, int to, std::size_t s
     return done;
 }
 
+void start_writeback(int fd, std::int64_t offset, std::int64_t length) {
+    sync_file_range(fd, static_cast<off64_t>(offset), static_cast<off64_t>(length),
+                    SYNC_FILE_RANGE_WRITE);
+}
+
 bool flush_file_data(int fd) {
     // fdatasync skips timestamps only; a file's new size is part of what it writes.
     while (::fdatasync(fd) != 0) {

@@ -65,6 +65,11 @@ bool write_all(int fd, const void* data, std::size_t size);
 // between them (the caller writes the rest itself) or on an error such as a full disk.
 std::size_t copy_file_bytes(int from, std::int64_t offset, int to, std::size_t size);
 
+// Asks the kernel to begin writing `length` bytes of the open file from `offset` to the disk
+// without waiting for them, so that a later flush finds less left to write. Only a hint: it
+// reports nothing.
+void start_writeback(int fd, std::int64_t offset, std::int64_t length);
+
 // Waits until the data of the open file (and the size and block map needed to read it back) is
 // on stable storage; false on an I/O error, after which the data may be lost.
 bool flush_file_data(int fd);

@@ -2,17 +2,18 @@
 // store lock, the earlier submission moved whole into a folder of its own or, for a new
 // applicant, the list line added; acknowledged only when all of it is on stable storage.
 //
-// Order on the disk. Before the lock: the applicant folder is made (and the root flushed when
-// the name has no page yet, since the list line may name the folder), then record, resume and
-// page are staged under temporary names, each flushed; for a name without a page the unlisted
+// Order on the disk. Before the lock: the applicant folder is made, record, resume and page are
+// staged under temporary names, then their data is flushed together with the root (when the name
+// has no page yet, since the list line may name the folder; the list is made first when missing,
+// so that its name is durable with that flush too); for a name without a page the unlisted
 // marker is created last (it costs a round trip on a shared file system, kept out of the lock).
 // Under the lock:
 // - a known applicant (a page is in place): the earlier submission's files are hard-linked into
-//   <stamp>/ and that folder and the applicant folder flushed, so the earlier submission is whole
-//   there before anything of it is replaced; then the new record, resume and page are renamed
-//   over the old names (record first: from then on the <stamp>/ folder counts as an earlier
-//   submission), and the earlier resume's name removed when the new one differs. The applicant
-//   folder's flush that makes this durable comes after the lock.
+//   <stamp>/ and that folder and the applicant folder flushed together, so the earlier
+//   submission is whole there before anything of it is replaced; then the new record, resume
+//   and page are renamed over the old names (record first: from then on the <stamp>/ folder
+//   counts as an earlier submission), and the earlier resume's name removed when the new one
+//   differs. The applicant folder's flush that makes this durable comes after the lock.
 // - a new applicant: the unlisted marker is made again when it is missing (a run whose line
 //   failed took it out, or the page seen before the lock has gone since), record, resume and page
 //   renamed into place and the folder flushed, then the list line appended and flushed. A line
@@ -28,6 +29,7 @@
 
 #include "app/store/applicant_page.h"
 #include "app/store/applicant_store.h"
+#include "app/store/flush_together.h"
 #include "app/store/list_line.h"
 #include "app/store/record.h"
 #include "app/store/staged_file.h"
@@ -63,15 +65,19 @@ class Filing {
         return result;
     }
 
+    // The staging writes each file without its flush; stage_flushes gives the flushes to run.
     bool stage_record();
     bool stage_resume();
     bool stage_page(const std::vector<std::string>& earlier);
+    std::vector<FlushJob> stage_flushes() const;
+    bool close_staged();
     // The stamps the new page lists: those kept, and the one the current submission gets.
     std::vector<std::string> page_history();
     // The folder name the current submission moves to (an existing one when a crash
     // interrupted its move).
     std::string stamp_for_current();
-    bool keep_earlier(std::string* failed_path);
+    // `page_unflushed`: the page was staged again under the lock; its flush joins the folders'.
+    bool keep_earlier(std::string* failed_path, bool page_unflushed);
     bool place_new_files();
     void withdraw_new_files();
     bool append_list_line(int list_fd, std::int64_t size);
@@ -83,6 +89,7 @@ class Filing {
     Record record_;
     std::optional<Record> current_;  // the record in place before this run, if any
     StagedFile staged_record_, staged_resume_, staged_page_;
+    bool resume_adopted_ = false;  // the spooled upload is the staged resume
     // Opened (made when missing) before the root's flush, so that its name is durable with it.
     platform::UniqueFd catalogue_;
 };
@@ -91,20 +98,22 @@ bool Filing::stage_record() {
     const std::string json = record_json(record_) + "\n";
     return staged_record_.create(dir_) &&
            platform::write_all(staged_record_.fd(), json.data(), json.size()) &&
-           staged_record_.finish();
+           staged_record_.end_writing();
 }
 
 bool Filing::stage_resume() {
     // A spooled upload on the store's file system is linked into place: no byte is copied. It
     // is flushed once it has its temporary name, so that an upload that must be copied to
     // another file system is not flushed for nothing.
-    if (submission_.resume_fd >= 0 && staged_resume_.adopt(submission_.resume_fd, dir_))
-        return platform::flush_file_data(submission_.resume_fd);
+    if (submission_.resume_fd >= 0 && staged_resume_.adopt(submission_.resume_fd, dir_)) {
+        resume_adopted_ = true;
+        return true;
+    }
     if (!submission_.resume_bytes) return false;
     const std::string_view content = submission_.resume_bytes();
     return staged_resume_.create(dir_) &&
            platform::write_all(staged_resume_.fd(), content.data(), content.size()) &&
-           staged_resume_.finish();
+           staged_resume_.end_writing();
 }
 
 bool Filing::stage_page(const std::vector<std::string>& earlier) {
@@ -114,7 +123,23 @@ bool Filing::stage_page(const std::vector<std::string>& earlier) {
     const bool written =
         write_applicant_page(out, submission_.name.c_str(), submission_.mail.c_str(),
                              submission_.interest.c_str(), submission_.resume_name.c_str(), earlier);
-    return staged_page_.finish() && written;
+    return staged_page_.end_writing() && written;
+}
+
+std::vector<FlushJob> Filing::stage_flushes() const {
+    const std::string temp_names = dir_ + "/.tmp-*";
+    return {
+        {resume_adopted_ ? submission_.resume_fd : staged_resume_.data_fd(), resume_path_,
+         resume_path_, "write"},
+        {staged_record_.data_fd(), temp_names, page_path_, "write"},
+        {staged_page_.data_fd(), temp_names, page_path_, "write"},
+    };
+}
+
+// Closes the staged files after their flush (the adopted resume stays the caller's).
+bool Filing::close_staged() {
+    return (resume_adopted_ || staged_resume_.close()) && staged_record_.close() &&
+           staged_page_.close();
 }
 
 std::string Filing::stamp_for_current() {
@@ -140,7 +165,7 @@ std::vector<std::string> Filing::page_history() {
 }
 
 // Links the current submission's files into its stamp folder and makes them durable there.
-bool Filing::keep_earlier(std::string* failed_path) {
+bool Filing::keep_earlier(std::string* failed_path, bool page_unflushed) {
     const std::string stamp = stamp_for_current();
     const std::string folder = dir_ + "/" + stamp;
     *failed_path = folder;
@@ -168,9 +193,14 @@ bool Filing::keep_earlier(std::string* failed_path) {
             return false;
         }
     }
-    if (!flush_directory(folder)) return false;
-    *failed_path = dir_;
-    if (!flush_directory(dir_)) return false;
+    std::vector<FlushJob> flushes = {{-1, folder, folder}, {-1, dir_, dir_}};
+    if (page_unflushed) flushes.push_back({staged_page_.data_fd(), dir_ + "/.tmp-*", page_path_});
+    if (const FlushJob* failed = flush_together(flushes)) {
+        *failed_path = failed->path;
+        return false;
+    }
+    *failed_path = dir_ + "/.tmp-*";
+    if (page_unflushed && !staged_page_.close()) return false;
     // Record first: from then on the stamp folder is an earlier submission of its own.
     *failed_path = record_path_;
     if (!staged_record_.commit(record_path_)) return false;
@@ -251,6 +281,7 @@ FilingResult Filing::run() {
     sweep_stale_runs(root);
 
     current_ = read_record(record_path_);
+    // Each file is written whole first; their flushes then run together.
     if (!stage_resume()) return fail(resume_path_, "write", resume_path_);
     record_.resume_size = static_cast<std::uint64_t>(
         submission_.resume_fd >= 0 ? platform::file_size(submission_.resume_fd)
@@ -259,10 +290,18 @@ FilingResult Filing::run() {
     std::vector<std::string> history = page_history();
     if (!stage_page(history)) return fail(page_path_, "write", dir_ + "/.tmp-*");
     catalogue_ = open_for_append(store_.catalogue_path());
-    // A new applicant's folder entry must be durable before the list line names it.
+    std::vector<FlushJob> flushes = stage_flushes();
+    // A new applicant's folder entry must be durable before the list line names it. A missing
+    // list is made now, so that this flush covers its name as well.
     const bool unlisted = !exists(page_path_);
-    if ((folder_is_new || unlisted) && !flush_directory(root))
-        return fail(page_path_, "flush", root);
+    bool list_name_flushed = false;
+    if (folder_is_new || unlisted) {
+        list_name_flushed = exists(list_path) || create_empty_file(list_path);
+        flushes.push_back({-1, root, page_path_});
+    }
+    if (const FlushJob* failed = flush_together(flushes))
+        return fail(failed->shown, failed->operation, failed->path);
+    if (!close_staged()) return fail(page_path_, "write", dir_ + "/.tmp-*");
     // Left in place should the lock fail: removed outside the lock it could leave another run's
     // page without its line and without the marker; the next run for the name removes it.
     if (unlisted && !create_empty_file(marker_path_))
@@ -276,17 +315,22 @@ FilingResult Filing::run() {
         if (!lock.held()) return fail(list_path, "lock", list_path);
         known = exists(page_path_);
         current_ = read_record(record_path_);
-        // Another run may have filed the name since the page was staged: stage it again.
+        // Another run may have filed the name since the page was staged: stage it again (for
+        // a known applicant its flush runs with the earlier submission's).
+        bool page_unflushed = false;
         if (page_history() != history) {
             history = page_history();
             staged_page_.reset();
-            if (!stage_page(history)) return fail(page_path_, "write", dir_ + "/.tmp-*");
+            if (!stage_page(history) || (!known && !staged_page_.finish()))
+                return fail(page_path_, "write", dir_ + "/.tmp-*");
+            page_unflushed = known;
         }
         const std::int64_t size = platform::file_size(lock.fd());
         if (size < 0) return fail(list_path, "read", list_path);
         if (known) {
             std::string failed_path;
-            if (!keep_earlier(&failed_path)) return fail(page_path_, "keep earlier", failed_path);
+            if (!keep_earlier(&failed_path, page_unflushed))
+                return fail(page_path_, "keep earlier", failed_path);
             marked = exists(marker_path_);
             needs_line = marked && !list_holds_line(lock.fd(), list_line(submission_.name));
         } else {
@@ -298,10 +342,14 @@ FilingResult Filing::run() {
                 return fail(page_path_, "rename", page_path_);
             }
             // An empty list may have just been created by the lock's open: its name is in the
-            // root.
-            if (!flush_directory(dir_) || (size == 0 && !flush_directory(root))) {
+            // root, flushed together with the applicant folder.
+            std::vector<FlushJob> placed = {{-1, dir_, page_path_}};
+            if (size == 0 && !list_name_flushed) placed.push_back({-1, root, page_path_});
+            if (const FlushJob* failed = flush_together(placed)) {
+                const int saved = errno;
                 withdraw_new_files();
-                return fail(page_path_, "flush", dir_);
+                errno = saved;
+                return fail(failed->shown, failed->operation, failed->path);
             }
         }
         if (needs_line && !append_list_line(lock.fd(), size)) {

@@ -32,15 +32,23 @@ std::FILE* StagedFile::stream() {
     return stream_;
 }
 
+bool StagedFile::end_writing() {
+    if (stream_) return std::fflush(stream_) == 0 && !std::ferror(stream_);
+    return fd_.valid();
+}
+
+int StagedFile::data_fd() const {
+    return stream_ ? fileno(stream_) : fd_.get();
+}
+
+bool StagedFile::close() {
+    if (stream_) return std::fclose(std::exchange(stream_, nullptr)) == 0;
+    return fd_.valid() && fd_.close();
+}
+
 bool StagedFile::finish() {
-    if (stream_) {
-        bool ok = std::fflush(stream_) == 0 && !std::ferror(stream_) &&
-                  platform::flush_file_data(fileno(stream_));
-        ok = std::fclose(std::exchange(stream_, nullptr)) == 0 && ok;
-        return ok;
-    }
-    bool flushed = fd_.valid() && platform::flush_file_data(fd_.get());
-    return fd_.close() && flushed;
+    const bool flushed = end_writing() && platform::flush_file_data(data_fd());
+    return close() && flushed;
 }
 
 bool StagedFile::commit(const std::string& final_path) {

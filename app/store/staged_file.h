@@ -30,8 +30,15 @@ class StagedFile {
     int fd() const { return fd_.get(); }
     // A buffered stream over the file, for formatted writes; null on failure.
     std::FILE* stream();
-    // Flushes the file's data to stable storage and closes it, reporting any write, flush or
-    // close error.
+    // Ends the writing without a flush: a stream's buffered bytes go to the file, and any write
+    // error is reported. The file stays open on data_fd() until close, so that its flush can run
+    // beside others.
+    bool end_writing();
+    // The descriptor the file is open on, for a flush after end_writing; -1 when it is closed.
+    int data_fd() const;
+    // Closes the file, reporting any error (a delayed write error shows here).
+    bool close();
+    // end_writing, the data flushed to stable storage, close: reporting any error.
     bool finish();
     // Renames the finished file onto `final_path`.
     bool commit(const std::string& final_path);

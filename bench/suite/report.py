@@ -119,8 +119,15 @@ def main():
         if not d:  # without the durable floor, the copy floor's target of a store that flushes nothing
             verdicts.append((f'stored {big} MiB upload ≤ 1.5 × floor', f'{ms(a)} ms = {a / f:.2f} × {ms(f)} ms', a <= 1.5 * f))
         if d:
-            verdicts.append((f'durable stored {big} MiB upload ≤ 1.2 × durable floor',
-                             f'{ms(a)} ms = {a / d:.2f} × {ms(d)} ms (the copy floor without flush: {ms(f)} ms, {a / f:.2f} ×)', a <= 1.2 * d))
+            # The kernel takes a body on a file from file to file, which the floor copies through
+            # user space: at large sizes the program may beat the floor.
+            bounds = {'64': 1.0, '16': 1.05, '1': 1.25}
+            for size in sorted((s for s in sizes if s in bounds), key=float, reverse=True):
+                sa, sd, sf = wall(size, 'apply'), wall(size, 'floor_durable'), wall(size, 'floor_copy')
+                if sa and sd:
+                    verdicts.append((f'durable stored {size} MiB upload ≤ {bounds[size]} × durable floor',
+                                     f'{ms(sa)} ms = {sa / sd:.2f} × {ms(sd)} ms (the copy floor without flush: {ms(sf)} ms, {sa / sf:.2f} ×)',
+                                     sa <= bounds[size] * sd))
             headline.append(f'a stored {big} MiB upload, on the disk before "Thank You!", takes {a / d:.2f} × the wall time of a C program '
                             f'that copies standard input to a file and flushes it and its folder ({a / f:.2f} × the copy without the flush)')
         else:
@@ -131,13 +138,14 @@ def main():
             verdicts.append((f'{big} MiB faster than every peer',
                              f'fastest peer {PLOT_LABELS[best_p]} {ms(best)} ms = {best / a:.2f} × apply.cgi', a < best))
             headline.append(f'it is {best / a:.1f} × faster than the fastest peer, {PLOT_LABELS[best_p]}')
-        rss = med[(big, 'apply')]['maxrss_kib']
-        limit_kib = (2 * int(big) + 16) * 1024
-        verdicts.append((f'peak memory for {big} MiB < {2 * int(big) + 16} MiB', f'{mib(rss)} MiB', rss < limit_kib))
-        headline.append(f'peak memory {mib(rss)} MiB for the {big} MiB upload')
+        rss_by_size = {s: med[(s, 'apply')]['maxrss_kib'] for s in sizes if (s, 'apply') in med}
+        rss = max(rss_by_size.values())
+        verdicts.append(('peak memory ≤ 4 MiB at every upload size',
+                         ', '.join(f'{mib(v)} MiB at {s} MiB' for s, v in rss_by_size.items()), rss <= 4 * 1024))
+        headline.append(f'peak memory at most {mib(rss)} MiB at any upload size')
     if wall('get', 'apply') and wall('get', 'floor_exit'):
         a, f = wall('get', 'apply'), wall('get', 'floor_exit')
-        verdicts.append(('GET of the form ≤ 1.3 × exit-only floor', f'{ms(a)} ms = {a / f:.2f} × {ms(f)} ms', a <= 1.3 * f))
+        verdicts.append(('GET of the form ≤ 1.05 × exit-only floor', f'{ms(a)} ms = {a / f:.2f} × {ms(f)} ms', a <= 1.05 * f))
         headline.append(f'a GET of the form takes {a / f:.2f} × the wall time of a C program that only exits')
     wrk_med = {}
     for p in ('apply', 'page'):
@@ -272,11 +280,11 @@ def main():
                 out.append(f'| {mode} | {LABELS[p]} | ' + ' | '.join(cells) + ' |')
         out.append('')
         big_web = '64' if '64' in web_sizes else web_sizes[-1]
-        for mode in ('0', '1', '2'):
-            a, c = web_med.get((mode, 'apply', big_web)), web_med.get((mode, 'copy_cgi_durable', big_web))
-            if a and c:
-                verdicts_web.append((f'through lighttpd (body mode {mode}), {big_web} MiB submission ≤ 1.2 × the flushed copy CGI',
-                                     f'{ms(a)} ms = {a / c:.2f} × {ms(c)} ms', a <= 1.2 * c))
+        # Body mode 0 is the site's setting: the program gets the buffered body as a file.
+        a, c = web_med.get(('0', 'apply', big_web)), web_med.get(('0', 'copy_cgi_durable', big_web))
+        if a and c:
+            verdicts_web.append((f'through lighttpd (body mode 0), {big_web} MiB submission ≤ 0.9 × the flushed copy CGI',
+                                 f'{ms(a)} ms = {a / c:.2f} × {ms(c)} ms', a <= 0.9 * c))
         if web_bad:
             verdicts_web.append(('every post through lighttpd answered', '; '.join(web_bad[:4]), False))
     slow = read_tsv(os.path.join(work, 'slow.tsv'))
@@ -308,6 +316,10 @@ def main():
             verdicts_web.append(('GET under load (64 clients) ≥ 0.9 × the C page printer',
                                  f'{a:.0f} req/s = {a / pg:.2f} × {pg:.0f} req/s', a >= 0.9 * pg))
             headline.append(f'with 64 clients at once through lighttpd it serves {a / pg:.2f} × the requests per second of a C program printing the same page')
+        a, c = load_med('post', 'apply'), load_med('post', 'copy_cgi_durable')
+        if a and c:
+            verdicts_web.append(('16 clients posting 1 MiB submissions ≥ 1.0 × the flushed copy CGI',
+                                 f'{a:.1f} req/s = {a / c:.2f} × {c:.1f} req/s', a >= c))
         failed = sum(int(r['failed'] or 0) for r in load)
         verdicts_web.append(('no failed request under load', f'{failed} failed of {sum(int(r["requests"] or 0) for r in load)}', failed == 0))
     if verdicts_web:

@@ -2,7 +2,9 @@
 """A flush that fails is a failed store: never "Thank You!", and the store stays consistent.
 
 Submits a new applicant (with no list yet, and beside a listed one) once per flush the program
-makes, each time with strace making that one flush fail with EIO (`-e inject=`). Each run must
+makes, each time with strace making that one flush fail with EIO (`-e inject=`). strace counts
+each thread's calls apart: the program's own thread has its flushes failed one at a time, and
+the flushes it hands to helper threads (one each) fail together with its first one. Each run must
 answer "Can't create", leave a list of whole lines that names only applicants whose page is
 there, leave no page without its line for the new applicant and no temporary file; a later
 submission of the same applicant, without faults, must be thanked and listed exactly once.
@@ -42,11 +44,12 @@ def run(program, workdir, request, inject=None):
                 '-e', f'inject={inject[0]}:error=EIO:when={inject[1]}'] + argv
     done = subprocess.run(argv, cwd=workdir, env=env, input=request, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, timeout=120)
-    return done.returncode, done.stdout
+    return done.returncode, done.stdout, done.stderr
 
 
 def flush_counts(program, base, prepare):
-    """How many of each flush a faultless submission makes, counted under strace."""
+    """How many of each flush the program's own thread makes in a faultless submission, counted
+    under strace."""
     d = tempfile.mkdtemp(dir=base)
     prepare(d)
     record = os.path.join(d, 'count.strace')
@@ -54,10 +57,11 @@ def flush_counts(program, base, prepare):
     env = {'PATH': '/usr/bin:/bin', 'REQUEST_METHOD': 'POST',
            'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}', 'CONTENT_LENGTH': str(len(request)),
            'ASAN_OPTIONS': os.environ.get('ASAN_OPTIONS', '') + ':detect_leaks=0'}
-    subprocess.run(['strace', '-f', '-qq', '-o', record, '-e', 'trace=' + ','.join(FLUSHES), program],
+    subprocess.run(['strace', '-f', '-qq', '-o', record, '-e', 'trace=execve,' + ','.join(FLUSHES), program],
                    cwd=d, env=env, input=request, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
     text = open(record).read()
-    return {f: len(re.findall(rf'\b{f}\(', text)) for f in FLUSHES}
+    own = re.match(r'(\d+)\s+execve\(', text).group(1)
+    return {f: len(re.findall(rf'^{own}\s+{f}\(', text, re.M)) for f in FLUSHES}
 
 
 def store_problems(store, applicant):
@@ -127,7 +131,7 @@ def main():
 
     def beside(d):
         first(d)
-        code, out = run(program, d, body('John Roe', 'john@example.org', b'old resume\n'))
+        code, out, _ = run(program, d, body('John Roe', 'john@example.org', b'old resume\n'))
         assert b'Thank You!' in out, out[-300:]
 
     base = tempfile.mkdtemp(prefix='flush-failure-')
@@ -143,7 +147,7 @@ def main():
                     d = tempfile.mkdtemp(dir=base)
                     prepare(d)
                     resume = resume_bytes(200_000, n)
-                    code, out = run(program, d, body('Jane Doe', 'jane@example.org', resume), (flush, n))
+                    code, out, err = run(program, d, body('Jane Doe', 'jane@example.org', resume), (flush, n))
                     problems = []
                     if code != 0:
                         problems.append(f'exit status {code}')
@@ -151,10 +155,12 @@ def main():
                         problems.append('"Thank You!" although a flush failed')
                     elif b"Can't create" not in out:
                         problems.append(f'no "Can\'t create" page: {out[-200:]!r}')
+                    if b'Input/output error' not in err:  # the error the flush got, wherever it ran
+                        problems.append(f'the error line does not name the flush\'s error: {err[-200:]!r}')
                     store = os.path.join(d, 'people')
                     problems += store_problems(store, 'Jane Doe')
                     # Afterwards the same applicant goes through and is listed once.
-                    code, out = run(program, d, body('Jane Doe', 'jane@example.org', resume))
+                    code, out, _ = run(program, d, body('Jane Doe', 'jane@example.org', resume))
                     if b'Thank You!' not in out:
                         problems.append('the next submission is not thanked')
                     listed = open(os.path.join(store, 'index.html'), 'rb').read().count(b'href="Jane%20Doe"')

@@ -4,6 +4,11 @@ The replay follows what the run did to the files below its working folder: which
 descriptor and each name stands for, every write, rename, link, removal and flush, and every
 write to standard output. Each operation becomes one Event; Record.events holds them in the
 order the program made them. Nothing about the program is assumed beyond the system calls.
+
+In a program with several threads strace splits a call that another thread's calls interrupt
+into an `<unfinished ...>` line and a `<... name resumed>` line. The call counts where it
+returned: a flush is on the disk only once it has returned, and a change of another thread
+that returned meanwhile may have come before it.
 """
 import os
 import re
@@ -13,6 +18,8 @@ from dataclasses import dataclass, field
 
 STRACE = ['strace', '-f', '-qq', '-s', '4096', '-e', 'trace=%file,%desc,sync', '-o']
 LINE = re.compile(r'^(\d+)\s+(\w+)\((.*)\)\s+=\s+(-?\d+|0x[0-9a-f]+|\?)(.*)$')
+UNFINISHED = re.compile(r'^(\d+)\s+(.*) <unfinished \.\.\.>$')
+RESUMED = re.compile(r'^(\d+)\s+<\.\.\. \w+ resumed>(.*)$')
 
 
 @dataclass
@@ -120,7 +127,16 @@ class Record:
         self.events.append(Event(kind, **kw))
 
     def replay(self, lines):
+        unfinished = {}  # thread -> the first half of its interrupted call
         for line in lines:
+            line = line.rstrip('\n')
+            m = UNFINISHED.match(line)
+            if m:
+                unfinished[m.group(1)] = m.group(2)
+                continue
+            m = RESUMED.match(line)
+            if m and m.group(1) in unfinished:
+                line = f'{m.group(1)} {unfinished.pop(m.group(1))}{m.group(2)}'
             m = LINE.match(line)
             if not m or m.group(4) == '?':
                 continue

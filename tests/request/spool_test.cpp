@@ -54,6 +54,9 @@ struct SpoolForm {
                                    {"page_less_one", pattern_bytes(4095)},
                                    {"page_and_one", pattern_bytes(4097)},
                                    {"every_byte", kEveryByte},
+                                   // Past the step at which a body viewed in place lets go of
+                                   // the pages it has passed.
+                                   {"megabytes", pattern_bytes((std::size_t{5} << 19) + 3, 'M')},
                                    {"typed_only", "a,b\r\n"}};
     std::vector<std::string> text_fields = {"before", "middle", "after"};
     std::string body;
@@ -379,6 +382,21 @@ TEST(MappedFile, ShowsTheFileFollowedByANul) {
         ASSERT_NE(view.data(), nullptr);
         EXPECT_EQ(std::memcmp(view.data(), bytes.data(), length), 0);
         EXPECT_EQ(view.data()[length], '\0');
+    }
+}
+
+TEST(MappedFile, ARangeViewedInOnePassKeepsItsBytesAfterItsPagesAreLetGo) {
+    TempDir folder("request-test");
+    const std::string bytes = pattern_bytes(4 * kPage + 5);
+    platform::UniqueFd file = file_holding(folder, bytes);
+    for (std::size_t offset : {std::size_t{0}, std::size_t{1}, kPage + 3}) {
+        SCOPED_TRACE(offset);
+        const std::size_t length = 3 * kPage;
+        platform::MappedFile view;
+        ASSERT_TRUE(view.map_for_one_pass(file.get(), static_cast<std::int64_t>(offset), length));
+        EXPECT_EQ(std::memcmp(view.data(), bytes.data() + offset, length), 0);
+        view.let_go_before(2 * kPage + 1);
+        EXPECT_EQ(std::memcmp(view.data(), bytes.data() + offset, length), 0);
     }
 }
 
