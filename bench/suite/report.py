@@ -304,7 +304,8 @@ def main():
         out.append('| Workload | Program | clients | seconds | requests | requests/s | p50 (ms) | p99 (ms) | failed |')
         out.append('|---|---|---:|---:|---:|---:|---:|---:|---:|')
         for r in load:
-            wl = 'GET of the form' if r['workload'] == 'get' else '1 MiB submission (POST)'
+            wl = {'get': 'GET of the form', 'post': '1 MiB submission (POST), each a new applicant'}.get(
+                r['workload'], '1 MiB submission (POST), all one applicant')
             out.append(f"| {wl} | {LABELS.get(r['program'], r['program'])} | {r['connections']} | {r['seconds']} | {r['requests']} | "
                        f"{float(r['req_per_s']):.1f} | {r['p50_ms']} | {r['p99_ms']} | {r['failed']} |")
         out.append('')
