@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -124,6 +125,23 @@ bool set_lock(int fd, short type, int command) {
     return true;
 }
 
+// Takes the list's write lock, waiting as long as it takes. On a file system in user space (the
+// shared stores' clients) the lock is asked for without a wait, again after a pause that grows to
+// 16 ms: a run killed while queued for the lock there can leave it granted to nobody that will ever
+// release it (seen on CephFS when a web server was killed with its programs), and a run that never
+// queues cannot.
+bool wait_for_lock(int fd) {
+    constexpr decltype(statfs::f_type) kUserSpaceFileSystem = 0x65735546;
+    struct statfs fs {};
+    if (fstatfs(fd, &fs) != 0 || fs.f_type != kUserSpaceFileSystem)
+        return set_lock(fd, F_WRLCK, F_SETLKW);
+    for (useconds_t pause = 500;; pause = std::min<useconds_t>(pause * 2, 16000)) {
+        if (set_lock(fd, F_WRLCK, F_SETLK)) return true;
+        if (errno != EAGAIN && errno != EACCES) return false;
+        usleep(pause);
+    }
+}
+
 std::string failure_text(const char* operation, const std::string& path) {
     return std::string(operation) + " " + path + ": " + std::strerror(errno);
 }
@@ -160,7 +178,7 @@ StoreLock::StoreLock(const std::string& list_path) : list_path_(list_path) {
     for (int attempt = 0; attempt < 64; ++attempt) {
         list_ = platform::UniqueFd(
             ::open(list_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-        if (!list_.valid() || !set_lock(list_.get(), F_WRLCK, F_SETLKW)) return;
+        if (!list_.valid() || !wait_for_lock(list_.get())) return;
         struct stat held {}, named {};
         if (fstat(list_.get(), &held) == 0 && stat(list_path.c_str(), &named) == 0 &&
             held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
