@@ -159,15 +159,21 @@ sed -e "s|^backend .*|backend = polling\nlogpath = $LOG_DIR/error.log|; /^journa
 printf '[Definition]\nsocket = %s\npidfile = %s\ndbfile = :memory:\nlogtarget = %s\n' \
   "$tmp/f2b/fail2ban.sock" "$tmp/f2b/fail2ban.pid" "$tmp/f2b/fail2ban.log" >"$tmp/f2b/fail2ban.local"
 ip netns exec "$srv" fail2ban-client -c "$tmp/f2b" start >/dev/null
-banned=""
-for _ in $(seq 30); do
+banned="" shut=""
+for _ in $(seq 60); do
   if ip netns exec "$srv" fail2ban-client -c "$tmp/f2b" status vocanta-apply 2>/dev/null | grep -q "$guesser"; then
     banned=yes; break
   fi
   sleep 1
 done
+# The jail lists the address as its action starts: the firewall rule may follow a moment later.
+for _ in $( [ -n "$banned" ] && seq 10); do
+  [[ $(client "$guesser" "$site/apply.cgi") == 000* ]] && { shut=yes; break; }
+  sleep 1
+done
+echo "measured: the guessing address listed by the jail: ${banned:-no}; shut out: ${shut:-no}"
 check "the guessing address is banned; another still gets the form" \
-  '[ -n "$banned" ] && [[ $(client "$guesser" "$site/apply.cgi") == 000* ]] && [[ $(client "$visitor" "$site/apply.cgi") == 200* ]]'
+  '[ -n "$shut" ] && [[ $(client "$visitor" "$site/apply.cgi") == 200* ]]'
 
 # Wrong passwords for a known and for an unknown account (8 each, from two addresses: fewer than a
 # ban): the fastest of each, as a patient guesser would compare them (a busy machine only adds to a
