@@ -21,11 +21,12 @@ bool BodyWindow::open(int fd, std::size_t limit, std::size_t capacity, bool in_p
     fd_ = fd;
     limit_ = limit;
     struct stat st {};
-    source_offset_ = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::lseek(fd, 0, SEEK_CUR) : -1;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    source_offset_ = regular ? ::lseek(fd, 0, SEEK_CUR) : -1;
     capacity_ = capacity < limit ? capacity : limit;
     if (capacity_ == 0) capacity_ = 1;
     in_place_ = false;
-    if (in_place && source_offset_ >= 0 && view_in_place()) return true;
+    if (in_place && source_offset_ >= 0 && view_in_place(st.st_size)) return true;
     // One spare byte keeps the available bytes NUL-terminated for the parser's traces. A full
     // window gets a huge page: one fault instead of one per 4 KiB page, which costs more here
     // than zeroing the whole huge page.
@@ -41,10 +42,9 @@ bool BodyWindow::open(int fd, std::size_t limit, std::size_t capacity, bool in_p
 // Views the body in the file: what the file holds of it, at most `limit` bytes. The window then
 // shows the first capacity_ bytes of it. False when the file holds none of it or cannot be
 // mapped (it is read then).
-bool BodyWindow::view_in_place() {
-    struct stat st {};
-    if (fstat(fd_, &st) != 0 || st.st_size <= source_offset_) return false;
-    const auto held = static_cast<std::uint64_t>(st.st_size - source_offset_);
+bool BodyWindow::view_in_place(std::int64_t file_size) {
+    if (file_size <= source_offset_) return false;
+    const auto held = static_cast<std::uint64_t>(file_size - source_offset_);
     const std::size_t length = held < limit_ ? static_cast<std::size_t>(held) : limit_;
     if (!view_.map_for_one_pass(fd_, source_offset_, length)) return false;
     in_place_ = true;

@@ -55,7 +55,7 @@ class BodyWindow {
 
   private:
     void read_into_tail();
-    bool view_in_place();
+    bool view_in_place(std::int64_t file_size);
 
     BodyBuffer buffer_;
     // In place: the body's bytes in the file; start_ and end_ count from the body's first byte,
