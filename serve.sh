@@ -46,13 +46,13 @@ if [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then
   echo "$0: --cert and --key go together" >&2; exit 2
 fi
 
-scripts/install-deps
+scripts/install-deps serve
 
-# The same release build as the test command, so either one reuses what the other built.
-build=${BUILD_DIR:-build/release}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DWARNINGS_AS_ERRORS=ON
-cmake --build "$build" -j "$(nproc)" --target apply.cgi text_gif.cgi visits.cgi upload.cgi
+# The release build that ./test.sh makes too (scripts/build-release), so either one reuses what the
+# other built: the form, the staff console, the admin command and the examples.
+export BUILD_DIR=${BUILD_DIR:-build/release}
+build=$BUILD_DIR
+scripts/build-release apply.cgi staff.cgi apply-admin text_gif.cgi visits.cgi upload.cgi
 
 serve/make-site "$build" "$site"
 site=$(cd "$site" && pwd)
