@@ -185,7 +185,7 @@ void show_figures(Console& c) {
     // Applicants are owed the notice when their data are collected: say so while there is none.
     if (const char* notice = privacy_notice_address()) {
         std::printf("<dt>Privacy notice</dt><dd>");
-        link(notice, notice);
+        link(std::string(notice), std::string(notice));  // not link(2), which takes two char*
         std::printf("</dd>");
     } else {
         std::printf("<dt>Privacy notice</dt><dd class=\"notice\">Not set: the form links no "

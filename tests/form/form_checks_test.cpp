@@ -40,6 +40,26 @@ TEST_F(AppTest, FormActionIsTheLastComponentOfArgumentZero) {
     }
 }
 
+TEST_F(AppTest, TheFormLinksThePrivacyNoticeOnlyAtAnAddressOfTheWebOrTheSite) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/privacy.html", "<a href=\"/privacy.html\">Privacy notice: "},
+        {"https://example.org/privacy?a=1&b=\"", "<a href=\"https://example.org/privacy?a=1&amp;b=&quot;\">"},
+        {"javascript:alert(1)", nullptr},
+        {"//elsewhere.example/privacy", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& [setting, expected] : cases) {
+        CgiCall call = get_request(work());
+        set_env(call, "APPLY_PRIVACY_NOTICE", setting);
+        const std::string out = run_cgi(call).out;
+        if (expected) {
+            EXPECT_NE(out.find(std::string("<p>\n") + expected), std::string::npos) << setting;
+        } else {
+            EXPECT_EQ(out, HTML_HEADER + fixture("form.html") + "</html>\n") << setting;
+        }
+    }
+}
+
 TEST_F(AppTest, WithoutANamePairTheEmptyFormIsShownAndNothingSentIsEchoed) {
     Application application;
     application.send_name = false;

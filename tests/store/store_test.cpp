@@ -100,6 +100,14 @@ TEST_F(AppTest, ANameInAnyNormalizationFormIsOneApplicant) {
     EXPECT_EQ(read_file(people() / "index.html"), list_line("Jos\u00E9", "Jos\u00E9"));
     EXPECT_EQ(earlier_folders(people() / "Jos\u00E9").size(), 1u);
     EXPECT_FALSE(fs::exists(people() / "Jose\u0301"));
+
+    // Spaces typed by accident are tidied, not refused: still one applicant.
+    CgiResult result = submit({.name = " Anna  Schmidt "});
+    EXPECT_NE(result.out.find("Name: Anna Schmidt\n"), std::string::npos);
+    submit({.name = "Anna Schmidt", .file_name = "cv.txt"});
+    EXPECT_EQ(read_file(people() / "index.html"),
+              list_line("Jos\u00E9", "Jos\u00E9") + list_line("Anna%20Schmidt", "Anna Schmidt"));
+    EXPECT_EQ(earlier_folders(people() / "Anna Schmidt").size(), 1u);
 }
 
 TEST_F(AppTest, ASecondApplicantAddsALineAfterTheFirst) {
