@@ -125,7 +125,8 @@ void print_form(const char* name, const char* mail, const char* resume, const ch
         "<input type=\"submit\" name=\"sub\" value=\"Submit form\">\n"
         "<p>\n");
     if (const char* notice = privacy_notice_address()) {
-        put_with_value("<a href=\"", notice, "\">Privacy notice: what happens to the data you send</a>\n");
+        put_with_value("<a href=\"", notice,
+                       "\">Privacy notice: what happens to the data you send</a>\n");
     }
     put("</td>\n"
         "<td bgcolor=\"#EEDDCC\">\n"

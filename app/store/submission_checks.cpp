@@ -75,8 +75,7 @@ std::string with_limit(const char* before, std::size_t limit, const char* after)
 }
 
 std::size_t name_limit(const ApplicantStore* store) {
-    return store && store->longest_name() < NAME_MAX_BYTES ? store->longest_name()
-                                                           : NAME_MAX_BYTES;
+    return store && store->longest_name() < NAME_MAX_BYTES ? store->longest_name() : NAME_MAX_BYTES;
 }
 
 std::size_t stored_size(std::string_view text, bool is_resume) {
@@ -114,7 +113,8 @@ const std::vector<FieldCheck>& checks() {
              return stored_size(f.name, false) > name_limit(s);
          },
          "Please fill out the name field with a shorter name"},
-        {Field::mail, [](const SubmittedFields& f, const ApplicantStore*) { return f.mail.empty(); },
+        {Field::mail,
+         [](const SubmittedFields& f, const ApplicantStore*) { return f.mail.empty(); },
          "Please fill out the email field"},
         {Field::mail,
          [](const SubmittedFields& f, const ApplicantStore*) {

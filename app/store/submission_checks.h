@@ -40,10 +40,10 @@ const FieldCheck* first_refusal(const SubmittedFields& fields, const ApplicantSt
 enum class Flaw {
     none,
     empty,
-    reserved,         // ".", "..", beginning with "index." or ".tmp-"; a resume name of the stamp form
-    separator,        // '/' or '\'
-    invisible,        // a control character (C0, DEL, C1), a default-ignorable code point, a line or
-                      // paragraph separator, a space other than U+0020, or bytes that are not UTF-8
+    reserved,   // ".", "..", beginning with "index." or ".tmp-"; a resume name of the stamp form
+    separator,  // '/' or '\'
+    invisible,  // a control character (C0, DEL, C1), a default-ignorable code point, a line or
+                // paragraph separator, a space other than U+0020, or bytes that are not UTF-8
     mixed_alphabets,  // letters of more than one of the Latin, Greek and Cyrillic scripts
 };
 

@@ -43,7 +43,8 @@ TEST_F(AppTest, FormActionIsTheLastComponentOfArgumentZero) {
 TEST_F(AppTest, TheFormLinksThePrivacyNoticeOnlyAtAnAddressOfTheWebOrTheSite) {
     const std::pair<const char*, const char*> cases[] = {
         {"/privacy.html", "<a href=\"/privacy.html\">Privacy notice: "},
-        {"https://example.org/privacy?a=1&b=\"", "<a href=\"https://example.org/privacy?a=1&amp;b=&quot;\">"},
+        {"https://example.org/privacy?a=1&b=\"",
+         "<a href=\"https://example.org/privacy?a=1&amp;b=&quot;\">"},
         {"javascript:alert(1)", nullptr},
         {"//elsewhere.example/privacy", nullptr},
         {"", nullptr},
@@ -130,22 +131,20 @@ TEST_F(AppTest, TheFirstFailingCheckShowsTheFormAgainWithItsMessage) {
          "Jane Doe", "a@b@c.org", "hello.txt", "", kMailForm},
         {"a space in the address", [](Application& a) { a.mail = "jane doe@example.org"; },
          "Jane Doe", "jane doe@example.org", "hello.txt", interest, kMailForm},
-        {"an empty domain label", [](Application& a) { a.mail = "jane@example..org"; },
-         "Jane Doe", "jane@example..org", "hello.txt", interest, kMailForm},
+        {"an empty domain label", [](Application& a) { a.mail = "jane@example..org"; }, "Jane Doe",
+         "jane@example..org", "hello.txt", interest, kMailForm},
         {"a display name pasted with the address",
          [](Application& a) { a.mail = "Jane <jane@example.org>"; }, "Jane Doe",
          "Jane &lt;jane@example.org&gt;", "hello.txt", interest, kMailForm},
         {"a name refused for a slash is shown again as typed, tidied",
          [](Application& a) { a.name = " Jane  AC/DC "; }, "Jane AC/DC", mail, "hello.txt",
-         interest,
-         "Please fill out the name field with a name without / or \\"},
-        {"a tab in the name",
-         [](Application& a) { a.name = "Jane\tDoe"; }, "Jane\tDoe", mail, "hello.txt", interest,
+         interest, "Please fill out the name field with a name without / or \\"},
+        {"a tab in the name", [](Application& a) { a.name = "Jane\tDoe"; }, "Jane\tDoe", mail,
+         "hello.txt", interest,
          "Please fill out the name field with a name of visible characters and plain spaces "
          "only: it holds a tab, a line break or another invisible character"},
-        {"look-alike letters of two alphabets",
-         [](Application& a) { a.name = "J\u0430ne Doe"; }, "J\u0430ne Doe", mail, "hello.txt",
-         interest,
+        {"look-alike letters of two alphabets", [](Application& a) { a.name = "J\u0430ne Doe"; },
+         "J\u0430ne Doe", mail, "hello.txt", interest,
          "Please fill out the name field with the letters of one alphabet: it mixes Latin, Greek "
          "or Cyrillic letters, which can look alike"},
         {"a name of the site's own files", [](Application& a) { a.name = "index.html"; },
@@ -239,7 +238,8 @@ TEST_F(AppTest, ABodyRefusedForItsSizeIsAnsweredTooLargeUnreadAndNothingIsStored
         EXPECT_TRUE(process.ends_without_input(60)) << what;
         CgiResult result = process.wait();
         EXPECT_EQ(result.exit_status, 0) << what;
-        EXPECT_EQ(result.out.rfind(std::string("Status: 413 Payload Too Large\n") + HTML_HEADER, 0), 0u)
+        EXPECT_EQ(result.out.rfind(std::string("Status: 413 Payload Too Large\n") + HTML_HEADER, 0),
+                  0u)
             << what;
         EXPECT_NE(result.err.find("apply.cgi: Submission too large"), std::string::npos) << what;
         EXPECT_NE(result.out.find("<h1>Submission too large</h1>\n"), std::string::npos) << what;
