@@ -3,6 +3,7 @@
 
 #include "app/application.h"
 #include "app/page_frame.h"
+#include "app/privacy_notice.h"
 #include "cgi/html_escape.h"
 
 namespace {
@@ -33,8 +34,8 @@ void put_with_value(const char* before, const char* value, const char* after) {
 
 void print_form(const char* name, const char* mail, const char* resume, const char* interest,
                 const char* message) {
-    write_page_start(stdout, PAGE_TITLE);
-    put("<img src=\"logo.jpg\">\n"
+    write_applicant_page_start(stdout, PAGE_TITLE);
+    put("<img src=\"logo.jpg\" alt=\"Vocanta at Brenmoor\">\n"
         "<font bgcolor=\"#504030\">\n");
     put_with_value("<h2>", PAGE_TITLE, "</h2>\n");
     if (message) put_with_value("<h2>", message, "</h2>\n");
@@ -52,17 +53,23 @@ void print_form(const char* name, const char* mail, const char* resume, const ch
         "<br>&nbsp;&nbsp;<br>\n"
         "</td>\n"
         "<td align=right bgcolor=\"#EEDDCC\">\n"
-        "<p><b>Name:&nbsp;</b>\n"
+        "<p><b><label for=\"name\">Name:&nbsp;</label></b>\n"
         "</td>\n"
         "<td bgcolor=\"#EEDDCC\">\n");
-    put_with_value("<input type=\"text\" name=\"name\" size=64 value=\"", name, "\">\n");
+    put_with_value(
+        "<input type=\"text\" name=\"name\" id=\"name\" size=64 autocomplete=\"name\" required "
+        "value=\"",
+        name, "\">\n");
     put(ROW_BREAK);
     put("</td>\n"
         "<td align=right bgcolor=\"#EEDDCC\">\n"
-        "<p><b>Email address:&nbsp;</b>\n"
+        "<p><b><label for=\"mail\">Email address:&nbsp;</label></b>\n"
         "</td>\n"
         "<td bgcolor=\"#EEDDCC\">\n");
-    put_with_value("<input type=\"test\" name=\"mail\" size=64 value=\"", mail, "\">\n");
+    put_with_value(
+        "<input type=\"email\" name=\"mail\" id=\"mail\" size=64 autocomplete=\"email\" "
+        "required value=\"",
+        mail, "\">\n");
     put(ROW_BREAK);
     put("</td>\n"
         "<td bgcolor=\"#EEDDCC\" align=center colspan=2>\n"
@@ -75,11 +82,13 @@ void print_form(const char* name, const char* mail, const char* resume, const ch
     put(ROW_BREAK);
     put("</td>\n"
         "<td align=right bgcolor=\"#EEDDCC\" valign=top>\n"
-        "<p><b>What I like to work on:&nbsp;</b>\n"
+        "<p><b><label for=\"interest\">What I like to work on:&nbsp;</label></b>\n"
         "</td>\n"
         "<td bgcolor=\"#EEDDCC\">\n"
-        "<textarea name=\"interest\" cols=45 rows=10\">\n");
-    put_with_value("", interest, "\n");
+        "<textarea name=\"interest\" id=\"interest\" cols=45 rows=10\" required>\n");
+    // An empty interest leaves the text area empty (its first line feed is not part of its
+    // text), so that `required` stops a submission without one.
+    if (*interest) put_with_value("", interest, "\n");
     put("</textarea>\n");
     put(ROW_BREAK);
     put("</td>\n"
@@ -92,12 +101,15 @@ void print_form(const char* name, const char* mail, const char* resume, const ch
     put(ROW_BREAK);
     put("</td>\n"
         "<td align=right bgcolor=\"#EEDDCC\">\n"
-        "<p><b>Resume:&nbsp;</b>\n"
+        "<p><b><label for=\"resume\">Resume:&nbsp;</label></b>\n"
         "</td>\n"
         "<td bgcolor=\"#EEDDCC\">\n");
     put_with_value(
-        "<input type=\"file\" size=50 height=4 name=\"resume\" "
-        "accept=\"application/msword, text/html\" value=\"",
+        "<input type=\"file\" size=50 height=4 name=\"resume\" id=\"resume\" "
+        "accept=\"application/msword, text/html, application/pdf, "
+        "application/vnd.openxmlformats-officedocument.wordprocessingml.document, "
+        "application/vnd.oasis.opendocument.text, text/plain, .pdf, .doc, .docx, .odt, .txt\" "
+        "required value=\"",
         resume, "\">\n");
     put(ROW_BREAK);
     put("</td>\n"
@@ -111,8 +123,12 @@ void print_form(const char* name, const char* mail, const char* resume, const ch
         "<td bgcolor=\"#EEDDCC\" colspan=2 align=center>\n"
         "<br>&nbsp;<br>\n"
         "<input type=\"submit\" name=\"sub\" value=\"Submit form\">\n"
-        "<p>\n"
-        "</td>\n"
+        "<p>\n");
+    if (const char* notice = privacy_notice_address()) {
+        put_with_value("<a href=\"", notice,
+                       "\">Privacy notice: what happens to the data you send</a>\n");
+    }
+    put("</td>\n"
         "<td bgcolor=\"#EEDDCC\">\n"
         "<br>&nbsp;&nbsp;<br>\n"
         "</td>\n"

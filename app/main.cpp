@@ -101,21 +101,18 @@ int main(int argc, char* argv[]) {
     const store::SubmittedFields fields{name, mail, interest, resume_href,
                                         first_byte > 0 && first_byte != '\n', or_empty(directory)};
     if (const store::FieldCheck* refusal = first_refusal(fields, store ? &*store : nullptr)) {
-        // The form again, without the refused value and anything over its limit.
-        auto unless = [&](store::Field field, const char* text, std::size_t limit) {
-            return refusal->field == field ? "" : shown(text, limit);
-        };
+        // The form again with what was typed, the refused value too (its message says what to
+        // change in it), the name tidied as it would be stored; only what is over its limit is
+        // left out.
+        const std::string tidy_name = store::tidy_spaces(name);
         // The resume's value is the client's path; its last component is the file name.
         const char* resume_shown =
             refusal->field == store::Field::resume || std::strlen(resume_href) > NAME_MAX_BYTES
                 ? ""
                 : resume_value;
         request.print_header();
-        print_form(unless(store::Field::name, name, NAME_MAX_BYTES),
-                   unless(store::Field::mail, mail, MAIL_MAX_BYTES),
-                   resume_shown,
-                   unless(store::Field::interest, interest, INTEREST_MAX_BYTES),
-                   refusal->message.c_str());
+        print_form(shown(tidy_name.c_str(), NAME_MAX_BYTES), shown(mail, MAIL_MAX_BYTES),
+                   resume_shown, shown(interest, INTEREST_MAX_BYTES), refusal->message.c_str());
         // Such a page ends with the form's own last line, as it always has.
         return 0;
     }

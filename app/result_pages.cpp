@@ -14,7 +14,7 @@ void put(const char* text) {
 }
 
 void print_page_start() {
-    write_page_start(stdout, PAGE_TITLE);
+    write_applicant_page_start(stdout, PAGE_TITLE);
 }
 
 }  // namespace
@@ -31,8 +31,7 @@ void report_failure(const char* status, const std::string& line) {
     current_request->print_header();
 }
 
-void print_thank_you(const char* name, const char* mail, const std::string& page_path,
-                     const std::string& list_path) {
+void print_thank_you(const char* name, const char* mail) {
     print_page_start();
     put("<h1>Thank You!</h1>\n"
         "<table border=0><tr><td>\n"
@@ -42,17 +41,12 @@ void print_thank_you(const char* name, const char* mail, const std::string& page
         "<br>\n"
         "Email: ");
     write_html(stdout, mail);
+    // No links to the stored pages: they are for staff, and lead an applicant to a login.
     put("\n"
         "<br>\n"
-        "<a href=\"");
-    write_link(stdout, page_path.c_str());
-    put("\">Web page for ");
-    write_html(stdout, name);
-    put("</a>\n"
         "<p>\n"
-        "<a href=\"");
-    write_link(stdout, list_path.c_str());
-    put("\">Entire list</a>\n"
+        "What happens next: our staff read your application and answer you by e-mail at the "
+        "address above.\n"
         "</td></tr></table>\n");
     write_page_end(stdout);
 }

@@ -8,9 +8,8 @@
 // (the server's error log), then the CGI header with `status` ("500 Internal Server Error").
 void report_failure(const char* status, const std::string& line);
 
-// "Thank You!" with the applicant's name and mail and links to the applicant page and the list.
-void print_thank_you(const char* name, const char* mail, const std::string& page_path,
-                     const std::string& list_path);
+// "Thank You!" with the applicant's name and mail and what happens next.
+void print_thank_you(const char* name, const char* mail);
 
 // "Can't create '<path>'".
 void print_cant_create(const std::string& path);

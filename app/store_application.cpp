@@ -13,6 +13,5 @@ void store_application(const store::ApplicantStore& store, const store::Submissi
     }
     // Everything is on stable storage now: only then is it acknowledged.
     current_request->print_header();
-    print_thank_you(submission.name.c_str(), submission.mail.c_str(), result.path,
-                    store.list_path());
+    print_thank_you(submission.name.c_str(), submission.mail.c_str());
 }

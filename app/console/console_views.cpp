@@ -7,6 +7,7 @@
 #include "app/admin/lifecycle.h"
 #include "app/console/console.h"
 #include "app/console/form_token.h"
+#include "app/privacy_notice.h"
 #include "cgi/html_escape.h"
 
 namespace {
@@ -180,6 +181,18 @@ void show_figures(Console& c) {
         std::printf("</dd>");
     } else {
         std::printf("<dt>Retention</dt><dd>off (no retention period configured)</dd>");
+    }
+    // Applicants are owed the notice when their data are collected: say so while there is none.
+    if (const char* notice = privacy_notice_address()) {
+        std::printf("<dt>Privacy notice</dt><dd>");
+        link(std::string(notice), std::string(notice));  // not link(2), which takes two char*
+        std::printf("</dd>");
+    } else {
+        std::printf("<dt>Privacy notice</dt><dd class=\"notice\">Not set: the form links no "
+                    "privacy notice, so applicants are not told what happens to their data. Set "
+                    "%s to the notice's address (an https:// address, or a path on this site "
+                    "such as /privacy.html).</dd>",
+                    PRIVACY_NOTICE_VARIABLE);
     }
     std::printf("</dl>\n");
     end_console_page();

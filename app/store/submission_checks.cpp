@@ -75,8 +75,7 @@ std::string with_limit(const char* before, std::size_t limit, const char* after)
 }
 
 std::size_t name_limit(const ApplicantStore* store) {
-    return store && store->longest_name() < NAME_MAX_BYTES ? store->longest_name()
-                                                           : NAME_MAX_BYTES;
+    return store && store->longest_name() < NAME_MAX_BYTES ? store->longest_name() : NAME_MAX_BYTES;
 }
 
 std::size_t stored_size(std::string_view text, bool is_resume) {
@@ -84,24 +83,38 @@ std::size_t stored_size(std::string_view text, bool is_resume) {
     return stored ? stored->size() : text.size();
 }
 
+template <Flaw flaw>
+bool name_has(const SubmittedFields& f, const ApplicantStore*) {
+    return component_flaw(f.name, false) == flaw;
+}
+
+template <Flaw flaw>
+bool resume_name_has(const SubmittedFields& f, const ApplicantStore*) {
+    return component_flaw(f.resume_name, true) == flaw;
+}
+
 const std::vector<FieldCheck>& checks() {
+    // Each refusal says what to change; the form shows the refused value again beside it.
     static const std::vector<FieldCheck> table = {
-        {Field::name, [](const SubmittedFields& f, const ApplicantStore*) { return f.name.empty(); },
-         "Please fill out the name field"},
-        {Field::name,
-         [](const SubmittedFields& f, const ApplicantStore*) {
-             return !stored_component(f.name, false);
-         },
-         "Please fill out the name field with a name that is not . or .., does not begin with "
-         "index. or .tmp-, does not begin or end with a space, holds no /, \\, control or "
-         "invisible characters, no two spaces in a row and no letters of two of the Latin, "
-         "Greek and Cyrillic alphabets"},
+        {Field::name, name_has<Flaw::empty>, "Please fill out the name field"},
+        {Field::name, name_has<Flaw::reserved>,
+         "Please fill out the name field with your name: . and .. and names that begin with "
+         "index. or .tmp- are reserved for the site"},
+        {Field::name, name_has<Flaw::separator>,
+         "Please fill out the name field with a name without / or \\"},
+        {Field::name, name_has<Flaw::invisible>,
+         "Please fill out the name field with a name of visible characters and plain spaces "
+         "only: it holds a tab, a line break or another invisible character"},
+        {Field::name, name_has<Flaw::mixed_alphabets>,
+         "Please fill out the name field with the letters of one alphabet: it mixes Latin, Greek "
+         "or Cyrillic letters, which can look alike"},
         {Field::name,
          [](const SubmittedFields& f, const ApplicantStore* s) {
              return stored_size(f.name, false) > name_limit(s);
          },
          "Please fill out the name field with a shorter name"},
-        {Field::mail, [](const SubmittedFields& f, const ApplicantStore*) { return f.mail.empty(); },
+        {Field::mail,
+         [](const SubmittedFields& f, const ApplicantStore*) { return f.mail.empty(); },
          "Please fill out the email field"},
         {Field::mail,
          [](const SubmittedFields& f, const ApplicantStore*) {
@@ -109,6 +122,9 @@ const std::vector<FieldCheck>& checks() {
          },
          with_limit("Please fill out the email field with an address of at most ", MAIL_MAX_BYTES,
                     " bytes")},
+        {Field::mail,
+         [](const SubmittedFields& f, const ApplicantStore*) { return !has_mail_form(f.mail); },
+         "Please fill out the email field with an address such as name@example.org"},
         {Field::interest,
          [](const SubmittedFields& f, const ApplicantStore*) { return f.interest.empty(); },
          "Please fill out the interest field"},
@@ -121,14 +137,16 @@ const std::vector<FieldCheck>& checks() {
         {Field::resume,
          [](const SubmittedFields& f, const ApplicantStore*) { return !f.resume_present; },
          "Please fill out the resume field"},
-        {Field::resume,
-         [](const SubmittedFields& f, const ApplicantStore*) {
-             return !stored_component(f.resume_name, true);
-         },
-         "Please fill out the resume field with a file whose name is not . or .., does not begin "
-         "with index. or .tmp-, is no name of a date folder, does not begin or end with a space and "
-         "holds no control or invisible characters, no two spaces in a row and no letters of two "
-         "of the Latin, Greek and Cyrillic alphabets"},
+        {Field::resume, resume_name_has<Flaw::empty>, "Please fill out the resume field"},
+        {Field::resume, resume_name_has<Flaw::reserved>,
+         "Please fill out the resume field with a file of another name: . and .., names that "
+         "begin with index. or .tmp- and names like 20260101T120000Z are reserved for the site"},
+        {Field::resume, resume_name_has<Flaw::invisible>,
+         "Please fill out the resume field with a file whose name has visible characters and "
+         "plain spaces only"},
+        {Field::resume, resume_name_has<Flaw::mixed_alphabets>,
+         "Please fill out the resume field with a file whose name has the letters of one "
+         "alphabet: it mixes Latin, Greek or Cyrillic letters, which can look alike"},
         {Field::resume,
          [](const SubmittedFields& f, const ApplicantStore* s) {
              return stored_size(f.resume_name, true) > name_limit(s);
@@ -153,33 +171,77 @@ const FieldCheck* first_refusal(const SubmittedFields& fields, const ApplicantSt
     return nullptr;
 }
 
-std::optional<std::string> stored_component(std::string_view text, bool is_resume) {
-    if (text.empty() || text == "." || text == ".." || starts_with(text, "index.") ||
-        starts_with(text, ".tmp-"))
-        return std::nullopt;
-    if (is_resume && is_stamp_name(text)) return std::nullopt;
-    std::optional<std::string> stored = nfc(text);
-    if (!stored || stored->front() == ' ' || stored->back() == ' ' ||
-        stored->find("  ") != std::string::npos)
-        return std::nullopt;
+Flaw component_flaw(std::string_view typed, bool is_resume) {
+    const std::string text = tidy_spaces(typed);
+    if (text.empty()) return Flaw::empty;
+    if (text == "." || text == ".." || starts_with(text, "index.") || starts_with(text, ".tmp-") ||
+        (is_resume && is_stamp_name(text)))
+        return Flaw::reserved;
+    const std::optional<std::string> stored = nfc(text);
+    if (!stored) return Flaw::invisible;
     const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(stored->data());
     utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(stored->size());
     Alphabet seen = Alphabet::none;
+    bool mixed = false;
     while (left > 0) {
         utf8proc_int32_t c = 0;
         const utf8proc_ssize_t n = utf8proc_iterate(p, left, &c);
-        if (n <= 0 || c == '/' || c == '\\' || is_invisible(c)) return std::nullopt;
+        if (n <= 0) return Flaw::invisible;
+        if (c == '/' || c == '\\') return Flaw::separator;
+        if (is_invisible(c)) return Flaw::invisible;
         const int category = utf8proc_get_property(c)->category;
         const bool letter = category >= UTF8PROC_CATEGORY_LU && category <= UTF8PROC_CATEGORY_LO;
         const Alphabet alphabet = letter ? alphabet_of(c) : Alphabet::none;
         if (alphabet != Alphabet::none) {
-            if (seen != Alphabet::none && alphabet != seen) return std::nullopt;
+            mixed = mixed || (seen != Alphabet::none && alphabet != seen);
             seen = alphabet;
         }
         p += n;
         left -= n;
     }
-    return stored;
+    return mixed ? Flaw::mixed_alphabets : Flaw::none;
+}
+
+std::optional<std::string> stored_component(std::string_view text, bool is_resume) {
+    if (component_flaw(text, is_resume) != Flaw::none) return std::nullopt;
+    return nfc(tidy_spaces(text));
+}
+
+std::string tidy_spaces(std::string_view text) {
+    std::string tidy;
+    tidy.reserve(text.size());
+    for (const char c : text) {
+        if (c == ' ' && (tidy.empty() || tidy.back() == ' ')) continue;
+        tidy.push_back(c);
+    }
+    if (!tidy.empty() && tidy.back() == ' ') tidy.pop_back();
+    return tidy;
+}
+
+bool has_mail_form(std::string_view mail) {
+    const std::size_t at = mail.find('@');
+    if (at == std::string_view::npos || at == 0 || mail.find('@', at + 1) != std::string_view::npos)
+        return false;
+    for (const char c : mail) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F ||
+            std::string_view("(),:;<>[\\]").find(c) != std::string_view::npos)
+            return false;
+    }
+    // The domain: labels, none empty, at least two.
+    std::string_view domain = mail.substr(at + 1);
+    std::size_t labels = 0;
+    for (std::size_t dot; !domain.empty(); ++labels) {
+        dot = domain.find('.');
+        if (dot == 0) return false;
+        if (dot == std::string_view::npos) {
+            domain = {};
+        } else {
+            domain.remove_prefix(dot + 1);
+            if (domain.empty()) return false;
+        }
+    }
+    return labels >= 2;
 }
 
 }  // namespace store

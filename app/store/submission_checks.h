@@ -35,11 +35,32 @@ struct FieldCheck {
 // The first row that refuses `fields`; null when every check passes.
 const FieldCheck* first_refusal(const SubmittedFields& fields, const ApplicantStore* store);
 
-// A name or resume file name in the form it is stored under: NFC. Nullopt when it is refused:
-// empty, ".", "..", beginning with "index." or ".tmp-", holding '/', '\', a control character
-// (C0, DEL, C1), a default-ignorable code point, a line or paragraph separator, leading or
-// trailing white space, letters of more than one of the Latin, Greek and Cyrillic scripts, or
-// bytes that are not UTF-8. A resume name of the stamp form is refused too (`is_resume`).
+// Why a name or resume file name cannot be stored, once tidied (tidy_spaces); each has a message
+// of its own.
+enum class Flaw {
+    none,
+    empty,
+    reserved,   // ".", "..", beginning with "index." or ".tmp-"; a resume name of the stamp form
+    separator,  // '/' or '\'
+    invisible,  // a control character (C0, DEL, C1), a default-ignorable code point, a line or
+                // paragraph separator, a space other than U+0020, or bytes that are not UTF-8
+    mixed_alphabets,  // letters of more than one of the Latin, Greek and Cyrillic scripts
+};
+
+// The first flaw of `text` in the order above; Flaw::none when it can be stored.
+Flaw component_flaw(std::string_view text, bool is_resume);
+
+// A name or resume file name in the form it is stored under: tidied, then NFC. Nullopt when it
+// has a flaw.
 std::optional<std::string> stored_component(std::string_view text, bool is_resume);
+
+// `text` without the spaces a person types by accident: those at either end, and all but one
+// of each run of spaces inside, so that " Anna  Schmidt " is the applicant "Anna Schmidt".
+std::string tidy_spaces(std::string_view text);
+
+// True when `mail` has the form of an address: one '@' between a local part and a domain of at
+// least two dot-separated labels, with no white space, no control character and none of
+// ( ) , : ; < > [ \ ] anywhere.
+bool has_mail_form(std::string_view mail);
 
 }  // namespace store

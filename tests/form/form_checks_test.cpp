@@ -15,7 +15,9 @@ std::size_t line_count(const std::string& text) {
 TEST_F(AppTest, GetWithoutQueryAnswersTheEmptyFormAndClosesThePage) {
     CgiResult result = run_cgi(get_request(work()));
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(line_count(fixture("form.html")), 140u);
+    // The head's viewport and stylesheet lines; the empty interest's line left out, so that the
+    // text area is empty.
+    EXPECT_EQ(line_count(fixture("form.html")), 141u);
     EXPECT_EQ(result.out, HTML_HEADER + fixture("form.html") + "</html>\n");
 
     // The start-up trace's file, empty, is gone when the run has ended: none piles up.
@@ -35,6 +37,27 @@ TEST_F(AppTest, FormActionIsTheLastComponentOfArgumentZero) {
         call.argv = {argv0};
         CgiResult result = run_cgi(call);
         EXPECT_NE(result.out.find(expected), std::string::npos) << argv0;
+    }
+}
+
+TEST_F(AppTest, TheFormLinksThePrivacyNoticeOnlyAtAnAddressOfTheWebOrTheSite) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/privacy.html", "<a href=\"/privacy.html\">Privacy notice: "},
+        {"https://example.org/privacy?a=1&b=\"",
+         "<a href=\"https://example.org/privacy?a=1&amp;b=&quot;\">"},
+        {"javascript:alert(1)", nullptr},
+        {"//elsewhere.example/privacy", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& [setting, expected] : cases) {
+        CgiCall call = get_request(work());
+        set_env(call, "APPLY_PRIVACY_NOTICE", setting);
+        const std::string out = run_cgi(call).out;
+        if (expected) {
+            EXPECT_NE(out.find(std::string("<p>\n") + expected), std::string::npos) << setting;
+        } else {
+            EXPECT_EQ(out, HTML_HEADER + fixture("form.html") + "</html>\n") << setting;
+        }
     }
 }
 
@@ -64,6 +87,8 @@ TEST_F(AppTest, TheFirstFailingCheckShowsTheFormAgainWithItsMessage) {
     constexpr char kMail[] = "Please fill out the email field";
     constexpr char kInterest[] = "Please fill out the interest field";
     constexpr char kResume[] = "Please fill out the resume field";
+    constexpr char kMailForm[] =
+        "Please fill out the email field with an address such as name@example.org";
     const char* mail = "jane@example.org";
     const char* interest = "Systems programming in C++";
     const CheckCase cases[] = {
@@ -82,12 +107,50 @@ TEST_F(AppTest, TheFirstFailingCheckShowsTheFormAgainWithItsMessage) {
          kMail},
         {"interest not sent", [](Application& a) { a.send_interest = false; }, "Jane Doe", mail,
          "hello.txt", "", kInterest},
-        {"only spaces pass the mail check",
+        {"only spaces are no address",
          [](Application& a) {
              a.mail = "   ";
              a.interest = "";
          },
-         "Jane Doe", "   ", "hello.txt", "", kInterest},
+         "Jane Doe", "   ", "hello.txt", "", kMailForm},
+        {"an address without its domain", [](Application& a) { a.mail = "zoe.mueller@"; },
+         "Jane Doe", "zoe.mueller@", "hello.txt", interest, kMailForm},
+        {"no address at all", [](Application& a) { a.mail = "notanemail"; }, "Jane Doe",
+         "notanemail", "hello.txt", interest, kMailForm},
+        {"a domain without its dot, and a name of spaces only",
+         [](Application& a) {
+             a.mail = "jane@localhost";
+             a.name = "   ";
+         },
+         "", "jane@localhost", "hello.txt", interest, kName},
+        {"two @ signs, the interest not sent: the mail check comes first",
+         [](Application& a) {
+             a.mail = "a@b@c.org";
+             a.send_interest = false;
+         },
+         "Jane Doe", "a@b@c.org", "hello.txt", "", kMailForm},
+        {"a space in the address", [](Application& a) { a.mail = "jane doe@example.org"; },
+         "Jane Doe", "jane doe@example.org", "hello.txt", interest, kMailForm},
+        {"an empty domain label", [](Application& a) { a.mail = "jane@example..org"; }, "Jane Doe",
+         "jane@example..org", "hello.txt", interest, kMailForm},
+        {"a display name pasted with the address",
+         [](Application& a) { a.mail = "Jane <jane@example.org>"; }, "Jane Doe",
+         "Jane &lt;jane@example.org&gt;", "hello.txt", interest, kMailForm},
+        {"a name refused for a slash is shown again as typed, tidied",
+         [](Application& a) { a.name = " Jane  AC/DC "; }, "Jane AC/DC", mail, "hello.txt",
+         interest, "Please fill out the name field with a name without / or \\"},
+        {"a tab in the name", [](Application& a) { a.name = "Jane\tDoe"; }, "Jane\tDoe", mail,
+         "hello.txt", interest,
+         "Please fill out the name field with a name of visible characters and plain spaces "
+         "only: it holds a tab, a line break or another invisible character"},
+        {"look-alike letters of two alphabets", [](Application& a) { a.name = "J\u0430ne Doe"; },
+         "J\u0430ne Doe", mail, "hello.txt", interest,
+         "Please fill out the name field with the letters of one alphabet: it mixes Latin, Greek "
+         "or Cyrillic letters, which can look alike"},
+        {"a name of the site's own files", [](Application& a) { a.name = "index.html"; },
+         "index.html", mail, "hello.txt", interest,
+         "Please fill out the name field with your name: . and .. and names that begin with "
+         "index. or .tmp- are reserved for the site"},
         {"no resume part", [](Application& a) { a.send_resume = false; }, "Jane Doe", mail, "",
          interest, kResume},
         {"resume content begins with a line feed", [](Application& a) { a.resume = "\nhello"; },
@@ -104,7 +167,7 @@ TEST_F(AppTest, TheFirstFailingCheckShowsTheFormAgainWithItsMessage) {
         std::string page = expected_form(c.name, c.mail, c.resume, c.interest, c.message);
         EXPECT_EQ(result.exit_status, 0) << c.what;
         EXPECT_EQ(result.out, HTML_HEADER + page) << c.what;
-        EXPECT_EQ(line_count(page), 141u) << c.what;
+        EXPECT_EQ(line_count(page), *c.interest ? 143u : 142u) << c.what;
         EXPECT_EQ(result.out.find("</html>"), std::string::npos) << c.what;
         EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << c.what;
     }
@@ -175,7 +238,8 @@ TEST_F(AppTest, ABodyRefusedForItsSizeIsAnsweredTooLargeUnreadAndNothingIsStored
         EXPECT_TRUE(process.ends_without_input(60)) << what;
         CgiResult result = process.wait();
         EXPECT_EQ(result.exit_status, 0) << what;
-        EXPECT_EQ(result.out.rfind(std::string("Status: 413 Payload Too Large\n") + HTML_HEADER, 0), 0u)
+        EXPECT_EQ(result.out.rfind(std::string("Status: 413 Payload Too Large\n") + HTML_HEADER, 0),
+                  0u)
             << what;
         EXPECT_NE(result.err.find("apply.cgi: Submission too large"), std::string::npos) << what;
         EXPECT_NE(result.out.find("<h1>Submission too large</h1>\n"), std::string::npos) << what;

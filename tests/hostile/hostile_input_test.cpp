@@ -14,10 +14,9 @@ std::string message_of(const std::string& output) {
 }
 
 std::string input_value(const std::string& output, const std::string& field) {
-    std::string marker = "name=\"" + field + "\" size=64 value=\"";
-    std::size_t at = output.find(marker);
+    std::size_t at = output.find("name=\"" + field + "\" id=\"" + field + "\" size=64 ");
     if (at == std::string::npos) return "<missing>";
-    at += marker.size();
+    at = output.find("value=\"", at) + 7;
     return output.substr(at, output.find('"', at) - at);
 }
 
@@ -59,13 +58,10 @@ TEST_F(AppTest, NamesThatAreNotOneFolderInsideTheStoreAreRefused) {
                                  ".tmp-1-0",
                                  ".tmp-unlisted",
                                  "index.json",
-                                 // Names that read as "Bob" (or "Bo b"): spaces at the ends
-                                 // or doubled, other spaces, default-ignorable, blank and line
-                                 // breaking code points, C1 controls, a Cyrillic letter among
-                                 // Latin ones, bytes that are no UTF-8.
-                                 "Bob ",
-                                 " Bob",
-                                 "Bo  b",
+                                 // Names that read as "Bob" (or "Bo b"): spaces other than
+                                 // U+0020, default-ignorable, blank and line breaking code
+                                 // points, C1 controls, a Cyrillic letter among Latin ones,
+                                 // bytes that are no UTF-8.
                                  "Bo\u00A0b",
                                  "Bo\u00ADb",
                                  "Bo\u034Fb",
@@ -88,7 +84,8 @@ TEST_F(AppTest, NamesThatAreNotOneFolderInsideTheStoreAreRefused) {
         application.name = name;
         CgiResult result = submit(application);
         expect_form_again_for(result, "name", work(), name);
-        EXPECT_EQ(input_value(result.out, "name"), "") << name;
+        // Shown again as typed (none holds a character that is escaped), so it can be mended.
+        EXPECT_EQ(input_value(result.out, "name"), name) << name;
         EXPECT_EQ(input_value(result.out, "mail"), "jane@example.org") << name;
         EXPECT_EQ(result.out.find("</html>"), std::string::npos) << name;
     }
@@ -152,7 +149,7 @@ TEST_F(AppTest, ResumeFileNamesThatAreNoFileInTheFolderAreRefused) {
         application.file_name = file_name;
         CgiResult result = submit(application);
         expect_form_again_for(result, "resume", work(), file_name);
-        EXPECT_NE(result.out.find("text/html\" value=\"\">"), std::string::npos) << file_name;
+        EXPECT_NE(result.out.find(".txt\" required value=\"\">"), std::string::npos) << file_name;
         EXPECT_EQ(input_value(result.out, "name"), "Jane Doe") << file_name;
     }
 }
@@ -160,7 +157,7 @@ TEST_F(AppTest, ResumeFileNamesThatAreNoFileInTheFolderAreRefused) {
 TEST_F(AppTest, ApplicantTextIsNeverMarkupInAnyPageOrFile) {
     Application application;
     application.name = "<b>O'Brien & \"Co\"";
-    application.mail = "x\"@y<z>.org";
+    application.mail = "x\"&'@example.org";
     application.interest = "<script>alert('hi')</script> & more";
     application.file_name = "cv <1>.txt";
     CgiResult result = submit(application);
@@ -168,10 +165,7 @@ TEST_F(AppTest, ApplicantTextIsNeverMarkupInAnyPageOrFile) {
     const std::string name_link = "%3Cb%3EO%27Brien%20%26%20%22Co%22";
 
     EXPECT_NE(result.out.find("Name: " + name_text + "\n"), std::string::npos);
-    EXPECT_NE(result.out.find("Email: x&quot;@y&lt;z&gt;.org\n"), std::string::npos);
-    EXPECT_NE(result.out.find("<a href=\"people/" + name_link + "/index.html\">Web page for " +
-                              name_text + "</a>\n"),
-              std::string::npos);
+    EXPECT_NE(result.out.find("Email: x&quot;&amp;&#39;@example.org\n"), std::string::npos);
 
     fs::path folder = people() / application.name;
     EXPECT_EQ(read_file(people() / "index.html"),
@@ -179,7 +173,7 @@ TEST_F(AppTest, ApplicantTextIsNeverMarkupInAnyPageOrFile) {
     std::string page = read_file(folder / "index.html");
     EXPECT_NE(page.find("<title>\n" + name_text + "\n</title>"), std::string::npos);
     EXPECT_NE(page.find("<h1>" + name_text + "</h1>"), std::string::npos);
-    EXPECT_NE(page.find("Email: <a href=\"mailto:x%22@y%3Cz%3E.org\">x&quot;@y&lt;z&gt;.org</a>\n"),
+    EXPECT_NE(page.find("Email: <a href=\"mailto:x%22%26%27@example.org\">x&quot;&amp;&#39;@example.org</a>\n"),
               std::string::npos);
     EXPECT_NE(page.find("<p>\n&lt;script&gt;alert(&#39;hi&#39;)&lt;/script&gt; &amp; more\n"),
               std::string::npos);

@@ -207,16 +207,16 @@ std::vector<Hostile> hostile_requests() {
          },
          Expect::kFormAgain, "", ""},
         // The longest store root (1023 bytes) and paths past 1023 bytes are filed whole, never
-        // cut; names of spaces (which would escape to three bytes each) are refused.
+        // cut; names of '#' (which would escape to three bytes each) are refused.
         root_length_row(1023, Expect::kThankYou),
         root_length_row(1024, Expect::kRefused),
         root_length_row(1025, Expect::kRefused),
         page_path_row(1023, Expect::kThankYou),
         page_path_row(1024, Expect::kThankYou),
         page_path_row(1025, Expect::kThankYou),
-        name_row("name escaping to a 1023-byte link", std::string(341, ' '), Expect::kRefused),
-        name_row("name escaping to a 1024-byte link", std::string(341, ' ') + "a", Expect::kRefused),
-        name_row("name escaping to a 1025-byte link", std::string(341, ' ') + "ab", Expect::kRefused),
+        name_row("name escaping to a 1023-byte link", std::string(341, '#'), Expect::kRefused),
+        name_row("name escaping to a 1024-byte link", std::string(341, '#') + "a", Expect::kRefused),
+        name_row("name escaping to a 1025-byte link", std::string(341, '#') + "ab", Expect::kRefused),
         // The 4096-byte scratch buffers: part names, file names and content-type lines.
         extra_parts_row("part name 4095 bytes", {{std::string(4095, 'p'), "v", {}, {}}}, true, Expect::kThankYou),
         extra_parts_row("part name 4096 bytes", {{std::string(4096, 'p'), "v", {}, {}}}, true, Expect::kStoredOrRefused),

@@ -11,7 +11,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 import http from 'node:http';
-import { applicant, resumeBytes, scriptedResume, startSite, scriptDidNotRun, consoleSeed, staffDay } from './site.mjs';
+import { applicant, resumeBytes, scriptedResume, startSite, scriptDidNotRun, consoleSeed, staffDay, applicantPageUrl, checkAccessibility } from './site.mjs';
 
 if (!process.argv[2]) throw new Error('usage: node browser.test.mjs BUILDDIR');
 const build = path.resolve(process.argv[2]);
@@ -95,6 +95,16 @@ async function pressSubmit(page) {
   await Promise.all([page.waitForNavigation(), page.click('input[type="submit"][value="Submit form"]')]);
 }
 
+// Submits a form the browser's own checks would hold back, as a browser without them would, so
+// that the program's checks answer; first shows that the browser does hold it back, on `field`.
+async function pressSubmitPastTheBrowser(page, field) {
+  await page.click('input[type="submit"][value="Submit form"]');
+  assert.match(page.url(), /\/apply\.cgi$/, 'the browser stays on the form');
+  assert.equal(await page.$eval(`[name="${field}"]`, (e) => e.validity.valid), false, `${field} is held back`);
+  await page.$eval('form', (form) => { form.noValidate = true; });
+  await pressSubmit(page);
+}
+
 async function headings(page, tag) {
   return page.$$eval(tag, (elements) => elements.map((e) => e.textContent.trim()));
 }
@@ -110,6 +120,10 @@ test('the address shows the empty form with its logo', async () => {
     assert.equal(await page.inputValue(`input[name="${field}"]`), '');
   }
   assert.equal(await page.inputValue('input[name="directory"]'), 'people');
+  const accepted = (await page.getAttribute('input[name="resume"]', 'accept')).split(/, */);
+  for (const type of ['application/pdf', '.pdf', 'application/vnd.openxmlformats-officedocument.wordprocessingml.document', '.docx', 'application/msword'])
+    assert.ok(accepted.includes(type), `the picker offers ${type}`);
+  await checkAccessibility(assert, page, 'Chromium, the form');
   await screenshot(page, 'form.png');
   await page.close();
 });
@@ -117,8 +131,9 @@ test('the address shows the empty form with its logo', async () => {
 test('a missing e-mail is asked for, the other values kept', async () => {
   const page = await newPage();
   await openAndFill(page, { name: applicant.name, interest: applicant.interest, resume: resumeFile });
-  await pressSubmit(page);
+  await pressSubmitPastTheBrowser(page, 'mail');
   assert.deepEqual(await headings(page, 'h2'), ['Vocanta at Brenmoor', 'Please fill out the email field']);
+  await checkAccessibility(assert, page, 'Chromium, the form with a message');
   assert.equal(await page.inputValue('input[name="name"]'), applicant.name);
   assert.equal(await page.inputValue('input[name="mail"]'), '');
   // The page puts a line feed after the text in the text area.
@@ -130,7 +145,7 @@ test('a missing e-mail is asked for, the other values kept', async () => {
 test('an interest field left untouched is asked for', async () => {
   const page = await newPage();
   await openAndFill(page, { name: applicant.name, mail: applicant.mail, resume: resumeFile });
-  await pressSubmit(page);
+  await pressSubmitPastTheBrowser(page, 'interest');
   assert.deepEqual(await headings(page, 'h2'), ['Vocanta at Brenmoor', 'Please fill out the interest field']);
   assert.equal(await page.inputValue('input[name="name"]'), applicant.name);
   assert.equal(await page.inputValue('input[name="mail"]'), applicant.mail);
@@ -145,8 +160,11 @@ test('a complete application is filed; its pages and the resume are reached by t
   const thanks = await page.textContent('body');
   assert.match(thanks, new RegExp(`Name: ${applicant.name}`));
   assert.match(thanks, new RegExp(`Email: ${applicant.mail}`));
+  assert.match(thanks, /What happens next: /);
+  assert.deepEqual(await page.$$eval('a', (links) => links.length), 0, 'no link leads the applicant to a login');
+  await checkAccessibility(assert, page, 'Chromium, "Thank You!"');
   await screenshot(page, 'thank-you.png');
-  const pageUrl = new URL(await page.getAttribute(`a:has-text("Web page for ${applicant.name}")`, 'href'), page.url()).href;
+  const pageUrl = applicantPageUrl(site, applicant.name);
 
   // The applicant page, by its link: the visitor has no login, and the server shows nothing of it.
   const refused = await newPage();
@@ -173,10 +191,9 @@ test('a complete application is filed; its pages and the resume are reached by t
   assert.ok(fs.readFileSync(saved).equals(resumeBytes),
     'the downloaded resume differs from the file sent');
 
-  // The list, from the "Thank You!" page: refused to the visitor; staff reaches it and from
-  // there the applicant again.
-  const listUrl = new URL(await page.getAttribute('a:has-text("Entire list")', 'href'), page.url()).href;
-  assert.equal(await refusal(page, () => page.click('text=Entire list')), 401, 'the list without a login');
+  // The list: refused to the visitor; staff reaches it and from there the applicant again.
+  const listUrl = `${base}/people/index.html`;
+  assert.equal(await refusal(page, () => page.goto(listUrl)), 401, 'the list without a login');
   assert.ok(!(await page.content()).includes(applicant.name), 'the refusal shows nothing of the list');
   const staff = await staffContext.newPage();
   await staff.goto(listUrl);
@@ -202,7 +219,7 @@ test('two people with one name: staff reach the earlier submission and its resum
     await pressSubmit(page);
     assert.deepEqual(await headings(page, 'h1'), ['Thank You!']);
   }
-  const pageUrl = new URL(await page.getAttribute('a:has-text("Web page for Maria Garcia")', 'href'), page.url()).href;
+  const pageUrl = applicantPageUrl(site, 'Maria Garcia');
   const staff = await staffContext.newPage();
   await staff.goto(pageUrl);
   assert.ok((await staff.innerText('body')).includes(marias[1][0]));
@@ -225,7 +242,7 @@ test('an HTML resume opened by staff runs no script', async () => {
   const page = await newPage();
   await openAndFill(page, { ...applicant, name: 'Ines Chromium', resume: cv });
   await pressSubmit(page);
-  const pageUrl = new URL(await page.getAttribute('a:has-text("Web page for Ines Chromium")', 'href'), page.url()).href;
+  const pageUrl = applicantPageUrl(site, 'Ines Chromium');
   const staff = await staffContext.newPage();
   await staff.goto(pageUrl);
   const [response] = await Promise.all([staff.waitForNavigation(), staff.click('text=My resume is here')]);
@@ -235,6 +252,46 @@ test('an HTML resume opened by staff runs no script', async () => {
   await screenshot(staff, 'sandboxed-resume.png');
   await staff.close();
   await page.close();
+});
+
+test('on a phone (390x844, touch) the form fits, reads and taps well; a PDF and a DOCX resume are filed, the name tidied', async () => {
+  const phone = await browser.newContext({ viewport: { width: 390, height: 844 }, deviceScaleFactor: 3, isMobile: true, hasTouch: true });
+  const page = await phone.newPage();
+  const resumes = [['Anna_Schmidt_CV.pdf', '%PDF-1.7\n% resume\n'], ['Anna_Schmidt_CV.docx', 'PK\x03\x04 resume']];
+  for (const [file, content] of resumes) {
+    const cv = path.join(site.tmp, file);
+    fs.writeFileSync(cv, content);
+    await page.goto(`${base}/`);
+    const layout = await page.evaluate(() => {
+      const shown = [...document.querySelectorAll('body *')].filter((e) => e.getClientRects().length);
+      const texts = shown.filter((e) => [...e.childNodes].some((n) => n.nodeType === 3 && n.textContent.trim()) || e.matches('input, textarea'));
+      const targets = shown.filter((e) => e.matches('input, textarea, a, label')).map((e) => {
+        const r = e.getBoundingClientRect();
+        return [e.name || e.textContent.trim(), Math.round(r.width), Math.round(r.height)];
+      });
+      return {
+        width: document.documentElement.scrollWidth,
+        smallest: Math.min(...texts.map((e) => parseFloat(getComputedStyle(e).fontSize))),
+        small: targets.filter(([, w, h]) => w < 24 || h < 24),
+      };
+    });
+    assert.ok(layout.width <= 390, `no sideways scrolling (${layout.width} px wide)`);
+    assert.ok(layout.smallest >= 16, `no text below 16 px (${layout.smallest} px)`);
+    assert.deepEqual(layout.small, [], 'every tap target is at least 24x24 px');
+    await page.tap('input[name="name"]');
+    await page.keyboard.type(' Anna  Schmidt ');
+    await page.fill('input[name="mail"]', 'anna.schmidt@example.de');
+    await page.fill('textarea[name="interest"]', 'Technical writing');
+    await page.setInputFiles('input[name="resume"]', cv);
+    await Promise.all([page.waitForNavigation(), page.tap('input[type="submit"]')]);
+    assert.deepEqual(await headings(page, 'h1'), ['Thank You!'], file);
+    assert.match(await page.textContent('body'), /Name: Anna Schmidt\n/, file);
+    assert.equal(fs.readFileSync(path.join(site.site, 'people/Anna Schmidt', file), 'latin1'), content, `${file} is stored`);
+  }
+  await screenshot(page, 'phone-thank-you.png');
+  const list = fs.readFileSync(path.join(site.site, 'people/index.html'), 'utf8');
+  assert.equal(list.split('>Anna Schmidt</a>').length - 1, 1, 'one entry for the name');
+  await phone.close();
 });
 
 test('the GIF example decodes as an image of the text\'s size, drawn in the chosen colour', async () => {

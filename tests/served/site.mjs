@@ -7,6 +7,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { createRequire } from 'node:module';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const repo = path.resolve(here, '../..');
@@ -121,4 +122,25 @@ export async function staffDay(assert, site, page, exported, shot = async () => 
   for (const action of ['export', 'erase']) {
     assert.ok(audit.includes(`\t${site.staff.username}\t${action}\tpeople\t${name}\t`), `the audit log names the ${action}`);
   }
+}
+
+// The address of an applicant's stored page, for staff (the "Thank You!" page links none).
+export function applicantPageUrl(site, name) {
+  return `${site.base}/people/${encodeURIComponent(name)}/index.html`;
+}
+
+// Runs axe-core on the page shown and prints its violations' counts per impact; asserts that
+// none is critical or serious. The same in either browser's driver.
+const axeSource = fs.readFileSync(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
+export async function checkAccessibility(assert, page, what) {
+  await page.evaluate(axeSource);
+  const violations = await page.evaluate(async () =>
+    (await window.axe.run(document)).violations.map((v) => [v.id, v.impact, v.nodes.length]));
+  const counts = { critical: 0, serious: 0, moderate: 0, minor: 0 };
+  for (const [, impact, nodes] of violations) counts[impact] += nodes;
+  const ids = violations.map(([id, impact, nodes]) => `${id} (${impact}) x${nodes}`).join(', ') || 'none';
+  console.log(`axe-core, ${what}: ${counts.critical} critical, ${counts.serious} serious, ` +
+    `${counts.moderate} moderate, ${counts.minor} minor: ${ids}`);
+  assert.deepEqual(violations.filter(([, impact]) => impact === 'critical' || impact === 'serious'), [],
+    `${what}: no critical or serious violation`);
 }

@@ -48,12 +48,14 @@ std::string expected_form(const std::string& name, const std::string& mail,
                           const std::string& resume, const std::string& interest,
                           const char* message) {
     std::string page = fixture("form.html");
-    replace_once(page, "name=\"name\" size=64 value=\"\"",
-                 "name=\"name\" size=64 value=\"" + name + "\"");
-    replace_once(page, "name=\"mail\" size=64 value=\"\"",
-                 "name=\"mail\" size=64 value=\"" + mail + "\"");
-    replace_once(page, "text/html\" value=\"\"", "text/html\" value=\"" + resume + "\"");
-    replace_once(page, "rows=10\">\n\n", "rows=10\">\n" + interest + "\n");
+    replace_once(page, "autocomplete=\"name\" required value=\"\"",
+                 "autocomplete=\"name\" required value=\"" + name + "\"");
+    replace_once(page, "autocomplete=\"email\" required value=\"\"",
+                 "autocomplete=\"email\" required value=\"" + mail + "\"");
+    replace_once(page, ".txt\" required value=\"\"", ".txt\" required value=\"" + resume + "\"");
+    // An empty interest leaves the text area empty; any other is followed by a line feed.
+    if (!interest.empty())
+        replace_once(page, "required>\n</textarea>", "required>\n" + interest + "\n</textarea>");
     if (message) {
         replace_once(page, "<h2>Vocanta at Brenmoor</h2>\n",
                      "<h2>Vocanta at Brenmoor</h2>\n<h2>" + std::string(message) + "</h2>\n");

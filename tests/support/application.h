@@ -16,18 +16,6 @@ namespace fs = std::filesystem;
 
 inline constexpr char TEST_BOUNDARY[] = "----AppTestBoundary4kZ2QxR8";
 
-// The messages of a refused name and a refused resume file name.
-inline constexpr char NAME_REFUSED_MESSAGE[] =
-    "Please fill out the name field with a name that is not . or .., does not begin with index. "
-    "or .tmp-, does not begin or end with a space, holds no /, \\, control or invisible "
-    "characters, no two spaces in a row and no letters of two of the Latin, Greek and Cyrillic "
-    "alphabets";
-inline constexpr char RESUME_REFUSED_MESSAGE[] =
-    "Please fill out the resume field with a file whose name is not . or .., does not begin with "
-    "index. or .tmp-, is no name of a date folder, does not begin or end with a space and holds no "
-    "control or invisible characters, no two spaces in a row and no letters of two of the Latin, "
-    "Greek and Cyrillic alphabets";
-
 // One submission of the form; each field is sent unless its flag says otherwise.
 struct Application {
     std::string name = "Jane Doe";
