@@ -31,12 +31,14 @@ run_stage() {
   ctest "$@" --output-on-failure -j "$jobs" 2>&1 | tee "$log/$name.txt"
   local status=${PIPESTATUS[0]}
   # ctest's own closing count: "NN% tests passed, F tests failed out of T".
-  local counts total fails
+  local counts total fails skipped
   counts=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log/$name.txt" | tail -n 1)
   if [ -n "$counts" ]; then
     total=${counts##* }
     fails=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$counts")
-    summary+=("$name: $((total - fails)) passed, $fails failed")
+    # ctest counts a skipped test among the passed ones.
+    skipped=$(sed -n '/^The following tests did not run:/,/^$/p' "$log/$name.txt" | grep -c '(Skipped)' || true)
+    summary+=("$name: $((total - fails - skipped)) passed, $fails failed, $skipped skipped")
   else
     summary+=("$name: no test ran (ctest exited with $status)")
   fi

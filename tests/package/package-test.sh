@@ -6,10 +6,12 @@
 # application submitted over HTTPS, the package upgraded to a rebuilt one (same programs, next
 # version) and the application found again; then removal keeps the data and purge deletes it.
 # Usage: tests/package/package-test.sh   (as root)
-set -euo pipefail
+set -eEuo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 [ "$(id -u)" = 0 ] || { echo "package-test: needs root" >&2; exit 2; }
+# Exit status 2 says "skipped" (not root): a command that fails with 2 must not say so too.
+trap 'status=$?; echo "package-test: line $LINENO failed with exit status $status" >&2; exit 1' ERR
 
 if [ -z "${IN_PACKAGE_NAMESPACE:-}" ]; then
   tmp=$(mktemp -d /var/tmp/package-test-i20.XXXXXX)
