@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "app/app_limits.h"
@@ -171,13 +172,16 @@ const FieldCheck* first_refusal(const SubmittedFields& fields, const ApplicantSt
     return nullptr;
 }
 
-Flaw component_flaw(std::string_view typed, bool is_resume) {
+namespace {
+
+// The first flaw of `typed` once tidied and, when it has none, the form it is stored under.
+Flaw examine_component(std::string_view typed, bool is_resume, std::string* stored_form) {
     const std::string text = tidy_spaces(typed);
     if (text.empty()) return Flaw::empty;
     if (text == "." || text == ".." || starts_with(text, "index.") || starts_with(text, ".tmp-") ||
         (is_resume && is_stamp_name(text)))
         return Flaw::reserved;
-    const std::optional<std::string> stored = nfc(text);
+    std::optional<std::string> stored = nfc(text);
     if (!stored) return Flaw::invisible;
     const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(stored->data());
     utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(stored->size());
@@ -199,12 +203,21 @@ Flaw component_flaw(std::string_view typed, bool is_resume) {
         p += n;
         left -= n;
     }
-    return mixed ? Flaw::mixed_alphabets : Flaw::none;
+    if (mixed) return Flaw::mixed_alphabets;
+    if (stored_form) *stored_form = std::move(*stored);
+    return Flaw::none;
+}
+
+}  // namespace
+
+Flaw component_flaw(std::string_view typed, bool is_resume) {
+    return examine_component(typed, is_resume, nullptr);
 }
 
 std::optional<std::string> stored_component(std::string_view text, bool is_resume) {
-    if (component_flaw(text, is_resume) != Flaw::none) return std::nullopt;
-    return nfc(tidy_spaces(text));
+    std::string stored;
+    if (examine_component(text, is_resume, &stored) != Flaw::none) return std::nullopt;
+    return stored;
 }
 
 std::string tidy_spaces(std::string_view text) {
