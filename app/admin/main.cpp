@@ -1,5 +1,5 @@
 // apply-admin: the store's command-line tool for admins (list, show, export, erase, retain,
-// fsck, backup, restore, init-root).
+// fsck, backup, verify, restore, init-root), over the store's operations.
 #include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -12,27 +12,31 @@
 #include <string>
 #include <vector>
 
-#include "app/admin/lifecycle.h"
+#include "app/store/operations.h"
+#include "app/store/catalogue.h"
 
 namespace {
 
 constexpr char USAGE[] =
     "usage: apply-admin [--site DIR] [--root ROOT] [--audit FILE] [--user NAME] COMMAND\n"
     "  list [SEARCH]          applicants, newest first: folder, name, mail, filed, submissions\n"
-    "  show NAME              every submission of an applicant, newest first\n"
-    "  export NAME FILE.zip   every submission's record and files as one archive\n"
-    "  erase NAME             every file and line of an applicant\n"
-    "  retain --days N [--dry-run]  erase applicants whose latest submission is older\n"
+    "  show NAME [--mail M]   every submission of an applicant, newest first\n"
+    "  export NAME FILE.zip [--mail M]  every submission's record and files as one archive\n"
+    "  erase NAME [--mail M]  every file and line of an applicant\n"
+    "  retain --days N [--dry-run]  erase applicants whose newest submission is older\n"
     "  fsck [--repair]        list lines against folders and the catalogue against the records\n"
-    "  backup DEST            a copy of the store root taken under the store lock\n"
-    "  restore SRC            a backup copied into the store root, which must be empty\n"
+    "  backup DEST            a copy of the store root with its manifest, under the store lock\n"
+    "  verify BACKUP          a backup checked against its manifest\n"
+    "  restore SRC            a verified backup put into the store root, which must be empty\n"
     "  init-root DIR          makes DIR (new or empty) a store root of its own\n"
+    "Applicants of one name with different e-mail addresses are different applicants: --mail\n"
+    "says which one (needed when the name has several).\n"
     "Defaults: --site . (the site folder), --root the first of APPLY_STORE_ROOTS or people,\n"
-    "--audit APPLY_AUDIT_LOG (needed by export, erase and retain), --user SUDO_USER or the\n"
-    "login. APPLY_NOW fakes the clock for retain (\"2026-12-08T16:20:05Z\" or seconds).\n";
+    "--audit APPLY_AUDIT_LOG (needed by export, erase, retain and restore), --user SUDO_USER or\n"
+    "the login. APPLY_NOW fakes the clock for retain (\"2026-12-08T16:20:05Z\" or seconds).\n";
 
 struct Options {
-    std::string root, audit_log, user;
+    std::string root, audit_log, user, mail;
     std::vector<std::string> words;
 };
 
@@ -53,11 +57,12 @@ int fail(const std::string& text) {
     return 1;
 }
 
-void print_submission(const Submission& s) {
-    std::printf("%s%s\n  name: %s\n  mail: %s\n  resume: %s (%lld bytes)\n  interest: %s\n",
-                s.filed.c_str(), s.stamp.empty() ? " (latest)" : (" in " + s.stamp).c_str(),
-                s.name.c_str(), s.mail.c_str(), s.resume.c_str(),
-                static_cast<long long>(s.resume_size), s.interest.c_str());
+void print_submission(const store::Applicant& a, const store::StoredSubmission& s) {
+    const store::Record r = store::shown_record(a, s);
+    std::printf("%s%s\n  name: %s\n  mail: %s\n  resume: %s (%llu bytes)\n  interest: %s\n",
+                r.filed.c_str(), s.stamp.empty() ? " (latest)" : (" in " + s.stamp).c_str(),
+                r.name.c_str(), r.mail.c_str(), r.resume.c_str(),
+                static_cast<unsigned long long>(r.resume_size), r.interest.c_str());
 }
 
 int init_root(const std::string& dir) {
@@ -67,96 +72,104 @@ int init_root(const std::string& dir) {
     fs::create_directories(dir, ec);
     std::string error;
     if (!store::ApplicantStore::declare_root(dir, &error)) return fail(error);
-    std::ofstream(dir + "/index.html", std::ios::app);
+    std::ofstream(dir + "/" + store::PAGE_FILE_NAME, std::ios::app);
     return 0;
 }
 
-int run(StaffStore& store, const Options& o) {
+int fsck(const store::ApplicantStore& s, const store::AuditLog& audit, bool repair) {
+    std::string error;
+    std::vector<store::StoreProblem> problems = store::check_store(s, repair, audit, error);
+    std::size_t left = 0;
+    for (const store::StoreProblem& p : problems) {
+        std::printf("%s: %s\n", p.what.c_str(), p.folder.c_str());
+        left += !repair || !p.repairable;
+    }
+    if (!error.empty()) return fail(error);
+    if (problems.empty()) std::printf("store %s is consistent\n", s.store_root().c_str());
+    else if (repair) std::printf("repaired %zu problems, %zu left for the admin\n",
+                                 problems.size() - left, left);
+    return left ? 3 : 0;
+}
+
+int run(const store::ApplicantStore& s, const Options& o) {
     const std::vector<std::string>& w = o.words;
     const std::string& command = w[0];
+    const store::AuditLog audit(o.audit_log, o.user);
     std::string error;
-    auto needs_audit = [&]() { return o.audit_log.empty(); };
-    auto logged = [&](const char* action, const std::string& who, const std::string& outcome) {
-        return audit(o.audit_log, o.user, action, store.root(), who, outcome);
+    auto needs_audit = [&]() {
+        return audit.configured() ? 0 : fail("no audit log: set APPLY_AUDIT_LOG or --audit");
+    };
+    auto applicant = [&](const std::string& name) {
+        return store::find_applicant(s, name, o.mail, error);
     };
 
-    if (command == "list") {
-        Catalogue catalogue = store.read_catalogue();
-        std::vector<ApplicantRow> rows = applicant_rows(catalogue);
-        filter_and_sort(rows, w.size() > 1 ? w[1] : "", RowOrder::newest);
-        for (const ApplicantRow& r : rows) {
-            Submission s = r.latest.submission();
-            std::printf("%s\t%s\t%s\t%s\t%zu\n", s.folder.c_str(), s.name.c_str(), s.mail.c_str(),
-                        s.filed.c_str(), r.submissions);
+    if (command == "list" && w.size() <= 2) {
+        store::Catalogue catalogue = store::read_catalogue(s);
+        std::vector<store::ApplicantRow> rows = store::applicant_rows(catalogue);
+        store::filter_and_sort(catalogue, rows, w.size() > 1 ? w[1] : "", store::RowOrder::newest);
+        for (const store::ApplicantRow& r : rows) {
+            const store::CatalogueLine& l = r.latest;
+            std::printf("%.*s\t%.*s\t%.*s\t%.*s\t%zu\n", int(l.folder.size()), l.folder.data(),
+                        int(l.name.size()), l.name.data(), int(l.mail.size()), l.mail.data(),
+                        int(l.filed.size()), l.filed.data(), r.submissions());
         }
         return 0;
     }
     if (command == "show" && w.size() == 2) {
-        auto a = store.read_applicant(w[1]);
-        if (!a) return fail("no such applicant: " + w[1]);
-        for (const Submission& s : a->submissions) print_submission(s);
+        auto a = applicant(w[1]);
+        if (!a) return fail(error);
+        for (const store::StoredSubmission& sub : a->submissions) print_submission(*a, sub);
         return 0;
     }
     if (command == "export" && w.size() == 3) {
-        if (needs_audit()) return fail("no audit log: set APPLY_AUDIT_LOG or --audit");
-        auto a = store.read_applicant(w[1]);
-        if (!a) return fail("no such applicant: " + w[1]);
+        if (int r = needs_audit()) return r;
+        auto a = applicant(w[1]);
+        if (!a) return fail(error);
+        // Named in the audit log before the archive exists: a run cut short leaves the line.
+        if (!audit.write("export", s.store_root(), w[1], "begun: to " + w[2]))
+            return fail("cannot write the audit log: nothing exported");
         platform::UniqueFd out(::open(w[2].c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (!out.valid()) return fail("cannot create " + w[2] + ": " + std::strerror(errno));
-        if (!write_export(store, *a, out.get(), error) || !platform::flush_file_data(out.get()) ||
-            !out.close()) {
+        if (!out.valid()) error = "cannot create " + w[2] + ": " + std::strerror(errno);
+        else if (!store::write_export(*a, out.get(), error) || !platform::flush_file_data(out.get()) ||
+                 !out.close()) {
             std::remove(w[2].c_str());
-            return fail(error.empty() ? "cannot write " + w[2] : error);
+            if (error.empty()) error = "cannot write " + w[2];
         }
-        if (!logged("export", w[1], "written to " + w[2])) return fail("cannot write the audit log");
-        return 0;
+        if (!audit.write("export", s.store_root(), w[1],
+                         error.empty() ? "written to " + w[2] : "failed: " + error))
+            return fail("cannot write the audit log");
+        return error.empty() ? 0 : fail(error);
     }
     if (command == "erase" && w.size() == 2) {
-        if (needs_audit()) return fail("no audit log: set APPLY_AUDIT_LOG or --audit");
-        bool erased = store.erase(w[1], error);
-        if (!logged("erase", w[1], erased ? "erased" : "failed: " + error))
-            return fail("cannot write the audit log");
-        return erased ? 0 : fail(error);
+        if (int r = needs_audit()) return r;
+        auto a = applicant(w[1]);
+        if (!a) return fail(error);
+        return store::erase_applicant(s, *a, audit, error) ? 0 : fail(error);
     }
     if (command == "retain" && w.size() >= 3 && w[1] == "--days") {
         char* end = nullptr;
         long days = std::strtol(w[2].c_str(), &end, 10);
         if (!end || *end || days < 1 || days > 36500) return fail("--days takes 1 to 36500");
-        std::string cutoff = retention_cutoff(lifecycle_now(), static_cast<int>(days));
+        std::string cutoff = store::retention_cutoff(store::lifecycle_now(), static_cast<int>(days));
         if (w.size() == 4 && w[3] == "--dry-run") {
-            Catalogue catalogue = store.read_catalogue();
-            for (const ApplicantRow& r : rows_filed_before(applicant_rows(catalogue), cutoff))
-                std::printf("due\t%s\t%s\n", r.latest.submission().folder.c_str(),
-                            r.latest.submission().filed.c_str());
+            store::Catalogue catalogue = store::read_catalogue(s);
+            for (const store::ApplicantRow& r : store::due_for_retention(catalogue, cutoff))
+                std::printf("due\t%.*s\t%.*s\t%.*s\n", int(r.latest.folder.size()), r.latest.folder.data(),
+                            int(r.latest.mail.size()), r.latest.mail.data(),
+                            int(r.latest.filed.size()), r.latest.filed.data());
             return 0;
         }
         if (w.size() != 3) return fail(USAGE);
-        if (needs_audit()) return fail("no audit log: set APPLY_AUDIT_LOG or --audit");
+        if (int r = needs_audit()) return r;
         std::vector<std::string> erased;
-        bool ok = run_retention(store, cutoff, erased, error);
-        std::string lines;
-        for (const std::string& folder : erased)
-            lines += audit_line(o.user, "retention-erase", store.root(), folder,
-                                "latest submission before " + cutoff);
-        std::string summary = std::to_string(erased.size()) + " erased, " + std::to_string(days) +
-                              " days" + (ok ? "" : ", stopped: " + error);
-        lines += audit_line(o.user, "retention-run", store.root(), "-", summary);
-        if (!append_audit(o.audit_log, lines)) return fail("cannot write the audit log");
-        std::printf("retention: %s\n", summary.c_str());
+        bool ok = store::run_retention(s, cutoff, static_cast<int>(days), audit, erased, error);
+        std::printf("retention: %zu erased, %ld days\n", erased.size(), days);
         return ok ? 0 : fail(error);
     }
-    if (command == "fsck" && (w.size() == 1 || (w.size() == 2 && w[1] == "--repair"))) {
-        bool repair = w.size() == 2;
-        std::vector<StoreProblem> problems = check_store(store, repair, error);
-        for (const StoreProblem& p : problems)
-            std::printf("%s: %s\n", p.what.c_str(), p.folder.c_str());
-        if (!error.empty()) return fail(error);
-        if (problems.empty()) std::printf("store %s is consistent\n", store.root().c_str());
-        else if (repair) std::printf("repaired %zu problems\n", problems.size());
-        return problems.empty() || repair ? 0 : 3;
-    }
+    if (command == "fsck" && (w.size() == 1 || (w.size() == 2 && w[1] == "--repair")))
+        return fsck(s, audit, w.size() == 2);
     if (command == "backup" && w.size() == 2)
-        return backup_store(store, w[1], error) ? 0 : fail(error);
+        return store::backup_store(s, w[1], error) ? 0 : fail(error);
     return fail(USAGE);
 }
 
@@ -165,9 +178,7 @@ int run(StaffStore& store, const Options& o) {
 int main(int argc, char* argv[]) {
     Options o;
     std::string site = ".";
-    const char* roots = std::getenv("APPLY_STORE_ROOTS");
-    std::string declared = roots && *roots ? roots : "people";
-    o.root = declared.substr(0, declared.find(':'));
+    o.root = store::default_store_root();
     o.audit_log = env_or("APPLY_AUDIT_LOG", "");
     o.user = login_name();
     for (int i = 1; i < argc; ++i) {
@@ -177,24 +188,42 @@ int main(int argc, char* argv[]) {
         else if (a == "--root" && has_value) o.root = argv[++i];
         else if (a == "--audit" && has_value) o.audit_log = argv[++i];
         else if (a == "--user" && has_value) o.user = argv[++i];
+        else if (a == "--mail" && has_value) o.mail = argv[++i];
         else if (a == "--help" || a == "-h") return std::fputs(USAGE, stdout), 0;
         else o.words.push_back(a);
     }
     if (o.words.empty()) return fail(USAGE);
-    // The audit log's path is taken before the change of folder, as the admin typed it.
+    // Paths are taken before the change of folder, as the admin typed them.
     if (!o.audit_log.empty()) o.audit_log = std::filesystem::absolute(o.audit_log).string();
     const std::string& command = o.words[0];
-    std::size_t path_word = command == "export" ? 2 : command == "backup" || command == "restore" ? 1 : 0;
+    std::size_t path_word = command == "export" ? 2
+                            : command == "backup" || command == "restore" || command == "verify" ? 1
+                                                                                                 : 0;
     if (path_word && o.words.size() > path_word)
         o.words[path_word] = std::filesystem::absolute(o.words[path_word]).string();
-    if (::chdir(site.c_str()) != 0) return fail("cannot enter " + site + ": " + std::strerror(errno));
-    if (o.words[0] == "init-root" && o.words.size() == 2) return init_root(o.words[1]);
-    if (o.words[0] == "restore" && o.words.size() == 2) {
+    if (command == "verify" && o.words.size() == 2) {
+        std::vector<std::string> problems;
         std::string error;
-        return restore_store(o.words[1], o.root, error) ? 0 : fail(error);
+        bool whole = store::verify_store_backup(o.words[1], problems, error);
+        for (const std::string& p : problems) std::printf("%s\n", p.c_str());
+        if (!whole) return std::fprintf(stderr, "apply-admin: %s\n", error.c_str()), 3;
+        std::printf("backup %s is whole\n", o.words[1].c_str());
+        return 0;
     }
-    std::string error;
-    auto store = StaffStore::open(o.root, error);
-    if (!store) return fail(error);
-    return run(*store, o);
+    if (::chdir(site.c_str()) != 0) return fail("cannot enter " + site + ": " + std::strerror(errno));
+    if (command == "init-root" && o.words.size() == 2) return init_root(o.words[1]);
+    if (command == "restore" && o.words.size() == 2) {
+        std::string error;
+        return store::restore_store(o.words[1], o.root, store::AuditLog(o.audit_log, o.user), error)
+                   ? 0
+                   : fail(error);
+    }
+    store::ApplicantStore::Refusal why = store::ApplicantStore::Refusal::none;
+    auto opened = store::ApplicantStore::open(o.root, &why);
+    if (!opened)
+        return fail((why == store::ApplicantStore::Refusal::missing     ? "no such store root: "
+                     : why == store::ApplicantStore::Refusal::unmounted ? "store root not mounted: "
+                                                                        : "not a store root: ") +
+                    o.root);
+    return run(*opened, o);
 }

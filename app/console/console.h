@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/admin/staff_store.h"
+#include "app/store/operations.h"
 #include "cgi/cgi_request.h"
 
 // Rows per page of the applicant table.
@@ -13,14 +13,16 @@ inline constexpr std::size_t TABLE_PAGE_ROWS = 50;
 
 struct Console {
     cgi::CgiRequest& request;
-    StaffStore& store;
+    const store::ApplicantStore& store;
     std::string user;        // REMOTE_USER, as the server's login checked it
     std::string secret;      // the form-token key ("" when none could be had: no changes then)
-    std::string audit_log;   // APPLY_AUDIT_LOG ("" : no changes then)
+    store::AuditLog audit;   // APPLY_AUDIT_LOG, written as `user` (none: no changes then)
     int retention_days = 0;  // APPLY_RETENTION_DAYS (0: retention off)
 
     // A form value, or "" when absent.
     std::string value(const char* name);
+    // The applicant the request's `a` (folder) and `p` (person id) values name.
+    store::ApplicantRef requested() { return {value("a"), value("p")}; }
 };
 
 // ---- Page frame (console_page.cpp) ----
@@ -37,8 +39,10 @@ void message_page(Console* c, const char* status, const std::string& heading,
                   const std::string& message);
 void message_page(cgi::CgiRequest& request, const char* status, const std::string& heading,
                   const std::string& message);
-// The applicant named by the request's `a` value; nullopt after a 404 page when there is none.
-std::optional<Applicant> requested_applicant(Console& c, const std::string& folder);
+// The applicant the request names; nullopt after a 404 page when there is none.
+std::optional<store::Applicant> requested_applicant(Console& c);
+// The query part that names an applicant in the console's links: "a=<folder>&p=<person id>".
+std::string applicant_query(const store::ApplicantRef& ref);
 // The environment variable `name` (set by the server), or "" when it is not set.
 std::string env(const char* name);
 // Page text, escaped.
@@ -57,7 +61,8 @@ void show_figures(Console& c);
 void show_erase_confirmation(Console& c);
 
 // ---- Changes, on POST only (console_actions.cpp) ----
-// Refuses a request another site could have made: false after writing the refusal page.
-bool request_is_same_origin(Console& c, const std::string& action, const std::string& folder);
+// Refuses a request another site could have made, or a form the console did not give this user
+// for this applicant's current submissions within the last day: false after the refusal page.
+bool request_is_allowed(Console& c, const std::string& action, const store::Applicant& applicant);
 void do_erase(Console& c);
 void do_export(Console& c);

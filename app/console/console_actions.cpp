@@ -1,29 +1,23 @@
 // The staff console's changes, made on POST only and only from the console's own pages:
-// erasure and export, each written to the audit log before it is reported done.
+// erasure and export, each named in the audit log before it is made.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "app/admin/lifecycle.h"
 #include "app/console/console.h"
 #include "app/console/form_token.h"
+#include "app/console/request_origin.h"
 
-namespace {
-
-// The host part of an Origin header ("https://host:port" gives "host:port").
-std::string origin_host(const std::string& origin) {
-    std::size_t scheme = origin.find("://");
-    return scheme == std::string::npos ? std::string() : origin.substr(scheme + 3);
-}
-
-}  // namespace
-
-bool request_is_same_origin(Console& c, const std::string& action, const std::string& folder) {
+bool request_is_allowed(Console& c, const std::string& action, const store::Applicant& applicant) {
     std::string method = env("REQUEST_METHOD");
     std::string fetch_site = env("HTTP_SEC_FETCH_SITE");
     std::string origin = env("HTTP_ORIGIN");
+    const Origin served = served_origin(env("HTTPS"), env("HTTP_HOST"), env("SERVER_PORT"));
+    const store::ApplicantRef ref = store::reference_of(applicant);
+    const TokenSubject subject{c.user, c.store.store_root(), action, ref.folder, ref.person_id,
+                               store::newest_filed(applicant)};
     const char* refusal = nullptr;
     if (method != "POST")
         refusal = "Changes are made with the console's buttons only.";
@@ -32,54 +26,54 @@ bool request_is_same_origin(Console& c, const std::string& action, const std::st
     // A page sent with "Referrer-Policy: no-referrer" posts its forms with "Origin: null";
     // then the fetch metadata above, when the browser sends it, says where the form came from.
     else if (!origin.empty() && !(origin == "null" && fetch_site == "same-origin") &&
-             origin_host(origin) != env("HTTP_HOST"))
+             (served.port == 0 || !(parse_origin(origin) == served)))
         refusal = "This form was sent from another site.";
-    else if (c.secret.empty() || c.audit_log.empty())
+    else if (c.secret.empty() || !c.audit.configured())
         refusal = "The console is not set up for changes (no form secret or audit log).";
-    else if (!token_matches(c.value("token"), c.secret, c.user, c.store.root(), action, folder))
-        refusal = "This form is not one the console gave you (or it was given to another user).";
+    else if (!token_matches(c.value("token"), c.secret, subject, std::time(nullptr)))
+        refusal = "This form is not one the console gave you for this applicant as she is now "
+                  "(it is over a day old, she has filed again since, or it was given to another "
+                  "user). Open her page again.";
     if (!refusal) return true;
     message_page(&c, "403 Forbidden", "Refused", refusal);
     return false;
 }
 
 void do_erase(Console& c) {
-    std::string folder = c.value("a");
-    if (!request_is_same_origin(c, "erase", folder)) return;
+    auto applicant = requested_applicant(c);
+    if (!applicant || !request_is_allowed(c, "erase", *applicant)) return;
     std::string error;
-    bool erased = c.store.erase(folder, error);
-    bool logged = audit(c.audit_log, c.user, "erase", c.store.root(), folder,
-                        erased ? "erased" : "failed: " + error);
-    if (!erased) {
+    if (!store::erase_applicant(c.store, *applicant, c.audit, error)) {
         message_page(&c, "500 Internal Server Error", "Not erased", error);
-        std::fprintf(stderr, "staff.cgi: erase of %s failed: %s\n", folder.c_str(), error.c_str());
-    } else if (!logged) {
-        message_page(&c, "500 Internal Server Error", "Erased, but not in the audit log",
-                     "The applicant was erased, but the audit log " + c.audit_log +
-                         " could not be written. Tell the administrator.");
-        std::fprintf(stderr, "staff.cgi: audit log %s: %s\n", c.audit_log.c_str(), std::strerror(errno));
-    } else {
-        message_page(&c, nullptr, "Erased", "Every submission of " + folder +
-                                                " and their list line are erased.");
+        std::fprintf(stderr, "staff.cgi: erase of %s failed: %s\n", applicant->folder_name.c_str(),
+                     error.c_str());
+        return;
     }
+    message_page(&c, nullptr, "Erased",
+                 "Every submission of this applicant of the name " + applicant->folder_name +
+                     " is erased" +
+                     (store::applicants_in(c.store, applicant->folder_name).empty()
+                          ? ", and the name's list line with them."
+                          : "; the name's other applicants are kept."));
 }
 
 void do_export(Console& c) {
-    std::string folder = c.value("a");
-    if (!request_is_same_origin(c, "export", folder)) return;
-    auto applicant = requested_applicant(c, folder);
-    if (!applicant) return;
-    // The archive is made whole before anything is sent, so that a failure gets a page of its own
-    // and the audit log names only exports that were handed out.
+    auto applicant = requested_applicant(c);
+    if (!applicant || !request_is_allowed(c, "export", *applicant)) return;
+    // The archive is made whole before anything is sent, so that a failure gets a page of its own,
+    // and named in the audit log before a byte of it is handed out.
     const char* tmp = std::getenv("TMPDIR");
     platform::UniqueFd archive = platform::create_unnamed_file(tmp && *tmp ? tmp : "/tmp");
     std::string error = archive.valid() ? "" : "no temporary file for the archive";
-    if (error.empty()) write_export(c.store, *applicant, archive.get(), error);
+    if (error.empty()) store::write_export(*applicant, archive.get(), error);
     if (!error.empty()) {
         message_page(&c, "500 Internal Server Error", "Not exported", error);
         return;
     }
-    if (!audit(c.audit_log, c.user, "export", c.store.root(), folder, "downloaded")) {
+    const std::string folder = applicant->folder_name;
+    if (!c.audit.write("export", c.store.store_root(), folder,
+                       "handed out: " + std::to_string(applicant->submissions.size()) +
+                           " submissions")) {
         message_page(&c, "500 Internal Server Error", "Not exported",
                      "The audit log could not be written; nothing was exported.");
         return;

@@ -69,7 +69,7 @@ std::string query_escape(const std::string& text) {
 }
 
 std::string console_link(const Console& c, const std::string& query) {
-    return "staff.cgi?root=" + query_escape(c.store.root()) + (query.empty() ? "" : "&" + query);
+    return "staff.cgi?root=" + query_escape(c.store.store_root()) + (query.empty() ? "" : "&" + query);
 }
 
 void begin_console_page(Console& c, const std::string& title) {
@@ -84,7 +84,7 @@ void begin_console_page(Console& c, const std::string& title) {
     std::printf("\">Applicants</a> <a href=\"");
     html(console_link(c, "view=figures"));
     std::printf("\">Figures</a> <span>Store: ");
-    html(c.store.root());
+    html(c.store.store_root());
     std::printf("</span> <span class=\"user\">Signed in as ");
     html(c.user);
     std::printf("</span></header>\n<main>\n<h2>");
@@ -138,11 +138,17 @@ void print_stylesheet(cgi::CgiRequest& request) {
     std::fflush(stdout);
 }
 
-std::optional<Applicant> requested_applicant(Console& c, const std::string& folder) {
-    auto applicant = c.store.read_applicant(folder);
+std::optional<store::Applicant> requested_applicant(Console& c) {
+    const store::ApplicantRef ref = c.requested();
+    auto applicant = store::find_applicant(c.store, ref);
     if (!applicant)
-        message_page(&c, "404 Not Found", "No such applicant", "No applicant is filed as " + folder + ".");
+        message_page(&c, "404 Not Found", "No such applicant",
+                     "No applicant is filed as " + ref.folder + " (she may have been erased).");
     return applicant;
+}
+
+std::string applicant_query(const store::ApplicantRef& ref) {
+    return "a=" + query_escape(ref.folder) + "&p=" + query_escape(ref.person_id);
 }
 
 std::string env(const char* name) {

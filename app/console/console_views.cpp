@@ -4,10 +4,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/admin/lifecycle.h"
 #include "app/console/console.h"
 #include "app/console/form_token.h"
-#include "app/privacy_notice.h"
+#include "app/shared/privacy_notice.h"
 #include "cgi/html_escape.h"
 
 namespace {
@@ -18,18 +17,22 @@ std::string link_part(const std::string& text) {
     return cgi::link_target_to(out.data(), out.size(), text.c_str()) ? out.data() : "";
 }
 
+using store::ApplicantRow;
+using store::RowOrder;
+
 // The site path of a stored file: /<root>/<folder>/[<stamp>/]<file>, each part escaped.
-std::string file_href(const Console& c, const Submission& s, const std::string& file) {
+std::string file_href(const Console& c, const std::string& folder, const std::string& stamp,
+                      const std::string& file) {
     std::string href;
-    std::string root = c.store.root();
+    std::string root = c.store.store_root();
     std::size_t start = 0;
     while (start <= root.size()) {
         std::size_t slash = std::min(root.find('/', start), root.size());
         href += "/" + link_part(root.substr(start, slash - start));
         start = slash + 1;
     }
-    href += "/" + link_part(s.folder) + "/";
-    if (!s.stamp.empty()) href += link_part(s.stamp) + "/";
+    href += "/" + link_part(folder) + "/";
+    if (!stamp.empty()) href += link_part(stamp) + "/";
     return href + link_part(file);
 }
 
@@ -47,14 +50,19 @@ std::string readable_time(const std::string& filed) {
     return filed.substr(0, 10) + " " + filed.substr(11, 5) + " UTC";
 }
 
-void token_field(Console& c, const std::string& action, const std::string& folder) {
+void token_field(Console& c, const std::string& action, const store::Applicant& applicant) {
+    const store::ApplicantRef ref = store::reference_of(applicant);
+    const TokenSubject subject{c.user, c.store.store_root(), action, ref.folder, ref.person_id,
+                               store::newest_filed(applicant)};
     std::printf("<input type=\"hidden\" name=\"root\" value=\"");
-    html(c.store.root());
+    html(c.store.store_root());
     std::printf("\"><input type=\"hidden\" name=\"a\" value=\"");
-    html(folder);
-    std::printf("\"><input type=\"hidden\" name=\"action\" value=\"%s\">"
+    html(ref.folder);
+    std::printf("\"><input type=\"hidden\" name=\"p\" value=\"%s\">"
+                "<input type=\"hidden\" name=\"action\" value=\"%s\">"
                 "<input type=\"hidden\" name=\"token\" value=\"%s\">",
-                action.c_str(), form_token(c.secret, c.user, c.store.root(), action, folder).c_str());
+                ref.person_id.c_str(), action.c_str(),
+                form_token(c.secret, subject, std::time(nullptr) + TOKEN_LIFETIME_SECONDS).c_str());
 }
 
 RowOrder order_named(const std::string& sort) {
@@ -65,7 +73,8 @@ RowOrder order_named(const std::string& sort) {
 }
 
 std::string retention_cutoff_now(const Console& c) {
-    return c.retention_days > 0 ? retention_cutoff(lifecycle_now(), c.retention_days) : "";
+    return c.retention_days > 0 ? store::retention_cutoff(store::lifecycle_now(), c.retention_days)
+                                : "";
 }
 
 }  // namespace
@@ -75,16 +84,20 @@ void show_table(Console& c) {
     bool due_only = c.value("due") == "1" && c.retention_days > 0;
     // Clamped, so that no page number can overflow the row arithmetic below.
     long page = std::clamp(std::strtol(c.value("page").c_str(), nullptr, 10), 1L, 10'000'000L);
-    Catalogue catalogue = c.store.read_catalogue();
-    std::vector<ApplicantRow> rows = applicant_rows(catalogue);
-    if (due_only) rows = rows_filed_before(rows, retention_cutoff_now(c));
+    store::Catalogue catalogue = store::read_catalogue(c.store);
+    std::vector<ApplicantRow> rows = store::applicant_rows(catalogue);
+    if (due_only) rows = store::rows_filed_before(rows, retention_cutoff_now(c));
+    if (!query.empty()) store::filter_and_sort(catalogue, rows, query, order_named(sort), 0);
+    // A page past the last shows the last.
+    const long last_page = static_cast<long>(std::max<std::size_t>((rows.size() + TABLE_PAGE_ROWS - 1) / TABLE_PAGE_ROWS, 1));
+    page = std::min(page, last_page);
     std::size_t first = static_cast<std::size_t>(page - 1) * TABLE_PAGE_ROWS;
-    filter_and_sort(rows, query, order_named(sort), first + TABLE_PAGE_ROWS);
+    store::filter_and_sort(catalogue, rows, "", order_named(sort), first + TABLE_PAGE_ROWS);
 
     begin_console_page(c, due_only ? "Due for deletion" : "Applicants");
     std::printf("<form class=\"search\" method=\"get\" action=\"staff.cgi\">"
                 "<input type=\"hidden\" name=\"root\" value=\"");
-    html(c.store.root());
+    html(c.store.store_root());
     std::printf("\"><input type=\"search\" name=\"q\" placeholder=\"Name, e-mail or interest\" "
                 "aria-label=\"Search\" value=\"");
     html(query);
@@ -103,17 +116,24 @@ void show_table(Console& c) {
     sort_link("Filed", "newest", "oldest");
     std::printf("</th><th class=\"count\">Submissions</th><th>Resume</th></tr></thead>\n<tbody>\n");
     for (std::size_t i = first; i < rows.size() && i < first + TABLE_PAGE_ROWS; ++i) {
-        Submission s = rows[i].latest.submission();
+        const store::CatalogueLine& s = rows[i].latest;
+        const std::string folder(s.folder);
         std::printf("<tr><td>");
-        link(console_link(c, "view=applicant&a=" + query_escape(s.folder)), s.name);
+        link(console_link(c, "view=applicant&" +
+                                 applicant_query({folder, store::person_id(rows[i].person)})),
+             std::string(s.name));
         std::printf("</td><td>");
         html(s.mail);
         std::printf("</td><td>");
-        html(readable_time(s.filed));
-        std::printf("</td><td class=\"count\">%zu</td><td>", rows[i].submissions);
-        Submission latest = s;  // a catalogue line may carry its filing stamp; the files are on top
-        latest.stamp.clear();
-        if (!s.resume.empty()) link(file_href(c, latest, s.resume), s.resume);
+        html(readable_time(std::string(s.filed)));
+        std::printf("</td><td class=\"count\">%zu</td><td>", rows[i].submissions());
+        // The newest submission's resume: on top when it is the folder's latest, else in its
+        // stamp folder (another applicant of the name filed later).
+        if (auto a = store::find_applicant(c.store, {folder, store::person_id(rows[i].person)});
+            a && a->submissions.front().record && !a->submissions.front().record->resume.empty()) {
+            const std::string& resume = a->submissions.front().record->resume;
+            link(file_href(c, folder, a->submissions.front().stamp, resume), resume);
+        }
         std::printf("</td></tr>\n");
     }
     std::printf("</tbody>\n</table>\n<nav class=\"pages\">");
@@ -128,42 +148,47 @@ void show_table(Console& c) {
 }
 
 void show_applicant(Console& c) {
-    std::string folder = c.value("a");
-    auto applicant = requested_applicant(c, folder);
+    auto applicant = requested_applicant(c);
     if (!applicant) return;
-    begin_console_page(c, applicant->submissions.front().name);
+    const std::size_t total = applicant->submissions.size();
+    begin_console_page(c, store::shown_record(*applicant, applicant->submissions.front()).name);
     std::printf("<div class=\"actions\"><form method=\"post\" action=\"staff.cgi\">");
-    token_field(c, "export", folder);
+    token_field(c, "export", *applicant);
     std::printf("<button>Export all data (zip)</button></form>\n<a href=\"");
-    html(console_link(c, "view=erase&a=" + query_escape(folder)));
+    html(console_link(c, "view=erase&" + applicant_query(store::reference_of(*applicant))));
     std::printf("\">Erase this applicant&hellip;</a></div>\n");
-    std::size_t n = applicant->submissions.size();
-    for (const Submission& s : applicant->submissions) {
-        std::printf("<section class=\"submission\"><h3>Submission %zu of %zu, filed ", n--,
-                    applicant->submissions.size());
-        html(readable_time(s.filed));
+    const std::size_t others = store::applicants_in(c.store, applicant->folder_name).size() - 1;
+    if (others > 0)
+        std::printf("<p class=\"muted\">%zu other applicant%s filed under the same name with "
+                    "another e-mail address; they are listed apart.</p>\n",
+                    others, others == 1 ? "" : "s");
+    std::size_t n = total;
+    for (const store::StoredSubmission& s : applicant->submissions) {
+        const store::Record r = store::shown_record(*applicant, s);
+        std::printf("<section class=\"submission\"><h3>Submission %zu of %zu, filed ", n--, total);
+        html(readable_time(r.filed));
         std::printf("</h3>\n<p>Name: ");
-        html(s.name);
+        html(r.name);
         std::printf("<br>E-mail: ");
-        html(s.mail);
+        html(r.mail);
         std::printf("<br>Resume: ");
-        if (!s.resume.empty()) link(file_href(c, s, s.resume), s.resume);
-        std::printf(" <span class=\"muted\">(%lld bytes)</span> &middot; ",
-                    static_cast<long long>(s.resume_size));
-        link(file_href(c, s, "index.html"), "page as filed");
+        if (!r.resume.empty()) link(file_href(c, applicant->folder_name, s.stamp, r.resume), r.resume);
+        std::printf(" <span class=\"muted\">(%llu bytes)</span> &middot; ",
+                    static_cast<unsigned long long>(r.resume_size));
+        link(file_href(c, applicant->folder_name, s.stamp, "index.html"), "page as filed");
         std::printf("</p>\n<div class=\"interest\">");
-        html(s.interest);
+        html(r.interest);
         std::printf("</div></section>\n");
     }
     end_console_page();
 }
 
 void show_figures(Console& c) {
-    Catalogue catalogue = c.store.read_catalogue();
-    std::vector<ApplicantRow> rows = applicant_rows(catalogue);
+    store::Catalogue catalogue = store::read_catalogue(c.store);
+    std::vector<ApplicantRow> rows = store::applicant_rows(catalogue);
     std::uintmax_t bytes = 0;
     std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(c.store.root(), ec);
+    for (auto it = std::filesystem::recursive_directory_iterator(c.store.store_root(), ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
         if (it->is_regular_file(ec)) bytes += it->file_size(ec);
     begin_console_page(c, "Figures");
@@ -172,7 +197,7 @@ void show_figures(Console& c) {
                 static_cast<double>(bytes) / (1024.0 * 1024.0));
     if (c.retention_days > 0) {
         std::string cutoff = retention_cutoff_now(c);
-        std::size_t due = rows_filed_before(rows, cutoff).size();
+        std::size_t due = store::rows_filed_before(rows, cutoff).size();
         std::printf("<dt>Retention</dt><dd>%d days: applicants whose latest submission was filed "
                     "before ", c.retention_days);
         html(readable_time(cutoff));
@@ -199,17 +224,20 @@ void show_figures(Console& c) {
 }
 
 void show_erase_confirmation(Console& c) {
-    std::string folder = c.value("a");
-    auto applicant = requested_applicant(c, folder);
+    auto applicant = requested_applicant(c);
     if (!applicant) return;
-    begin_console_page(c, "Erase " + applicant->submissions.front().name + "?");
+    const std::size_t count = applicant->submissions.size();
+    const bool alone = store::applicants_in(c.store, applicant->folder_name).size() == 1;
+    begin_console_page(c, "Erase " + store::shown_record(*applicant, applicant->submissions.front()).name + "?");
     std::printf("<p class=\"notice\">All %zu submission%s of this applicant (records, pages and "
-                "resumes) and their line in the list are erased for good. Backups taken before "
-                "still hold them.</p>\n<div class=\"actions\"><form method=\"post\" action=\"staff.cgi\">",
-                applicant->submissions.size(), applicant->submissions.size() == 1 ? "" : "s");
-    token_field(c, "erase", folder);
+                "resumes)%s are erased for good. Backups taken before still hold them.</p>\n",
+                count, count == 1 ? "" : "s",
+                alone ? " and her line in the list"
+                      : "; the other applicants of the same name and the name's list line are kept");
+    std::printf("<div class=\"actions\"><form method=\"post\" action=\"staff.cgi\">");
+    token_field(c, "erase", *applicant);
     std::printf("<button class=\"danger\">Erase for good</button></form>\n");
-    link(console_link(c, "view=applicant&a=" + query_escape(folder)), "Cancel");
+    link(console_link(c, "view=applicant&" + applicant_query(store::reference_of(*applicant))), "Cancel");
     std::printf("</div>\n");
     end_console_page();
 }

@@ -42,10 +42,12 @@ std::optional<std::string> console_secret(const std::string& path) {
     return read_secret(path);
 }
 
-std::string form_token(const std::string& secret, const std::string& user, const std::string& root,
-                       const std::string& action, const std::string& applicant) {
+namespace {
+
+std::string mac_of(const std::string& secret, const TokenSubject& t, const std::string& expires) {
     // NUL separates the parts: none of them can hold one, so no two inputs run together.
-    std::string message = user + '\0' + root + '\0' + action + '\0' + applicant;
+    const std::string message = t.user + '\0' + t.root + '\0' + t.action + '\0' + t.folder +
+                                '\0' + t.person_id + '\0' + t.newest_filed + '\0' + expires;
     unsigned char mac[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
@@ -59,10 +61,25 @@ std::string form_token(const std::string& secret, const std::string& user, const
     return hex;
 }
 
-bool token_matches(const std::string& token, const std::string& secret, const std::string& user,
-                   const std::string& root, const std::string& action,
-                   const std::string& applicant) {
-    std::string expected = form_token(secret, user, root, action, applicant);
-    return token.size() == expected.size() &&
-           CRYPTO_memcmp(token.data(), expected.data(), expected.size()) == 0;
+}  // namespace
+
+std::string form_token(const std::string& secret, const TokenSubject& subject, std::time_t expires) {
+    const std::string when = std::to_string(static_cast<long long>(expires));
+    return when + "." + mac_of(secret, subject, when);
+}
+
+bool token_matches(const std::string& token, const std::string& secret, const TokenSubject& subject,
+                   std::time_t now) {
+    const std::size_t dot = token.find('.');
+    if (dot == std::string::npos || dot == 0 || dot > 19) return false;
+    const std::string when = token.substr(0, dot);
+    for (char c : when)
+        if (c < '0' || c > '9') return false;
+    const long long expires = std::stoll(when);
+    // A token good for longer than a token is ever made for was not made here.
+    if (expires < now || expires > now + TOKEN_LIFETIME_SECONDS) return false;
+    const std::string expected = mac_of(secret, subject, when);
+    const std::string given = token.substr(dot + 1);
+    return given.size() == expected.size() &&
+           CRYPTO_memcmp(given.data(), expected.data(), expected.size()) == 0;
 }

@@ -21,17 +21,21 @@ int main(int argc, char* argv[]) {
                      "The console is for staff only; the server must ask for a login.");
         return 0;
     }
-    std::string declared = env("APPLY_STORE_ROOTS");
-    if (declared.empty()) declared = "people";
     const char* root_value = request.get_value("root");
-    std::string root = root_value && *root_value ? root_value : declared.substr(0, declared.find(':'));
-    std::string error;
-    auto store = StaffStore::open(root, error);
-    if (!store) {
-        message_page(request, "404 Not Found", "No such store", error);
+    std::string root = root_value && *root_value ? root_value : store::default_store_root();
+    store::ApplicantStore::Refusal why = store::ApplicantStore::Refusal::none;
+    auto opened = store::ApplicantStore::open(root, &why);
+    if (!opened) {
+        if (why == store::ApplicantStore::Refusal::unmounted)
+            message_page(request, "503 Service Unavailable", "Store not mounted",
+                         "The file system of the store " + root + " is not mounted.");
+        else
+            message_page(request, "404 Not Found", "No such store",
+                         (why == store::ApplicantStore::Refusal::missing ? "no such store root: "
+                                                                        : "not a store root: ") + root);
         return 0;
     }
-    Console console{request, *store, user, "", env("APPLY_AUDIT_LOG"), 0};
+    Console console{request, *opened, user, "", store::AuditLog(env("APPLY_AUDIT_LOG"), user), 0};
     console.retention_days = std::atoi(env("APPLY_RETENTION_DAYS").c_str());
     if (auto secret = console_secret(env("APPLY_CONSOLE_SECRET"))) console.secret = *secret;
 

@@ -2,9 +2,9 @@
 // submissions.
 #include "app/store/applicant_page.h"
 
-#include "app/app_limits.h"
+#include "app/store/field_limits.h"
 
-#include "app/page_frame.h"
+#include "app/shared/page_frame.h"
 #include "app/store/record.h"
 #include "cgi/html_escape.h"
 
@@ -19,7 +19,7 @@ bool write_applicant_page(std::FILE* out, const char* name, const char* mail, co
         "<center>\n"
         "<h1>",
         out);
-    write_html(out, name);
+    cgi::write_html(out, name);
     std::fputs(
         "</h1>\n"
         "</center>\n"
@@ -28,14 +28,14 @@ bool write_applicant_page(std::FILE* out, const char* name, const char* mail, co
         "<td width=500 bgcolor=\"#F0E0D0\">\n"
         "Email: <a href=\"mailto:",
         out);
-    write_link(out, mail);
+    cgi::write_link(out, mail);
     std::fputs("\">", out);
-    write_html(out, mail);
+    cgi::write_html(out, mail);
     std::fputs(
         "</a>\n"
         "<p>\n",
         out);
-    write_html(out, interest);
+    cgi::write_html(out, interest);
     std::fputs(
         "\n"
         "</td>\n"
@@ -44,7 +44,7 @@ bool write_applicant_page(std::FILE* out, const char* name, const char* mail, co
         "<center>\n"
         "<a href=\"",
         out);
-    write_link(out, resume_href);
+    cgi::write_link(out, resume_href);
     std::fputs(
         "\">My resume is here</a>\n"
         "</center>\n",
@@ -54,9 +54,9 @@ bool write_applicant_page(std::FILE* out, const char* name, const char* mail, co
         std::fputs("<p>\n<center>\nEarlier submissions:\n", out);
         for (const std::string& stamp : earlier) {
             std::fputs("<br><a href=\"", out);
-            write_link(out, stamp.c_str());
+            cgi::write_link(out, stamp.c_str());
             std::fputs("/\">", out);
-            write_html(out, store::stamp_date(stamp).c_str());
+            cgi::write_html(out, store::stamp_date(stamp).c_str());
             std::fputs("</a>\n", out);
         }
         std::fputs("</center>\n", out);

@@ -1,5 +1,5 @@
-// The store root: opening one, its paths, its free-space reserve, the store lock, and reading
-// and removing applicants. Filing is in filing.cpp.
+// The store root: opening one, its paths, its free-space reserve, and reading its folders.
+// Filing is in filing.cpp, the lock in store_lock.cpp.
 #include "app/store/applicant_store.h"
 
 #include <errno.h>
@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/store/list_line.h"
+#include "app/store/store_settings.h"
 #include "app/store/record.h"
 #include "app/store/staged_file.h"
 #include "app/store/store_files.h"
@@ -31,10 +32,9 @@ namespace {
 constexpr std::uint64_t kReserveFloorBytes = std::uint64_t{1} << 30;
 constexpr std::uint64_t kReserveFloorInodes = 10000;
 constexpr std::uint64_t kReservePercent = 5;
-// The server's setting of the byte reserve (0 turns the whole reserve off): for a file system
-// where 5 % is far more than needed, or a test machine with little space. A client cannot set
-// it: the server passes request headers only as HTTP_* variables.
-constexpr char kReserveVariable[] = "APPLY_FREE_SPACE_RESERVE";
+// The server's setting of the byte reserve (RESERVE_VARIABLE; 0 turns the whole reserve off) is
+// for a file system where 5 % is far more than needed, or a test machine with little space. A
+// client cannot set it: the server passes request headers only as HTTP_* variables.
 
 bool is_control(unsigned char c) {
     return c <= 0x1F || c == 0x7F;
@@ -59,21 +59,6 @@ bool root_is_malformed(std::string_view root) {
     return false;
 }
 
-// The roots the server names (APPLY_STORE_ROOTS, ':'-separated; unset: "people").
-std::vector<std::string> named_roots() {
-    const char* setting = std::getenv(STORE_ROOTS_VARIABLE);
-    std::string text = setting && *setting ? setting : "people";
-    std::vector<std::string> roots;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || text[i] == ':') {
-            if (i > start) roots.push_back(text.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    return roots;
-}
-
 bool holds_descriptor(const std::string& folder) {
     std::ifstream in(folder + "/" + RECORD_FILE_NAME, std::ios::binary);
     if (!in) return false;
@@ -86,6 +71,17 @@ bool is_declared(const std::string& folder, const std::vector<std::string>& name
            holds_descriptor(folder);
 }
 
+// Whether the folder `path` is a file system of its own: another device than the folder it
+// lies in. A shared store that is not mounted leaves the bare mount point, on the local disk.
+bool is_own_mount(const std::string& path) {
+    struct stat here {}, above {};
+    const std::string parent = path.find('/') == std::string::npos
+                                   ? std::string(".")
+                                   : path.substr(0, path.rfind('/'));
+    return ::stat(path.c_str(), &here) == 0 && S_ISDIR(here.st_mode) &&
+           ::stat(parent.c_str(), &above) == 0 && here.st_dev != above.st_dev;
+}
+
 // Whether a folder on the way to `root` (not `root` itself) is a store root.
 bool inside_declared_root(std::string_view root, const std::vector<std::string>& named) {
     for (std::size_t i = 0; i < root.size(); ++i) {
@@ -94,52 +90,9 @@ bool inside_declared_root(std::string_view root, const std::vector<std::string>&
     return false;
 }
 
-// The setting of the byte reserve; nullopt when unset or malformed (said on standard error).
-std::optional<std::uint64_t> reserve_setting() {
-    const char* setting = std::getenv(kReserveVariable);
-    if (!setting || !*setting) return std::nullopt;
-    bool plain = std::strlen(setting) <= 19;
-    for (const char* p = setting; *p && plain; ++p) plain = *p >= '0' && *p <= '9';
-    if (!plain) {
-        std::fprintf(stderr,
-                     "apply.cgi: %s=\"%s\" ignored: not a plain decimal number of bytes; the "
-                     "default reserve applies\n",
-                     kReserveVariable, setting);
-        return std::nullopt;
-    }
-    return std::strtoull(setting, nullptr, 10);
-}
-
 std::uint64_t larger(std::uint64_t floor, std::uint64_t total) {
     const std::uint64_t share = total / 100 * kReservePercent;
     return share > floor ? share : floor;
-}
-
-bool set_lock(int fd, short type, int command) {
-    struct flock lock {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    while (fcntl(fd, command, &lock) != 0) {
-        if (errno != EINTR) return false;
-    }
-    return true;
-}
-
-// Takes the list's write lock, waiting as long as it takes. On a file system in user space (the
-// shared stores' clients) the lock is asked for without a wait, again after a pause that grows to
-// 16 ms: a run killed while queued for the lock there can leave it granted to nobody that will ever
-// release it (seen on CephFS when a web server was killed with its programs), and a run that never
-// queues cannot.
-bool wait_for_lock(int fd) {
-    constexpr decltype(statfs::f_type) kUserSpaceFileSystem = 0x65735546;
-    struct statfs fs {};
-    if (fstatfs(fd, &fs) != 0 || fs.f_type != kUserSpaceFileSystem)
-        return set_lock(fd, F_WRLCK, F_SETLKW);
-    for (useconds_t pause = 500;; pause = std::min<useconds_t>(pause * 2, 16000)) {
-        if (set_lock(fd, F_WRLCK, F_SETLK)) return true;
-        if (errno != EAGAIN && errno != EACCES) return false;
-        usleep(pause);
-    }
 }
 
 std::string failure_text(const char* operation, const std::string& path) {
@@ -170,71 +123,6 @@ StoredSubmission submission_in(const std::string& folder, std::string stamp) {
 
 }  // namespace
 
-// ---- The store lock ----
-
-StoreLock::StoreLock(const std::string& list_path) : list_path_(list_path) {
-    // A replaced list (see replace_list) leaves a waiting run locking the old file: it locks the
-    // list the path names then.
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        list_ = platform::UniqueFd(
-            ::open(list_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-        if (!list_.valid() || !wait_for_lock(list_.get())) return;
-        struct stat held {}, named {};
-        if (fstat(list_.get(), &held) == 0 && stat(list_path.c_str(), &named) == 0 &&
-            held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
-            held_ = true;
-            return;
-        }
-    }
-    list_ = platform::UniqueFd();
-}
-
-StoreLock::StoreLock(StoreLock&& other) noexcept
-    : list_path_(std::move(other.list_path_)),
-      list_(std::move(other.list_)),
-      held_(std::exchange(other.held_, false)) {}
-
-StoreLock& StoreLock::operator=(StoreLock&& other) noexcept {
-    if (this != &other) {
-        release();
-        list_path_ = std::move(other.list_path_);
-        list_ = std::move(other.list_);
-        held_ = std::exchange(other.held_, false);
-    }
-    return *this;
-}
-
-StoreLock::~StoreLock() {
-    release();
-}
-
-bool StoreLock::release() {
-    held_ = false;
-    // Closing the list releases its lock; a network file system may report a delayed write
-    // error here.
-    return !list_.valid() || list_.close();
-}
-
-bool StoreLock::replace_list(const std::string& content, std::string* error) {
-    const std::string root = std::filesystem::path(list_path_).parent_path().string();
-    StagedFile staged;
-    if (!staged.create(root.empty() ? "." : root) ||
-        !platform::write_all(staged.fd(), content.data(), content.size())) {
-        if (error) *error = failure_text("write", root + "/.tmp-*");
-        return false;
-    }
-    // The new list is locked before it gets the list's name: nobody can lock it first.
-    platform::UniqueFd replacement(::dup(staged.fd()));
-    if (!replacement.valid() || !set_lock(replacement.get(), F_WRLCK, F_SETLKW) ||
-        !staged.finish() || !staged.commit(list_path_) ||
-        !flush_directory(root.empty() ? "." : root)) {
-        if (error) *error = failure_text("replace", list_path_);
-        return false;
-    }
-    list_ = std::move(replacement);
-    return true;
-}
-
 // ---- Opening ----
 
 ApplicantStore::ApplicantStore(std::string root) : root_(std::move(root)) {
@@ -251,6 +139,9 @@ std::optional<ApplicantStore> ApplicantStore::open(std::string_view root, Refusa
     const std::vector<std::string> named = named_roots();
     const std::string path(root);
     if (inside_declared_root(root, named)) return refuse(Refusal::nested);
+    const std::vector<std::string> mounts = mounted_roots();
+    if (std::find(mounts.begin(), mounts.end(), path) != mounts.end() && !is_own_mount(path))
+        return refuse(Refusal::unmounted);
     if (!is_declared(path, named)) return refuse(Refusal::not_declared);
     if (!is_folder(path)) return refuse(Refusal::missing);
     if (why) *why = Refusal::none;
@@ -298,6 +189,9 @@ std::string ApplicantStore::applicant_dir(std::string_view name) const {
 std::string ApplicantStore::applicant_page_path(std::string_view name) const {
     return applicant_dir(name) + "/" + PAGE_FILE_NAME;
 }
+std::string ApplicantStore::erasures_dir() const {
+    return root_ + "/" + ERASURES_FOLDER_NAME;
+}
 
 bool ApplicantStore::has_room() const {
     FileSystemSpace space;
@@ -318,22 +212,22 @@ StoreLock ApplicantStore::lock() const {
 
 // ---- Reading ----
 
-std::vector<std::string> ApplicantStore::applicant_names() const {
+std::vector<std::string> ApplicantStore::folder_names() const {
     std::vector<std::string> names;
     for (std::string& name : names_in(root_)) {
-        if (name[0] != '.' && name.rfind("index.", 0) != 0 &&
-            exists(applicant_page_path(name)))
+        if (!is_reserved_name(name) && exists(applicant_page_path(name)))
             names.push_back(std::move(name));
     }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
-std::optional<Applicant> ApplicantStore::read_applicant(std::string_view name) const {
+std::optional<Applicant> ApplicantStore::read_folder(std::string_view name) const {
     Applicant applicant;
     applicant.folder_name = std::string(name);
     applicant.path = applicant_dir(name);
-    if (name.empty() || name.find('/') != std::string_view::npos || name == "." ||
-        name == ".." || !exists(applicant_page_path(name)))
+    if (is_reserved_name(name) || name.find('/') != std::string_view::npos ||
+        !exists(applicant_page_path(name)))
         return std::nullopt;
     applicant.submissions.push_back(submission_in(applicant.path, ""));
     for (const std::string& stamp : earlier_stamps(applicant.path))

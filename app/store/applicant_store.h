@@ -1,6 +1,7 @@
 // The applicant store: one store root that apply.cgi files submissions into and that the staff
-// console and the admin command open to list, read, lock and remove applicants. Every path of
-// the store is composed here and nowhere else.
+// console and the admin command open for everything else they do with stored data (the
+// operations are declared in operations.h). Every path of the store is composed here and
+// nowhere else.
 //
 // Layout of a store root <root> (relative to the working directory, the site folder):
 //   <root>/index.html     the list page, one line per applicant; its whole-file fcntl lock is the
@@ -10,11 +11,15 @@
 //                         "folder" and "stamp"); derived data, rebuilt from the records
 //   <root>/index.json     the descriptor {"store_root": 1} of a root made by the admin command
 //   <root>/.tmp-*         files and folders being written; never served, cleared when stale
+//   <root>/.tmp-erasures/ erasures in progress: for each, its plan (<id>.json) and what it took
+//                         out of the store (<id>/), until it is finished
 //   <root>/<name>/        an applicant folder: index.html (the latest submission's page),
 //                         index.json (its record), its resume, and one folder <stamp>/ per
 //                         earlier submission holding that submission's three files
 // A folder is a store root when APPLY_STORE_ROOTS names it or it holds the descriptor; store
 // roots never nest, so an applicant folder, or anything inside one, is never a store root.
+// A person is not a name: within a name's folder, submissions with different e-mail addresses
+// (compared after NFC and case folding, person_key) belong to different applicants.
 #pragma once
 
 #include <cstdint>
@@ -30,12 +35,31 @@
 namespace store {
 
 // The server's list of store roots besides those holding a descriptor: paths relative to the
-// site folder, separated by ':'. Unset: "people".
+// site folder, separated by ':'. Unset: DEFAULT_STORE_ROOT.
 inline constexpr char STORE_ROOTS_VARIABLE[] = "APPLY_STORE_ROOTS";
+inline constexpr char DEFAULT_STORE_ROOT[] = "people";
+// Store roots that are file systems of their own (a shared store mounted there), ':'-separated.
+// Such a root that is missing, or is the bare mount point (the same device as the folder it lies
+// in), is not opened: applications pause rather than land on the local disk.
+inline constexpr char STORE_MOUNTS_VARIABLE[] = "APPLY_STORE_MOUNTS";
+// The server's setting of the free-space reserve in bytes (0 turns the reserve off).
+inline constexpr char RESERVE_VARIABLE[] = "APPLY_FREE_SPACE_RESERVE";
 // The file names the store gives its own files, in the root and in every submission's folder.
 inline constexpr char PAGE_FILE_NAME[] = "index.html";
 inline constexpr char RECORD_FILE_NAME[] = "index.json";
 inline constexpr char CATALOGUE_FILE_NAME[] = "index.jsonl";
+// The folder of erasures in progress, in the root.
+inline constexpr char ERASURES_FOLDER_NAME[] = ".tmp-erasures";
+
+// The root the programs use when none is asked for: the first of APPLY_STORE_ROOTS, or
+// DEFAULT_STORE_ROOT.
+std::string default_store_root();
+// True for names the store keeps for itself and never gives an applicant folder or a resume:
+// "", ".", "..", "index.*" and temporary names ".tmp-*".
+bool is_reserved_name(std::string_view name);
+// The key that tells two applicants of one name apart: the e-mail address in NFC, case-folded
+// (ASCII and Unicode alike); "" for none.
+std::string person_key(std::string_view mail);
 
 // The record kept beside every submission (index.json; UTF-8 JSON with these keys).
 struct Record {
@@ -71,11 +95,13 @@ struct StoredSubmission {
     std::optional<Record> record;
 };
 
-// An applicant: a folder of the store root that holds a page.
+// The submissions found in a folder of the store root that holds a page: every one (read_folder)
+// or one applicant's (operations.h, applicants_in).
 struct Applicant {
     std::string folder_name;  // the name as filed (NFC), the folder's name below the root
     std::string path;         // root + "/" + folder_name
-    // The latest first, then every earlier one, newest first.
+    std::string person;       // person_key of the submissions' mail ("" for a whole folder)
+    // Newest first; the folder's latest submission (stamp "") first when it is among them.
     std::vector<StoredSubmission> submissions;
 };
 
@@ -98,7 +124,8 @@ struct FilingResult {
 class StoreLock {
   public:
     StoreLock() = default;
-    // Opens (creating when missing) and locks `list_path`, waiting for the lock.
+    // Opens (creating when missing) and locks `list_path`, waiting for the lock. On a file
+    // system in user space it never queues for it (see store_lock.cpp).
     explicit StoreLock(const std::string& list_path);
     StoreLock(StoreLock&&) noexcept;
     StoreLock& operator=(StoreLock&&) noexcept;
@@ -124,13 +151,14 @@ class StoreLock {
 class ApplicantStore {
   public:
     // Why open() refused a root.
-    enum class Refusal { none, malformed, not_declared, nested, missing };
+    enum class Refusal { none, malformed, not_declared, nested, missing, unmounted };
 
     // Opens the store root `root` (a relative path, as the form's `directory` field carries it):
     // refused when it is malformed (empty, absolute, with an empty, "." or ".." component, a
     // '\' or a control byte), not declared (neither named in APPLY_STORE_ROOTS nor holding a
-    // descriptor), inside another store root (the folder of an applicant, or below one), or
-    // missing. Reads the environment once, here.
+    // descriptor), inside another store root (the folder of an applicant, or below one),
+    // missing, or, for a root of APPLY_STORE_MOUNTS, not its own mounted file system
+    // (`unmounted`). Reads the environment once, here.
     static std::optional<ApplicantStore> open(std::string_view root, Refusal* why = nullptr);
 
     // Makes `root` (the folder must exist) a store root by writing its descriptor; for the admin
@@ -148,13 +176,14 @@ class ApplicantStore {
     std::string catalogue_path() const;  // <root>/index.jsonl
     std::string applicant_dir(std::string_view name) const;        // <root>/<name>
     std::string applicant_page_path(std::string_view name) const;  // <root>/<name>/index.html
+    std::string erasures_dir() const;                               // <root>/.tmp-erasures
 
     // The longest name (and resume file name) the root's file system allows, in bytes.
     std::size_t longest_name() const { return longest_name_; }
     // False when the root's file system has less free space or fewer free inodes than the
-    // reserve (APPLY_FREE_SPACE_RESERVE, bytes; default the larger of 1 GiB and 5 %; inodes:
-    // the larger of 10,000 and 5 %). A malformed reserve setting is ignored with a line on
-    // standard error.
+    // reserve (APPLY_FREE_SPACE_RESERVE, bytes up to 2^64-1; default the larger of 1 GiB and
+    // 5 %; inodes: the larger of 10,000 and 5 %). A malformed reserve setting is ignored with a
+    // line on standard error.
     bool has_room() const;
 
     // ---- Filing (apply.cgi) ----
@@ -164,17 +193,13 @@ class ApplicantStore {
     // answer is acknowledged only when everything is on stable storage.
     FilingResult file(const Submission& submission) const;
 
-    // ---- Reading and removing (staff console, admin command) ----
-    // The applicants' folder names, in listing order (a folder without a page is no applicant).
-    std::vector<std::string> applicant_names() const;
-    // Every stored submission of one applicant; nullopt when `name` is no applicant here.
-    std::optional<Applicant> read_applicant(std::string_view name) const;
+    // ---- Reading (the operations build on these) ----
+    // The names of the folders that hold a page, sorted (reserved names left out).
+    std::vector<std::string> folder_names() const;
+    // Every stored submission in the folder `name`; nullopt when it holds no page.
+    std::optional<Applicant> read_folder(std::string_view name) const;
     // Takes the store lock (waits); check held().
     StoreLock lock() const;
-    // Erasure is the staff's side's (app/admin/staff_store.h, StaffStore::erase): under this
-    // lock it hides the applicant's folder in one rename, then rewrites the list and the
-    // catalogue in place, then removes the hidden folder, so that a crash leaves the applicant
-    // either whole and listed or gone from both.
 
   private:
     explicit ApplicantStore(std::string root);

@@ -29,6 +29,7 @@
 
 #include "app/store/applicant_page.h"
 #include "app/store/applicant_store.h"
+#include "app/store/erasure_marks.h"
 #include "app/store/flush_together.h"
 #include "app/store/list_line.h"
 #include "app/store/record.h"
@@ -41,6 +42,15 @@ namespace store {
 namespace {
 
 constexpr char kUnlistedMarker[] = ".tmp-unlisted";
+
+// Whether the page at `path` is a list page (it starts with a list line): the folder is a store
+// root an older program left inside this one, which an applicant page would replace.
+bool is_list_page(const std::string& path) {
+    static constexpr char kListLineStart[] = "<br><a href=\"";
+    char start[sizeof kListLineStart - 1];
+    return read_file_start(path, start, sizeof start) == static_cast<std::int64_t>(sizeof start) &&
+           std::memcmp(start, kListLineStart, sizeof start) == 0;
+}
 
 // One run of filing: the submission, its paths and what was found, and the answer.
 class Filing {
@@ -261,7 +271,7 @@ FilingResult Filing::run() {
     // What would fail only after the first write is refused before it: a store root of its
     // own under the applicant's name, or a folder where the resume would go.
     errno = EEXIST;
-    if (ApplicantStore::is_store_root(dir_))
+    if (ApplicantStore::is_store_root(dir_) || is_list_page(page_path_))
         return fail(page_path_, "refuse store root as applicant folder", dir_);
     errno = EISDIR;
     if (is_folder(resume_path_)) return fail(resume_path_, "refuse folder as resume", resume_path_);
@@ -313,6 +323,11 @@ FilingResult Filing::run() {
     {
         StoreLock lock = store_.lock();
         if (!lock.held()) return fail(list_path, "lock", list_path);
+        // Staff's erasure of the name was cut short: it is finished by the next staff action,
+        // and nothing is filed into the folder before that.
+        errno = EBUSY;
+        if (erasure_pending_for(store_, submission_.name))
+            return fail(page_path_, "file while an erasure is unfinished in", dir_);
         known = exists(page_path_);
         current_ = read_record(record_path_);
         // Another run may have filed the name since the page was staged: stage it again (for

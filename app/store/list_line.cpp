@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "app/store/store_files.h"
+#include "cgi/cgi_request.h"
 #include "cgi/html_escape.h"
 #include "platform/files.h"
 
@@ -65,6 +67,43 @@ bool list_holds_line(int list_fd, const std::string& line) {
             held = keep;
         }
     }
+}
+
+}  // namespace store
+
+namespace store {
+
+std::vector<ListEntry> read_list(int list_fd) {
+    static constexpr char kStart[] = "<br><a href=\"";
+    std::string text;
+    std::vector<ListEntry> entries;
+    if (!read_whole(list_fd, &text)) return entries;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        ListEntry entry{text.substr(start, end - start), {}};
+        start = end;
+        if (entry.text.rfind(kStart, 0) == 0) {
+            const std::size_t from = sizeof kStart - 1;
+            const std::size_t quote = entry.text.find('"', from);
+            if (quote != std::string::npos) {
+                std::string target = entry.text.substr(from, quote - from);
+                cgi::CgiRequest::url_decode(target.data());
+                entry.folder = target.c_str();
+            }
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+bool write_list(int list_fd, const std::vector<ListEntry>& entries) {
+    std::string text;
+    for (const ListEntry& e : entries) text += e.text;
+    return write_all_at(list_fd, text.data(), text.size(), 0) &&
+           truncate_to(list_fd, static_cast<std::int64_t>(text.size())) &&
+           platform::flush_file_data(list_fd);
 }
 
 }  // namespace store

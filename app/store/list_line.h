@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace store {
 
@@ -21,5 +22,21 @@ std::int64_t length_without_cut_line(int list_fd, std::int64_t size);
 
 // Whether the list holds `line`.
 bool list_holds_line(int list_fd, const std::string& line);
+
+}  // namespace store
+
+namespace store {
+
+// One line of the list page as read back: its text with its line end, and the applicant folder
+// its link names ("" for a line not of the list's form).
+struct ListEntry {
+    std::string text;
+    std::string folder;
+};
+// The list's lines, read through the descriptor the store lock holds.
+std::vector<ListEntry> read_list(int list_fd);
+// Rewrites the list in place (its file is the lock: it is never replaced) and flushes it. The
+// list is only ever shortened this way: written over the old bytes, then cut.
+bool write_list(int list_fd, const std::vector<ListEntry>& entries);
 
 }  // namespace store

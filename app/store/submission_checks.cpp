@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_limits.h"
+#include "app/store/field_limits.h"
 #include "app/store/applicant_store.h"
 #include "app/store/record.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "app/startup_trace.h"
+#include "app/apply/startup_trace.h"
 #include "trace/trace_channels.h"
 
 using cgi::cgi_trace;

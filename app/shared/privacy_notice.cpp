@@ -1,5 +1,5 @@
 // Where the privacy notice is, as the operator set it.
-#include "app/privacy_notice.h"
+#include "app/shared/privacy_notice.h"
 
 #include <cstdlib>
 #include <string_view>

@@ -3,11 +3,6 @@
 
 #include <cstddef>
 
-#include "cgi/cgi_limits.h"
-
-// The application is built on the CGI library and names its parts without the namespace.
-using namespace cgi;
-
 // The longest values a submission may carry, in bytes. Real applicants stay far below them; a
 // longer value is refused, so that no field can swell the store or an answer. A name and a
 // resume file name each become one file name, which no file system allows above 255 bytes; an
@@ -17,6 +12,3 @@ inline constexpr std::size_t NAME_MAX_BYTES = 255;
 inline constexpr std::size_t MAIL_MAX_BYTES = 254;
 inline constexpr std::size_t INTEREST_MAX_BYTES = 65536;
 inline constexpr std::size_t DIRECTORY_MAX_BYTES = 1023;
-
-// The store root used when the request carries no `directory` field.
-inline constexpr char DEFAULT_STORE_ROOT[] = "people";

@@ -1,10 +1,10 @@
 // The result pages printed to standard output after a submission.
-#include "app/result_pages.h"
+#include "app/apply/result_pages.h"
 
 #include <cstdio>
 
-#include "app/application.h"
-#include "app/page_frame.h"
+#include "app/apply/application.h"
+#include "app/shared/page_frame.h"
 #include "cgi/html_escape.h"
 
 namespace {
@@ -19,7 +19,7 @@ void print_page_start() {
 
 }  // namespace
 
-void report_failure(const char* status, const std::string& line) {
+void report_failure(const Reply& reply, const char* status, const std::string& line) {
     // One line, whatever a client put into the path it names.
     std::string shown = line;
     for (char& c : shown) {
@@ -28,7 +28,7 @@ void report_failure(const char* status, const std::string& line) {
     std::fprintf(stderr, "apply.cgi: %s\n", shown.c_str());
     std::fflush(stderr);
     std::printf("Status: %s\n", status);
-    current_request->print_header();
+    reply.request.print_header();
 }
 
 void print_thank_you(const char* name, const char* mail) {
@@ -67,6 +67,15 @@ void print_too_large() {
         "Your submission is larger than the %ld bytes (128 MiB) this form accepts, so it was "
         "not read and nothing was stored. Please send a smaller resume.\n",
         static_cast<long>(MAX_BODY_SIZE));
+    write_page_end(stdout);
+}
+
+void print_store_unmounted() {
+    print_page_start();
+    put("<h1>Applications paused</h1>\n"
+        "<p>\n"
+        "The disk that holds the applications cannot be reached, so your application was not "
+        "stored. Please try again later.\n");
     write_page_end(stdout);
 }
 

@@ -5,12 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "app/application.h"
-#include "app/result_pages.h"
+#include "app/apply/application.h"
+#include "app/apply/result_pages.h"
 #include "app/store/submission_checks.h"
-
-CgiRequest* current_request = nullptr;
-const char* form_action = "";
 
 namespace {
 
@@ -60,11 +57,10 @@ int main(int argc, char* argv[]) {
     RequestOptions options = RequestOptions::as_designed();
     options.unreadable_body = UnreadableBody::report;
     CgiRequest request(argc, argv, options);
-    current_request = &request;
-    form_action = after_last_separator(argc > 0 && argv[0] ? argv[0] : "");
+    const Reply reply{request, after_last_separator(argc > 0 && argv[0] ? argv[0] : "")};
 
     if (request.body_too_large()) {
-        report_failure("413 Payload Too Large",
+        report_failure(reply, "413 Payload Too Large",
                        "Submission too large: the body is over " + std::to_string(MAX_BODY_SIZE) +
                            " bytes");
         print_too_large();
@@ -72,7 +68,7 @@ int main(int argc, char* argv[]) {
     }
     // The resume streams into an unnamed file in the store as it arrives, so storing it is a
     // link, not a copy, and a large upload never sits in memory.
-    request.spool_uploads_in(DEFAULT_STORE_ROOT);
+    request.spool_uploads_in(store::DEFAULT_STORE_ROOT);
 
     const char* name = request.get_value("name");
     if (request.body_unreadable()) {
@@ -91,11 +87,11 @@ int main(int argc, char* argv[]) {
     if (!name) {
         // The empty form touches no store: opening one reads the declared roots and the folder.
         request.print_header();
-        print_form("", "", "", "", nullptr);
+        print_form(reply, "", "", "", "", nullptr);
         return finish(request);
     }
     // The directory value replaces the default root, also when empty.
-    const std::string root = directory ? directory : DEFAULT_STORE_ROOT;
+    const std::string root = directory ? directory : store::DEFAULT_STORE_ROOT;
     store::ApplicantStore::Refusal why = store::ApplicantStore::Refusal::none;
     const std::optional<store::ApplicantStore> store = store::ApplicantStore::open(root, &why);
     const store::SubmittedFields fields{name, mail, interest, resume_href,
@@ -111,7 +107,7 @@ int main(int argc, char* argv[]) {
                 ? ""
                 : resume_value;
         request.print_header();
-        print_form(shown(tidy_name.c_str(), NAME_MAX_BYTES), shown(mail, MAIL_MAX_BYTES),
+        print_form(reply, shown(tidy_name.c_str(), NAME_MAX_BYTES), shown(mail, MAIL_MAX_BYTES),
                    resume_shown, shown(interest, INTEREST_MAX_BYTES), refusal->message.c_str());
         // Such a page ends with the form's own last line, as it always has.
         return 0;
@@ -122,17 +118,25 @@ int main(int argc, char* argv[]) {
     submission.mail = mail;
     submission.interest = interest;
     submission.resume_name = *store::stored_component(resume_href, true);
+    if (why == store::ApplicantStore::Refusal::unmounted) {
+        report_failure(reply, "503 Service Unavailable",
+                       "Applications paused: store root '" + root +
+                           "' is not its own mounted file system (" +
+                           store::STORE_MOUNTS_VARIABLE + "); nothing stored");
+        print_store_unmounted();
+        return finish(request);
+    }
     if (!store) {
         // Name the applicant page the store would have written, from the whole directory value.
         const std::string page = root + "/" + submission.name + "/index.html";
-        report_failure("500 Internal Server Error",
+        report_failure(reply, "500 Internal Server Error",
                        "Can't create '" + page + "': store root '" + root + "' refused: " +
                            why_refused(why));
         print_cant_create(page);
         return finish(request);
     }
     if (!store->has_room()) {
-        report_failure("503 Service Unavailable",
+        report_failure(reply, "503 Service Unavailable",
                        "Applications paused: the file system of '" + root +
                            "' has less free space or fewer free inodes than the reserve");
         print_store_full();
@@ -144,6 +148,6 @@ int main(int argc, char* argv[]) {
         return bytes ? std::string_view(bytes, static_cast<std::size_t>(resume->value_len))
                      : std::string_view();
     };
-    store_application(*store, submission);
+    store_application(reply, *store, submission);
     return finish(request);
 }

@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "app/apply/application.h"
+
 // Starts an answer that says nothing was stored: one line naming what failed on standard error
 // (the server's error log), then the CGI header with `status` ("500 Internal Server Error").
-void report_failure(const char* status, const std::string& line);
+void report_failure(const Reply& reply, const char* status, const std::string& line);
 
 // "Thank You!" with the applicant's name and mail and what happens next.
 void print_thank_you(const char* name, const char* mail);
@@ -19,3 +21,5 @@ void print_too_large();
 
 // The answer to a submission refused because the store's disk is nearly full: nothing stored.
 void print_store_full();
+// The answer to a submission refused because the store's own file system is not mounted.
+void print_store_unmounted();

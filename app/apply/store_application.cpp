@@ -1,17 +1,18 @@
 // Filing a checked submission and answering it: "Thank You!", or "Can't create" with the path
 // that could not be created (status 500 and a line on standard error).
-#include "app/application.h"
-#include "app/result_pages.h"
+#include "app/apply/application.h"
+#include "app/apply/result_pages.h"
 
-void store_application(const store::ApplicantStore& store, const store::Submission& submission) {
+void store_application(const Reply& reply, const store::ApplicantStore& store,
+                       const store::Submission& submission) {
     const store::FilingResult result = store.file(submission);
     if (result.outcome != store::Outcome::filed) {
-        report_failure("500 Internal Server Error",
+        report_failure(reply, "500 Internal Server Error",
                        "Can't create '" + result.path + "': " + result.failure);
         print_cant_create(result.path);
         return;
     }
     // Everything is on stable storage now: only then is it acknowledged.
-    current_request->print_header();
+    reply.request.print_header();
     print_thank_you(submission.name.c_str(), submission.mail.c_str());
 }

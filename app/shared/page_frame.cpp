@@ -1,5 +1,5 @@
 // The shared page frame.
-#include "app/page_frame.h"
+#include "app/shared/page_frame.h"
 
 #include "cgi/html_escape.h"
 

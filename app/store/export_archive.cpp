@@ -2,11 +2,16 @@
 #include <archive.h>
 #include <archive_entry.h>
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <memory>
 
-#include "app/admin/lifecycle.h"
+#include "app/store/applicants.h"
+#include "app/store/operations.h"
+#include "platform/files.h"
+
+namespace store {
 
 namespace {
 
@@ -15,9 +20,18 @@ std::string archive_problem(archive* a) {
     return text ? text : "unknown error";
 }
 
+// The whole regular file at `path`, not followed through a link.
+bool read_regular_file(const std::string& path, std::string& bytes) {
+    platform::UniqueFd in(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!in.valid() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    bytes.resize(static_cast<std::size_t>(st.st_size));
+    return platform::read_at(in.get(), bytes.data(), bytes.size(), 0) == st.st_size;
+}
+
 }  // namespace
 
-bool write_export(const StaffStore& store, const Applicant& applicant, int fd, std::string& error) {
+bool write_export(const Applicant& applicant, int fd, std::string& error) {
     std::unique_ptr<archive, decltype(&archive_write_free)> zip(archive_write_new(),
                                                                 &archive_write_free);
     if (!zip || archive_write_set_format_zip(zip.get()) != ARCHIVE_OK ||
@@ -25,13 +39,14 @@ bool write_export(const StaffStore& store, const Applicant& applicant, int fd, s
         error = "cannot start the archive";
         return false;
     }
-    std::string top = applicant.folder + "/";
-    for (const Submission& s : applicant.submissions) {
-        for (const std::string& file : StaffStore::submission_files(s)) {
-            std::string path = store.folder_path(applicant.folder) + "/" + file;
-            std::ifstream in(path, std::ios::binary);
-            if (!in) continue;  // a submission filed without a page or resume has none to export
-            std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string top = applicant.folder_name + "/";
+    for (const StoredSubmission& s : applicant.submissions) {
+        for (const std::string& file : submission_files(s)) {
+            std::string path = applicant.path + "/" + file;
+            // Regular files only, never through a link: a submission filed without a page or
+            // resume has none to export.
+            std::string bytes;
+            if (!read_regular_file(path, bytes)) continue;
             // The latest submission's files lie under "latest/", earlier ones under their stamp.
             std::string name = top + (s.stamp.empty() ? "latest/" + file : file);
             std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(
@@ -54,3 +69,5 @@ bool write_export(const StaffStore& store, const Applicant& applicant, int fd, s
     }
     return true;
 }
+
+}  // namespace store

@@ -1,6 +1,6 @@
 // Definition of the application's start-up trace channel: linked into apply.cgi as an object,
 // so it is built even though nothing refers to it.
-#include "app/startup_trace.h"
+#include "app/apply/startup_trace.h"
 
 #include <signal.h>
 #include <sys/stat.h>

@@ -1,11 +1,15 @@
-// The clock retention counts by, and the audit log of every erasure, export and retention run.
+// The clock retention counts by, and the audit log.
+#include "app/store/audit_log.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "app/admin/lifecycle.h"
+#include "platform/files.h"
+
+namespace store {
 
 std::time_t lifecycle_now() {
     const char* fake = std::getenv("APPLY_NOW");
@@ -42,22 +46,21 @@ std::string one_field(std::string text) {
 
 }  // namespace
 
-std::string audit_line(const std::string& user, const std::string& action, const std::string& root,
-                       const std::string& applicant, const std::string& outcome) {
-    return utc_text(std::time(nullptr)) + "\t" + one_field(user.empty() ? "-" : user) + "\t" +
-           action + "\t" + one_field(root) + "\t" + one_field(applicant) + "\t" +
+std::string AuditLog::line(const std::string& action, const std::string& root,
+                           const std::string& applicant, const std::string& outcome,
+                           const std::string& user) const {
+    const std::string& who = user.empty() ? user_ : user;
+    return utc_text(std::time(nullptr)) + "\t" + one_field(who.empty() ? "-" : who) + "\t" +
+           one_field(action) + "\t" + one_field(root) + "\t" + one_field(applicant) + "\t" +
            one_field(outcome) + "\n";
 }
 
-bool append_audit(const std::string& path, const std::string& lines) {
-    if (path.empty()) return false;
+bool AuditLog::write_lines(const std::string& lines) const {
+    if (path_.empty()) return false;
     // O_APPEND keeps lines of concurrent writers whole; only the owner may read it.
-    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    platform::UniqueFd fd(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
     return fd.valid() && platform::write_all(fd.get(), lines.data(), lines.size()) &&
            platform::flush_file_data(fd.get()) && fd.close();
 }
 
-bool audit(const std::string& path, const std::string& user, const std::string& action,
-           const std::string& root, const std::string& applicant, const std::string& outcome) {
-    return append_audit(path, audit_line(user, action, root, applicant, outcome));
-}
+}  // namespace store

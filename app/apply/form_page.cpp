@@ -1,9 +1,9 @@
 // The application form page: the empty form, or the form shown again with one message.
 #include <cstdio>
 
-#include "app/application.h"
-#include "app/page_frame.h"
-#include "app/privacy_notice.h"
+#include "app/apply/application.h"
+#include "app/shared/page_frame.h"
+#include "app/shared/privacy_notice.h"
 #include "cgi/html_escape.h"
 
 namespace {
@@ -32,7 +32,8 @@ void put_with_value(const char* before, const char* value, const char* after) {
 
 }  // namespace
 
-void print_form(const char* name, const char* mail, const char* resume, const char* interest,
+void print_form(const Reply& reply, const char* name, const char* mail, const char* resume,
+                const char* interest,
                 const char* message) {
     write_applicant_page_start(stdout, PAGE_TITLE);
     put("<img src=\"logo.jpg\" alt=\"Vocanta at Brenmoor\">\n"
@@ -40,7 +41,7 @@ void print_form(const char* name, const char* mail, const char* resume, const ch
     put_with_value("<h2>", PAGE_TITLE, "</h2>\n");
     if (message) put_with_value("<h2>", message, "</h2>\n");
     put_with_value("<form name=\"frm\" method=\"post\" enctype=\"multipart/form-data\" action=\"",
-                   form_action, "?\">\n");
+                   reply.form_action, "?\">\n");
     put("<table border=1 cellspacing=3 cellpadding=3><tr>\n"
         "<td colspan=4 bgcolor=\"#DDCCBB\">\n"
         "<table border=0 cellspacing=0 cellpadding=0><tr>\n"

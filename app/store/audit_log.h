@@ -1,0 +1,43 @@
+// The audit log: one line per step of every erasure, retention run, export and restore,
+// "<UTC time>\t<user>\t<action>\t<store root>\t<applicant>\t<outcome>", flushed before the step
+// it names goes on. Tabs and line ends in the texts become spaces: one line is one step.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+namespace store {
+
+class AuditLog {
+  public:
+    AuditLog() = default;
+    AuditLog(std::string path, std::string user) : path_(std::move(path)), user_(std::move(user)) {}
+
+    bool configured() const { return !path_.empty(); }
+    const std::string& path() const { return path_; }
+    const std::string& user() const { return user_; }
+
+    // One line without writing it (for write_lines), by `user` ("" : this log's user).
+    std::string line(const std::string& action, const std::string& root,
+                     const std::string& applicant, const std::string& outcome,
+                     const std::string& user = {}) const;
+    // Appends whole lines with one write and flushes them; false when that fails.
+    bool write_lines(const std::string& lines) const;
+    bool write(const std::string& action, const std::string& root, const std::string& applicant,
+               const std::string& outcome) const {
+        return write_lines(line(action, root, applicant, outcome));
+    }
+
+  private:
+    std::string path_, user_;
+};
+
+// "Now" for retention: APPLY_NOW when set (a UTC time "2026-12-08T16:20:05Z" or seconds since
+// 1970, for tests and dry runs), otherwise the system clock.
+std::time_t lifecycle_now();
+// A UTC time in the records' form.
+std::string utc_text(std::time_t t);
+// The records' form of `now` less `days` days: latest submissions before it are due.
+std::string retention_cutoff(std::time_t now, int days);
+
+}  // namespace store
