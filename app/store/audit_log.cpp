@@ -63,4 +63,16 @@ bool AuditLog::write_lines(const std::string& lines) const {
            platform::flush_file_data(fd.get()) && fd.close();
 }
 
+std::string AuditLog::tail() const {
+    constexpr std::int64_t kTail = 1 << 20;
+    platform::UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    const std::int64_t size = fd.valid() ? platform::file_size(fd.get()) : -1;
+    if (size <= 0) return {};
+    const std::int64_t from = size > kTail ? size - kTail : 0;
+    std::string text(static_cast<std::size_t>(size - from), '\0');
+    const std::int64_t n = platform::read_at(fd.get(), text.data(), text.size(), from);
+    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text;
+}
+
 }  // namespace store

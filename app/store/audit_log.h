@@ -23,6 +23,8 @@ class AuditLog {
                      const std::string& user = {}) const;
     // Appends whole lines with one write and flushes them; false when that fails.
     bool write_lines(const std::string& lines) const;
+    // The log's last 1 MiB (for what an operation finishing another's may have logged already).
+    std::string tail() const;
     bool write(const std::string& action, const std::string& root, const std::string& applicant,
                const std::string& outcome) const {
         return write_lines(line(action, root, applicant, outcome));

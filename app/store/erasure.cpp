@@ -219,9 +219,26 @@ bool rewrite_list_and_catalogue(const ApplicantStore& store, const StoreLock& he
     return true;
 }
 
-// Step 4: what was moved removed, the audit line, the plan removed.
+// The tag that ties an erasure's audit lines together.
+std::string tag(const ErasurePlan& plan) {
+    return " [erasure " + plan.id + "]";
+}
+
+// Whether the audit log's text holds the line that says the erasure is done.
+bool logged_done(const std::string& logged, const ErasurePlan& plan) {
+    const std::string t = tag(plan);
+    for (std::size_t at = logged.find(t); at != std::string::npos; at = logged.find(t, at + 1)) {
+        const std::size_t field = logged.rfind('\t', at);
+        if (field != std::string::npos && logged.compare(field + 1, 6, "erased") == 0) return true;
+    }
+    return false;
+}
+
+// Step 4: what was moved removed, the audit line, the plan removed. A run killed between its
+// audit line and the plan's removal has its line already: it is not written twice.
 bool clear_plans(const ApplicantStore& store, const std::vector<ErasurePlan>& plans,
                  const AuditLog& audit, const std::string& done, std::string& error) {
+    const std::string logged = audit.tail();
     std::string lines;
     for (const ErasurePlan& p : plans) {
         std::error_code ec;
@@ -230,9 +247,10 @@ bool clear_plans(const ApplicantStore& store, const std::vector<ErasurePlan>& pl
             error = "cannot remove " + taken_dir(store, p) + ": " + ec.message();
             return false;
         }
-        lines += audit.line(p.action, store.store_root(), p.folder, done, p.user);
+        if (logged_done(logged, p)) continue;
+        lines += audit.line(p.action, store.store_root(), p.folder, done + tag(p), p.user);
     }
-    if (!flush_directory(store.erasures_dir()) || !audit.write_lines(lines)) {
+    if (!flush_directory(store.erasures_dir()) || (!lines.empty() && !audit.write_lines(lines))) {
         error = "cannot write the audit log " + audit.path();
         return false;
     }
@@ -266,7 +284,7 @@ bool finish_erasures(const ApplicantStore& store, const StoreLock& held, const A
     for (const ErasurePlan& p : plans)
         if (!take_out(store, p, error)) return false;
     return rewrite_list_and_catalogue(store, held, plans, error) &&
-           clear_plans(store, plans, audit, "erased (finished after it was cut short)", error);
+           clear_plans(store, plans, audit, "erased, finished after it was cut short", error);
 }
 
 bool erase_applicants(const ApplicantStore& store, const StoreLock& held,
@@ -298,7 +316,8 @@ bool erase_applicants(const ApplicantStore& store, const StoreLock& held,
         plan->user = audit.user();
         plan->action = action;
         begun += audit.line(action, store.store_root(), a.folder_name,
-                            "begun: " + describe(*plan, count) + (reason.empty() ? "" : "; " + reason));
+                            "begun: " + describe(*plan, count) + (reason.empty() ? "" : "; " + reason) +
+                                tag(*plan));
         plans.push_back(std::move(*plan));
     }
     if (plans.empty()) return error.empty();
@@ -316,7 +335,7 @@ bool erase_applicants(const ApplicantStore& store, const StoreLock& held,
     }
     // 3. and 4.
     return rewrite_list_and_catalogue(store, held, plans, error) &&
-           clear_plans(store, plans, audit, reason.empty() ? "erased" : "erased; " + reason, error);
+           clear_plans(store, plans, audit, "erased", error);
 }
 
 bool erase_applicant(const ApplicantStore& store, const Applicant& applicant, const AuditLog& audit,

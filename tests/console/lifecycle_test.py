@@ -99,7 +99,10 @@ def check_admin(args, tmp):
     r = admin(args, site, "erase", "Applicant 000010")
     check(r.returncode == 0 and "Applicant 000010" not in folders(site) | set(listed(site)) | catalogued(site)
           and len(listed(site)) == 11, "erase: files, list line and catalogue lines gone, others kept")
-    check(audit_lines(site)[-1].endswith("\terase\tpeople\tApplicant 000010\terased"), "audit: the erasure is logged")
+    check(re.search(r"\terase\tpeople\tApplicant 000010\tbegun: .*(\[erasure [^]]+\])$", audit_lines(site)[-2])
+          and audit_lines(site)[-1].endswith("\terase\tpeople\tApplicant 000010\terased " +
+                                             audit_lines(site)[-2].rsplit(" [", 1)[1].join(["[", ""])),
+          "audit: the erasure is logged before and after")
     check(admin(args, site, "erase", "Applicant 000010").returncode != 0, "erase: an unknown applicant is an error")
 
     # Retention with a faked clock: applicant i was filed at 10*i minutes past 2026-01-01.
@@ -110,8 +113,11 @@ def check_admin(args, tmp):
     left = folders(site)
     check(r.returncode == 0 and not left & {"Applicant 00000%d" % i for i in range(4)} and len(left) == 7
           and set(listed(site)) == left, "retain: exactly the applicants filed before the cut-off erased")
-    check(sum("\tretention-erase\t" in line for line in audit_lines(site)) == 4
-          and "\tretention-run\t" in audit_lines(site)[-1], "audit: each retention erasure and the run")
+    lines = audit_lines(site)
+    check(sum("\tretention-erase\t" in l and "\tbegun: " in l for l in lines) == 4
+          and sum("\tretention-erase\t" in l and "\terased [erasure " in l for l in lines) == 4
+          and "\tretention-run\t" in lines[-1] and "\tdone: 4 erased" in lines[-1],
+          "audit: each retention erasure named before and after, and the run")
 
     # A damaged store: a dead link, a repeated line, an unlisted folder, a stray catalogue line.
     people = os.path.join(site, "people")
@@ -120,65 +126,167 @@ def check_admin(args, tmp):
         lines = f.readlines()
         lines = [l for l in lines if "000006" not in l] + [lines[0]]
         f.seek(0); f.truncate(); f.writelines(lines)
+    os.makedirs(os.path.join(people, "Applicant 000099"))  # a filing in progress: nothing to report
+    open(os.path.join(people, "Applicant 000099", ".tmp-1-page"), "w").close()
     r = admin(args, site, "fsck")
-    check(r.returncode == 3 and all(w in r.stdout for w in ("line without applicant page: Applicant 000005",
-          "repeated list line", "folder without list line: Applicant 000006", "catalogue names a missing")),
-          "fsck: reports every kind of damage")
+    check(r.returncode == 3 and all(w in r.stdout for w in ("line without applicant folder (kept",
+          "repeated list line", "folder without list line: Applicant 000006", "catalogue names a missing"))
+          and "000099" not in r.stdout, "fsck: reports every kind of damage, not a filing in progress")
     r = admin(args, site, "fsck", "--repair")
-    check(r.returncode == 0 and admin(args, site, "fsck").returncode == 0 and set(listed(site)) == folders(site)
-          and len(listed(site)) == len(folders(site)) == catalogued(site).__len__(), "fsck --repair: consistent again")
+    check(r.returncode == 3 and "Applicant 000005" in listed(site) and len(listed(site)) == len(set(listed(site)))
+          and set(listed(site)) == folders(site) - {"Applicant 000099"} | {"Applicant 000005"}
+          and catalogued(site) == folders(site) - {"Applicant 000099"},
+          "fsck --repair: put right, but a missing folder's line is kept and reported")
+    shutil.rmtree(os.path.join(people, "Applicant 000099"))
+    with open(os.path.join(people, "index.html"), "r+") as f:
+        lines = [l for l in f.readlines() if "000005" not in l]
+        f.seek(0); f.truncate(); f.writelines(lines)
+    check(admin(args, site, "fsck").returncode == 0, "fsck: consistent once the admin took the line out")
 
     backup = os.path.join(tmp, "backup")
-    check(admin(args, site, "backup", backup).returncode == 0 and set(os.listdir(backup)) == set(os.listdir(people)),
-          "backup: a copy of the store root")
+    check(admin(args, site, "backup", backup).returncode == 0
+          and set(os.listdir(backup)) == set(os.listdir(people)) - {".tmp-runs"} | {"index.sha256"}
+          and admin(args, site, "verify", backup).returncode == 0, "backup: a verified copy of the store root")
     other = os.path.join(tmp, "restored")
     os.makedirs(other)
-    check(admin(args, other, "restore", backup).returncode == 0 and admin(args, other, "fsck").returncode == 0,
-          "restore: into an empty site, consistent")
+    check(admin(args, other, "restore", backup).returncode == 0 and admin(args, other, "fsck").returncode == 0
+          and audit_lines(site)[-2:][0].endswith("\tbegun: from " + backup), "restore: into an empty site, consistent, audited")
     check(admin(args, site, "restore", backup).returncode != 0, "restore: never over a store in use")
+    check_two_of_one_name(args, tmp)
 
 
-CHANGES = "rename,renameat,renameat2,unlink,unlinkat,rmdir,pwrite64,write,ftruncate,fsync,fdatasync"
+def check_two_of_one_name(args, tmp):
+    """Two applicants of one name with different addresses are never mixed."""
+    site = os.path.join(tmp, "annas")
+    make_store(site, 1)
+    for i, mail in enumerate(["anna@one.example", "ANNA@two.example", "anna@ONE.example"]):
+        submit(args, site, "Anna Schmidt", 100 + i, mail=mail)
+    rows = [l.split("\t") for l in admin(args, site, "list").stdout.splitlines() if l.startswith("Anna Schmidt\t")]
+    check(sorted((r[2].lower(), r[4]) for r in rows) == [("anna@one.example", "2"), ("anna@two.example", "1")],
+          "two applicants of one name: listed apart, the address compared without case")
+    check(admin(args, site, "erase", "Anna Schmidt").returncode != 0, "erase: a name of two applicants needs --mail")
+    found = admin(args, site, "list", "Submission 100").stdout.splitlines()
+    check(len(found) == 1 and found[0].split("\t")[2] == "anna@ONE.example",
+          "search covers every submission, not only the newest")
+    zpath = os.path.join(tmp, "anna2.zip")
+    admin(args, site, "export", "Anna Schmidt", zpath, "--mail", "anna@two.example")
+    with zipfile.ZipFile(zpath) as z:
+        texts = b"".join(z.read(n) for n in z.namelist())
+    check(b"Resume 101" in texts and b"Resume 100" not in texts and b"Resume 102" not in texts
+          and b"one.example" not in texts, "export: holds only her own data")
+    # Erasing the one whose submission is the folder's latest: the other's is on the page again.
+    r = admin(args, site, "erase", "Anna Schmidt", "--mail", "Anna@one.example")
+    page = open(os.path.join(site, "people", "Anna Schmidt", "index.html"), encoding="utf-8").read()
+    kept = snapshot(site, "Anna Schmidt")
+    check(r.returncode == 0 and "ANNA@two.example" in page and "one.example" not in page
+          and not any(b"one.example" in v or b"Resume 100" in v or b"Resume 102" in v for v in kept.values())
+          and b"Resume 101" in kept["cv.txt"] and "Anna Schmidt" in listed(site)
+          and admin(args, site, "fsck").returncode == 0, "erase: one of the two goes, the other is whole and listed")
+
+
+CHANGES = "rename,renameat,renameat2,unlink,unlinkat,rmdir,mkdir,mkdirat,link,linkat,pwrite64,write,ftruncate,fsync,fdatasync"
+
+
+def stored(root):
+    """Every file below a store root but the temporary ones, with its bytes."""
+    out = {}
+    for d, ds, fs in os.walk(root):
+        ds[:] = [x for x in ds if not x.startswith(".tmp-")]
+        for f in fs:
+            if not f.startswith(".tmp-"):
+                out[os.path.relpath(os.path.join(d, f), root)] = open(os.path.join(d, f), "rb").read()
+    return out
+
+
+def two_annas(args, site):
+    make_store(site, 3)
+    for i, mail in enumerate(["anna@one.example", "anna@two.example", "anna@one.example"]):
+        submit(args, site, "Anna Schmidt", 100 + i, mail=mail)
+
+
+# (what, make the site, the command, the applicant it must leave whole or gone, and who must stay)
+def crash_cases(args):
+    return [
+        ("erase", lambda site: make_store(site, 4), ["erase", "Applicant 000002"], "Applicant 000002"),
+        ("erase one of two", lambda site: two_annas(args, site),
+         ["erase", "Anna Schmidt", "--mail", "anna@one.example"], None),
+        ("retain", lambda site: make_store(site, 4), ["retain", "--days", "1"], None),
+        ("restore", None, ["restore", "BACKUP"], None),
+    ]
 
 
 def check_crash(args, tmp):
     if shutil.which("strace") is None or subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode:
         print("strace cannot trace here"); sys.exit(77)
-    victim = "Applicant 000002"
     # The leak checker of a sanitizer build cannot run under ptrace.
-    env = dict(os.environ, APPLY_AUDIT_LOG=os.path.join(tmp, "audit.log"),
+    env = dict(os.environ, APPLY_AUDIT_LOG=os.path.join(tmp, "audit.log"), APPLY_NOW="2026-01-02T00:15:00Z",
                ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0")
-    # One recorded erasure gives the calls that change something, in order.
-    make_store(os.path.join(tmp, "recorded"), 4)
-    trace = os.path.join(tmp, "trace")
-    subprocess.run(["strace", "-qq", "-o", trace, "-e", "trace=" + CHANGES, args.admin, "--site",
-                    os.path.join(tmp, "recorded"), "erase", victim], env=env, check=True, capture_output=True)
-    calls = [line.split("(")[0] for line in open(trace) if "(" in line]
-    seen = {}
-    for n, call in enumerate(calls, 1):
-        seen[call] = seen.get(call, 0) + 1
-        site = os.path.join(tmp, "site%d" % n)
-        make_store(site, 4)
-        before, others = snapshot(site, victim), {a: snapshot(site, a) for a in folders(site) - {victim}}
-        # The process is killed at that call, as a crash there would stop it.
-        subprocess.run(["strace", "-qq", "-o", "/dev/null", "-e", "inject=%s:signal=KILL:when=%d" % (call, seen[call]),
-                        args.admin, "--site", site, "erase", victim], env=env, capture_output=True)
-        hidden = [x for x in os.listdir(os.path.join(site, "people")) if x.startswith(".tmp-erase-")]
-        is_whole = victim in folders(site) and whole(site, victim, before) and victim in listed(site)
-        check(is_whole or hidden or victim not in listed(site) and victim not in folders(site),
-              "killed at %s #%d: whole and listed, or the erasure marked begun" % (call, n))
-        # The next command under the lock finishes what the killed one began.
-        admin(args, site, "fsck", "--repair")
-        gone = victim not in folders(site) | set(listed(site)) | catalogued(site)
-        check((is_whole and victim in catalogued(site)) or gone, "killed at %s #%d: then whole or gone" % (call, n))
-        check(all(whole(site, a, f) for a, f in others.items()) and set(listed(site)) == folders(site),
-              "killed at %s #%d: every other applicant whole and listed once" % (call, n))
-    check(len(calls) > 4, "the erasure makes its changes in %d calls" % len(calls))
+    backup = os.path.join(tmp, "backup")
+    make_store(os.path.join(tmp, "source"), 3)
+    admin(args, os.path.join(tmp, "source"), "backup", backup, check=True)
+    for what, make, words, victim in crash_cases(args):
+        words = [backup if w == "BACKUP" else w for w in words]
+        setup = make or (lambda site: os.makedirs(site))
+        # One recorded run gives the calls that change something, in order.
+        recorded = os.path.join(tmp, "recorded-" + what)
+        setup(recorded)
+        trace = os.path.join(tmp, "trace")
+        subprocess.run(["strace", "-f", "-qq", "-o", trace, "-e", "trace=" + CHANGES, args.admin, "--site", recorded]
+                       + words, env=env, check=True, capture_output=True)
+        calls = [line.split(None, 1)[1].split("(")[0] for line in open(trace) if "(" in line and " " in line]
+        seen = {}
+        for n, call in enumerate(calls, 1):
+            seen[call] = seen.get(call, 0) + 1
+            site = os.path.join(tmp, "%s-%d" % (what.replace(" ", "-"), n))
+            setup(site)
+            root = os.path.join(site, "people")
+            before = stored(root) if os.path.isdir(root) else {}
+            log = os.path.join(tmp, "audit-%s-%d.log" % (what.replace(" ", "-"), n))
+            e = dict(env, APPLY_AUDIT_LOG=log)
+            # The process is killed at that call, as a crash there would stop it.
+            subprocess.run(["strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                            "inject=%s:signal=KILL:when=%d" % (call, seen[call]), args.admin, "--site", site]
+                           + words, env=e, capture_output=True)
+            lines = open(log).read().splitlines() if os.path.exists(log) else []
+            changed = (stored(root) if os.path.isdir(root) else {}) != before
+            check(not changed or any("\tbegun: " in l for l in lines),
+                  "%s killed at %s #%d: nothing changed, or the audit log names it first" % (what, call, n))
+            if what == "restore":
+                check(not os.path.exists(root) or not os.listdir(root) or stored(root) == stored(backup) | {}
+                      or set(stored(root)) == set(stored(backup)) - {"index.sha256"},
+                      "restore killed at %s #%d: the root empty or whole" % (call, n))
+                continue
+            # The next command under the lock finishes what the killed one began, and says so.
+            admin(args, site, "fsck", "--repair", env={"APPLY_AUDIT_LOG": log})
+            after = open(log).read().splitlines() if os.path.exists(log) else []
+            tags = [re.search(r"\[erasure [^]]+\]$", l) for l in after]
+            begun = [t.group(0) for t, l in zip(tags, after) if t and "\tbegun: " in l]
+            done = [t.group(0) for t, l in zip(tags, after) if t and "\terased" in l]
+            # An erasure named but killed before its plan was on disk changed nothing (checked
+            # below: the applicant whole); every one that went on is finished, and logged once.
+            check(len(done) == len(set(done)) and set(done) <= set(begun)
+                  and (changed <= bool(done) or what == "retain" and not done and not changed),
+                  "%s killed at %s #%d: every erasure that began is done, logged once" % (what, call, n))
+            check(admin(args, site, "fsck").returncode == 0 and set(listed(site)) == folders(site),
+                  "%s killed at %s #%d: consistent, every folder listed once" % (what, call, n))
+            if victim:
+                gone = victim not in folders(site) | set(listed(site)) | catalogued(site)
+                check(gone or snapshot(site, victim) == {k.split("/", 1)[1]: v for k, v in before.items()
+                                                         if k.startswith(victim + "/")},
+                      "%s killed at %s #%d: the applicant whole or gone" % (what, call, n))
+            if what == "erase one of two":
+                page = open(os.path.join(root, "Anna Schmidt", "index.html"), encoding="utf-8").read()
+                kept = stored(os.path.join(root, "Anna Schmidt"))
+                one_left = any(b"one.example" in v for v in kept.values())
+                check(b"two.example" in b"".join(kept.values()) and (one_left or "two.example" in page),
+                      "erase one of two killed at %s #%d: the other whole, on the page once the first is gone"
+                      % (call, n))
+        check(len(calls) > 4, "%s makes its changes in %d calls" % (what, len(calls)))
 
 
-def submit(args, site, name, i):
+def submit(args, site, name, i, mail=None):
     boundary = "----lifecycle%d" % i
-    parts = [("name", name), ("mail", "n%d@example.org" % i), ("interest", "Submission %d" % i)]
+    parts = [("name", name), ("mail", mail or "n%d@example.org" % i), ("interest", "Submission %d" % i)]
     body = b"".join(b'--%s\r\nContent-Disposition: form-data; name="%s"\r\n\r\n%s\r\n'
                     % (boundary.encode(), k.encode(), v.encode()) for k, v in parts)
     body += (b'--%s\r\nContent-Disposition: form-data; name="resume"; filename="cv.txt"\r\n'
