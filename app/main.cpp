@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/application.h"
+#include "app/monitor/filing_counters.h"
 #include "app/result_pages.h"
 #include "app/store/submission_checks.h"
 
@@ -46,9 +47,24 @@ const char* why_refused(store::ApplicantStore::Refusal why) {
     }
 }
 
-int finish(CgiRequest& request) {
+// What the exit status tells the server: 0 for an answer to the applicant (the form, a refusal,
+// "Thank You!"), 1 for a failure of the site (500, 503), which the server's log then shows.
+constexpr int kAnswered = 0;
+constexpr int kFailed = 1;
+
+int finish(CgiRequest& request, int status = kAnswered) {
     request.end_page();
-    return 0;
+    return status;
+}
+
+monitor::Event refused_field(store::Field field) {
+    switch (field) {
+        case store::Field::name: return monitor::Event::refused_name;
+        case store::Field::mail: return monitor::Event::refused_mail;
+        case store::Field::interest: return monitor::Event::refused_interest;
+        case store::Field::resume: return monitor::Event::refused_resume;
+        default: return monitor::Event::refused_directory;
+    }
 }
 
 }  // namespace
@@ -68,6 +84,7 @@ int main(int argc, char* argv[]) {
                        "Submission too large: the body is over " + std::to_string(MAX_BODY_SIZE) +
                            " bytes");
         print_too_large();
+        monitor::count(monitor::Event::refused_too_large);
         return finish(request);
     }
     // The resume streams into an unnamed file in the store as it arrives, so storing it is a
@@ -113,6 +130,7 @@ int main(int argc, char* argv[]) {
         request.print_header();
         print_form(shown(tidy_name.c_str(), NAME_MAX_BYTES), shown(mail, MAIL_MAX_BYTES),
                    resume_shown, shown(interest, INTEREST_MAX_BYTES), refusal->message.c_str());
+        monitor::count(refused_field(refusal->field));
         // Such a page ends with the form's own last line, as it always has.
         return 0;
     }
@@ -129,14 +147,16 @@ int main(int argc, char* argv[]) {
                        "Can't create '" + page + "': store root '" + root + "' refused: " +
                            why_refused(why));
         print_cant_create(page);
-        return finish(request);
+        monitor::count(monitor::Event::failed_store_root);
+        return finish(request, kFailed);
     }
     if (!store->has_room()) {
         report_failure("503 Service Unavailable",
                        "Applications paused: the file system of '" + root +
                            "' has less free space or fewer free inodes than the reserve");
         print_store_full();
-        return finish(request);
+        monitor::count(monitor::Event::failed_paused);
+        return finish(request, kFailed);
     }
     submission.resume_fd = resume->file();
     submission.resume_bytes = [resume] {
@@ -144,6 +164,7 @@ int main(int argc, char* argv[]) {
         return bytes ? std::string_view(bytes, static_cast<std::size_t>(resume->value_len))
                      : std::string_view();
     };
-    store_application(*store, submission);
-    return finish(request);
+    const bool filed = store_application(*store, submission);
+    monitor::count(filed ? monitor::Event::filed : monitor::Event::failed_store_write);
+    return finish(request, filed ? kAnswered : kFailed);
 }

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "app/admin/lifecycle.h"
+#include "app/monitor/monitor_commands.h"
+#include "app/monitor/time_stamp.h"
 
 namespace {
 
@@ -27,6 +29,9 @@ constexpr char USAGE[] =
     "  backup DEST            a copy of the store root taken under the store lock\n"
     "  restore SRC            a backup copied into the store root, which must be empty\n"
     "  init-root DIR          makes DIR (new or empty) a store root of its own\n"
+    "  check [--lock-timeout S]  whether the store accepts a submission (a probe, no applicant):\n"
+    "                         one line; exit 0 OK, 1 WARNING (low space), 2 CRITICAL, 3 UNKNOWN\n"
+    "  metrics [--check] [--output FILE]  Prometheus text: filing counters, space, applicants\n"
     "Defaults: --site . (the site folder), --root the first of APPLY_STORE_ROOTS or people,\n"
     "--audit APPLY_AUDIT_LOG (needed by export, erase and retain), --user SUDO_USER or the\n"
     "login. APPLY_NOW fakes the clock for retain (\"2026-12-08T16:20:05Z\" or seconds).\n";
@@ -49,7 +54,7 @@ std::string login_name() {
 }
 
 int fail(const std::string& text) {
-    std::fprintf(stderr, "apply-admin: %s\n", text.c_str());
+    std::fprintf(stderr, "%s apply-admin: %s\n", monitor::iso_now().c_str(), text.c_str());
     return 1;
 }
 
@@ -185,10 +190,14 @@ int main(int argc, char* argv[]) {
     if (!o.audit_log.empty()) o.audit_log = std::filesystem::absolute(o.audit_log).string();
     const std::string& command = o.words[0];
     std::size_t path_word = command == "export" ? 2 : command == "backup" || command == "restore" ? 1 : 0;
+    for (std::size_t i = 1; i + 1 < o.words.size(); ++i)
+        if (command == "metrics" && o.words[i] == "--output")
+            o.words[i + 1] = std::filesystem::absolute(o.words[i + 1]).string();
     if (path_word && o.words.size() > path_word)
         o.words[path_word] = std::filesystem::absolute(o.words[path_word]).string();
     if (::chdir(site.c_str()) != 0) return fail("cannot enter " + site + ": " + std::strerror(errno));
     if (o.words[0] == "init-root" && o.words.size() == 2) return init_root(o.words[1]);
+    if (int status = monitor::run_monitor_command(o.words, o.root); status >= 0) return status;
     if (o.words[0] == "restore" && o.words.size() == 2) {
         std::string error;
         return restore_store(o.words[1], o.root, error) ? 0 : fail(error);

@@ -9,6 +9,7 @@
 #include "app/admin/lifecycle.h"
 #include "app/console/console.h"
 #include "app/console/form_token.h"
+#include "app/monitor/time_stamp.h"
 
 namespace {
 
@@ -52,12 +53,14 @@ void do_erase(Console& c) {
                         erased ? "erased" : "failed: " + error);
     if (!erased) {
         message_page(&c, "500 Internal Server Error", "Not erased", error);
-        std::fprintf(stderr, "staff.cgi: erase of %s failed: %s\n", folder.c_str(), error.c_str());
+        std::fprintf(stderr, "%s staff.cgi: erase of %s failed: %s\n", monitor::iso_now().c_str(),
+                     folder.c_str(), error.c_str());
     } else if (!logged) {
         message_page(&c, "500 Internal Server Error", "Erased, but not in the audit log",
                      "The applicant was erased, but the audit log " + c.audit_log +
                          " could not be written. Tell the administrator.");
-        std::fprintf(stderr, "staff.cgi: audit log %s: %s\n", c.audit_log.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "%s staff.cgi: audit log %s: %s\n", monitor::iso_now().c_str(),
+                     c.audit_log.c_str(), std::strerror(errno));
     } else {
         message_page(&c, nullptr, "Erased", "Every submission of " + folder +
                                                 " and their list line are erased.");

@@ -25,6 +25,9 @@ int main(int argc, char* argv[]) {
     if (declared.empty()) declared = "people";
     const char* root_value = request.get_value("root");
     std::string root = root_value && *root_value ? root_value : declared.substr(0, declared.find(':'));
+    // /staff.cgi/health and /staff.cgi/metrics: addresses a monitoring system can be given.
+    const std::string path_info = env("PATH_INFO");
+    if (show_monitoring(request, path_info.empty() ? view : path_info.substr(1), root)) return 0;
     std::string error;
     auto store = StaffStore::open(root, error);
     if (!store) {
