@@ -45,7 +45,7 @@ TEST_F(AppTest, SubmissionsThatWouldReachIntoAnApplicantOrAStoreRootAreRefusedUn
         visitor.file_name = "evil.html";
         visitor.resume = "<script>alert(document.cookie)</script>";
         CgiResult result = submit(visitor);
-        EXPECT_EQ(result.exit_status, 0) << root;
+        EXPECT_EQ(result.exit_status, 1) << root;
         EXPECT_EQ(result.out,
                   CANT_CREATE_HEADER + expected_cant_create(root + "/x/index.html") + "</html>\n")
             << root;
