@@ -15,8 +15,8 @@ static_assert(LARGEST_SUBMISSION_BYTES > static_cast<std::uint64_t>(cgi::MAX_BOD
 // The larger of 5 % and the smaller of `cap` and 10 %, at least `floor`. The two shares meet at
 // 10 to 20 times `cap`, where the reserve is `cap`; above that it grows with the file system.
 std::uint64_t scaled(std::uint64_t total, std::uint64_t cap, std::uint64_t floor) {
-    const std::uint64_t five = total / 100 * 5;
-    const std::uint64_t ten = total / 100 * 10;
+    const std::uint64_t five = total / 20;
+    const std::uint64_t ten = total / 10;
     return std::max({five, std::min(cap, ten), floor});
 }
 
