@@ -202,6 +202,9 @@ check "node_exporter serves the metrics: one filed, one failed at the store, hea
    grep -qx "vocanta_apply_submission_failures_total{cause=\"store_write\"} 1" "$r/tmp/metrics" &&
    grep -qx "vocanta_apply_health_status{root=\"people\"} 0" "$r/tmp/metrics" &&
    grep -qx "node_textfile_scrape_error 0" "$r/tmp/metrics"'
+admin export "Ada Quill" /tmp/ada.zip >>"$TMP/service.log" 2>&1
+check "an export's audit line lands in /var/log/vocanta-apply/audit.log" \
+  'grep -q "export	people	Ada Quill" "$r/var/log/vocanta-apply/audit.log"'
 stop_service "$pid"
 echo "# a local edit" >>"$r/etc/vocanta-apply/lighttpd/site.conf"
 
