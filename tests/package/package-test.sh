@@ -19,7 +19,7 @@ trap 'status=$?; echo "package-test: line $LINENO failed with exit status $statu
 
 if [ -z "${IN_PACKAGE_NAMESPACE:-}" ]; then
   tmp=$(mktemp -d /var/tmp/package-test-i20.XXXXXX)
-  trap 'rm -rf "$tmp"' EXIT
+  trap '[ -n "${KEEP_TMP:-}" ] || rm -rf "$tmp"' EXIT   # KEEP_TMP=1 keeps the logs
   # Build from a copy: dpkg-buildpackage writes its results beside the source folder.
   mkdir "$tmp/src"
   git -C "$repo" ls-files -z --cached --others --exclude-standard |
@@ -149,7 +149,7 @@ stream() {
   done
   echo "$good $bad"
 }
-fingerprint() { echo | in_root openssl s_client -connect localhost:443 2>/dev/null | in_root openssl x509 -noout -fingerprint; }
+fingerprint() { echo | in_root openssl s_client -connect 127.0.0.1:443 -servername localhost 2>/dev/null | in_root openssl x509 -noout -fingerprint; }
 in_root sh -c 'cd /etc/vocanta-apply/tls && openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
   -subj /CN=localhost -keyout server.key -out short.csr 2>/dev/null && openssl x509 -req -in short.csr -CA ca.pem \
   -CAkey ca.key -CAcreateserial -days 2 -out short.crt 2>/dev/null && cat short.crt ca.pem >server.pem &&
