@@ -179,7 +179,8 @@ def check_crash(args, tmp):
     check(len(calls) > 4, "the erasure makes its changes in %d calls" % len(calls))
 
 
-def submit(args, site, name, i, env=None, mail=None, directory=None):
+def submit(args, site, name, i, extra_env=None, mail=None, directory=None):
+    """stdout; with extra_env (added to the environment) the whole CompletedProcess."""
     boundary = "----lifecycle%d" % i
     parts = [("name", name), ("mail", "n%d@example.org" % i if mail is None else mail),
              ("interest", "Submission %d" % i)] + ([("directory", directory)] if directory else [])
@@ -188,9 +189,9 @@ def submit(args, site, name, i, env=None, mail=None, directory=None):
     body += (b'--%s\r\nContent-Disposition: form-data; name="resume"; filename="cv.txt"\r\n'
              b'Content-Type: text/plain\r\n\r\nResume %d\r\n--%s--\r\n' % (boundary.encode(), i, boundary.encode()))
     env = dict(os.environ, REQUEST_METHOD="POST", CONTENT_LENGTH=str(len(body)),
-               CONTENT_TYPE="multipart/form-data; boundary=" + boundary, **(env or {}))
+               CONTENT_TYPE="multipart/form-data; boundary=" + boundary, **(extra_env or {}))
     r = subprocess.run([args.apply], input=body, env=env, cwd=site, capture_output=True)
-    return r if env else r.stdout
+    return r if extra_env is not None else r.stdout
 
 
 def metric(text, name):
