@@ -169,6 +169,17 @@ check "the renewed certificate (825 days) is served after its reload, the same s
   'in_root openssl x509 -in /etc/vocanta-apply/tls/server.pem -noout -checkend $((800 * 86400)) >/dev/null &&
    [ "$(fingerprint)" != "$before" ] && kill -0 "$pid"'
 
+# certbot's deploy hook: its files copied where the service's user reads them, the key by the group.
+mkdir -p "$r/tmp/lineage"
+cp "$r/etc/vocanta-apply/tls/server.pem" "$r/tmp/lineage/fullchain.pem"
+cp "$r/etc/vocanta-apply/tls/server.key" "$r/tmp/lineage/privkey.pem"
+chmod 0600 "$r/tmp/lineage/privkey.pem"
+in_root env RENEWED_LINEAGE=/tmp/lineage /usr/lib/vocanta-apply/certbot-deploy-hook
+check "certbot's deploy hook: the key root:vocanta-apply 0640, readable by the service" \
+  '[ "$(in_root stat -c "%U:%G %a" /etc/vocanta-apply/tls/live/privkey.pem)" = "root:vocanta-apply 640" ] &&
+   as_service test -r /etc/vocanta-apply/tls/live/privkey.pem &&
+   cmp -s "$r/tmp/lineage/fullchain.pem" "$r/etc/vocanta-apply/tls/live/fullchain.pem"'
+
 # Monitoring: the health check proves filing without adding an applicant; with the store unwritable
 # it is critical, as filing is, while the form still answers 200.
 admin() { as_service /usr/sbin/apply-admin --site /var/lib/vocanta-apply/site "$@"; }
