@@ -14,6 +14,8 @@
 
 #include "app/store/operations.h"
 #include "app/store/catalogue.h"
+#include "app/admin/monitor_commands.h"
+#include "app/shared/time_stamp.h"
 
 namespace {
 
@@ -29,6 +31,9 @@ constexpr char USAGE[] =
     "  verify BACKUP          a backup checked against its manifest\n"
     "  restore SRC            a verified backup put into the store root, which must be empty\n"
     "  init-root DIR          makes DIR (new or empty) a store root of its own\n"
+    "  check [--lock-timeout S]  whether the store accepts a submission (a probe, no applicant):\n"
+    "                         one line; exit 0 OK, 1 WARNING (low space), 2 CRITICAL, 3 UNKNOWN\n"
+    "  metrics [--check] [--output FILE]  Prometheus text: filing counters, space, applicants\n"
     "Applicants of one name with different e-mail addresses are different applicants: --mail\n"
     "says which one (needed when the name has several).\n"
     "Defaults: --site . (the site folder), --root the first of APPLY_STORE_ROOTS or people,\n"
@@ -53,7 +58,7 @@ std::string login_name() {
 }
 
 int fail(const std::string& text) {
-    std::fprintf(stderr, "apply-admin: %s\n", text.c_str());
+    std::fprintf(stderr, "%s apply-admin: %s\n", monitor::iso_now().c_str(), text.c_str());
     return 1;
 }
 
@@ -199,6 +204,9 @@ int main(int argc, char* argv[]) {
     std::size_t path_word = command == "export" ? 2
                             : command == "backup" || command == "restore" || command == "verify" ? 1
                                                                                                  : 0;
+    for (std::size_t i = 1; i + 1 < o.words.size(); ++i)
+        if (command == "metrics" && o.words[i] == "--output")
+            o.words[i + 1] = std::filesystem::absolute(o.words[i + 1]).string();
     if (path_word && o.words.size() > path_word)
         o.words[path_word] = std::filesystem::absolute(o.words[path_word]).string();
     if (command == "verify" && o.words.size() == 2) {
@@ -206,12 +214,13 @@ int main(int argc, char* argv[]) {
         std::string error;
         bool whole = store::verify_store_backup(o.words[1], problems, error);
         for (const std::string& p : problems) std::printf("%s\n", p.c_str());
-        if (!whole) return std::fprintf(stderr, "apply-admin: %s\n", error.c_str()), 3;
+        if (!whole) return std::fprintf(stderr, "%s apply-admin: %s\n", monitor::iso_now().c_str(), error.c_str()), 3;
         std::printf("backup %s is whole\n", o.words[1].c_str());
         return 0;
     }
     if (::chdir(site.c_str()) != 0) return fail("cannot enter " + site + ": " + std::strerror(errno));
     if (command == "init-root" && o.words.size() == 2) return init_root(o.words[1]);
+    if (int status = monitor::run_monitor_command(o.words, o.root); status >= 0) return status;
     if (command == "restore" && o.words.size() == 2) {
         std::string error;
         return store::restore_store(o.words[1], o.root, store::AuditLog(o.audit_log, o.user), error)

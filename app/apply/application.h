@@ -25,5 +25,6 @@ void print_form(const Reply& reply, const char* name, const char* mail, const ch
 
 // Files a submission that passed every check into `store` (which has room) and answers: the
 // header with its status, the result page, its end; a failure also as one line on standard error.
-void store_application(const Reply& reply, const store::ApplicantStore& store,
+// True when the submission was filed.
+bool store_application(const Reply& reply, const store::ApplicantStore& store,
                        const store::Submission& submission);

@@ -7,6 +7,7 @@
 
 #include "app/apply/application.h"
 #include "app/apply/result_pages.h"
+#include "app/store/filing_counters.h"
 #include "app/store/submission_checks.h"
 
 namespace {
@@ -43,9 +44,24 @@ const char* why_refused(store::ApplicantStore::Refusal why) {
     }
 }
 
-int finish(CgiRequest& request) {
+// What the exit status tells the server: 0 for an answer to the applicant (the form, a refusal,
+// "Thank You!"), 1 for a failure of the site (500, 503), which the server's log then shows.
+constexpr int kAnswered = 0;
+constexpr int kFailed = 1;
+
+int finish(CgiRequest& request, int status = kAnswered) {
     request.end_page();
-    return 0;
+    return status;
+}
+
+monitor::Event refused_field(store::Field field) {
+    switch (field) {
+        case store::Field::name: return monitor::Event::refused_name;
+        case store::Field::mail: return monitor::Event::refused_mail;
+        case store::Field::interest: return monitor::Event::refused_interest;
+        case store::Field::resume: return monitor::Event::refused_resume;
+        default: return monitor::Event::refused_directory;
+    }
 }
 
 }  // namespace
@@ -64,6 +80,7 @@ int main(int argc, char* argv[]) {
                        "Submission too large: the body is over " + std::to_string(MAX_BODY_SIZE) +
                            " bytes");
         print_too_large();
+        monitor::count(monitor::Event::refused_too_large);
         return finish(request);
     }
     // The resume streams into an unnamed file in the store as it arrives, so storing it is a
@@ -109,6 +126,7 @@ int main(int argc, char* argv[]) {
         request.print_header();
         print_form(reply, shown(tidy_name.c_str(), NAME_MAX_BYTES), shown(mail, MAIL_MAX_BYTES),
                    resume_shown, shown(interest, INTEREST_MAX_BYTES), refusal->message.c_str());
+        monitor::count(refused_field(refusal->field));
         // Such a page ends with the form's own last line, as it always has.
         return 0;
     }
@@ -124,7 +142,8 @@ int main(int argc, char* argv[]) {
                            "' is not its own mounted file system (" +
                            store::STORE_MOUNTS_VARIABLE + "); nothing stored");
         print_store_unmounted();
-        return finish(request);
+        monitor::count(monitor::Event::failed_paused);
+        return finish(request, kFailed);
     }
     if (!store) {
         // Name the applicant page the store would have written, from the whole directory value.
@@ -133,14 +152,16 @@ int main(int argc, char* argv[]) {
                        "Can't create '" + page + "': store root '" + root + "' refused: " +
                            why_refused(why));
         print_cant_create(page);
-        return finish(request);
+        monitor::count(monitor::Event::failed_store_root);
+        return finish(request, kFailed);
     }
     if (!store->has_room()) {
         report_failure(reply, "503 Service Unavailable",
                        "Applications paused: the file system of '" + root +
                            "' has less free space or fewer free inodes than the reserve");
         print_store_full();
-        return finish(request);
+        monitor::count(monitor::Event::failed_paused);
+        return finish(request, kFailed);
     }
     submission.resume_fd = resume->file();
     submission.resume_bytes = [resume] {
@@ -148,6 +169,7 @@ int main(int argc, char* argv[]) {
         return bytes ? std::string_view(bytes, static_cast<std::size_t>(resume->value_len))
                      : std::string_view();
     };
-    store_application(reply, *store, submission);
-    return finish(request);
+    const bool filed = store_application(reply, *store, submission);
+    monitor::count(filed ? monitor::Event::filed : monitor::Event::failed_store_write);
+    return finish(request, filed ? kAnswered : kFailed);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/apply/application.h"
+#include "app/shared/time_stamp.h"
 #include "app/shared/page_frame.h"
 #include "cgi/html_escape.h"
 
@@ -25,7 +26,9 @@ void report_failure(const Reply& reply, const char* status, const std::string& l
     for (char& c : shown) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     }
-    std::fprintf(stderr, "apply.cgi: %s\n", shown.c_str());
+    // The time first, as every error line has it: a server's log of the programs' standard
+    // error (lighttpd's, fcgiwrap's) may add none.
+    std::fprintf(stderr, "%s apply.cgi: %s\n", monitor::iso_now().c_str(), shown.c_str());
     std::fflush(stderr);
     std::printf("Status: %s\n", status);
     reply.request.print_header();

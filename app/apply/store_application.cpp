@@ -3,16 +3,17 @@
 #include "app/apply/application.h"
 #include "app/apply/result_pages.h"
 
-void store_application(const Reply& reply, const store::ApplicantStore& store,
+bool store_application(const Reply& reply, const store::ApplicantStore& store,
                        const store::Submission& submission) {
     const store::FilingResult result = store.file(submission);
     if (result.outcome != store::Outcome::filed) {
         report_failure(reply, "500 Internal Server Error",
                        "Can't create '" + result.path + "': " + result.failure);
         print_cant_create(result.path);
-        return;
+        return false;
     }
     // Everything is on stable storage now: only then is it acknowledged.
     reply.request.print_header();
     print_thank_you(submission.name.c_str(), submission.mail.c_str());
+    return true;
 }

@@ -9,6 +9,7 @@
 #include "app/console/console.h"
 #include "app/console/form_token.h"
 #include "app/console/request_origin.h"
+#include "app/shared/time_stamp.h"
 
 bool request_is_allowed(Console& c, const std::string& action, const store::Applicant& applicant) {
     std::string method = env("REQUEST_METHOD");
@@ -45,8 +46,8 @@ void do_erase(Console& c) {
     std::string error;
     if (!store::erase_applicant(c.store, *applicant, c.audit, error)) {
         message_page(&c, "500 Internal Server Error", "Not erased", error);
-        std::fprintf(stderr, "staff.cgi: erase of %s failed: %s\n", applicant->folder_name.c_str(),
-                     error.c_str());
+        std::fprintf(stderr, "%s staff.cgi: erase of %s failed: %s\n", monitor::iso_now().c_str(),
+                     applicant->folder_name.c_str(), error.c_str());
         return;
     }
     message_page(&c, nullptr, "Erased",

@@ -36,7 +36,8 @@ std::optional<std::string> console_secret(const std::string& path) {
     platform::UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     bool written = fd.valid() && platform::write_all(fd.get(), fresh, sizeof fresh) &&
                    platform::flush_file_data(fd.get()) && fd.close();
-    if (written) (void)::link(temp.c_str(), path.c_str());
+    // A link refused finds another first run's secret in place, which read_secret then reads.
+    [[maybe_unused]] const bool linked = written && ::link(temp.c_str(), path.c_str()) == 0;
     ::unlink(temp.c_str());
     OPENSSL_cleanse(fresh, sizeof fresh);
     return read_secret(path);

@@ -23,6 +23,9 @@ int main(int argc, char* argv[]) {
     }
     const char* root_value = request.get_value("root");
     std::string root = root_value && *root_value ? root_value : store::default_store_root();
+    // /staff.cgi/health and /staff.cgi/metrics: addresses a monitoring system can be given.
+    const std::string path_info = env("PATH_INFO");
+    if (show_monitoring(request, path_info.empty() ? view : path_info.substr(1), root)) return 0;
     store::ApplicantStore::Refusal why = store::ApplicantStore::Refusal::none;
     auto opened = store::ApplicantStore::open(root, &why);
     if (!opened) {

@@ -27,11 +27,6 @@ namespace store {
 
 namespace {
 
-// The reserve when the server sets none: the larger of 1 GiB and 5 % of the file system, and of
-// 10,000 inodes and 5 % of them.
-constexpr std::uint64_t kReserveFloorBytes = std::uint64_t{1} << 30;
-constexpr std::uint64_t kReserveFloorInodes = 10000;
-constexpr std::uint64_t kReservePercent = 5;
 // The server's setting of the byte reserve (RESERVE_VARIABLE; 0 turns the whole reserve off) is
 // for a file system where 5 % is far more than needed, or a test machine with little space. A
 // client cannot set it: the server passes request headers only as HTTP_* variables.
@@ -90,10 +85,6 @@ bool inside_declared_root(std::string_view root, const std::vector<std::string>&
     return false;
 }
 
-std::uint64_t larger(std::uint64_t floor, std::uint64_t total) {
-    const std::uint64_t share = total / 100 * kReservePercent;
-    return share > floor ? share : floor;
-}
 
 std::string failure_text(const char* operation, const std::string& path) {
     return std::string(operation) + " " + path + ": " + std::strerror(errno);
@@ -193,17 +184,26 @@ std::string ApplicantStore::erasures_dir() const {
     return root_ + "/" + ERASURES_FOLDER_NAME;
 }
 
-bool ApplicantStore::has_room() const {
+std::optional<Room> ApplicantStore::room() const {
     FileSystemSpace space;
-    // A missing root is reported when filing fails.
-    if (!file_system_space(root_, &space)) return true;
+    if (!file_system_space(root_, &space)) return std::nullopt;
+    Room room;
+    room.free_bytes = space.available_bytes;
+    room.free_inodes = space.available_inodes;
     const std::optional<std::uint64_t> setting = reserve_setting();
-    if (setting == std::uint64_t{0}) return true;
-    const std::uint64_t bytes = setting ? *setting : larger(kReserveFloorBytes, space.total_bytes);
+    if (setting == std::uint64_t{0}) return room;
+    room.reserve = default_reserve(space.total_bytes, space.total_inodes);
+    if (setting) room.reserve.bytes = *setting;
     // A file system without an inode count (it makes them as needed) reports none.
-    const bool inodes_ok = space.total_inodes == 0 ||
-                           space.available_inodes >= larger(kReserveFloorInodes, space.total_inodes);
-    return space.available_bytes >= bytes && inodes_ok;
+    room.ok = space.available_bytes >= room.reserve.bytes &&
+              (space.total_inodes == 0 || space.available_inodes >= room.reserve.inodes);
+    return room;
+}
+
+bool ApplicantStore::has_room() const {
+    // A missing root is reported when filing fails.
+    const std::optional<Room> room = this->room();
+    return !room || room->ok;
 }
 
 StoreLock ApplicantStore::lock() const {

@@ -29,6 +29,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/store/reserve_default.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 
@@ -181,10 +182,13 @@ class ApplicantStore {
     // The longest name (and resume file name) the root's file system allows, in bytes.
     std::size_t longest_name() const { return longest_name_; }
     // False when the root's file system has less free space or fewer free inodes than the
-    // reserve (APPLY_FREE_SPACE_RESERVE, bytes up to 2^64-1; default the larger of 1 GiB and
-    // 5 %; inodes: the larger of 10,000 and 5 %). A malformed reserve setting is ignored with a
-    // line on standard error.
+    // reserve (APPLY_FREE_SPACE_RESERVE, bytes up to 2^64-1; default scaled to the file system,
+    // see reserve_default.h). A malformed reserve setting is ignored with a line on standard
+    // error.
     bool has_room() const;
+    // The free space and inodes of the root's file system against the reserve; nullopt when
+    // the file system cannot be asked (the root is missing).
+    std::optional<Room> room() const;
 
     // ---- Filing (apply.cgi) ----
     // Files a checked submission: the first one of a name as a new applicant with a list line,

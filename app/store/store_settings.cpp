@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/shared/time_stamp.h"
 #include "platform/files.h"
 
 namespace store {
@@ -50,9 +51,9 @@ std::optional<std::uint64_t> reserve_setting() {
     const unsigned long long value = plain ? std::strtoull(setting, nullptr, 10) : 0;
     if (!plain || errno == ERANGE) {
         std::fprintf(stderr,
-                     "apply.cgi: %s=\"%s\" ignored: not a decimal number of bytes from 0 to "
+                     "%s apply.cgi: %s=\"%s\" ignored: not a decimal number of bytes from 0 to "
                      "18446744073709551615; the default reserve applies\n",
-                     RESERVE_VARIABLE, setting);
+                     monitor::iso_now().c_str(), RESERVE_VARIABLE, setting);
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(value);

@@ -7,6 +7,9 @@
                     anything else runs the applicant is whole and listed, or the erasure is marked
                     begun; after the next command under the lock, whole and listed or gone from both
 --check concurrent  erasures while 64 submissions of apply.cgi run: the store stays consistent
+--check monitor     the health check passing without adding an applicant, then critical with the
+                    store unwritable; the filing counters and exit statuses of apply.cgi; the
+                    metrics read by node_exporter's textfile collector (when installed)
 Exit 77 when strace cannot trace here (--check crash only)."""
 import argparse, io, json, os, re, shutil, subprocess, sys, tempfile, urllib.parse, zipfile
 from concurrent.futures import ThreadPoolExecutor
@@ -284,16 +287,110 @@ def check_crash(args, tmp):
         check(len(calls) > 4, "%s makes its changes in %d calls" % (what, len(calls)))
 
 
-def submit(args, site, name, i, mail=None):
+def submit(args, site, name, i, extra_env=None, mail=None, directory=None):
+    """stdout; with extra_env (added to the environment) the whole CompletedProcess."""
     boundary = "----lifecycle%d" % i
-    parts = [("name", name), ("mail", mail or "n%d@example.org" % i), ("interest", "Submission %d" % i)]
+    parts = [("name", name), ("mail", "n%d@example.org" % i if mail is None else mail),
+             ("interest", "Submission %d" % i)] + ([("directory", directory)] if directory else [])
     body = b"".join(b'--%s\r\nContent-Disposition: form-data; name="%s"\r\n\r\n%s\r\n'
                     % (boundary.encode(), k.encode(), v.encode()) for k, v in parts)
     body += (b'--%s\r\nContent-Disposition: form-data; name="resume"; filename="cv.txt"\r\n'
              b'Content-Type: text/plain\r\n\r\nResume %d\r\n--%s--\r\n' % (boundary.encode(), i, boundary.encode()))
     env = dict(os.environ, REQUEST_METHOD="POST", CONTENT_LENGTH=str(len(body)),
-               CONTENT_TYPE="multipart/form-data; boundary=" + boundary)
-    return subprocess.run([args.apply], input=body, env=env, cwd=site, capture_output=True).stdout
+               CONTENT_TYPE="multipart/form-data; boundary=" + boundary, **(extra_env or {}))
+    r = subprocess.run([args.apply], input=body, env=env, cwd=site, capture_output=True)
+    return r if extra_env is not None else r.stdout
+
+
+def metric(text, name):
+    m = re.search(r"^%s (\S+)$" % re.escape(name), text, re.M)
+    return float(m.group(1)) if m else None
+
+
+def node_exporter_reads(textfile_dir):
+    """The metrics node_exporter's textfile collector serves from the folder; None without it."""
+    exe = shutil.which("prometheus-node-exporter")
+    if not exe:
+        return None
+    import socket, time, urllib.request
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    proc = subprocess.Popen([exe, "--collector.disable-defaults", "--collector.textfile",
+                             "--collector.textfile.directory=" + textfile_dir,
+                             "--web.listen-address=127.0.0.1:%d" % port],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        for _ in range(50):
+            try:
+                return urllib.request.urlopen("http://127.0.0.1:%d/metrics" % port, timeout=5).read().decode()
+            except OSError:
+                time.sleep(0.2)
+        return ""
+    finally:
+        proc.terminate()
+        proc.wait()
+
+
+def check_monitor(args, tmp):
+    site = os.path.join(tmp, "site")
+    make_store(site, 3, start="2020-01-01T00:00:00Z")
+    before = (sorted(os.listdir(os.path.join(site, "people"))), open(os.path.join(site, "people", "index.html")).read())
+    r = admin(args, site, "check")
+    after = (sorted(os.listdir(os.path.join(site, "people"))), open(os.path.join(site, "people", "index.html")).read())
+    check(r.returncode == 0 and r.stdout.startswith("FILING OK - ") and before == after,
+          "check: OK on a writable store, which it leaves as it was" + ("" if r.returncode == 0 else "\n" + r.stdout))
+
+    counters = os.path.join(tmp, "counters")
+    os.mkdir(counters)
+    env = {"APPLY_METRICS_DIR": counters}
+    answers = [submit(args, site, "Monitored", 1, env), submit(args, site, "Monitored", 2, env, mail=""),
+               submit(args, site, "Monitored", 3, env, directory="nowhere")]
+    check([a.returncode for a in answers] == [0, 0, 1],
+          "apply.cgi's exit status: 0 filed, 0 refused (a field), 1 failed (the store root)")
+    check(re.match(rb"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ apply\.cgi: Can't create", answers[2].stderr) is not None,
+          "a failure's error line begins with its ISO time")
+    text = admin(args, site, "metrics", env=dict(env, APPLY_RETENTION_DAYS="180", APPLY_NOW="2026-12-01T00:00:00Z")).stdout
+    check(metric(text, "vocanta_apply_submissions_filed_total") == 1
+          and metric(text, 'vocanta_apply_submissions_refused_total{cause="mail"}') == 1
+          and metric(text, 'vocanta_apply_submission_failures_total{cause="store_root"}') == 1
+          and metric(text, 'vocanta_apply_submission_failures_total{cause="paused"}') == 0,
+          "metrics: filed, refused and failed by cause")
+    check((metric(text, "vocanta_apply_last_filed_timestamp_seconds") or 0) > 1.7e9
+          and metric(text, 'vocanta_apply_applicants{root="people"}') == 4
+          and metric(text, 'vocanta_apply_applicants_due_retention{root="people"}') == 3
+          and (metric(text, 'vocanta_apply_store_free_bytes{root="people"}') or 0)
+              > (metric(text, 'vocanta_apply_store_reserve_bytes{root="people"}') or 0) > 0,
+          "metrics: the last filing, applicants, those due under retention, space against the reserve")
+
+    textfiles = os.path.join(tmp, "textfiles")
+    os.mkdir(textfiles)
+    os.chmod(tmp, 0o755)
+    admin(args, site, "metrics", "--check", "--output", os.path.join(textfiles, "vocanta-apply.prom"), env=env)
+    served = node_exporter_reads(textfiles)
+    if served is None:
+        print("skip: node_exporter's textfile collector (prometheus-node-exporter not installed)")
+    else:
+        check(metric(served, "vocanta_apply_submissions_filed_total") == 1
+              and metric(served, 'vocanta_apply_health_status{root="people"}') == 0
+              and "node_textfile_scrape_error 0" in served,
+              "node_exporter's textfile collector serves the metrics without an error")
+
+    # Unwritable for the user the check runs as: critical, with the conventional exit code.
+    if os.geteuid() == 0:
+        for d, _, _ in os.walk(tmp):
+            os.chmod(d, 0o755)
+        r = subprocess.run(["runuser", "-u", "nobody", "--", args.admin, "--site", site, "check"],
+                           capture_output=True, text=True)
+    else:
+        os.chmod(os.path.join(site, "people"), 0o555)
+        r = admin(args, site, "check")
+        os.chmod(os.path.join(site, "people"), 0o755)
+    check(r.returncode == 2 and r.stdout.startswith("FILING CRITICAL - "),
+          "check: CRITICAL (exit 2) when the store is unwritable: " + r.stdout.strip())
+    shutil.rmtree(os.path.join(site, "people"))
+    r = admin(args, site, "check")
+    check(r.returncode == 2 and "missing" in r.stdout, "check: CRITICAL when the store root is missing")
 
 
 def check_concurrent(args, tmp):
@@ -322,10 +419,11 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--admin", required=True)
     p.add_argument("--apply")
-    p.add_argument("--check", choices=["admin", "crash", "concurrent"], required=True)
+    p.add_argument("--check", choices=["admin", "crash", "concurrent", "monitor"], required=True)
     args = p.parse_args()
     with tempfile.TemporaryDirectory(prefix="lifecycle-19-") as tmp:
-        {"admin": check_admin, "crash": check_crash, "concurrent": check_concurrent}[args.check](args, tmp)
+        {"admin": check_admin, "crash": check_crash, "concurrent": check_concurrent,
+         "monitor": check_monitor}[args.check](args, tmp)
     print("%d failed" % len(failures) if failures else "all passed")
     return 1 if failures else 0
 

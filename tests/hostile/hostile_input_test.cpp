@@ -112,7 +112,7 @@ TEST_F(AppTest, StoreRootsThatCouldReachOutsideAreRefusedWithTheirPagePath) {
         Application application;
         application.directory = root;
         CgiResult result = submit(application);
-        EXPECT_EQ(result.exit_status, 0) << root;
+        EXPECT_EQ(result.exit_status, 1) << root;
         EXPECT_EQ(result.out, CANT_CREATE_HEADER + expected_cant_create(shown) + "</html>\n") << root;
         EXPECT_EQ(tree_of(work()), std::set<std::string>{"people"}) << root;
     }

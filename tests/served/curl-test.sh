@@ -3,9 +3,11 @@
 # from a fresh site folder, used the way a browser would, following the links the pages carry:
 # anonymously for the form, logged in as staff for the stored pages. Then what the server must keep
 # from a visitor, and the headers every answer carries.
-# Usage: tests/served/curl-test.sh BUILDDIR [lighttpd|nginx|apache]
+# The drop-ins (nginx-dropin, apache-dropin) run in copies of Debian's own trees beside the default
+# site: that site still answers every other host, and no access log names an applicant.
+# Usage: tests/served/curl-test.sh BUILDDIR [lighttpd|nginx|apache|nginx-dropin|apache-dropin]
 set -euo pipefail
-[ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: $0 BUILDDIR [lighttpd|nginx|apache]" >&2; exit 2; }
+[ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: $0 BUILDDIR [lighttpd|nginx|apache|nginx-dropin|apache-dropin]" >&2; exit 2; }
 build=$(cd "$1" && pwd)
 export WEB_SERVER=${2:-lighttpd} HTTPS=1
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -16,8 +18,13 @@ site=$tmp/site work=$tmp/work
 mkdir "$work"
 export LOG_DIR=$tmp/log SERVER_MAX_SECONDS=600
 # Where the programs' stderr lands: Apache's error log; lighttpd's and fcgiwrap's log of their own.
+# The server's kind (a drop-in is its server) and whether it is a drop-in.
+kind=${WEB_SERVER%-dropin} dropin=""
+[ "$kind" = "$WEB_SERVER" ] || dropin=yes
+# (mod_cgid writes them to the server's main error log, which for the drop-in is Debian's.)
 program_log=$LOG_DIR/cgi-error.log
-[ "$WEB_SERVER" != apache ] || program_log=$LOG_DIR/error.log
+[ "$kind" != apache ] || program_log=$LOG_DIR/error.log
+[ "$WEB_SERVER" != apache-dropin ] || program_log=$LOG_DIR/debian/error.log
 pid=""
 cleanup() {
   [ -z "$pid" ] || "$repo/serve/stop-server" "$pid"
@@ -266,6 +273,13 @@ submit_options=()
 rm -f "$work/big.doc" "$work/huge.doc"
 check "... and neither stored anything" '[ ! -e "$site/people/Big $tag" ]'
 
+if [ -n "$dropin" ]; then
+  echo "== beside Debian's default site"
+  code=$(fetch "http://127.0.0.1:$plain_port/" other -H "Host: other.example")
+  check "the default site still answers every other host name, unchanged" \
+    '[ "$code" = 200 ] && grep -qi "debian" "$work/other" && [ -z "$(header other Strict-Transport-Security)" ]'
+fi
+if [ -z "$dropin" ]; then
 echo "== the example programs"
 code=$(fetch "$base/text_gif.cgi?text=Hello&color=3" gif)
 # The GIF header: signature, then the logical screen's width and height, 16-bit little-endian.
@@ -279,6 +293,7 @@ check "visits.cgi counts a first visit and sets its cookie" \
   '[ "$code" = 200 ] && contains "$work/visit1" "visit number 1 " && grep -qi "^Set-Cookie: visits=1;" "$work/visit1.h"'
 code=$(fetch "$base/visits.cgi" visit2 -b "$work/cookies" -c "$work/cookies")
 check "... and the second visit by that cookie" '[ "$code" = 200 ] && contains "$work/visit2" "visit number 2 "'
+fi
 
 echo "== what the server must not give away"
 # A visitor without a login gets 401 and not one byte of what was filed: neither the list, nor an
@@ -383,11 +398,11 @@ check "the staff console asks for the staff login" '[ "$code" = 401 ]'
 for h in "$work"/*.h; do
   name=$(basename "$h" .h)
   # (lighttpd refuses an oversized body in its core, before any module adds a header.)
-  case $WEB_SERVER:$name in *:old|*:untrusted|*:plain|lighttpd:huge) continue ;; esac
+  case $WEB_SERVER:$name in *:old|*:untrusted|*:plain|*:other|lighttpd:huge) continue ;; esac
   check "answer '$name': nosniff, no referrer, no frames, HSTS, no version" \
     '[ "$(header "$name" X-Content-Type-Options)" = nosniff ] && [ "$(header "$name" Referrer-Policy)" = no-referrer ] &&
      [ "$(header "$name" X-Frame-Options)" = DENY ] && header "$name" Strict-Transport-Security | grep -q "^max-age=" &&
-     ! header "$name" Server | grep -q "[0-9]"'
+     { [ "$WEB_SERVER" = apache-dropin ] || ! header "$name" Server | grep -q "[0-9]"; }'
 done
 for name in list page resume staff1 staff4 anon2; do
   check "stored answer '$name': Cache-Control no-store and a content policy" \
@@ -399,21 +414,30 @@ check "the stored pages' policy allows no script" \
 # The error log: each server's start and stop, the refused upload and wrong passwords, and the
 # program's one line for each refusal it answered with 500 or 413; nothing else.
 program_lines=(-e "apply.cgi: Submission too large" -e "apply.cgi: Can.t create .*: store root .* refused")
-case $WEB_SERVER in
+case $kind in
   lighttpd) expected=(-e "server started" -e "request-size too long" -e "password doesn.t match"
                      -e "unsupported protocol" "${program_lines[@]}") ;;
   nginx) expected=(-e "password mismatch" -e "intended to send too large body" -e "(20: Not a directory)" "${program_lines[@]}") ;;
   apache) expected=(-e ":notice\]" -e "AH01617" -e "AH01630" -e "AH02651" -e "AH01270" "${program_lines[@]}") ;;
 esac
+program_expected=("${program_lines[@]}")
+[ "$kind" != apache ] || program_expected=("${expected[@]}" -e "AH00558" -e "^Syntax OK")
 check "the server's error log holds nothing but its start, the refused uploads and store roots" \
-  '! grep -v "${expected[@]}" "$LOG_DIR/error.log" &&
-   { [ "$program_log" = "$LOG_DIR/error.log" ] || ! grep -v "${program_lines[@]}" "$program_log"; }'
+  '! grep -v "${expected[@]}" "$LOG_DIR/error.log" && ! grep -v "${program_expected[@]}" "$program_log"'
 # The server writes its access log out when it stops.
 "$repo/serve/stop-server" "$pid"
 pid=""
 check "the access log shows the refusals' status 500 and the 413s" \
   '[ "$(grep -c "\"POST /apply.cgi[^\"]*\" 500 " "$LOG_DIR/access.log")" = 5 ] &&
    [ "$(grep -c "\"POST /apply.cgi[^\"]*\" 413 " "$LOG_DIR/access.log")" = 2 ]'
+# Names in any form a log could hold them: as typed, %-escaped, with '+'.
+logs=$(find "$LOG_DIR" -path "$LOG_DIR/*-dropin" -prune -o -name '*access*' -type f -print)
+check "no access log names an applicant ($(echo $logs | wc -w) logs)" \
+  '[ -n "$logs" ] && ! grep -l -e "Rowan" -e "Maria" -e "Sol.Varga" -e "Sol%20Varga" -e "Quill" $logs'
+if [ -n "$dropin" ]; then
+  check "Debian's own access log holds only the other site's request" \
+    '[ "$(cat "$LOG_DIR"/debian/*access* 2>/dev/null | wc -l)" = 1 ]'
+fi
 
 echo "$passes passed, $failures failed"
 if ((failures)); then

@@ -23,7 +23,7 @@ TEST_F(AppTest, AResumeThatCannotBeWrittenWholeKeepsThePreviousOne) {
     Application bigger;
     bigger.resume = big('R');
     CgiResult result = run_limited(call_for(bigger));
-    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(result.out,
               CANT_CREATE_HEADER + expected_cant_create("people/Jane Doe/hello.txt") + "</html>\n");
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");

@@ -12,7 +12,21 @@ bool is_thank_you(const CgiResult& result) {
 bool is_cant_create(const CgiResult& result) {
     return result.out.rfind("Status: 500 ", 0) == 0 &&
            result.out.find("Can't create") != std::string::npos &&
-           result.err.find("apply.cgi: Can't create '") != std::string::npos;
+           without_time(result.err).rfind("apply.cgi: Can't create '", 0) == 0 &&
+           result.exit_status == 1;
+}
+
+int exit_status_for(const CgiResult& result) {
+    return result.out.rfind("Status: 500 ", 0) == 0 || result.out.rfind("Status: 503 ", 0) == 0;
+}
+
+std::string without_time(const std::string& line) {
+    // YYYY-MM-DDTHH:MM:SSZ and a space.
+    constexpr std::size_t kLength = 21;
+    if (line.size() < kLength || line[4] != '-' || line[10] != 'T' || line[19] != 'Z' ||
+        line[20] != ' ')
+        return "";
+    return line.substr(kLength);
 }
 
 std::vector<std::string> list_lines(const std::string& list, bool* whole) {

@@ -11,6 +11,12 @@
 // Response shapes.
 bool is_thank_you(const CgiResult& result);
 bool is_cant_create(const CgiResult& result);
+// The exit status apply.cgi owes an answer: 1 for the site's failures (status 500 or 503), so
+// that the server's log tells them from refusals and filings (0).
+int exit_status_for(const CgiResult& result);
+// An error line without the ISO time it begins with ("2026-12-09T04:12:30Z "); "" when it has
+// none.
+std::string without_time(const std::string& line);
 
 // The list page's lines; `whole` is false when the last one lacks its line feed.
 std::vector<std::string> list_lines(const std::string& list, bool* whole);
