@@ -147,7 +147,7 @@ int main(int argc, char* argv[]) {
     }
     if (!store) {
         // Name the applicant page the store would have written, from the whole directory value.
-        const std::string page = root + "/" + submission.name + "/index.html";
+        const std::string page = store::ApplicantStore::page_path_in(root, submission.name);
         report_failure(reply, "500 Internal Server Error",
                        "Can't create '" + page + "': store root '" + root + "' refused: " +
                            why_refused(why));

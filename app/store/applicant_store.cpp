@@ -168,6 +168,9 @@ bool ApplicantStore::is_store_root(const std::string& path) {
 
 // ---- Paths ----
 
+std::string ApplicantStore::page_path_in(std::string_view root, std::string_view name) {
+    return std::string(root) + "/" + std::string(name) + "/" + PAGE_FILE_NAME;
+}
 std::string ApplicantStore::list_path() const {
     return root_ + "/" + PAGE_FILE_NAME;
 }

@@ -172,6 +172,8 @@ class ApplicantStore {
     static bool is_store_root(const std::string& path);
 
     // ---- Paths, composed once ----
+    // The page an applicant `name` gets in the store root `root`, opened or not.
+    static std::string page_path_in(std::string_view root, std::string_view name);
     const std::string& store_root() const { return root_; }
     std::string list_path() const;       // <root>/index.html
     std::string catalogue_path() const;  // <root>/index.jsonl
