@@ -140,7 +140,10 @@ void print_stylesheet(cgi::CgiRequest& request) {
 
 std::optional<store::Applicant> requested_applicant(Console& c) {
     const store::ApplicantRef ref = c.requested();
-    auto applicant = store::find_applicant(c.store, ref);
+    // A link without the person names the folder's only applicant (the links of older pages).
+    std::string ambiguous;
+    auto applicant = ref.person_id.empty() ? store::find_applicant(c.store, ref.folder, "", ambiguous)
+                                           : store::find_applicant(c.store, ref);
     if (!applicant)
         message_page(&c, "404 Not Found", "No such applicant",
                      "No applicant is filed as " + ref.folder + " (she may have been erased).");
