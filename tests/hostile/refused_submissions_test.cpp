@@ -128,7 +128,7 @@ TEST_F(AppTest, FieldsOverTheirLimitsAreRefusedWithTheirMessageAndNeverEchoed) {
 }
 
 TEST_F(AppTest, AMalformedReserveSettingIsIgnoredWithALineOnStandardError) {
-    for (const std::string setting : {" -5", "-5", "5 MiB", "0x10"}) {
+    for (const std::string setting : {" -5", "-5", "5 MiB", "0x10", "18446744073709551616"}) {
         CgiCall call = call_for(Application{});
         set_env(call, "APPLY_FREE_SPACE_RESERVE", setting);
         CgiResult result = run_cgi(call);
@@ -137,6 +137,12 @@ TEST_F(AppTest, AMalformedReserveSettingIsIgnoredWithALineOnStandardError) {
                   std::string::npos)
             << result.err;
     }
+    // The largest number of bytes is a setting like any other: no file system has that free.
+    CgiCall call = call_for(Application{});
+    set_env(call, "APPLY_FREE_SPACE_RESERVE", "18446744073709551615");
+    CgiResult result = run_cgi(call);
+    EXPECT_EQ(result.err.find("ignored"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out.rfind("Status: 503 Service Unavailable\n", 0), 0u) << result.out;
 }
 
 TEST_F(AppTest, AHugeMailOfAmpersandsIsRefusedWithoutSwellingTheAnswerOrTheStore) {

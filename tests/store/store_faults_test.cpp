@@ -74,6 +74,17 @@ TEST(StoreFaults, MissingStoreRootNamesTheApplicantPageAndWritesNothing) {
     EXPECT_FALSE(fs::exists(tree.store));
 }
 
+TEST(StoreFaults, AFolderHoldingAListPageIsAStoreRootNeverAnApplicant) {
+    // A store root an older program left inside this one: its list stays its list.
+    TempTree tree;
+    fs::create_directory(fs::path(tree.store) / "Ann");
+    write_file(fs::path(tree.store) / "Ann" / "index.html", "<br><a href=\"Old\">Old</a>\n");
+    Snapshot before = snapshot(tree.store);
+    CgiResult result = submit(tree, "Ann", binary_content(5000, 1), -1, true);
+    EXPECT_TRUE(is_cant_create(result)) << result.out;
+    EXPECT_TRUE(changed_paths(before, snapshot(tree.store)).empty());
+}
+
 // One run under a file-size limit: whatever the answer, the store stays whole.
 struct LimitedRun {
     std::string name;
