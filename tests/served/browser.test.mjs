@@ -232,6 +232,30 @@ test('two people with one name: staff reach the earlier submission and its resum
   // The link leads to the first CV, kept whole beside the earlier page.
   const stored = path.join(site.site, decodeURIComponent(new URL(cvUrl).pathname));
   assert.equal(fs.readFileSync(stored, 'utf8'), `CV of ${marias[0][0]}\n`);
+
+  // In the console they are two applicants: each export holds only her own data, and erasing
+  // the one who filed first leaves the other whole, on the page and in the list.
+  const go = (action) => Promise.all([staff.waitForNavigation(), action]);
+  await staff.goto(`${site.base}/staff.cgi?q=Maria+Garcia`);
+  const rows = await staff.$$eval('tbody tr', (trs) => trs.map((tr) => tr.children[1].textContent));
+  assert.deepEqual(rows.sort(), marias.map(([mail]) => mail).sort(), 'two applicants listed');
+  await go(staff.click(`tbody tr:has-text("${marias[0][0]}") td:first-child a`));
+  assert.equal((await staff.$$('section.submission')).length, 1, 'her one submission only');
+  const [download] = await Promise.all([staff.waitForEvent('download'), staff.click('text=Export all data')]);
+  const saved = path.join(site.tmp, 'maria.zip');
+  await download.saveAs(saved);
+  const zip = fs.readFileSync(saved);
+  assert.ok(zip.includes(marias[0][1]) && !zip.includes(marias[1][1]) && !zip.includes(marias[1][0]),
+    'the export holds her data and nothing of the other');
+  await go(staff.click('a[href*="view=erase"]'));
+  await go(staff.click('button.danger'));
+  assert.deepEqual(await headings(staff, 'h2'), ['Erased']);
+  await staff.goto(pageUrl);
+  const left = await staff.innerText('body');
+  assert.ok(left.includes(marias[1][0]) && !left.includes(marias[0][0]), 'the page shows the other');
+  assert.ok(fs.readFileSync(path.join(site.site, 'people', 'Maria Garcia', marias[1][1]), 'utf8').includes(marias[1][0]));
+  assert.ok(!fs.existsSync(stored), 'her CV is gone');
+  assert.ok(fs.readFileSync(path.join(site.site, 'people', 'index.html'), 'utf8').includes('Maria%20Garcia'), 'the list line stays');
   await staff.close();
   await page.close();
 });
