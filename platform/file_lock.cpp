@@ -21,8 +21,12 @@ bool set_whole_file_lock(int fd, short type, int command) {
 }
 }  // namespace
 
+bool lock_whole_file(int fd, bool wait) {
+    return set_whole_file_lock(fd, F_WRLCK, wait ? F_SETLKW : F_SETLK);
+}
+
 ExclusiveFileLock::ExclusiveFileLock(int fd) : fd_(fd) {
-    held_ = fd_ >= 0 && set_whole_file_lock(fd_, F_WRLCK, F_SETLKW);
+    held_ = fd_ >= 0 && lock_whole_file(fd_, true);
 }
 
 ExclusiveFileLock::~ExclusiveFileLock() {

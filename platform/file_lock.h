@@ -3,6 +3,10 @@
 
 namespace platform {
 
+// Takes the write lock on the whole file behind `fd` (open for writing), waiting for it when
+// `wait`; false when it is not granted (errno EAGAIN or EACCES: another holds it).
+bool lock_whole_file(int fd, bool wait);
+
 // Holds a POSIX record lock (fcntl) on the whole file behind `fd` from construction until
 // destruction. fcntl locks are honoured across processes and also on network file systems. The
 // descriptor must be open for writing and must outlive the lock; closing it releases the lock.

@@ -13,20 +13,11 @@
 #include "app/store/applicant_store.h"
 #include "app/store/staged_file.h"
 #include "app/store/store_files.h"
+#include "platform/file_lock.h"
 
 namespace store {
 
 namespace {
-
-bool set_lock(int fd, short type, int command) {
-    struct flock lock {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    while (fcntl(fd, command, &lock) != 0) {
-        if (errno != EINTR) return false;
-    }
-    return true;
-}
 
 // Takes the list's write lock, waiting as long as it takes. On a file system in user space (the
 // shared stores' clients) the lock is asked for without a wait, again after a pause that grows to
@@ -37,9 +28,9 @@ bool wait_for_lock(int fd) {
     constexpr decltype(statfs::f_type) kUserSpaceFileSystem = 0x65735546;
     struct statfs fs {};
     if (fstatfs(fd, &fs) != 0 || fs.f_type != kUserSpaceFileSystem)
-        return set_lock(fd, F_WRLCK, F_SETLKW);
+        return platform::lock_whole_file(fd, true);
     for (useconds_t pause = 500;; pause = std::min<useconds_t>(pause * 2, 16000)) {
-        if (set_lock(fd, F_WRLCK, F_SETLK)) return true;
+        if (platform::lock_whole_file(fd, false)) return true;
         if (errno != EAGAIN && errno != EACCES) return false;
         usleep(pause);
     }
@@ -104,7 +95,7 @@ bool StoreLock::replace_list(const std::string& content, std::string* error) {
     }
     // The new list is locked before it gets the list's name: nobody can lock it first.
     platform::UniqueFd replacement(::dup(staged.fd()));
-    if (!replacement.valid() || !set_lock(replacement.get(), F_WRLCK, F_SETLKW) ||
+    if (!replacement.valid() || !platform::lock_whole_file(replacement.get(), true) ||
         !staged.finish() || !staged.commit(list_path_) ||
         !flush_directory(root.empty() ? "." : root)) {
         if (error) *error = failure_text("replace", list_path_);
