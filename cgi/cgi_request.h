@@ -435,7 +435,8 @@ class VOCANTA_CGI_API CgiRequest {
     /// FastCGI it ends the request instead, and the process goes on to the next one.
     [[noreturn]] void fatal_printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
     /// Closes the body (when begin_body ran) and the html element, whoever opened it, and
-    /// flushes the output.
+    /// flushes the output (under FastCGI the end of the request does: call flush() to pass the
+    /// page on before long work that follows it).
     void end_page();
 
     // ---- Text drawn as a GIF (text_gif.cpp, in the gif component, the only user of gd) ----

@@ -189,6 +189,7 @@ bool CgiRequest::add_header(const char* name, const char* value) {
 // One Set-Cookie line per cookie: a browser reads a line as one cookie, so a list joined by
 // commas would set only its first.
 void CgiRequest::print_cookies() {
+    if (cookies.empty()) return;
     char far_future[EXPIRY_TEXT_SIZE] = "";
     default_expiry(std::time(nullptr), far_future, sizeof far_future);
     for (const ResponseCookie& cookie : cookies) {

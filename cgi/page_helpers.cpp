@@ -60,12 +60,13 @@ void CgiRequest::fatal_printf(const char* format, ...) {
 }
 
 // The html element is closed whoever opened it: a program that writes its own page markup
-// after the header still ends it here.
+// after the header still ends it here. Under FastCGI the end of the request passes the page on
+// in the same record as what is still buffered; a flush here would cost a write of its own.
 void CgiRequest::end_page() {
     if (!header_sent_) print_header();
     if (body_started_) print("    </body>\n");
     print("</html>\n");
-    flush();
+    if (!persistent_) flush();
 }
 
 }  // namespace cgi
