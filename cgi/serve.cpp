@@ -36,6 +36,11 @@ class FastCgiConnection final : public Connection {
     }
     void flush() override { FCGX_FFlush(request_.out); }
     void log_error(const char* text) { FCGX_PutS(text, request_.err); }
+    void drain_input() {
+        char rest[16384];
+        while (FCGX_GetStr(rest, sizeof rest, request_.in) > 0) {
+        }
+    }
 
   private:
     static constexpr std::size_t kMostPerCall = std::size_t{1} << 30;  // libfcgi counts in int
@@ -63,6 +68,9 @@ class Server {
         while (FCGX_Accept_r(&fcgi_request) >= 0) {
             FastCgiConnection connection(fcgi_request);
             answer(argc, argv, handler, options, connection);
+            // On a connection the server keeps for the next request, what the handler left of
+            // the body (a refused upload, say) must not be read as the next request's records.
+            if (fcgi_request.keepConnection) connection.drain_input();
             FCGX_Finish_r(&fcgi_request);
         }
         FCGX_Free(&fcgi_request, 1);
