@@ -1,11 +1,12 @@
 // The read window over the request body.
 #include "cgi/body_window.h"
 
-#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+
+#include "cgi/connection.h"
 
 namespace {
 
@@ -17,12 +18,14 @@ constexpr std::size_t kReleaseStep = std::size_t{1} << 20;
 
 namespace cgi::detail {
 
-bool BodyWindow::open(int fd, std::size_t limit, std::size_t capacity, bool in_place) {
-    fd_ = fd;
+bool BodyWindow::open(Connection& source, std::size_t limit, std::size_t capacity,
+                      bool in_place) {
+    source_ = &source;
+    fd_ = source.input_fd();
     limit_ = limit;
     struct stat st {};
-    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    source_offset_ = regular ? ::lseek(fd, 0, SEEK_CUR) : -1;
+    const bool regular = fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    source_offset_ = regular ? ::lseek(fd_, 0, SEEK_CUR) : -1;
     capacity_ = capacity < limit ? capacity : limit;
     if (capacity_ == 0) capacity_ = 1;
     in_place_ = false;
@@ -73,8 +76,7 @@ void BodyWindow::read_into_tail() {
         std::size_t room = capacity_ - end_;
         const std::size_t unread = limit_ - total_read_;
         if (room > unread) room = unread;
-        const ssize_t n = ::read(fd_, buffer_.get() + end_, room);
-        if (n < 0 && errno == EINTR) continue;
+        const long n = source_->read(buffer_.get() + end_, room);
         if (n <= 0) {
             // End of input, or a read error: either way the body ends here.
             ended_ = true;

@@ -13,13 +13,15 @@
 
 namespace cgi::detail {
 
+class Connection;
+
 class BodyWindow {
   public:
-    // Reads up to `limit` bytes from `fd` into a window of `capacity` bytes (or of `limit` bytes
-    // when that is smaller), filling the window once. With `in_place`, a regular file is viewed
-    // where it lies instead of read (a pipe or socket is read as ever). False when the memory
-    // cannot be had.
-    bool open(int fd, std::size_t limit, std::size_t capacity, bool in_place = false);
+    // Reads up to `limit` bytes from the request's body into a window of `capacity` bytes (or of
+    // `limit` bytes when that is smaller), filling the window once. With `in_place`, a body in a
+    // regular file is viewed where it lies instead of read (a pipe or socket is read as ever).
+    // False when the memory cannot be had.
+    bool open(Connection& source, std::size_t limit, std::size_t capacity, bool in_place = false);
 
     // The start of the window's bytes, the unconsumed bytes and their number. Read bytes are
     // followed by a NUL; bytes viewed in place by the next byte of the file.
@@ -69,7 +71,8 @@ class BodyWindow {
     std::size_t end_ = 0;
     std::size_t limit_ = 0;
     std::size_t total_read_ = 0;
-    int fd_ = -1;
+    Connection* source_ = nullptr;
+    int fd_ = -1;  // the source's descriptor, or -1
     std::int64_t source_offset_ = -1;  // where the body begins in a regular file; -1: not a file
     bool ended_ = true;
 };

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cgi/body_readers.h"
+#include "cgi/connection.h"
 #include "cgi/content_type.h"
 #include "cgi/text_copy.h"
 #include "platform/platform.h"
@@ -69,16 +71,29 @@ bool is_urlencoded_type(const char* type) {
 
 }  // namespace
 
-FormPair::FormPair() = default;
+FormPair::FormPair() = default;  // (body_readers.h makes HeldValue whole for these)
 FormPair::FormPair(FormPair&&) noexcept = default;
 FormPair& FormPair::operator=(FormPair&&) noexcept = default;
 FormPair::~FormPair() = default;
 
-CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options) : options_(options) {
+CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options)
+    : options_(options), io_(&detail::process_connection()) {
     platform::set_binary_mode(fileno(stdin));
     platform::set_binary_mode(0);
     platform::set_binary_mode(1);
+    construct(argc, argv);
+}
 
+CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options,
+                       detail::Connection& connection, bool persistent)
+    : options_(options), io_(&connection), persistent_(persistent) {
+    construct(argc, argv);
+}
+
+// Everything a request learns at its start comes from its connection: the variables, the first
+// window of a multipart body; the arguments only give the program's path and the test mode.
+void CgiRequest::construct(int argc, char* argv[]) {
+    readers = std::make_unique<detail::BodyReaders>();
     // A path longer than the buffer is cut; only its last component matters to the program.
     copy_text(script_path_, sizeof script_path_, argc > 0 && argv && argv[0] ? argv[0] : "");
     script_name_ = script_path_;
@@ -86,11 +101,11 @@ CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options) : options
         if (*p == '/' || *p == '\\') script_name_ = p + 1;
     }
 
-    request_method_ = std::getenv("REQUEST_METHOD");
+    request_method_ = env("REQUEST_METHOD");
     const bool is_post = request_method_ != nullptr && std::strcmp(request_method_, "POST") == 0;
     was_post_ = is_post;
 
-    if (const char* length = std::getenv("CONTENT_LENGTH")) content_length_ = parse_length(length);
+    if (const char* length = env("CONTENT_LENGTH")) content_length_ = parse_length(length);
     // A body declared larger than the limit is never read, whatever its type.
     if (content_length_ > 0 &&
         static_cast<std::size_t>(content_length_) > options_.max_body_bytes) {
@@ -98,7 +113,7 @@ CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options) : options
         content_length_ = 0;
     }
 
-    content_type_ = std::getenv("CONTENT_TYPE");
+    content_type_ = env("CONTENT_TYPE");
     if (content_type_) {
         std::string boundary_text;
         if (detail::multipart_boundary(content_type_, boundary_text)) {
@@ -113,7 +128,7 @@ CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options) : options
         }
     }
 
-    set_query(std::getenv("QUERY_STRING"));
+    set_query(env("QUERY_STRING"));
 
     if (argc > 1 && argv[1] && argv[1][0] == '-' && argv[1][1] == 't') {
         was_post_ = false;
@@ -123,13 +138,36 @@ CgiRequest::CgiRequest(int argc, char* argv[], RequestOptions options) : options
 
 CgiRequest::~CgiRequest() = default;
 
+const char* CgiRequest::env(const char* name) const {
+    return io_->env(name);
+}
+
+// A request that cannot go on: the process ends in a CGI run; under FastCGI the request loop
+// catches this and goes on to the next request, the objects of this one released on the way.
+void CgiRequest::end_request(int status) {
+    if (persistent_) throw detail::RequestEnded{status};
+    cgi_exit(status);
+}
+
+const char* CgiRequest::boundary() const {
+    return readers->multipart.boundary();
+}
+
+std::int32_t CgiRequest::boundary_len() const {
+    return readers->multipart.boundary_len();
+}
+
+void CgiRequest::spool_uploads_in(const char* folder) {
+    readers->multipart.spool_uploads_in(folder);
+}
+
 // Opens the read window over the body and fills it once: a body that fits the window is read
 // whole here, a longer one streams through it while the pairs are collected. A negative length,
 // or a window that cannot be had, leaves the body unread: body_too_large() then says so.
 void CgiRequest::read_multipart_body(const std::string& boundary_text, std::size_t window_size) {
     if (content_length_ < 0 ||
-        !multipart.open(fileno(stdin), static_cast<std::size_t>(content_length_), boundary_text,
-                        window_size)) {
+        !readers->multipart.open(*io_, static_cast<std::size_t>(content_length_), boundary_text,
+                                 window_size)) {
         body_refused = true;
         content_length_ = 0;
         return;
@@ -140,8 +178,9 @@ void CgiRequest::read_multipart_body(const std::string& boundary_text, std::size
 // Once the input has ended short of the declared length, content_length becomes the number of
 // bytes really read.
 void CgiRequest::sync_body_length() {
-    const std::size_t got = multipart.bytes_read();
-    if (multipart.input_ended() && got < static_cast<std::size_t>(content_length_)) {
+    const std::size_t got = readers->multipart.bytes_read();
+    if (readers->multipart.input_ended() && got < static_cast<std::size_t>(content_length_)) {
+        body_short = true;
         content_length_ = static_cast<std::int32_t>(got);
         cgi_trace.log("Somebody lied about the content length: now %d\n", content_length_);
     }
@@ -150,15 +189,17 @@ void CgiRequest::sync_body_length() {
 // Keeps at most max_query_chars characters of `text` (null: none), turns '+' into ' ' and then
 // decodes %XX, so that an encoded '+' survives; the query reader starts over.
 void CgiRequest::set_query(const char* text) {
-    if (text) {
-        query_source = text;
-    } else {
-        query_source.reset();
-        text = "";
-    }
+    const bool given = text != nullptr;
+    if (!given) text = "";
     const std::size_t length = strnlen(text, options_.max_query_chars + 1);
     if (length > options_.max_query_chars) note_cut(Limit::query);
     std::string copy(text, length < options_.max_query_chars ? length : options_.max_query_chars);
+    // query_value reads the same characters as the pair table: neither sees past the cut.
+    if (given) {
+        query_source = copy;
+    } else {
+        query_source.reset();
+    }
     plus_to_space(copy.data());
     url_decode(copy.data());
     copy.resize(std::strlen(copy.c_str()));
@@ -194,7 +235,7 @@ const char* CgiRequest::get_env(CgiEnv index) const {
 
 const char* CgiRequest::get_env(int index) const {
     if (index < 0 || index >= CGI_ENV_COUNT) return nullptr;
-    return std::getenv(CGI_ENV_NAMES[index]);
+    return env(CGI_ENV_NAMES[index]);
 }
 
 }  // namespace cgi

@@ -4,9 +4,12 @@
 // are collected lazily on the first lookup, which reads the rest of the body. The parsing
 // operations live in cgi_request.cpp, content_type.cpp, form_pairs.cpp, multipart_reader.cpp,
 // url_encoded.cpp, raw_body.cpp and text_codecs.cpp; the response operations in header.cpp,
-// cookies.cpp, page_helpers.cpp and text_gif.cpp. docs/library.md is the guide.
+// cookies.cpp, output.cpp, page_helpers.cpp and text_gif.cpp. One request per process in a CGI
+// run; serve.h runs the same handler once per request under FastCGI too. docs/library.md is the
+// guide.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -16,16 +19,21 @@
 #include <string_view>
 #include <vector>
 
-#include "../platform/files.h"
-#include "../platform/mapped_file.h"
-#include "body_buffer.h"
 #include "cgi_limits.h"
 #include "export.h"
-#include "multipart_reader.h"
 #include "version.h"
 
 /// The CGI library: the request object and what goes with it.
 namespace cgi {
+
+// The library's internals, which no program names (not installed).
+namespace detail {
+class Connection;
+class Server;
+struct ReadPair;
+struct BodyReaders;
+struct HeldValue;
+}  // namespace detail
 
 /// Indexes of the CGI environment variables that CgiRequest::get_env knows, in table order.
 enum class CgiEnv : int {
@@ -94,7 +102,7 @@ class VOCANTA_CGI_API FormPair {
     int first_byte() const;
     /// The unnamed spool file holding the value, positioned at its end, or -1 when the value is
     /// in memory. The file belongs to the request: link it or read it, never close it.
-    int file() const { return upload_file.get(); }
+    int file() const;
 
     /// An empty pair (the request fills its pairs itself).
     FormPair();
@@ -107,16 +115,16 @@ class VOCANTA_CGI_API FormPair {
 
   private:
     friend class CgiRequest;
-    std::unique_ptr<char[]> storage;   // name, file name, content-type line and a short value
-    detail::BodyBuffer long_value;     // a value that outgrew the read window
-    platform::UniqueFd upload_file;    // an upload in an unnamed spool file
-    platform::MappedFile upload_view;  // that file mapped, once bytes() asked for it
+    std::unique_ptr<char[]> storage;  // name, file name, content-type line and a short value
+    // A value that outgrew the read window, or an upload in a spool file and its mapping.
+    std::unique_ptr<detail::HeldValue> held;
 };
 
 /// What a request does with a multipart body it cannot read (no Content-Disposition line where
 /// one must be, a body cut short inside a part, a closing line followed by more).
 enum class UnreadableBody {
-    /// cgi_exit(0) inside the first lookup: the client gets what was written so far.
+    /// cgi_exit(0) inside the first lookup: the client gets what was written so far. Under
+    /// FastCGI (serve.h) only the request ends there; the process goes on to the next.
     end_process,
     /// Collection stops there; body_unreadable() says so, and no later (or cut) pair is added.
     report,
@@ -201,8 +209,12 @@ class VOCANTA_CGI_API CgiRequest {
     CgiRequest(int argc, char* argv[], RequestOptions options = {});
     /// Releases the pairs, their buffers and spool files, and the read window.
     ~CgiRequest();
-    CgiRequest(const CgiRequest&) = delete;             ///< one request per process
-    CgiRequest& operator=(const CgiRequest&) = delete;  ///< one request per process
+    CgiRequest(const CgiRequest&) = delete;             ///< one object per request
+    CgiRequest& operator=(const CgiRequest&) = delete;  ///< one object per request
+
+    /// True when the request came through FastCGI (see serve.h): the process serves one request
+    /// after another, and anything the program keeps outside the request outlives it.
+    bool persistent() const { return persistent_; }
 
     // ---- Environment and body (cgi_request.cpp, raw_body.cpp) ----
     /// Value of CGI_ENV_NAMES[index], or null when unset.
@@ -227,8 +239,10 @@ class VOCANTA_CGI_API CgiRequest {
     /// The query text ('+' as space, %XX decoded), at most RequestOptions::max_query_chars
     /// characters; readable whatever the pairs come from.
     const char* query() const { return query_.c_str(); }
-    /// The value of the first item of the query (QUERY_STRING, or the test-mode argument, whole)
-    /// named `name`, decoded, whether or not the pairs come from the query; none when absent.
+    /// The value of the first item named `name` of the query (QUERY_STRING, or the test-mode
+    /// argument), each item decoded apart, whether or not the pairs come from the query; none
+    /// when absent. It looks at the same RequestOptions::max_query_chars characters as the pair
+    /// table: an item beyond them is absent for both, and truncated(Limit::query) says so.
     std::optional<std::string> query_value(const char* name) const;
     /// True when a request declared a body above RequestOptions::max_body_bytes, or a multipart
     /// request a negative length: the body was not read and no pairs will come from it. Also
@@ -237,19 +251,24 @@ class VOCANTA_CGI_API CgiRequest {
     /// True when collection met a multipart body it could not read under
     /// UnreadableBody::report; the pairs before that point stay, no later one is added.
     bool body_unreadable() const { return unreadable_seen; }
+    /// True once a reader of the body (raw_body(), the URL-encoded or the multipart reader) met
+    /// the end of the input before CONTENT_LENGTH bytes: what was read is not the whole body.
+    /// raw_body() still hands over the bytes that came; the pairs read before the end stand.
+    bool body_incomplete() const { return body_short; }
     /// A body the pairs do not come from (JSON, XML, text), read whole on the first call up to
     /// CONTENT_LENGTH; empty when there is none, when the pairs come from the body, or when it
     /// is longer than RequestOptions::max_body_bytes or the memory there is (body_too_large()
-    /// then says so).
+    /// then says so). A body that ended early is handed over as far as it came, and
+    /// body_incomplete() says so.
     std::string_view raw_body();
     /// The multipart boundary (empty when the request is not multipart).
-    const char* boundary() const { return multipart.boundary(); }
+    const char* boundary() const;
     /// The length of boundary().
-    std::int32_t boundary_len() const { return multipart.boundary_len(); }
+    std::int32_t boundary_len() const;
     /// Uploads of a multipart body (parts with a file name or a Content-Type line) go into
     /// unnamed files in `folder` as they arrive instead of into memory; call before the first
     /// lookup. Where no unnamed file can be made, the upload is held in memory.
-    void spool_uploads_in(const char* folder) { multipart.spool_uploads_in(folder); }
+    void spool_uploads_in(const char* folder);
     /// True when any limit cut or dropped data (see Limit).
     bool truncated() const { return truncated_bits != 0; }
     /// True when the limit `which` cut or dropped data.
@@ -346,6 +365,24 @@ class VOCANTA_CGI_API CgiRequest {
     /// True once a header has been written.
     bool header_sent() const { return header_sent_; }
 
+    // ---- Response output (output.cpp) ----
+    // Everything the response holds goes out through the request: in a CGI run to standard
+    // output (in order with the program's own writes to stdout), under FastCGI to the request's
+    // own stream, which standard output is not.
+    /// Writes `size` bytes as they are.
+    void write(const void* data, std::size_t size);
+    /// Writes the text as it is.
+    void write(std::string_view text) { write(text.data(), text.size()); }
+    /// printf into the response (no header or page element is written first); returns the
+    /// number of bytes written, negative for a format error.
+    int print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    /// Writes `text` with & < > " ' escaped for HTML (as write_html() in html_escape.h).
+    void write_html(const char* text);
+    /// Writes `text` escaped as a relative link target (as write_link() in html_escape.h).
+    void write_link(const char* text);
+    /// Passes what was written on to the web server.
+    void flush();
+
     // ---- Cookies (cookies.cpp) ----
     /// Adds a cookie with the far-future expiry and no other attribute. False when it is
     /// refused (see the options form).
@@ -394,10 +431,12 @@ class VOCANTA_CGI_API CgiRequest {
     bool body_started() const { return body_started_; }
     /// printf into the page (the body is begun first when needed); returns what printf does.
     int page_printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    /// As page_printf, then ends the page and the process: cgi_exit(-1), exit status 255.
+    /// As page_printf, then ends the page and the process: cgi_exit(-1), exit status 255. Under
+    /// FastCGI it ends the request instead, and the process goes on to the next one.
     [[noreturn]] void fatal_printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
     /// Closes the body (when begin_body ran) and the html element, whoever opened it, and
-    /// flushes the output.
+    /// flushes the output (under FastCGI the end of the request does: call flush() to pass the
+    /// page on before long work that follows it).
     void end_page();
 
     // ---- Text drawn as a GIF (text_gif.cpp, in the gif component, the only user of gd) ----
@@ -407,6 +446,17 @@ class VOCANTA_CGI_API CgiRequest {
     int text_gif(const char* text, int color);
 
   private:
+    friend class detail::Server;
+    // A request read from and answered through `connection` (FastCGI, serve.cpp).
+    VOCANTA_CGI_LOCAL CgiRequest(int argc, char* argv[], RequestOptions options,
+                                 detail::Connection& connection, bool persistent);
+    VOCANTA_CGI_LOCAL void construct(int argc, char* argv[]);
+    [[noreturn]] VOCANTA_CGI_LOCAL void end_request(int status);
+    VOCANTA_CGI_LOCAL const char* env(const char* name) const;
+    VOCANTA_CGI_LOCAL int print_list(const char* format, va_list args);
+    VOCANTA_CGI_LOCAL void note_body_end(std::size_t got, std::size_t wanted) {
+        if (got < wanted) body_short = true;
+    }
     VOCANTA_CGI_LOCAL void read_multipart_body(const std::string& boundary_text,
                                                std::size_t window_size);
     VOCANTA_CGI_LOCAL void set_query(const char* text);
@@ -438,6 +488,8 @@ class VOCANTA_CGI_API CgiRequest {
     };
 
     RequestOptions options_;
+    detail::Connection* io_;
+    bool persistent_ = false;
     char script_path_[SCRIPT_PATH_SIZE] = {};
     const char* script_name_ = nullptr;
     const char* request_method_ = nullptr;
@@ -451,8 +503,9 @@ class VOCANTA_CGI_API CgiRequest {
 
     std::vector<FormPair> pairs;
     std::int32_t iter_pos = 0;
-    detail::MultipartReader multipart;  // the read window, the delimiter and the spool policy
-    detail::BodyWindow urlencoded;      // the read window over a URL-encoded body
+    // The multipart reader (read window, delimiter, spool policy) and the read window over a
+    // URL-encoded or raw body.
+    std::unique_ptr<detail::BodyReaders> readers;
     bool urlencoded_open = false;
     std::string urlencoded_item;  // one raw item of that body
     std::string raw_body_text;
@@ -460,6 +513,7 @@ class VOCANTA_CGI_API CgiRequest {
     bool collected = false;
     bool body_refused = false;
     bool unreadable_seen = false;
+    bool body_short = false;
     mutable unsigned truncated_bits = 0;
 
     bool header_sent_ = false;
@@ -472,9 +526,9 @@ class VOCANTA_CGI_API CgiRequest {
 };
 
 /// Ends the process with `status` through the normal exit path (exit handlers run). The library
-/// calls it where it stops a request (an unparsable multipart part under
-/// UnreadableBody::end_process, fatal_printf). A program (or a fuzzing build) may define it
-/// itself to replace the library's.
+/// calls it where it stops a request in a CGI run (an unparsable multipart part under
+/// UnreadableBody::end_process, fatal_printf); under FastCGI it ends only the request and does
+/// not call it. A program (or a fuzzing build) may define it itself to replace the library's.
 [[noreturn]] VOCANTA_CGI_API void cgi_exit(int status);
 
 }  // namespace cgi

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "cgi/body_readers.h"
 #include "cgi/cgi_request.h"
 #include "cgi/text_copy.h"
 
@@ -54,14 +55,14 @@ bool CgiRequest::get_multipart_pair(detail::ReadPair& out) {
     if (content_length_ <= 0 || unreadable_seen) return false;
     using Next = detail::MultipartReader::Next;
     const bool report = options_.unreadable_body == UnreadableBody::report;
-    const Next next = multipart.next(out, report && options_.skip_preamble, report);
+    const Next next = readers->multipart.next(out, report && options_.skip_preamble, report);
     sync_body_length();
     switch (next) {
         case Next::part:
             if (!report || out.complete) return true;
             break;
         case Next::unreadable:
-            if (!report) cgi_exit(0);
+            if (!report) end_request(0);
             break;
         case Next::end:
             if (!report || out.complete) return false;
@@ -89,6 +90,7 @@ bool CgiRequest::append_pair(detail::ReadPair& read) {
     try {
         pair.storage = std::make_unique_for_overwrite<char[]>(name_size + file_name_size +
                                                               file_type_size + value_size);
+        if (value_held) pair.held = std::make_unique<detail::HeldValue>();
         if (pairs.size() == pairs.capacity()) {
             pairs.reserve(std::min<std::size_t>(options_.max_pairs,
                                                 std::max<std::size_t>(16, 2 * pairs.size())));
@@ -107,10 +109,10 @@ bool CgiRequest::append_pair(detail::ReadPair& read) {
          file_type_size;
     if (read.file.valid()) {
         pair.value = nullptr;  // mapped on the first lookup that wants the bytes
-        pair.upload_file = std::move(read.file);
+        pair.held->upload_file = std::move(read.file);
     } else if (read.owned) {
         pair.value = read.owned.get();
-        pair.long_value = std::move(read.owned);
+        pair.held->long_value = std::move(read.owned);
     } else {
         std::memcpy(at, read.data, value_len);
         at[value_len] = '\0';
@@ -137,9 +139,9 @@ FormPair* CgiRequest::pair_at(std::int32_t index) {
 }
 
 const char* FormPair::bytes() {
-    if (!value && upload_file.valid() &&
-        upload_view.map(upload_file.get(), static_cast<std::size_t>(value_len)))
-        value = upload_view.data();
+    if (!value && held && held->upload_file.valid() &&
+        held->upload_view.map(held->upload_file.get(), static_cast<std::size_t>(value_len)))
+        value = held->upload_view.data();
     return value;
 }
 
@@ -147,8 +149,12 @@ int FormPair::first_byte() const {
     if (value_len <= 0) return -1;
     if (value) return static_cast<unsigned char>(value[0]);
     unsigned char byte = 0;
-    if (platform::read_at(upload_file.get(), &byte, 1, 0) != 1) return -1;
+    if (!held || platform::read_at(held->upload_file.get(), &byte, 1, 0) != 1) return -1;
     return byte;
+}
+
+int FormPair::file() const {
+    return held ? held->upload_file.get() : -1;
 }
 
 const char* CgiRequest::get_value(const char* name) {

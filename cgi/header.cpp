@@ -189,33 +189,34 @@ bool CgiRequest::add_header(const char* name, const char* value) {
 // One Set-Cookie line per cookie: a browser reads a line as one cookie, so a list joined by
 // commas would set only its first.
 void CgiRequest::print_cookies() {
+    if (cookies.empty()) return;
     char far_future[EXPIRY_TEXT_SIZE] = "";
     default_expiry(std::time(nullptr), far_future, sizeof far_future);
     for (const ResponseCookie& cookie : cookies) {
-        std::printf("Set-Cookie: %s", cookie.pair.c_str());
+        print("Set-Cookie: %s", cookie.pair.c_str());
         if (cookie.deleted) {
-            std::printf("; expires=Thu, 01-Jan-1970 00:00:00 GMT");
+            print("; expires=Thu, 01-Jan-1970 00:00:00 GMT");
         } else if (cookie.expiry == Expiry::far_future) {
-            std::printf("; expires=%s", far_future);
+            print("; expires=%s", far_future);
         }
-        if (cookie.max_age) std::printf("; Max-Age=%lld", *cookie.max_age);
-        if (cookie.domain) std::printf("; domain=%s", cookie.domain->c_str());
-        if (cookie.path) std::printf("; path=%s", cookie.path->c_str());
-        if (cookie.secure) std::printf("; secure");
-        if (cookie.http_only) std::printf("; HttpOnly");
+        if (cookie.max_age) print("; Max-Age=%lld", *cookie.max_age);
+        if (cookie.domain) print("; domain=%s", cookie.domain->c_str());
+        if (cookie.path) print("; path=%s", cookie.path->c_str());
+        if (cookie.secure) print("; secure");
+        if (cookie.http_only) print("; HttpOnly");
         if (const char* same_site = same_site_text(cookie.same_site))
-            std::printf("; SameSite=%s", same_site);
-        std::printf("%c", 10);
+            print("; SameSite=%s", same_site);
+        print("%c", 10);
     }
 }
 
 // Status first (a server reads it wherever it stands, people read it first), then the other
 // lines, the cookies and the content type; every line ends in the byte 10.
 void CgiRequest::print_header_with(const char* media_type) {
-    if (!status_line.empty()) std::printf("Status: %s\n", status_line.c_str());
-    for (const std::string& line : extra_lines) std::printf("%s\n", line.c_str());
+    if (!status_line.empty()) print("Status: %s\n", status_line.c_str());
+    for (const std::string& line : extra_lines) print("%s\n", line.c_str());
     print_cookies();
-    std::printf("Content-type: %s%c%c", media_type, 10, 10);
+    print("Content-type: %s%c%c", media_type, 10, 10);
     header_sent_ = true;
 }
 

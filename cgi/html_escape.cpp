@@ -42,18 +42,44 @@ bool link_target_span(char* out, std::size_t capacity, const char* text, std::si
     return percent_escape_span(out, capacity, text, length, needs_extra_escape);
 }
 
-}  // namespace
-
-void write_html(std::FILE* out, const char* text) {
+// Hands `text` to `put(bytes, count)` in runs, each character html_entity names as its entity.
+template <typename Put>
+void put_html(const char* text, Put put) {
     const char* run = text;
     for (const char* p = text; *p; ++p) {
         const char* entity = html_entity(*p);
         if (!entity) continue;
-        std::fwrite(run, 1, static_cast<std::size_t>(p - run), out);
-        std::fputs(entity, out);
+        put(run, static_cast<std::size_t>(p - run));
+        put(entity, std::strlen(entity));
         run = p + 1;
     }
-    std::fputs(run, out);
+    put(run, std::strlen(run));
+}
+
+// Hands `text` to `put` escaped as a link target. Escaping works byte by byte, so a long text
+// goes out in chunks through a small buffer.
+template <typename Put>
+void put_link(const char* text, Put put) {
+    constexpr std::size_t kChunk = 256;
+    char escaped[3 * kChunk + 1];
+    std::size_t remaining = std::strlen(text);
+    while (remaining > 0) {
+        std::size_t n = remaining < kChunk ? remaining : kChunk;
+        link_target_span(escaped, sizeof escaped, text, n);  // always fits: 3 bytes per byte
+        put(escaped, std::strlen(escaped));
+        text += n;
+        remaining -= n;
+    }
+}
+
+}  // namespace
+
+void write_html(std::FILE* out, const char* text) {
+    put_html(text, [out](const char* bytes, std::size_t n) { std::fwrite(bytes, 1, n, out); });
+}
+
+void CgiRequest::write_html(const char* text) {
+    put_html(text, [this](const char* bytes, std::size_t n) { write(bytes, n); });
 }
 
 bool html_escape_to(char* out, std::size_t capacity, const char* text) {
@@ -82,17 +108,11 @@ bool link_target_to(char* out, std::size_t capacity, const char* text) {
 }
 
 void write_link(std::FILE* out, const char* text) {
-    // Escaping works byte by byte, so a long text goes out in chunks through a small buffer.
-    constexpr std::size_t kChunk = 256;
-    char escaped[3 * kChunk + 1];
-    std::size_t remaining = std::strlen(text);
-    while (remaining > 0) {
-        std::size_t n = remaining < kChunk ? remaining : kChunk;
-        link_target_span(escaped, sizeof escaped, text, n);  // always fits: 3 bytes per byte
-        std::fputs(escaped, out);
-        text += n;
-        remaining -= n;
-    }
+    put_link(text, [out](const char* bytes, std::size_t n) { std::fwrite(bytes, 1, n, out); });
+}
+
+void CgiRequest::write_link(const char* text) {
+    put_link(text, [this](const char* bytes, std::size_t n) { write(bytes, n); });
 }
 
 }  // namespace cgi

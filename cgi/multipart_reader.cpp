@@ -109,7 +109,7 @@ class HeaderCursor {
 
 }  // namespace
 
-bool MultipartReader::open(int fd, std::size_t length, const std::string& boundary,
+bool MultipartReader::open(Connection& source, std::size_t length, const std::string& boundary,
                            std::size_t window_size) {
     delimiter_.assign("--").append(boundary);
     if (window_size == 0) window_size = DEFAULT_BODY_WINDOW;
@@ -117,7 +117,7 @@ bool MultipartReader::open(int fd, std::size_t length, const std::string& bounda
     if (window_size < 2 * delimiter_.size() + 64) window_size = 2 * delimiter_.size() + 64;
     // A body in a regular file is scanned where it lies; an upload's bytes then go from there to
     // the spool file in the kernel.
-    return window_.open(fd, length, window_size, /*in_place=*/true);
+    return window_.open(source, length, window_size, /*in_place=*/true);
 }
 
 void MultipartReader::spool_uploads_in(const char* folder) {

@@ -42,10 +42,11 @@ class MultipartReader {
         no_memory,   // a value could be kept neither in memory nor in a spool file
     };
 
-    // Reads up to `length` bytes of the body from `fd` through a window of `window_size` bytes
+    // Reads up to `length` bytes of the body from `source` through a window of `window_size` bytes
     // (0: DEFAULT_BODY_WINDOW; enlarged to hold a delimiter with room to spare), filling it once.
     // False when the window's memory cannot be had.
-    bool open(int fd, std::size_t length, const std::string& boundary, std::size_t window_size);
+    bool open(Connection& source, std::size_t length, const std::string& boundary,
+              std::size_t window_size);
     // Uploads (parts with a file name or a Content-Type line) go into unnamed files in `folder`
     // (empty: memory), at most MAX_SPOOLED_UPLOADS of them; where no unnamed file can be made
     // the upload is held in memory.

@@ -66,9 +66,12 @@ int CgiRequest::text_gif(const char* text, int color) {
     // writes to it; its interface merely lacks the const.
     gdImageString(image.get(), font, MARGIN, MARGIN,
                   reinterpret_cast<unsigned char*>(const_cast<char*>(text)), ink);
-    gdImageGif(image.get(), stdout);
-    std::fflush(stdout);
-    image.reset();
+    // Encoded in memory, so that the image goes out through the request like every other byte.
+    int size = 0;
+    std::unique_ptr<void, void (*)(void*)> gif(gdImageGifPtr(image.get(), &size), gdFree);
+    if (!gif || size <= 0) return 0;
+    write(gif.get(), static_cast<std::size_t>(size));
+    flush();
     return 1;
 }
 

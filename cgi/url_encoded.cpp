@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "cgi/body_readers.h"
 #include "cgi/cgi_request.h"
 
 namespace cgi {
@@ -34,10 +35,10 @@ bool CgiRequest::open_body_window() {
         if (content_length_ <= 0) return false;
         const std::size_t window =
             options_.body_window ? options_.body_window : DEFAULT_BODY_WINDOW;
-        if (!urlencoded.open(fileno(stdin), static_cast<std::size_t>(content_length_), window))
+        if (!readers->urlencoded.open(*io_, static_cast<std::size_t>(content_length_), window))
             return false;
     }
-    return urlencoded.buffer() != nullptr;
+    return readers->urlencoded.buffer() != nullptr;
 }
 
 // One item of a URL-encoded body: read raw up to '&' (its first max_value_bytes bytes kept),
@@ -51,7 +52,10 @@ bool CgiRequest::get_urlencoded_pair(detail::ReadPair& out) {
     out.length = 0;
     out.cut = false;
     if (content_length_ <= 0 || !open_body_window()) return false;
+    detail::BodyWindow& urlencoded = readers->urlencoded;
     if (urlencoded.fill(1) == 0) {
+        // The input ended with body bytes still declared: the body was cut short.
+        body_short = true;
         content_length_ = 0;
         return false;
     }
@@ -70,6 +74,8 @@ bool CgiRequest::get_urlencoded_pair(detail::ReadPair& out) {
         if (stop) break;
     }
     content_length_ = static_cast<std::int32_t>(urlencoded.bytes_left());
+    // The last item of a body cut short is kept, as far as it came; the flag says it is cut.
+    if (urlencoded.input_ended() && !urlencoded.all_read()) body_short = true;
     char* const item = urlencoded_item.data();
     plus_to_space(item);
     url_decode(item);

@@ -4,7 +4,7 @@
 #include "export.h"
 
 /// Major version: a program built against another major version must be changed to build.
-#define VOCANTA_CGI_VERSION_MAJOR 2
+#define VOCANTA_CGI_VERSION_MAJOR 3
 /// Minor version: grows with every release that adds to the API without breaking it.
 #define VOCANTA_CGI_VERSION_MINOR 0
 /// Patch version: grows with every release that only mends faults.
@@ -15,7 +15,7 @@
      VOCANTA_CGI_VERSION_PATCH)
 
 namespace cgi {
-/// The version of the library the program runs with ("2.0.0"), which may differ from the
+/// The version of the library the program runs with ("3.0.0"), which may differ from the
 /// VOCANTA_CGI_VERSION_... macros it was built with when the shared library was replaced.
 VOCANTA_CGI_API const char* version();
 }  // namespace cgi

@@ -1,8 +1,8 @@
 # What `cmake --install` puts in place: the shared library (soname libvocanta_cgi.so.MAJOR) and
 # the static archives, the public headers under include/vocanta_cgi/, a CMake package (VocantaCgi:
 # imported targets VocantaCgi::cgi, shared, and VocantaCgi::cgi_static; with the component "gif",
-# VocantaCgi::cgi_gif and VocantaCgi::cgi_gif_static) and pkg-config files (vocanta-cgi,
-# vocanta-cgi-gif; --static for the archives).
+# VocantaCgi::cgi_gif and VocantaCgi::cgi_gif_static), pkg-config files (vocanta-cgi,
+# vocanta-cgi-gif; --static for a static program), and the reference (cmake/reference.cmake).
 include(CMakePackageConfigHelpers)
 
 set(VOCANTA_CGI_INCLUDE_ROOT ${CMAKE_INSTALL_INCLUDEDIR}/vocanta_cgi)
@@ -16,12 +16,12 @@ if(VOCANTA_BUILD_GIF)
   install(EXPORT VocantaCgiGifTargets NAMESPACE VocantaCgi:: DESTINATION ${VOCANTA_CGI_CMAKE_DIR})
 endif()
 # The consumer's include path is the include folder itself: headers are named
-# <vocanta_cgi/cgi/cgi_request.h>, and include their neighbours by relative paths.
-foreach(dir IN ITEMS cgi platform trace)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${VOCANTA_CGI_INCLUDE_ROOT}/${dir}
-          FILES_MATCHING PATTERN "*.h" PATTERN "text_copy.h" EXCLUDE
-          PATTERN "value_collector.h" EXCLUDE PATTERN "percent_escape.h" EXCLUDE
-          PATTERN "content_type.h" EXCLUDE)
+# <vocanta_cgi/cgi/cgi_request.h>, and include their neighbours by relative paths. Only the
+# headers of the public API (VOCANTA_CGI_PUBLIC_HEADERS, cgi/CMakeLists.txt), whose every call the
+# shared library exports; the platform layer and the internals stay inside.
+foreach(header IN LISTS VOCANTA_CGI_PUBLIC_HEADERS)
+  get_filename_component(header_dir ${header} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${VOCANTA_CGI_INCLUDE_ROOT}/${header_dir})
 endforeach()
 
 install(EXPORT VocantaCgiTargets NAMESPACE VocantaCgi:: DESTINATION ${VOCANTA_CGI_CMAKE_DIR})

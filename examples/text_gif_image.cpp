@@ -1,9 +1,11 @@
-// Example CGI program: answers ?text=...&color=N with the text drawn as a GIF image.
+// Example program, as a CGI or a FastCGI application: answers ?text=...&color=N with the text
+// drawn as a GIF image.
 // Colours: 0 black, 1 white (invisible: white is transparent), 2 orange-red, 3 blue, 4 green,
 // 5 violet. Without a text the image is an empty 2 x 17 pixel picture.
 #include <cstdlib>
 
 #include "cgi/cgi_request.h"
+#include "cgi/serve.h"
 
 namespace {
 
@@ -16,10 +18,7 @@ int color_from(const char* text) {
     return static_cast<int>(color);
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    cgi::CgiRequest request(argc, argv);
+int answer(cgi::CgiRequest& request) {
     const char* text = request.get_value("text");
     const int color = color_from(request.get_value("color"));
 
@@ -27,4 +26,10 @@ int main(int argc, char* argv[]) {
     request.print_gif_header();
     request.text_gif(text ? text : "", color);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    return cgi::serve(argc, argv, answer);
 }

@@ -1,11 +1,11 @@
-// Example CGI program: a form that uploads one file, and the page that answers the upload. The
-// upload streams into an unnamed file in the working directory (nothing of it stays there when
-// the program ends); the answer names the file, escaped, with its size and type. A body the
+// Example program, as a CGI or a FastCGI application: a form that uploads one file, and the page
+// that answers the upload. The upload streams into an unnamed file in the working directory
+// (nothing of it stays there once the request is answered); the answer names the file, escaped, with its size and type. A body the
 // library cannot read, or an upload over the size limit, gets an error page.
 #include <cstdio>
 
 #include "cgi/cgi_request.h"
-#include "cgi/html_escape.h"
+#include "cgi/serve.h"
 
 using cgi::CgiRequest;
 
@@ -34,11 +34,8 @@ void print_error(CgiRequest& request, const char* what) {
     request.end_page();
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    // A body that cannot be read is reported (the default), so the client gets a page.
-    CgiRequest request(argc, argv);
+// A body that cannot be read is reported (the default), so the client gets a page.
+int answer(CgiRequest& request) {
     if (request.body_too_large()) {
         print_error(request, "The upload is larger than this server takes.");
         return 0;
@@ -67,19 +64,25 @@ int main(int argc, char* argv[]) {
     request.print_title("Uploaded");
     request.begin_body("");
     request.page_printf("<h1>Received</h1>\n<p>");
-    cgi::write_html(stdout, file->file_name);
+    request.write_html(file->file_name);
     request.page_printf(", %d bytes", static_cast<int>(file->value_len));
     if (file->file_type[0]) {
         request.page_printf(" (");
-        cgi::write_html(stdout, file->file_type);
+        request.write_html(file->file_type);
         request.page_printf(")");
     }
     request.page_printf(file->file() >= 0 ? ", spooled to a file" : ", held in memory");
     if (title && title[0]) {
         request.page_printf(", titled ");
-        cgi::write_html(stdout, title);
+        request.write_html(title);
     }
     request.page_printf(".</p>\n");
     request.end_page();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    return cgi::serve(argc, argv, answer);
 }

@@ -1,9 +1,10 @@
-// Example CGI program: counts the visits of one browser in a cookie named "visits" and answers
+// Example program, as a CGI or a FastCGI application: counts the visits of one browser in a cookie named "visits" and answers
 // with a small page written by the page helpers. ?reset=1 starts the count again.
 #include <cstdio>
 #include <cstdlib>
 
 #include "cgi/cgi_request.h"
+#include "cgi/serve.h"
 
 using cgi::CgiRequest;
 
@@ -19,11 +20,7 @@ long count_from(const char* text) {
     return count;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    CgiRequest request(argc, argv);
-
+int answer(CgiRequest& request) {
     long visits = 1;
     char previous[24];
     if (!request.get_value("reset") && request.get_cookie("visits", previous, sizeof previous)) {
@@ -48,4 +45,10 @@ int main(int argc, char* argv[]) {
     request.page_printf("<p><a href='?reset=1'>Start again</a></p>\n");
     request.end_page();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    return cgi::serve(argc, argv, answer);
 }

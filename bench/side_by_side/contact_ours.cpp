@@ -3,10 +3,9 @@
 #include <cstdio>
 
 #include "cgi/cgi_request.h"
-#include "cgi/html_escape.h"
+#include "cgi/serve.h"
 
-int main(int argc, char* argv[]) {
-    cgi::CgiRequest request(argc, argv);
+static int answer(cgi::CgiRequest& request) {
     const char* name = request.get_value("name");
     const char* message = request.get_value("message");
     if (name && *name && message && *message) {
@@ -24,4 +23,8 @@ int main(int argc, char* argv[]) {
                         "</textarea><input type='submit'></form>\n");
     request.end_page();
     return 0;
+}
+
+int main(int argc, char* argv[]) {
+    return cgi::serve(argc, argv, answer);
 }

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "cgi/cgi_request.h"
+#include "cgi/serve.h"
 
-int main(int argc, char* argv[]) {
-    cgi::CgiRequest request(argc, argv);
+static int answer(cgi::CgiRequest& request) {
     long count = 1;
     if (request.get_value("reset")) {
         request.delete_cookie("count");
@@ -20,4 +20,8 @@ int main(int argc, char* argv[]) {
     request.page_printf("<p>Request %ld of this session.</p>\n", count);
     request.end_page();
     return 0;
+}
+
+int main(int argc, char* argv[]) {
+    return cgi::serve(argc, argv, answer);
 }

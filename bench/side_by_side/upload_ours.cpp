@@ -4,13 +4,9 @@
 #include <cstdlib>
 
 #include "cgi/cgi_request.h"
-#include "cgi/html_escape.h"
+#include "cgi/serve.h"
 
-// Argument 1, when given, raises the limit (MiB) for a measurement.
-int main(int argc, char* argv[]) {
-    cgi::RequestOptions options;
-    options.max_body_bytes = static_cast<std::size_t>(argc > 1 ? std::atol(argv[1]) : 5) << 20;
-    cgi::CgiRequest request(argc, argv, options);
+static int answer(cgi::CgiRequest& request) {
     if (request.body_too_large()) {
         request.set_status(413);
         request.page_printf("Too large\n");
@@ -29,8 +25,15 @@ int main(int argc, char* argv[]) {
         std::fclose(out);
     }
     request.page_printf("Stored ");
-    cgi::write_html(stdout, file->file_name);
+    request.write_html(file->file_name);
     request.page_printf(", %d bytes\n", static_cast<int>(file->value_len));
     request.end_page();
     return 0;
+}
+
+// Argument 1, when given, raises the limit (MiB) for a measurement.
+int main(int argc, char* argv[]) {
+    cgi::RequestOptions options;
+    options.max_body_bytes = static_cast<std::size_t>(argc > 1 ? std::atol(argv[1]) : 5) << 20;
+    return cgi::serve(argc, argv, answer, options);
 }

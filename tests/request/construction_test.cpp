@@ -214,6 +214,57 @@ TEST(Construction, ShortBodyReplacesTheDeclaredLength) {
     EXPECT_EQ(make_request()->content_length(), 5);
 }
 
+// Every reader tells a body cut short from a whole one: the bytes that came stay readable, and
+// body_incomplete() says they are not all.
+TEST(Construction, EveryReaderFlagsABodyShorterThanItsLength) {
+    MultipartBody form;
+    const std::string whole = form.field("a", "1").close();
+    struct Case {
+        std::string type;
+        std::string body;
+        std::string declared;
+        bool incomplete;
+    };
+    const Case cases[] = {
+        {"application/json", R"({"a": 1})", "8", false},
+        {"application/json", R"({"a": 1})", "100", true},
+        {"application/x-www-form-urlencoded", "a=1&b=2", "7", false},
+        {"application/x-www-form-urlencoded", "a=1&b=2", "100", true},
+        {form.content_type(), whole, std::to_string(whole.size()), false},
+        {form.content_type(), whole, std::to_string(whole.size() + 50), true},
+    };
+    for (const Case& c : cases) {
+        set_post_env(c.type.c_str(), c.declared);
+        feed_stdin(c.body);
+        auto request = make_request({"prog"}, {});
+        const std::string label = c.type + " declared " + c.declared;
+        if (c.type == "application/json") {
+            EXPECT_EQ(request->raw_body(), c.body) << label;
+        } else {
+            EXPECT_STREQ(request->get_value("a"), "1") << label;
+        }
+        EXPECT_EQ(request->body_incomplete(), c.incomplete) << label;
+    }
+}
+
+// The pair table and query_value see the same characters of a query cut at its limit.
+TEST(Construction, QueryValueAndPairsAgreeOnACutQuery) {
+    std::string query;
+    for (int i = 0; i < 5000; ++i) query += "k" + std::to_string(i) + "=v&";
+    query += "last=1";
+    set_cgi_env({{"QUERY_STRING", query}});
+    auto request = make_request();
+    EXPECT_TRUE(request->truncated(cgi::Limit::query));
+    EXPECT_EQ(request->get_value("last"), nullptr);
+    EXPECT_EQ(request->query_value("last"), std::nullopt);
+    EXPECT_STREQ(request->get_value("k1"), "v");
+    EXPECT_EQ(request->query_value("k1"), "v");
+    const int pairs = request->pair_count();
+    const std::string last_kept = "k" + std::to_string(pairs - 2);
+    EXPECT_NE(request->get_value(last_kept.c_str()), nullptr);
+    EXPECT_TRUE(request->query_value(last_kept.c_str()).has_value());
+}
+
 TEST(Construction, OutOfRangeLengthsAreRefusedUnread) {
     MultipartBody form;
     for (const char* length : {"-1", "134217729", "99999999999"}) {
