@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "cgi_limits.h"
-#include "export.h"
+#include "../trace/export.h"
 #include "version.h"
 
 /// The CGI library: the request object and what goes with it.

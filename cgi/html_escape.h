@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "export.h"
+#include "../trace/export.h"
 
 namespace cgi {
 

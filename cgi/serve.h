@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "cgi_request.h"
-#include "export.h"
+#include "../trace/export.h"
 
 namespace cgi {
 

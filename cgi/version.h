@@ -1,7 +1,7 @@
 // The version of the CGI library: the one place it is written (CMake reads it from here).
 #pragma once
 
-#include "export.h"
+#include "../trace/export.h"
 
 /// Major version: a program built against another major version must be changed to build.
 #define VOCANTA_CGI_VERSION_MAJOR 3

@@ -1,7 +1,7 @@
 // The CGI library's trace channel, a static instance every program gets from the library.
 #pragma once
 
-#include "../cgi/export.h"
+#include "export.h"
 #include "null_trace.h"
 
 namespace cgi {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "../cgi/export.h"
+#include "export.h"
 
 namespace cgi {
 

@@ -39,7 +39,7 @@ cmake --install "$tmp/lib" --prefix "$tmp/prefix" >/dev/null
 # No generic top-level header names reach the consumer's include path, and only the public headers.
 test ! -e "$tmp/prefix/include/platform" && test ! -e "$tmp/prefix/include/cgi"
 headers=$(cd "$tmp/prefix/include/vocanta_cgi" && find . -type f | sort | tr '\n' ' ')
-[ "$headers" = "./cgi/cgi_limits.h ./cgi/cgi_request.h ./cgi/export.h ./cgi/html_escape.h ./cgi/serve.h ./cgi/version.h ./trace/null_trace.h ./trace/trace_channels.h ./trace/trace_log.h " ] ||
+[ "$headers" = "./cgi/cgi_limits.h ./cgi/cgi_request.h ./cgi/html_escape.h ./cgi/serve.h ./cgi/version.h ./trace/export.h ./trace/null_trace.h ./trace/trace_channels.h ./trace/trace_log.h " ] ||
   fail "installed headers: $headers"
 # Each installed header stands on its own and on the other installed ones.
 for h in $headers; do

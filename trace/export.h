@@ -1,4 +1,6 @@
-// Marks the names the shared CGI library exports; everything else in it stays hidden.
+// Marks the names the shared CGI library exports (the request and the trace channels);
+// everything else in it stays hidden. Here, below the request, so that nothing of trace/ needs
+// cgi/.
 #pragma once
 
 /// Gives a class or function of the public API default visibility, so that the shared library
