@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "app/store/store_files.h"
 #include "platform/files.h"
 
 namespace store {
@@ -58,9 +60,18 @@ std::string AuditLog::line(const std::string& action, const std::string& root,
 bool AuditLog::write_lines(const std::string& lines) const {
     if (path_.empty()) return false;
     // O_APPEND keeps lines of concurrent writers whole; only the owner may read it.
-    platform::UniqueFd fd(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-    return fd.valid() && platform::write_all(fd.get(), lines.data(), lines.size()) &&
-           platform::flush_file_data(fd.get()) && fd.close();
+    platform::UniqueFd fd(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    bool made = false;
+    if (!fd.valid() && errno == ENOENT) {
+        fd = platform::UniqueFd(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+        made = fd.valid();
+    }
+    if (!fd.valid() || !platform::write_all(fd.get(), lines.data(), lines.size()) ||
+        !platform::flush_file_data(fd.get()) || !fd.close())
+        return false;
+    // A log made now is only there after a crash once its folder's entry is flushed too.
+    const std::size_t slash = path_.rfind('/');
+    return !made || flush_directory(slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash));
 }
 
 std::string AuditLog::tail() const {

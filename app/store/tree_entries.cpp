@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "app/store/store_copy.h"
 
@@ -177,9 +179,37 @@ TempFolder::~TempFolder() {
     if (!name_.empty() && !committed_) remove_tree(parent_, name_);
 }
 
+namespace {
+
+// Removes the folders `.tmp-<purpose>-<pid>-<n>` in `parent` that runs no longer running left (a
+// backup or restore killed half-way), so that none of them piles up beside the backups.
+void remove_stale_folders(int parent, const char* purpose) {
+    const std::string prefix = std::string(platform::TEMP_NAME_PREFIX) + purpose + "-";
+    const int fd = ::dup(parent);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) ::close(fd);
+        return;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.rfind(prefix, 0) != 0) continue;
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        if (pid > 0 && end && *end == '-' && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            stale.push_back(name);
+    }
+    ::closedir(dir);
+    for (const std::string& name : stale) remove_tree(parent, name);
+}
+
+}  // namespace
+
 bool TempFolder::create(int parent, const std::string& parent_shown, const char* purpose,
                         std::string& error) {
     parent_ = parent;
+    remove_stale_folders(parent, purpose);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = std::string(platform::TEMP_NAME_PREFIX) + purpose + "-" +
                                  std::to_string(getpid()) + "-" + std::to_string(attempt);
