@@ -87,7 +87,7 @@ void show_table(Console& c) {
     store::Catalogue catalogue = store::read_catalogue(c.store);
     std::vector<ApplicantRow> rows = store::applicant_rows(catalogue);
     if (due_only) rows = store::rows_filed_before(rows, retention_cutoff_now(c));
-    if (!query.empty()) store::filter_and_sort(catalogue, rows, query, order_named(sort), 0);
+    store::filter_rows(catalogue, rows, query);
     // A page past the last shows the last.
     const long last_page = static_cast<long>(std::max<std::size_t>((rows.size() + TABLE_PAGE_ROWS - 1) / TABLE_PAGE_ROWS, 1));
     page = std::min(page, last_page);

@@ -55,10 +55,14 @@ bool row_matches(const Catalogue& catalogue, const ApplicantRow& row, const std:
     return false;
 }
 
-void filter_and_sort(const Catalogue& catalogue, std::vector<ApplicantRow>& rows,
-                     const std::string& query, RowOrder order, std::size_t sorted) {
+void filter_rows(const Catalogue& catalogue, std::vector<ApplicantRow>& rows, const std::string& query) {
     if (!query.empty())
         std::erase_if(rows, [&](const ApplicantRow& r) { return !row_matches(catalogue, r, query); });
+}
+
+void filter_and_sort(const Catalogue& catalogue, std::vector<ApplicantRow>& rows,
+                     const std::string& query, RowOrder order, std::size_t sorted) {
+    filter_rows(catalogue, rows, query);
     auto by = [order](const ApplicantRow& a, const ApplicantRow& b) {
         const CatalogueLine &x = a.latest, &y = b.latest;
         // Every order ends in the folder and the person, which are unique together: the result

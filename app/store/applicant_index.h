@@ -27,7 +27,9 @@ std::vector<ApplicantRow> applicant_rows(const Catalogue& catalogue);
 // applicant's submissions.
 bool row_matches(const Catalogue& catalogue, const ApplicantRow& row, const std::string& query);
 
-// Keeps the rows that match `query` (all for an empty one), sorted by `order`; only the first
+// Keeps the rows that match `query` (all for an empty one).
+void filter_rows(const Catalogue& catalogue, std::vector<ApplicantRow>& rows, const std::string& query);
+// filter_rows, then the rows sorted by `order`; only the first
 // `sorted` rows are put in order (a page of the table needs no more).
 void filter_and_sort(const Catalogue& catalogue, std::vector<ApplicantRow>& rows,
                      const std::string& query, RowOrder order,

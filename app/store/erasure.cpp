@@ -53,9 +53,9 @@ std::string describe(const ErasurePlan& plan, std::size_t count) {
                       : std::to_string(count) + " submissions of one of the name's applicants";
 }
 
-// The plan for one applicant, as the disk holds her now.
+// The plan for one applicant, as the disk holds her now; `count` gets her submissions.
 std::optional<ErasurePlan> make_plan(const ApplicantStore& store, const Applicant& applicant,
-                                     const std::string& id, std::string& error) {
+                                     const std::string& id, std::size_t& count, std::string& error) {
     auto folder = store.read_folder(applicant.folder_name);
     if (!folder) {
         error = "no such applicant: " + applicant.folder_name;
@@ -67,8 +67,10 @@ std::optional<ErasurePlan> make_plan(const ApplicantStore& store, const Applican
     plan.person = applicant.person;
     plan.whole = true;
     const StoredSubmission* newest_kept = nullptr;
+    count = 0;
     for (const StoredSubmission& s : folder->submissions) {
         const std::string key = s.record ? person_key(s.record->mail) : std::string();
+        count += key == applicant.person;
         if (key != applicant.person) {
             plan.whole = false;
             if (!newest_kept && !s.stamp.empty()) newest_kept = &s;
@@ -78,6 +80,10 @@ std::optional<ErasurePlan> make_plan(const ApplicantStore& store, const Applican
         } else {
             plan.stamps.push_back(s.stamp);
         }
+    }
+    if (count == 0) {
+        error = "no such applicant: " + applicant.folder_name;
+        return std::nullopt;
     }
     if (plan.whole) {
         plan.stamps.clear();
@@ -234,11 +240,13 @@ bool logged_done(const std::string& logged, const ErasurePlan& plan) {
     return false;
 }
 
-// Step 4: what was moved removed, the audit line, the plan removed. A run killed between its
-// audit line and the plan's removal has its line already: it is not written twice.
+// Step 4: what was moved removed, the audit line, the plan removed. When `finishing` another
+// run's plans, one killed between its audit line and the plan's removal has its line already: it
+// is not written twice.
 bool clear_plans(const ApplicantStore& store, const std::vector<ErasurePlan>& plans,
-                 const AuditLog& audit, const std::string& done, std::string& error) {
-    const std::string logged = audit.tail();
+                 const AuditLog& audit, const std::string& done, bool finishing,
+                 std::string& error) {
+    const std::string logged = finishing ? audit.tail() : std::string();
     std::string lines;
     for (const ErasurePlan& p : plans) {
         std::error_code ec;
@@ -247,7 +255,7 @@ bool clear_plans(const ApplicantStore& store, const std::vector<ErasurePlan>& pl
             error = "cannot remove " + taken_dir(store, p) + ": " + ec.message();
             return false;
         }
-        if (logged_done(logged, p)) continue;
+        if (finishing && logged_done(logged, p)) continue;
         lines += audit.line(p.action, store.store_root(), p.folder, done + tag(p), p.user);
     }
     if (!flush_directory(store.erasures_dir()) || (!lines.empty() && !audit.write_lines(lines))) {
@@ -284,7 +292,7 @@ bool finish_erasures(const ApplicantStore& store, const StoreLock& held, const A
     for (const ErasurePlan& p : plans)
         if (!take_out(store, p, error)) return false;
     return rewrite_list_and_catalogue(store, held, plans, error) &&
-           clear_plans(store, plans, audit, "erased, finished after it was cut short", error);
+           clear_plans(store, plans, audit, "erased, finished after it was cut short", true, error);
 }
 
 bool erase_applicants(const ApplicantStore& store, const StoreLock& held,
@@ -305,14 +313,12 @@ bool erase_applicants(const ApplicantStore& store, const StoreLock& held,
     std::string begun;
     for (const Applicant& a : applicants) {
         std::string why;
-        auto plan = make_plan(store, a, new_plan_id(plans.size()), why);
+        std::size_t count = 0;
+        auto plan = make_plan(store, a, new_plan_id(plans.size()), count, why);
         if (!plan) {
             if (applicants.size() == 1) error = why;
             continue;
         }
-        std::size_t count = 0;
-        if (auto now = find_applicant(store, reference_of(a))) count = now->submissions.size();
-        if (count == 0) continue;
         plan->user = audit.user();
         plan->action = action;
         begun += audit.line(action, store.store_root(), a.folder_name,
@@ -335,7 +341,7 @@ bool erase_applicants(const ApplicantStore& store, const StoreLock& held,
     }
     // 3. and 4.
     return rewrite_list_and_catalogue(store, held, plans, error) &&
-           clear_plans(store, plans, audit, "erased", error);
+           clear_plans(store, plans, audit, "erased", false, error);
 }
 
 bool erase_applicant(const ApplicantStore& store, const Applicant& applicant, const AuditLog& audit,

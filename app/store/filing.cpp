@@ -325,9 +325,10 @@ FilingResult Filing::run() {
         if (!lock.held()) return fail(list_path, "lock", list_path);
         // Staff's erasure of the name was cut short: it is finished by the next staff action,
         // and nothing is filed into the folder before that.
-        errno = EBUSY;
-        if (erasure_pending_for(store_, submission_.name))
+        if (erasure_pending_for(store_, submission_.name)) {
+            errno = EBUSY;
             return fail(page_path_, "file while an erasure is unfinished in", dir_);
+        }
         known = exists(page_path_);
         current_ = read_record(record_path_);
         // Another run may have filed the name since the page was staged: stage it again (for

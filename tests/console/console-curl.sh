@@ -50,7 +50,7 @@ check "a form given before her newest submission is refused" 'curl -s -o /dev/nu
 get confirm "view=erase&a=Applicant%20000030" "${staff[@]}" >/dev/null
 t=$(token confirm)
 body="root=people&a=Applicant+000030&action=erase&token=$t"
-check "a post without the token of the form is refused" '[ "$(post x3 "${body%token=*}token=${t%?}$([ "${t: -1}" = 0 ] && echo 1 || echo 0)")" = 403 ] && [ -d "$tmp/site/people/Applicant 000030" ]'
+check "a post without the token of the form is refused" '[ "$(post x3 "${body%token=*}token=${t%?}$([ "${t: -1}" = 0 ] && echo 1 || echo 0)")" = 403 ] && [ "$(post x7 "${body%token=*}token=9999999999999999999.${t#*.}")" = 403 ] && [ -d "$tmp/site/people/Applicant 000030" ]'
 check "erase: folder and line gone, audited" '[ "$(post erased "$body" -H "Origin: http://127.0.0.1:$port" -H "Sec-Fetch-Site: same-origin")" = 200 ] && [ ! -e "$tmp/site/people/Applicant 000030" ] && ! grep -q "Applicant%20000030" "$tmp/site/people/index.html" && grep -q "	staff	erase	people	Applicant 000030	erased" "$LOG_DIR/audit.log"'
 # Staff who drop the connection 10-70 ms into an erasure: the server ends the console then, and
 # whatever it had begun is named in the audit log and finished by the next operation.
