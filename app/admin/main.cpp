@@ -23,8 +23,9 @@ constexpr char USAGE[] =
     "usage: apply-admin [--site DIR] [--root ROOT] [--audit FILE] [--user NAME] COMMAND\n"
     "  list [SEARCH]          applicants, newest first: folder, name, mail, filed, submissions\n"
     "  show NAME [--mail M]   every submission of an applicant, newest first\n"
-    "  export NAME FILE.zip [--mail M]  every submission's record and files as one archive\n"
-    "  erase NAME [--mail M]  every file and line of an applicant\n"
+    "  export NAME FILE.zip [--mail M] [--reference R]  every submission's record and files as\n"
+    "                         one archive\n"
+    "  erase NAME [--mail M] [--reference R]  every file and line of an applicant\n"
     "  retain --days N [--dry-run]  erase applicants whose newest submission is older\n"
     "  fsck [--repair]        list lines against folders and the catalogue against the records\n"
     "  backup DEST            a copy of the store root with its manifest, under the store lock\n"
@@ -35,13 +36,14 @@ constexpr char USAGE[] =
     "                         one line; exit 0 OK, 1 WARNING (low space), 2 CRITICAL, 3 UNKNOWN\n"
     "  metrics [--check] [--output FILE]  Prometheus text: filing counters, space, applicants\n"
     "Applicants of one name with different e-mail addresses are different applicants: --mail\n"
-    "says which one (needed when the name has several).\n"
+    "says which one (needed when the name has several). --reference names the data subject's\n"
+    "request (\"DSR-2026-0142\": at most 80 printable ASCII characters) in the audit lines.\n"
     "Defaults: --site . (the site folder), --root the first of APPLY_STORE_ROOTS or people,\n"
     "--audit APPLY_AUDIT_LOG (needed by export, erase, retain and restore), --user SUDO_USER or\n"
     "the login. APPLY_NOW fakes the clock for retain (\"2026-12-08T16:20:05Z\" or seconds).\n";
 
 struct Options {
-    std::string root, audit_log, user, mail;
+    std::string root, audit_log, user, mail, reference;
     std::vector<std::string> words;
 };
 
@@ -107,6 +109,10 @@ int run(const store::ApplicantStore& s, const Options& o) {
     auto applicant = [&](const std::string& name) {
         return store::find_applicant(s, name, o.mail, error);
     };
+    const std::string reference = store::trimmed_reference(o.reference);
+    if (!o.reference.empty() && command != "export" && command != "erase")
+        return fail("--reference goes with export and erase only");
+    if (std::string why = store::reference_problem(reference); !why.empty()) return fail(why);
 
     if (command == "list" && w.size() <= 2) {
         store::Catalogue catalogue = store::read_catalogue(s);
@@ -131,7 +137,7 @@ int run(const store::ApplicantStore& s, const Options& o) {
         auto a = applicant(w[1]);
         if (!a) return fail(error);
         // Named in the audit log before the archive exists: a run cut short leaves the line.
-        if (!audit.write("export", s.store_root(), w[1], "begun: to " + w[2]))
+        if (!audit.write("export", s.store_root(), w[1], "begun: to " + w[2], reference))
             return fail("cannot write the audit log: nothing exported");
         platform::UniqueFd out(::open(w[2].c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!out.valid()) error = "cannot create " + w[2] + ": " + std::strerror(errno);
@@ -141,7 +147,7 @@ int run(const store::ApplicantStore& s, const Options& o) {
             if (error.empty()) error = "cannot write " + w[2];
         }
         if (!audit.write("export", s.store_root(), w[1],
-                         error.empty() ? "written to " + w[2] : "failed: " + error))
+                         error.empty() ? "written to " + w[2] : "failed: " + error, reference))
             return fail("cannot write the audit log");
         return error.empty() ? 0 : fail(error);
     }
@@ -149,7 +155,7 @@ int run(const store::ApplicantStore& s, const Options& o) {
         if (int r = needs_audit()) return r;
         auto a = applicant(w[1]);
         if (!a) return fail(error);
-        return store::erase_applicant(s, *a, audit, error) ? 0 : fail(error);
+        return store::erase_applicant(s, *a, audit, error, reference) ? 0 : fail(error);
     }
     if (command == "retain" && w.size() >= 3 && w[1] == "--days") {
         char* end = nullptr;
@@ -194,6 +200,7 @@ int main(int argc, char* argv[]) {
         else if (a == "--audit" && has_value) o.audit_log = argv[++i];
         else if (a == "--user" && has_value) o.user = argv[++i];
         else if (a == "--mail" && has_value) o.mail = argv[++i];
+        else if (a == "--reference" && has_value) o.reference = argv[++i];
         else if (a == "--help" || a == "-h") return std::fputs(USAGE, stdout), 0;
         else o.words.push_back(a);
     }

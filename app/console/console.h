@@ -69,6 +69,8 @@ void show_table(Console& c);
 void show_applicant(Console& c);
 void show_figures(Console& c);
 void show_erase_confirmation(Console& c);
+// The audit log, newest first, filtered and paged (audit_view.cpp).
+void show_audit(Console& c);
 
 // ---- Changes, on POST only (console_actions.cpp) ----
 // Refuses a request another site could have made, or a form the console did not give this user
@@ -76,3 +78,6 @@ void show_erase_confirmation(Console& c);
 bool request_is_allowed(Console& c, const std::string& action, const store::Applicant& applicant);
 void do_erase(Console& c);
 void do_export(Console& c);
+// The request reference the form names, trimmed; nullopt after a 400 page when it cannot go into
+// the audit log.
+std::optional<std::string> requested_reference(Console& c);

@@ -40,11 +40,21 @@ bool request_is_allowed(Console& c, const std::string& action, const store::Appl
     return false;
 }
 
+std::optional<std::string> requested_reference(Console& c) {
+    std::string reference = store::trimmed_reference(c.value("reference"));
+    const std::string why = store::reference_problem(reference);
+    if (why.empty()) return reference;
+    message_page(&c, "400 Bad Request", "Refused", why + " Nothing was done.");
+    return std::nullopt;
+}
+
 void do_erase(Console& c) {
     auto applicant = requested_applicant(c);
     if (!applicant || !request_is_allowed(c, "erase", *applicant)) return;
+    const auto reference = requested_reference(c);
+    if (!reference) return;
     std::string error;
-    if (!store::erase_applicant(c.store, *applicant, c.audit, error)) {
+    if (!store::erase_applicant(c.store, *applicant, c.audit, error, *reference)) {
         message_page(&c, "500 Internal Server Error", "Not erased", error);
         std::fprintf(stderr, "%s staff.cgi: erase of %s failed: %s\n", monitor::iso_now().c_str(),
                      applicant->folder_name.c_str(), error.c_str());
@@ -61,6 +71,8 @@ void do_erase(Console& c) {
 void do_export(Console& c) {
     auto applicant = requested_applicant(c);
     if (!applicant || !request_is_allowed(c, "export", *applicant)) return;
+    const auto reference = requested_reference(c);
+    if (!reference) return;
     // The archive is made whole before anything is sent, so that a failure gets a page of its own,
     // and named in the audit log before a byte of it is handed out.
     const char* tmp = std::getenv("TMPDIR");
@@ -74,7 +86,8 @@ void do_export(Console& c) {
     const std::string folder = applicant->folder_name;
     if (!c.audit.write("export", c.store.store_root(), folder,
                        "handed out: " + std::to_string(applicant->submissions.size()) +
-                           " submissions")) {
+                           " submissions",
+                       *reference)) {
         message_page(&c, "500 Internal Server Error", "Not exported",
                      "The audit log could not be written; nothing was exported.");
         return;

@@ -65,6 +65,14 @@ void token_field(Console& c, const std::string& action, const store::Applicant& 
                 form_token(c.secret, subject, std::time(nullptr) + TOKEN_LIFETIME_SECONDS).c_str());
 }
 
+// The optional field naming the data subject's request the change answers.
+void reference_field(const char* id) {
+    std::printf("<label class=\"reference\" for=\"%s\">Request reference (optional)</label> "
+                "<input id=\"%s\" name=\"reference\" maxlength=\"%zu\" "
+                "placeholder=\"DSR-2026-0142\" autocomplete=\"off\">",
+                id, id, store::MAX_REFERENCE_BYTES);
+}
+
 RowOrder order_named(const std::string& sort) {
     if (sort == "oldest") return RowOrder::oldest;
     if (sort == "name") return RowOrder::name_ascending;
@@ -110,7 +118,7 @@ void show_table(Console& c) {
         bool is_ascending = (sort.empty() ? "newest" : sort) == ascending;
         link(console_link(c, keep + "sort=" + (is_ascending ? descending : ascending)), text);
     };
-    std::printf("<table>\n<thead><tr><th>");
+    std::printf("<table class=\"rows\">\n<thead><tr><th>");
     sort_link("Name", "name", "name-desc");
     std::printf("</th><th>E-mail</th><th>");
     sort_link("Filed", "newest", "oldest");
@@ -118,15 +126,16 @@ void show_table(Console& c) {
     for (std::size_t i = first; i < rows.size() && i < first + TABLE_PAGE_ROWS; ++i) {
         const store::CatalogueLine& s = rows[i].latest;
         const std::string folder(s.folder);
-        std::printf("<tr><td>");
+        std::printf("<tr><td data-label=\"Name\">");
         link(console_link(c, "view=applicant&" +
                                  applicant_query({folder, store::person_id(rows[i].person)})),
              std::string(s.name));
-        std::printf("</td><td>");
+        std::printf("</td><td data-label=\"E-mail\">");
         html(s.mail);
-        std::printf("</td><td>");
+        std::printf("</td><td data-label=\"Filed\">");
         html(readable_time(std::string(s.filed)));
-        std::printf("</td><td class=\"count\">%zu</td><td>", rows[i].submissions());
+        std::printf("</td><td class=\"count\" data-label=\"Submissions\">%zu</td>"
+                    "<td data-label=\"Resume\">", rows[i].submissions());
         // The newest submission's resume: on top when it is the folder's latest, else in its
         // stamp folder (another applicant of the name filed later).
         if (auto a = store::find_applicant(c.store, {folder, store::person_id(rows[i].person)});
@@ -154,9 +163,12 @@ void show_applicant(Console& c) {
     begin_console_page(c, store::shown_record(*applicant, applicant->submissions.front()).name);
     std::printf("<div class=\"actions\"><form method=\"post\" action=\"staff.cgi\">");
     token_field(c, "export", *applicant);
-    std::printf("<button>Export all data (zip)</button></form>\n<a href=\"");
+    reference_field("export-reference");
+    std::printf(" <button>Export all data (zip)</button></form>\n<a href=\"");
     html(console_link(c, "view=erase&" + applicant_query(store::reference_of(*applicant))));
-    std::printf("\">Erase this applicant&hellip;</a></div>\n");
+    std::printf("\">Erase this applicant&hellip;</a> <a href=\"");
+    html(console_link(c, "view=audit&a=" + query_escape(applicant->folder_name)));
+    std::printf("\">Audit log of this name</a></div>\n");
     const std::size_t others = store::applicants_in(c.store, applicant->folder_name).size() - 1;
     if (others > 0)
         std::printf("<p class=\"muted\">%zu other applicant%s filed under the same name with "
@@ -236,7 +248,8 @@ void show_erase_confirmation(Console& c) {
                       : "; the other applicants of the same name and the name's list line are kept");
     std::printf("<div class=\"actions\"><form method=\"post\" action=\"staff.cgi\">");
     token_field(c, "erase", *applicant);
-    std::printf("<button class=\"danger\">Erase for good</button></form>\n");
+    reference_field("erase-reference");
+    std::printf(" <button class=\"danger\">Erase for good</button></form>\n");
     link(console_link(c, "view=applicant&" + applicant_query(store::reference_of(*applicant))), "Cancel");
     std::printf("</div>\n");
     end_console_page();

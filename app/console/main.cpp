@@ -49,6 +49,7 @@ int main(int argc, char* argv[]) {
     else if (view == "applicant") show_applicant(console);
     else if (view == "figures") show_figures(console);
     else if (view == "erase") show_erase_confirmation(console);
+    else if (view == "audit") show_audit(console);
     else show_table(console);
     return 0;
 }

@@ -50,11 +50,31 @@ std::string one_field(std::string text) {
 
 std::string AuditLog::line(const std::string& action, const std::string& root,
                            const std::string& applicant, const std::string& outcome,
-                           const std::string& user) const {
+                           const std::string& user, const std::string& reference) const {
     const std::string& who = user.empty() ? user_ : user;
     return utc_text(std::time(nullptr)) + "\t" + one_field(who.empty() ? "-" : who) + "\t" +
            one_field(action) + "\t" + one_field(root) + "\t" + one_field(applicant) + "\t" +
-           one_field(outcome) + "\n";
+           one_field(outcome) + (reference.empty() ? "" : "\trequest " + one_field(reference)) +
+           "\n";
+}
+
+std::string trimmed_reference(const std::string& typed) {
+    const std::size_t first = typed.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return typed.substr(first, typed.find_last_not_of(' ') - first + 1);
+}
+
+std::string reference_problem(const std::string& reference) {
+    if (reference.size() > MAX_REFERENCE_BYTES)
+        return "The request reference is " + std::to_string(reference.size()) +
+               " bytes long; at most " + std::to_string(MAX_REFERENCE_BYTES) + " are kept.";
+    for (unsigned char ch : reference)
+        if (ch < 0x20 || ch > 0x7e)
+            return ch == '\t' || ch == '\n' || ch == '\r'
+                       ? "The request reference holds a tab or a line break; it must be one line."
+                       : "The request reference may hold only letters, digits, punctuation and "
+                         "spaces (printable ASCII).";
+    return {};
 }
 
 bool AuditLog::write_lines(const std::string& lines) const {

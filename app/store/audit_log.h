@@ -1,6 +1,7 @@
 // The audit log: one line per step of every erasure, retention run, export and restore,
 // "<UTC time>\t<user>\t<action>\t<store root>\t<applicant>\t<outcome>", flushed before the step
-// it names goes on. Tabs and line ends in the texts become spaces: one line is one step.
+// it names goes on; an erasure or export made on a data subject's request has a seventh field,
+// "request <reference>". Tabs and line ends in the texts become spaces: one line is one step.
 #pragma once
 
 #include <ctime>
@@ -17,17 +18,18 @@ class AuditLog {
     const std::string& path() const { return path_; }
     const std::string& user() const { return user_; }
 
-    // One line without writing it (for write_lines), by `user` ("" : this log's user).
+    // One line without writing it (for write_lines), by `user` ("" : this log's user), with the
+    // request reference's field when `reference` is not empty.
     std::string line(const std::string& action, const std::string& root,
                      const std::string& applicant, const std::string& outcome,
-                     const std::string& user = {}) const;
+                     const std::string& user = {}, const std::string& reference = {}) const;
     // Appends whole lines with one write and flushes them; false when that fails.
     bool write_lines(const std::string& lines) const;
     // The log's last 1 MiB (for what an operation finishing another's may have logged already).
     std::string tail() const;
     bool write(const std::string& action, const std::string& root, const std::string& applicant,
-               const std::string& outcome) const {
-        return write_lines(line(action, root, applicant, outcome));
+               const std::string& outcome, const std::string& reference = {}) const {
+        return write_lines(line(action, root, applicant, outcome, {}, reference));
     }
 
   private:
@@ -42,4 +44,10 @@ std::string utc_text(std::time_t t);
 // The records' form of `now` less `days` days: latest submissions before it are due.
 std::string retention_cutoff(std::time_t now, int days);
 
+// A data subject's request reference ("DSR-2026-0142") as typed, without the spaces around it.
+std::string trimmed_reference(const std::string& typed);
+// Why `reference` (trimmed) cannot go into an audit line, or "" when it can: at most
+// MAX_REFERENCE_BYTES printable ASCII characters, so no tab or line end.
+inline constexpr std::size_t MAX_REFERENCE_BYTES = 80;
+std::string reference_problem(const std::string& reference);
 }  // namespace store

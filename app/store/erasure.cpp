@@ -256,7 +256,8 @@ bool clear_plans(const ApplicantStore& store, const std::vector<ErasurePlan>& pl
             return false;
         }
         if (finishing && logged_done(logged, p)) continue;
-        lines += audit.line(p.action, store.store_root(), p.folder, done + tag(p), p.user);
+        lines += audit.line(p.action, store.store_root(), p.folder, done + tag(p), p.user,
+                            p.reference);
     }
     if (!flush_directory(store.erasures_dir()) || (!lines.empty() && !audit.write_lines(lines))) {
         error = "cannot write the audit log " + audit.path();
@@ -298,7 +299,8 @@ bool finish_erasures(const ApplicantStore& store, const StoreLock& held, const A
 bool erase_applicants(const ApplicantStore& store, const StoreLock& held,
                       const std::vector<Applicant>& applicants, const AuditLog& audit,
                       const std::string& action, const std::string& reason,
-                      std::vector<std::string>& erased, std::string& error) {
+                      std::vector<std::string>& erased, std::string& error,
+                      const std::string& reference) {
     if (!held.held()) {
         error = "cannot lock " + store.list_path();
         return false;
@@ -321,9 +323,10 @@ bool erase_applicants(const ApplicantStore& store, const StoreLock& held,
         }
         plan->user = audit.user();
         plan->action = action;
+        plan->reference = reference;
         begun += audit.line(action, store.store_root(), a.folder_name,
                             "begun: " + describe(*plan, count) + (reason.empty() ? "" : "; " + reason) +
-                                tag(*plan));
+                                tag(*plan), {}, reference);
         plans.push_back(std::move(*plan));
     }
     if (plans.empty()) return error.empty();
@@ -345,10 +348,10 @@ bool erase_applicants(const ApplicantStore& store, const StoreLock& held,
 }
 
 bool erase_applicant(const ApplicantStore& store, const Applicant& applicant, const AuditLog& audit,
-                     std::string& error) {
+                     std::string& error, const std::string& reference) {
     StoreLock lock = store.lock();
     std::vector<std::string> erased;
-    if (!erase_applicants(store, lock, {applicant}, audit, "erase", "", erased, error))
+    if (!erase_applicants(store, lock, {applicant}, audit, "erase", "", erased, error, reference))
         return false;
     if (erased.empty() && error.empty()) error = "no such applicant: " + applicant.folder_name;
     return !erased.empty();

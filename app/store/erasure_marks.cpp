@@ -15,7 +15,7 @@ std::string plan_json(const ErasurePlan& p) {
         {"id", p.id},           {"folder", p.folder},   {"person", p.person},
         {"whole", p.whole},     {"stamps", p.stamps},   {"latest", p.latest},
         {"promote", p.promote}, {"old_resume", p.old_resume},
-        {"user", p.user},       {"action", p.action},
+        {"user", p.user},       {"action", p.action},   {"reference", p.reference},
     };
     return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
@@ -35,6 +35,7 @@ std::optional<ErasurePlan> parse_plan(std::string_view text) {
         p.old_resume = json.at("old_resume").get<std::string>();
         p.user = json.at("user").get<std::string>();
         p.action = json.at("action").get<std::string>();
+        if (auto r = json.find("reference"); r != json.end()) p.reference = r->get<std::string>();
         // A plan names only entries of the folder and the folder of the root: nothing else is
         // ever moved or removed by it.
         auto plain = [](const std::string& n) {

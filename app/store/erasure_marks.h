@@ -25,8 +25,9 @@ struct ErasurePlan {
     bool latest = false;
     std::string promote;
     std::string old_resume;
-    // For the audit line of the one who finishes it.
-    std::string user, action;
+    // For the audit line of the one who finishes it (reference: the data subject's request, if
+    // any; plans written before there were references have none).
+    std::string user, action, reference;
 };
 
 // The plan as one JSON object, and back; nullopt for a file that is not a whole plan.

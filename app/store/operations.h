@@ -18,14 +18,16 @@ namespace store {
 // otherwise the folder's page shows the latest submission left. The audit lines naming every
 // erasure go first ("<action>" with "begun: ..."), the lines saying each done last. `erased`
 // gets the folders of those erased; false at the first failure, after which the next operation
-// finishes what was begun.
+// finishes what was begun. A `reference` (a data subject's request, checked by the caller with
+// reference_problem) goes into every audit line of these erasures, also when another finishes them.
 bool erase_applicants(const ApplicantStore& store, const StoreLock& held,
                       const std::vector<Applicant>& applicants, const AuditLog& audit,
                       const std::string& action, const std::string& reason,
-                      std::vector<std::string>& erased, std::string& error);
+                      std::vector<std::string>& erased, std::string& error,
+                      const std::string& reference = {});
 // Takes the lock and erases one applicant.
 bool erase_applicant(const ApplicantStore& store, const Applicant& applicant,
-                     const AuditLog& audit, std::string& error);
+                     const AuditLog& audit, std::string& error, const std::string& reference = {});
 // Finishes the erasures a crash or kill cut short, under the held lock, and writes their second
 // audit line. Without an audit log it leaves them (false, with `error` saying so).
 bool finish_erasures(const ApplicantStore& store, const StoreLock& held, const AuditLog& audit,
