@@ -22,13 +22,28 @@ th, td { text-align: left; padding: .45em .7em; border-bottom: 1px solid #e4ddd4
 th { background: #efe7dc; } th a { color: inherit; }
 td.count, th.count { text-align: right; } tr:hover td { background: #fbf4ea; }
 form.search { margin: 0 0 1em; display: flex; gap: .5em; } form.search input[type=search] { flex: 1; max-width: 28em; padding: .35em; }
-.pages { margin: 1em 0; display: flex; gap: 1em; } .muted { color: #776; }
+.pages { margin: 1em 0; display: flex; gap: 1em; } .muted { color: #665; }
 .submission { background: #fff; border: 1px solid #e4ddd4; padding: .8em 1.2em; margin: 0 0 1em; }
 .submission h3 { margin: 0 0 .4em; font-size: 1em; } .interest { white-space: pre-wrap; }
 dl.figures { display: grid; grid-template-columns: max-content auto; gap: .3em 1.5em; }
-dl.figures dt { font-weight: 600; } .actions { display: flex; gap: 1em; margin: 1em 0; }
+dl.figures dt { font-weight: 600; } .actions { display: flex; flex-wrap: wrap; gap: .6em 1em; margin: 1em 0; align-items: baseline; }
+td, dd, .submission { overflow-wrap: anywhere; }
+form.filters { display: flex; flex-wrap: wrap; gap: .5em 1em; align-items: end; margin: 0 0 1em; }
+form.filters label { display: flex; flex-direction: column; font-size: .9em; } form.filters input { padding: .3em; }
+.actions input[name=reference] { padding: .3em; width: 12em; max-width: 100%; }
 button { padding: .4em 1em; } button.danger { background: #a32; color: #fff; border: 0; }
 .notice { background: #fff3cd; border: 1px solid #e6d28a; padding: .6em 1em; }
+@media (max-width: 40em) {
+  header { padding: .6em 1em; gap: .3em 1em; } header .user { margin-left: 0; } main { padding: 0 .8em; }
+  table.rows, table.rows tbody, table.rows tr, table.rows td { display: block; }
+  table.rows thead tr { display: flex; flex-wrap: wrap; gap: 0 1em; } table.rows thead th { padding: .3em .7em; border: 0; }
+  table.audit thead { position: absolute; width: 1px; height: 1px; overflow: hidden; clip-path: inset(50%); }
+  table.rows tr { border-bottom: 1px solid #e4ddd4; padding: .4em 0; }
+  table.rows td { border: 0; padding: .1em .7em; } table.rows td.count { text-align: left; }
+  table.rows td::before { content: attr(data-label) ": "; font-weight: 600; }
+  dl.figures { grid-template-columns: auto; } dl.figures dd { margin: 0 0 .5em; }
+  form.search input[type=search] { min-width: 0; }
+}
 )css";
 
 }  // namespace

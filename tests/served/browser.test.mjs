@@ -357,14 +357,15 @@ test('the visit counter example counts by its cookie', async () => {
 test('a staff member\'s day in the console: search, open, export, erase', async () => {
   const staff = await staffContext.newPage();
   await staff.setViewportSize({ width: 1280, height: 720 });
-  await staffDay(assert, site, staff, async (page) => {
+  await staffDay(assert, site, staff, async (page, reference) => {
+    await page.fill('#export-reference', reference);
     const [download] = await Promise.all([page.waitForEvent('download'), page.click('text=Export all data')]);
     const saved = path.join(site.tmp, 'export.zip');
     await download.saveAs(saved);
     const zip = fs.readFileSync(saved);
     assert.equal(zip.subarray(0, 4).toString('latin1'), 'PK\x03\x04', 'the export is a zip archive');
     for (const entry of ['/latest/index.json', '/latest/cv-30.pdf']) assert.ok(zip.includes(entry), `the export holds ${entry}`);
-  }, screenshot);
+  }, { shot: screenshot, browser: 'Chromium', phone: (page) => page.setViewportSize({ width: 390, height: 844 }) });
   await staff.close();
 });
 

@@ -143,11 +143,12 @@ test('an HTML resume opened by staff runs no script', async () => {
 
 test('a staff member\'s day in the console: search, open, export, erase', async () => {
   const staff = await pageAs('staff');
-  await staffDay(assert, site, staff, async (page) => {
+  await staffDay(assert, site, staff, async (page, reference) => {
     // In a page of its own: after a download, Firefox's driver waits for the page's next
     // navigation in vain.
     const other = await pageAs('staff');
     await other.goto(page.url());
+    await other.type('#export-reference', reference);
     await other.click('form button');
     const folder = path.join(site.tmp, 'downloads');
     let saved = [];
@@ -159,5 +160,5 @@ test('a staff member\'s day in the console: search, open, export, erase', async 
     await other.close();
     const zip = fs.readFileSync(path.join(folder, saved[0]));
     assert.equal(zip.subarray(0, 4).toString('latin1'), 'PK\x03\x04', 'the export is a zip archive');
-  });
+  }, { browser: 'Firefox', phone: (page) => page.setViewport({ width: 390, height: 844 }) });
 });

@@ -94,17 +94,22 @@ export async function scriptDidNotRun(assert, site, tag) {
 export const consoleSeed = ['30', '--name', 'Ana Lucía Pérez'];
 
 // A staff member's day in the console, the same in either browser's driver: the table newest
-// first, a search, the applicant's two submissions, the export (`exported(page)` clicks its button
-// and checks the archive as the driver can get it), the erasure behind its confirmation, and the
-// audit log naming both. `shot(page, file)` may take a picture of each page.
-export async function staffDay(assert, site, page, exported, shot = async () => {}) {
+// first, a search, the applicant's two submissions, the export (`exported(page, reference)` types
+// the request reference beside its button, clicks it and checks the archive as the driver can get
+// it), the erasure behind its confirmation, and the audit log naming both with their references,
+// in the file and in the console. Every console page passes axe-core, at the desk and on a phone
+// (`phone(page)` makes the page 390 px wide), where no page scrolls sideways. `shot(page, file)` may
+// take a picture of each page; `browser` names the browser in the messages.
+export async function staffDay(assert, site, page, exported, { shot = async () => {}, phone, browser }) {
   const name = consoleSeed[2];
   const go = (action) => Promise.all([page.waitForNavigation(), action]);
   const cells = (selector) => page.$$eval(selector, (es) => es.map((e) => e.textContent.trim()));
+  const axe = (what) => checkAccessibility(assert, page, `${browser}, ${what}`);
   await page.goto(`${site.base}/staff.cgi`);
   const filed = await cells('tbody td:nth-child(3)');
   assert.ok(filed.length > 1 && filed.every((f, i) => i === 0 || filed[i - 1] >= f), 'the table is newest first');
   await shot(page, 'console-table.png');
+  await axe('the applicant table');
   await page.type('input[name="q"]', 'lucía pérez');
   await go(page.click('form.search button'));
   assert.deepEqual(await cells('tbody td:first-child'), [name], 'the search finds the applicant');
@@ -112,15 +117,46 @@ export async function staffDay(assert, site, page, exported, shot = async () => 
   assert.deepEqual((await cells('h2')), [name]);
   assert.equal((await cells('section.submission')).length, 2, 'both submissions are shown');
   await shot(page, 'console-applicant.png');
-  await exported(page);
+  await axe('an applicant');
+  const applicantUrl = page.url();
+  await exported(page, 'DSR-2026-0142');
   await go(page.click('a[href*="view=erase"]'));
   await shot(page, 'console-erase.png');
+  await axe('the erase confirmation');
+  await page.type('#erase-reference', 'DSR-2026-0143');
   await go(page.click('button.danger'));
   assert.deepEqual(await cells('h2'), ['Erased']);
   assert.ok(!fs.existsSync(path.join(site.site, 'people', name)), 'the applicant folder is gone');
   const audit = fs.readFileSync(path.join(site.logDir, 'audit.log'), 'utf8');
   for (const action of ['export', 'erase']) {
     assert.ok(audit.includes(`\t${site.staff.username}\t${action}\tpeople\t${name}\t`), `the audit log names the ${action}`);
+  }
+  assert.match(audit, /\texport\tpeople\t[^\t\n]+\t[^\t\n]+\trequest DSR-2026-0142\n/, 'the export line has its reference');
+  assert.match(audit, /\terase\tpeople\t[^\t\n]+\terased [^\t\n]+\trequest DSR-2026-0143\n/, 'the erasure line has its reference');
+  // The audit view, filtered by the applicant's name from her link in it.
+  await axe('the answer to an erasure');
+  await page.goto(`${site.base}/staff.cgi?view=audit`);
+  await go(page.click('td[data-label="Applicant"] a'));
+  const actions = await cells('tbody td[data-label="Action"]');
+  assert.deepEqual(actions, ['erase', 'erase', 'export'], 'the audit view: her lines, newest first');
+  assert.deepEqual(await cells('tbody td[data-label="Request"]'), ['DSR-2026-0143', 'DSR-2026-0143', 'DSR-2026-0142']);
+  await axe('the audit log');
+  await go(page.click('header a[href*="view=figures"]'));
+  await axe('the figures');
+
+  // On a phone: the same pages (another applicant's, she is gone), each as wide as the screen.
+  await phone(page);
+  const other = new URL(applicantUrl);
+  other.searchParams.set('a', 'Applicant 000001');
+  other.searchParams.delete('p');
+  const erase = new URL(other);
+  erase.searchParams.set('view', 'erase');
+  for (const [what, url] of [['the applicant table', `${site.base}/staff.cgi`], ['an applicant', other.href],
+    ['the erase confirmation', erase.href], ['the figures', `${site.base}/staff.cgi?view=figures`],
+    ['the audit log', `${site.base}/staff.cgi?view=audit`]]) {
+    await page.goto(url);
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth) <= 390, `${what} fits 390 px`);
+    await axe(`${what} at 390 px`);
   }
 }
 
