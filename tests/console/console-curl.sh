@@ -39,7 +39,7 @@ check "one applicant: every submission, newest first" 'get one "view=applicant&a
 
 # Export and erasure with the tokens of the console's own pages.
 t=$(token one)
-check "export: a zip of both submissions, audited" '[ "$(post zip "root=people&a=Applicant+000030&action=export&token=$t")" = 200 ] && python3 -c "import zipfile,sys; n=zipfile.ZipFile(sys.argv[1]).namelist(); sys.exit(len(n) != 6)" "$tmp/zip" && grep -q "	staff	export	people	Applicant 000030	" "$LOG_DIR/audit.log"'
+check "export: a zip of both submissions, audited with its request reference" '[ "$(post zip "root=people&a=Applicant+000030&action=export&token=$t&reference=+DSR-2026-0142+")" = 200 ] && python3 -c "import zipfile,sys; n=zipfile.ZipFile(sys.argv[1]).namelist(); sys.exit(len(n) != 6)" "$tmp/zip" && grep -q "	staff	export	people	Applicant 000030	handed out: 2 submissions	request DSR-2026-0142$" "$LOG_DIR/audit.log"'
 get confirm "view=erase&a=Applicant%20000030" "${staff[@]}" >/dev/null
 t=$(token confirm)
 body="root=people&a=Applicant+000030&action=erase&token=$t"
@@ -51,7 +51,16 @@ get confirm "view=erase&a=Applicant%20000030" "${staff[@]}" >/dev/null
 t=$(token confirm)
 body="root=people&a=Applicant+000030&action=erase&token=$t"
 check "a post without the token of the form is refused" '[ "$(post x3 "${body%token=*}token=${t%?}$([ "${t: -1}" = 0 ] && echo 1 || echo 0)")" = 403 ] && [ "$(post x7 "${body%token=*}token=9999999999999999999.${t#*.}")" = 403 ] && [ -d "$tmp/site/people/Applicant 000030" ]'
+logged=$(wc -l < "$LOG_DIR/audit.log")
+check "a request reference with a tab, a line break or 81 bytes is refused, nothing done" 'for r in "a%09b" "a%0Ab" "$(printf "x%.0s" $(seq 81))"; do [ "$(post r "$body&reference=$r")" = 400 ] || exit 1; done && grep -q "at most 80" "$tmp/r" && [ -d "$tmp/site/people/Applicant 000030" ] && [ "$(wc -l < "$LOG_DIR/audit.log")" = "$logged" ]'
+body="$body&reference=%3Cb%3E%22DSR-7"
 check "erase: folder and line gone, audited" '[ "$(post erased "$body" -H "Origin: http://127.0.0.1:$port" -H "Sec-Fetch-Site: same-origin")" = 200 ] && [ ! -e "$tmp/site/people/Applicant 000030" ] && ! grep -q "Applicant%20000030" "$tmp/site/people/index.html" && grep -q "	staff	erase	people	Applicant 000030	erased" "$LOG_DIR/audit.log"'
+# The audit view, over lines of the format before request references too (a hostile name in them).
+for i in $(seq 250); do printf '2025-01-%02dT10:00:00Z\tolder\texport\tpeople\t%s\thanded out: 1 submissions\n' $((i % 28 + 1)) "$evil"; done >> "$LOG_DIR/audit.log"
+actions() { get "$1" "view=audit&$2" "${staff[@]}" >/dev/null; grep -o 'data-label="Action">[^<]*' "$tmp/$1" | cut -d'>' -f2 | tr '\n' ' '; }
+check "audit view: an applicant's lines newest first, with their references" '[ "$(actions v1 "a=Applicant%20000030")" = "erase erase export " ] && [ "$(grep -c "DSR-2026-0142</a>" "$tmp/v1")" = 1 ] && grep -q "&lt;b&gt;&quot;DSR-7</a>" "$tmp/v1" && ! grep -q "<b>\"DSR" "$tmp/v1"'
+check "audit view: filtered by action, staff member, reference and days" '[ "$(actions v2 "a=Applicant%20000030&what=export")" = "export " ] && [ "$(actions v3 "by=nobody")" = "" ] && [ "$(actions v4 "ref=DSR-2026-0142")" = "export " ] && get v5 "view=audit&by=older&from=2025-01-02&to=2025-01-03" "${staff[@]}" >/dev/null && grep -q ">18 lines<" "$tmp/v5"'
+check "audit view: old lines paged, a page past the last shows the last, a hostile name escaped" 'get v6 "view=audit&by=older&page=99999999999999999999" "${staff[@]}" >/dev/null && grep -q "Page 3 of 3" "$tmp/v6" && [ "$(grep -c "data-label=\"Action\">export" "$tmp/v6")" = 50 ] && grep -q "&lt;img src=x onerror=alert(1)&gt; O&#39;Brien</a>" "$tmp/v6" && ! grep -q "<img src=x" "$tmp/v6"'
 # Staff who drop the connection 10-70 ms into an erasure: the server ends the console then, and
 # whatever it had begun is named in the audit log and finished by the next operation.
 for i in $(seq 40 59); do
@@ -64,5 +73,6 @@ check "dropped connections: every change named in the audit log first" 'for i in
 check "dropped connections: each erasure begun is finished and logged" 'for i in $(seq 40 59); do n=$(grep -c "	erase	people	Applicant 0000$i	erased" "$LOG_DIR/audit.log"); if [ -d "$tmp/site/people/Applicant 0000$i" ]; then [ "$n" = 0 ] || exit 1; else [ "$n" = 1 ] || exit 1; fi; done'
 check "the audit log is not served" '[ "$(curl -s -o /dev/null -w "%{http_code}" "${staff[@]}" "http://127.0.0.1:$port/../log/audit.log")" != 200 ]'
 check "the store is consistent" '"$build/app/admin/apply-admin" --site "$tmp/site" fsck >/dev/null'
+
 
 [ "$failures" -eq 0 ] && echo "all passed" || { echo "$failures failed"; exit 1; }
