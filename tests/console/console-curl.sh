@@ -74,5 +74,4 @@ check "dropped connections: each erasure begun is finished and logged" 'for i in
 check "the audit log is not served" '[ "$(curl -s -o /dev/null -w "%{http_code}" "${staff[@]}" "http://127.0.0.1:$port/../log/audit.log")" != 200 ]'
 check "the store is consistent" '"$build/app/admin/apply-admin" --site "$tmp/site" fsck >/dev/null'
 
-
 [ "$failures" -eq 0 ] && echo "all passed" || { echo "$failures failed"; exit 1; }

@@ -95,6 +95,15 @@ def check_admin(args, tmp):
           "export: an existing file is never overwritten")
     check(re.search(r"\ttester\texport\tpeople\tApplicant 000010\t", audit_lines(site)[-1]) is not None,
           "audit: the export is logged with user, store and applicant")
+    logged = len(audit_lines(site))
+    refused = [admin(args, site, "erase", "Applicant 000003", "--reference", ref) for ref in ("DSR\t1", "DSR\n1", "D" * 81, "DSR-ü")]
+    check(all(r.returncode != 0 for r in refused) and "tab or a line break" in refused[1].stderr and "81 bytes" in refused[2].stderr
+          and "Applicant 000003" in folders(site) and len(audit_lines(site)) == logged,
+          "erase --reference: a tab, a line break, 81 bytes or a letter outside ASCII refused, nothing done")
+    r = admin(args, site, "export", "Applicant 000009", os.path.join(tmp, "a9.zip"), "--reference", " DSR-2026-0142 ")
+    check(r.returncode == 0 and [l.split("\t")[4:] for l in audit_lines(site)[-2:]] ==
+          [["Applicant 000009", o, "request DSR-2026-0142"] for o in ("begun: to " + os.path.join(tmp, "a9.zip"), "written to " + os.path.join(tmp, "a9.zip"))],
+          "export --reference: both lines carry the request reference as their last field")
     check(admin(args, site, "erase", "Applicant 000003", env={"APPLY_AUDIT_LOG": ""}).returncode != 0
           and "Applicant 000003" in folders(site), "erase: refused without an audit log")
 
@@ -178,7 +187,9 @@ def check_two_of_one_name(args, tmp):
     check(b"Resume 101" in texts and b"Resume 100" not in texts and b"Resume 102" not in texts
           and b"one.example" not in texts, "export: holds only her own data")
     # Erasing the one whose submission is the folder's latest: the other's is on the page again.
-    r = admin(args, site, "erase", "Anna Schmidt", "--mail", "Anna@one.example")
+    r = admin(args, site, "erase", "Anna Schmidt", "--mail", "Anna@one.example", "--reference", "DSR-2026-0150")
+    check([l.rsplit("\t", 1)[1] for l in audit_lines(site)[-2:]] == ["request DSR-2026-0150"] * 2,
+          "erase --reference: begun and done lines carry the request reference")
     page = open(os.path.join(site, "people", "Anna Schmidt", "index.html"), encoding="utf-8").read()
     kept = snapshot(site, "Anna Schmidt")
     check(r.returncode == 0 and "ANNA@two.example" in page and "one.example" not in page
@@ -212,7 +223,7 @@ def crash_cases(args):
     return [
         ("erase", lambda site: make_store(site, 4), ["erase", "Applicant 000002"], "Applicant 000002"),
         ("erase one of two", lambda site: two_annas(args, site),
-         ["erase", "Anna Schmidt", "--mail", "anna@one.example"], None),
+         ["erase", "Anna Schmidt", "--mail", "anna@one.example", "--reference", "DSR-7"], None),
         ("retain", lambda site: make_store(site, 4), ["retain", "--days", "1"], None),
         ("restore", None, ["restore", "BACKUP"], None),
     ]
@@ -268,7 +279,7 @@ def check_crash(args, tmp):
             # The next command under the lock finishes what the killed one began, and says so.
             admin(args, site, "fsck", "--repair", env={"APPLY_AUDIT_LOG": log})
             after = open(log).read().splitlines() if os.path.exists(log) else []
-            tags = [re.search(r"\[erasure [^]]+\]$", l) for l in after]
+            tags = [re.search(r"\[erasure [^]]+\](?=\t|$)", l) for l in after]
             begun = [t.group(0) for t, l in zip(tags, after) if t and "\tbegun: " in l]
             done = [t.group(0) for t, l in zip(tags, after) if t and "\terased" in l]
             # An erasure named but killed before its plan was on disk changed nothing (checked
@@ -276,6 +287,8 @@ def check_crash(args, tmp):
             check(len(done) == len(set(done)) and set(done) <= set(begun)
                   and (changed <= bool(done) or what == "retain" and not done and not changed),
                   "%s killed at %s #%d: every erasure that began is done, logged once" % (what, call, n))
+            check("--reference" not in words or all(l.endswith("\trequest DSR-7") for l in after if "\terase\t" in l),
+                  "%s killed at %s #%d: its reference in every line, also the finisher's" % (what, call, n))
             check(admin(args, site, "fsck").returncode == 0 and set(listed(site)) == folders(site),
                   "%s killed at %s #%d: consistent, every folder listed once" % (what, call, n))
             if victim:
