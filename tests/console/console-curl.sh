@@ -55,12 +55,14 @@ logged=$(wc -l < "$LOG_DIR/audit.log")
 check "a request reference with a tab, a line break or 81 bytes is refused, nothing done" 'for r in "a%09b" "a%0Ab" "$(printf "x%.0s" $(seq 81))"; do [ "$(post r "$body&reference=$r")" = 400 ] || exit 1; done && grep -q "at most 80" "$tmp/r" && [ -d "$tmp/site/people/Applicant 000030" ] && [ "$(wc -l < "$LOG_DIR/audit.log")" = "$logged" ]'
 body="$body&reference=%3Cb%3E%22DSR-7"
 check "erase: folder and line gone, audited" '[ "$(post erased "$body" -H "Origin: http://127.0.0.1:$port" -H "Sec-Fetch-Site: same-origin")" = 200 ] && [ ! -e "$tmp/site/people/Applicant 000030" ] && ! grep -q "Applicant%20000030" "$tmp/site/people/index.html" && grep -q "	staff	erase	people	Applicant 000030	erased" "$LOG_DIR/audit.log"'
-# The audit view, over lines of the format before request references too (a hostile name in them).
-for i in $(seq 250); do printf '2025-01-%02dT10:00:00Z\tolder\texport\tpeople\t%s\thanded out: 1 submissions\n' $((i % 28 + 1)) "$evil"; done >> "$LOG_DIR/audit.log"
+# The audit view, over lines of the format before request references too (a hostile name in them),
+# read in blocks: 1000 lines, one of them 100 kB long, across many.
+long=$(printf 'x%.0s' $(seq 100000))
+for i in $(seq 1000); do printf '2025-01-%02dT10:00:00Z\tolder\texport\tpeople\t%s\t%s\n' $((i % 28 + 1)) "$evil" "$([ "$i" = 500 ] && echo "$long" || echo "handed out: 1 submissions")"; done >> "$LOG_DIR/audit.log"
 actions() { get "$1" "view=audit&$2" "${staff[@]}" >/dev/null; grep -o 'data-label="Action">[^<]*' "$tmp/$1" | cut -d'>' -f2 | tr '\n' ' '; }
 check "audit view: an applicant's lines newest first, with their references" '[ "$(actions v1 "a=Applicant%20000030")" = "erase erase export " ] && [ "$(grep -c "DSR-2026-0142</a>" "$tmp/v1")" = 1 ] && grep -q "&lt;b&gt;&quot;DSR-7</a>" "$tmp/v1" && ! grep -q "<b>\"DSR" "$tmp/v1"'
-check "audit view: filtered by action, staff member, reference and days" '[ "$(actions v2 "a=Applicant%20000030&what=export")" = "export " ] && [ "$(actions v3 "by=nobody")" = "" ] && [ "$(actions v4 "ref=DSR-2026-0142")" = "export " ] && get v5 "view=audit&by=older&from=2025-01-02&to=2025-01-03" "${staff[@]}" >/dev/null && grep -q ">18 lines<" "$tmp/v5"'
-check "audit view: old lines paged, a page past the last shows the last, a hostile name escaped" 'get v6 "view=audit&by=older&page=99999999999999999999" "${staff[@]}" >/dev/null && grep -q "Page 3 of 3" "$tmp/v6" && [ "$(grep -c "data-label=\"Action\">export" "$tmp/v6")" = 50 ] && grep -q "&lt;img src=x onerror=alert(1)&gt; O&#39;Brien</a>" "$tmp/v6" && ! grep -q "<img src=x" "$tmp/v6"'
+check "audit view: filtered by action, staff member, reference and days" '[ "$(actions v2 "a=Applicant%20000030&what=export")" = "export " ] && [ "$(actions v3 "by=nobody")" = "" ] && [ "$(actions v4 "ref=DSR-2026-0142")" = "export " ] && get v5 "view=audit&by=older&from=2025-01-02&to=2025-01-03" "${staff[@]}" >/dev/null && grep -q ">72 lines<" "$tmp/v5"'
+check "audit view: old lines paged, a page past the last shows the last, a hostile name escaped" 'get v6 "view=audit&by=older&page=99999999999999999999" "${staff[@]}" >/dev/null && grep -q ">1000 lines<" "$tmp/v6" && grep -q "Page 10 of 10" "$tmp/v6" && [ "$(grep -c "data-label=\"Action\">export" "$tmp/v6")" = 100 ] && get v7 "view=audit&by=older&page=6" "${staff[@]}" >/dev/null && [ "$(grep -c "\">$long</td>" "$tmp/v7")" = 1 ] && grep -q "&lt;img src=x onerror=alert(1)&gt; O&#39;Brien</a>" "$tmp/v6" && ! grep -q "<img src=x" "$tmp/v6"'
 # Staff who drop the connection 10-70 ms into an erasure: the server ends the console then, and
 # whatever it had begun is named in the audit log and finished by the next operation.
 for i in $(seq 40 59); do
