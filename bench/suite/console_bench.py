@@ -3,8 +3,9 @@
 
 Lays out two stores with tests/console/make_store.py (one in ten applicants with an earlier
 submission), then times staff.cgi run as the web server runs it: the table's first page (newest
-first) and a search that has to look at every applicant; then apply-admin's retention runs with a
-faked clock: a day's share of the applicants due, then a tenth of them.
+first) and a search that has to look at every applicant; the audit log view over a 100 MiB log
+(its first page, and one applicant's lines); then apply-admin's retention runs with a faked clock:
+a day's share of the applicants due, then a tenth of them.
 Usage: bench/suite/console_bench.py BUILDDIR [--runs N] [--work DIR] [--sizes 100,100000]
 Prints a Markdown table: medians of wall time, and of CPU time (user + system) in brackets, in ms.
 On a machine shared with other work the CPU time is the steadier figure."""
@@ -39,6 +40,20 @@ def main():
     staff = os.path.join(os.path.abspath(a.build), "app/console/staff.cgi")
     admin = os.path.join(os.path.abspath(a.build), "app/admin/apply-admin")
     rows = []
+    # 100 MiB of audit lines, made once: erasures of 100,000 applicants with request references.
+    os.makedirs(a.work, exist_ok=True)
+    big_log = os.path.join(a.work, "audit-100MiB.log")
+    if not os.path.exists(big_log) or os.path.getsize(big_log) < 100 << 20:
+        with open(big_log + ".tmp", "w") as f:
+            i = written = 0
+            while written < 100 << 20:
+                line = ("2026-%02d-%02dT10:%02d:00Z\tstaff%d\terase\tpeople\tApplicant %06d\tbegun: all 2 "
+                        "submissions and the list line [erasure 1234-0-20261209T115816Z]\trequest DSR-2026-%04d\n"
+                        % (1 + i * 12 // 700000 % 12, 1 + i % 28, i % 60, i % 5, i % 100000, i % 10000))
+                f.write(line)
+                written += len(line)
+                i += 1
+        os.replace(big_log + ".tmp", big_log)
     for n in (int(x) for x in a.sizes.split(",")):
         site = os.path.join(a.work, "site-%d" % n)
         shutil.rmtree(site, ignore_errors=True)
@@ -53,6 +68,17 @@ def main():
                 ms, out = timed([staff], dict(cgi, QUERY_STRING=query), site)
                 if expect not in out:
                     sys.exit("unexpected page for %r at %d applicants" % (query, n))
+                times.append(ms)
+            rows.append((n, label, (statistics.median(t[0] for t in times[1:]),
+                                    statistics.median(t[1] for t in times[1:]))))
+        audit_cgi = dict(cgi, APPLY_AUDIT_LOG=big_log)
+        for label, query, expect in (("audit view of a 100 MiB log, first page", "view=audit", b"Page 1 of"),
+                                     ("audit view of a 100 MiB log, one applicant", "view=audit&a=Applicant+000042", b"Page 1 of 1")):
+            times = []
+            for _ in range(a.runs + 1):
+                ms, out = timed([staff], dict(audit_cgi, QUERY_STRING=query), site)
+                if expect not in out:
+                    sys.exit("unexpected page for %r" % query)
                 times.append(ms)
             rows.append((n, label, (statistics.median(t[0] for t in times[1:]),
                                     statistics.median(t[1] for t in times[1:]))))
