@@ -110,8 +110,6 @@ int run(const store::ApplicantStore& s, const Options& o) {
         return store::find_applicant(s, name, o.mail, error);
     };
     const std::string reference = store::trimmed_reference(o.reference);
-    if (!o.reference.empty() && command != "export" && command != "erase")
-        return fail("--reference goes with export and erase only");
     if (std::string why = store::reference_problem(reference); !why.empty()) return fail(why);
 
     if (command == "list" && w.size() <= 2) {
@@ -208,6 +206,8 @@ int main(int argc, char* argv[]) {
     // Paths are taken before the change of folder, as the admin typed them.
     if (!o.audit_log.empty()) o.audit_log = std::filesystem::absolute(o.audit_log).string();
     const std::string& command = o.words[0];
+    if (!o.reference.empty() && command != "export" && command != "erase")
+        return fail("--reference goes with export and erase only");
     std::size_t path_word = command == "export" ? 2
                             : command == "backup" || command == "restore" || command == "verify" ? 1
                                                                                                  : 0;
