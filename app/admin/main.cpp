@@ -135,7 +135,8 @@ int run(const store::ApplicantStore& s, const Options& o) {
         auto a = applicant(w[1]);
         if (!a) return fail(error);
         // Named in the audit log before the archive exists: a run cut short leaves the line.
-        if (!audit.write("export", s.store_root(), w[1], "begun: to " + w[2], reference))
+        const store::AuditExtras extras{store::reference_of(*a).person_id, reference};
+        if (!audit.write("export", s.store_root(), w[1], "begun: to " + w[2], extras))
             return fail("cannot write the audit log: nothing exported");
         platform::UniqueFd out(::open(w[2].c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!out.valid()) error = "cannot create " + w[2] + ": " + std::strerror(errno);
@@ -145,7 +146,7 @@ int run(const store::ApplicantStore& s, const Options& o) {
             if (error.empty()) error = "cannot write " + w[2];
         }
         if (!audit.write("export", s.store_root(), w[1],
-                         error.empty() ? "written to " + w[2] : "failed: " + error, reference))
+                         error.empty() ? "written to " + w[2] : "failed: " + error, extras))
             return fail("cannot write the audit log");
         return error.empty() ? 0 : fail(error);
     }

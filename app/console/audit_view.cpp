@@ -41,7 +41,7 @@ void cell(const char* label, const std::string& text) {
 }  // namespace
 
 void show_audit(Console& c) {
-    store::AuditFilter filter{c.value("a"), c.value("what"), c.value("by"),
+    store::AuditFilter filter{c.value("a"), c.value("p"), c.value("what"), c.value("by"),
                               store::trimmed_reference(c.value("ref")), c.value("from"), c.value("to")};
     const std::size_t asked = static_cast<std::size_t>(
         std::clamp(std::strtol(c.value("page").c_str(), nullptr, 10), 1L, 10'000'000L));
@@ -59,6 +59,7 @@ void show_audit(Console& c) {
     html(c.store.store_root());
     std::printf("\"><input type=\"hidden\" name=\"view\" value=\"audit\">");
     text_field("a", "Applicant", filter.applicant);
+    text_field("p", "Person id", filter.person_id);
     text_field("what", "Action", filter.action, "text", " list=\"actions\"");
     std::printf("<datalist id=\"actions\">");
     for (const char* action : KNOWN_ACTIONS) std::printf("<option value=\"%s\">", action);
@@ -83,6 +84,7 @@ void show_audit(Console& c) {
     std::printf("<p class=\"muted\">%zu line%s</p>\n", page.matching, page.matching == 1 ? "" : "s");
     const std::string keep = "view=audit&" +
         std::string(filter.applicant.empty() ? "" : "a=" + query_escape(filter.applicant) + "&") +
+        (filter.person_id.empty() ? "" : "p=" + query_escape(filter.person_id) + "&") +
         (filter.action.empty() ? "" : "what=" + query_escape(filter.action) + "&") +
         (filter.user.empty() ? "" : "by=" + query_escape(filter.user) + "&") +
         (filter.reference.empty() ? "" : "ref=" + query_escape(filter.reference) + "&") +
@@ -98,8 +100,15 @@ void show_audit(Console& c) {
         cell("Action", e.action);
         cell("Store", e.root);
         std::printf("<td data-label=\"Applicant\">");
+        // Her name filters by the folder; the person id beside it, by her alone.
         if (!e.applicant.empty() && e.applicant != "-")
             audit_link(console_link(c, "view=audit&a=" + query_escape(e.applicant)), e.applicant);
+        if (!e.person_id.empty()) {
+            std::printf(" <span class=\"muted\">(");
+            audit_link(console_link(c, "view=audit&" + applicant_query({e.applicant, e.person_id})),
+                       "person " + e.person_id.substr(0, 8));
+            std::printf(")</span>");
+        }
         std::printf("</td>");
         cell("Outcome", e.outcome);
         std::printf("<td data-label=\"Request\">");

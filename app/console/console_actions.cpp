@@ -87,7 +87,7 @@ void do_export(Console& c) {
     if (!c.audit.write("export", c.store.store_root(), folder,
                        "handed out: " + std::to_string(applicant->submissions.size()) +
                            " submissions",
-                       *reference)) {
+                       {store::reference_of(*applicant).person_id, *reference})) {
         message_page(&c, "500 Internal Server Error", "Not exported",
                      "The audit log could not be written; nothing was exported.");
         return;

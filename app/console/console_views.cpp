@@ -167,8 +167,8 @@ void show_applicant(Console& c) {
     std::printf(" <button>Export all data (zip)</button></form>\n<a href=\"");
     html(console_link(c, "view=erase&" + applicant_query(store::reference_of(*applicant))));
     std::printf("\">Erase this applicant&hellip;</a> <a href=\"");
-    html(console_link(c, "view=audit&a=" + query_escape(applicant->folder_name)));
-    std::printf("\">Audit log of this name</a></div>\n");
+    html(console_link(c, "view=audit&" + applicant_query(store::reference_of(*applicant))));
+    std::printf("\">Audit log of this applicant</a></div>\n");
     const std::size_t others = store::applicants_in(c.store, applicant->folder_name).size() - 1;
     if (others > 0)
         std::printf("<p class=\"muted\">%zu other applicant%s filed under the same name with "

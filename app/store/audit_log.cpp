@@ -50,12 +50,13 @@ std::string one_field(std::string text) {
 
 std::string AuditLog::line(const std::string& action, const std::string& root,
                            const std::string& applicant, const std::string& outcome,
-                           const std::string& user, const std::string& reference) const {
+                           const std::string& user, const AuditExtras& extras) const {
     const std::string& who = user.empty() ? user_ : user;
     return utc_text(std::time(nullptr)) + "\t" + one_field(who.empty() ? "-" : who) + "\t" +
            one_field(action) + "\t" + one_field(root) + "\t" + one_field(applicant) + "\t" +
-           one_field(outcome) + (reference.empty() ? "" : "\trequest " + one_field(reference)) +
-           "\n";
+           one_field(outcome) +
+           (extras.person_id.empty() ? "" : "\tperson " + one_field(extras.person_id)) +
+           (extras.reference.empty() ? "" : "\trequest " + one_field(extras.reference)) + "\n";
 }
 
 std::string trimmed_reference(const std::string& typed) {

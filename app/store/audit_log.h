@@ -1,13 +1,21 @@
 // The audit log: one line per step of every erasure, retention run, export and restore,
 // "<UTC time>\t<user>\t<action>\t<store root>\t<applicant>\t<outcome>", flushed before the step
-// it names goes on; an erasure or export made on a data subject's request has a seventh field,
-// "request <reference>". Tabs and line ends in the texts become spaces: one line is one step.
+// it names goes on. Erasures and exports add "person <person id>" (which of the name's applicants)
+// and, when made on a data subject's request, "request <reference>" as the last field; lines
+// written before have six fields. Tabs and line ends in the texts become spaces: one line is one
+// step.
 #pragma once
 
 #include <ctime>
 #include <string>
 
 namespace store {
+
+// The fields after the sixth, each left out when empty.
+struct AuditExtras {
+    std::string person_id;  // the applicant's (applicants.h)
+    std::string reference;  // the data subject's request (reference_problem says none)
+};
 
 class AuditLog {
   public:
@@ -18,18 +26,17 @@ class AuditLog {
     const std::string& path() const { return path_; }
     const std::string& user() const { return user_; }
 
-    // One line without writing it (for write_lines), by `user` ("" : this log's user), with the
-    // request reference's field when `reference` is not empty.
+    // One line without writing it (for write_lines), by `user` ("" : this log's user).
     std::string line(const std::string& action, const std::string& root,
                      const std::string& applicant, const std::string& outcome,
-                     const std::string& user = {}, const std::string& reference = {}) const;
+                     const std::string& user = {}, const AuditExtras& extras = {}) const;
     // Appends whole lines with one write and flushes them; false when that fails.
     bool write_lines(const std::string& lines) const;
     // The log's last 1 MiB (for what an operation finishing another's may have logged already).
     std::string tail() const;
     bool write(const std::string& action, const std::string& root, const std::string& applicant,
-               const std::string& outcome, const std::string& reference = {}) const {
-        return write_lines(line(action, root, applicant, outcome, {}, reference));
+               const std::string& outcome, const AuditExtras& extras = {}) const {
+        return write_lines(line(action, root, applicant, outcome, {}, extras));
     }
 
   private:

@@ -30,10 +30,12 @@ AuditEntry parse_audit_line(std::string_view line) {
         return e;
     }
     for (std::size_t i = 0; i < 6; ++i) *fields[i] = std::string(parts[i]);
-    // Fields after the sixth: the request reference, and whatever later versions add.
-    constexpr std::string_view kRequest = "request ";
+    // Fields after the sixth: the person id, the request reference, and whatever later versions add.
+    constexpr std::string_view kPerson = "person ", kRequest = "request ";
     for (std::size_t i = 6; i < parts.size(); ++i)
-        if (parts[i].substr(0, kRequest.size()) == kRequest)
+        if (parts[i].substr(0, kPerson.size()) == kPerson)
+            e.person_id = std::string(parts[i].substr(kPerson.size()));
+        else if (parts[i].substr(0, kRequest.size()) == kRequest)
             e.reference = std::string(parts[i].substr(kRequest.size()));
     return e;
 }
@@ -89,7 +91,8 @@ bool is_day(const std::string& day) {
 
 bool AuditFilter::matches(const AuditEntry& e) const {
     const std::string day = e.time.substr(0, 10);
-    return (applicant.empty() || e.applicant == applicant) && (action.empty() || e.action == action) &&
+    return (applicant.empty() || e.applicant == applicant) &&
+           (person_id.empty() || e.person_id == person_id) && (action.empty() || e.action == action) &&
            (user.empty() || e.user == user) && (reference.empty() || e.reference == reference) &&
            (!is_day(from_day) || day >= from_day) && (!is_day(to_day) || day <= to_day);
 }

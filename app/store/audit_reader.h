@@ -11,9 +11,10 @@
 namespace store {
 
 // One line of the log in its fields (see audit_log.h). A line of fewer than six fields is kept
-// whole in `outcome`, with `whole` false; lines without a request reference have it empty.
+// whole in `outcome`, with `whole` false; lines without a person id or request reference have
+// them empty.
 struct AuditEntry {
-    std::string time, user, action, root, applicant, outcome, reference;
+    std::string time, user, action, root, applicant, outcome, person_id, reference;
     bool whole = true;
 };
 AuditEntry parse_audit_line(std::string_view line);
@@ -25,8 +26,9 @@ bool for_each_audit_line_newest_first(const std::string& path,
                                       std::string& error);
 
 // Which lines to show; empty fields match everything. Days are "YYYY-MM-DD" (UTC), both included.
+// A person id matches only the lines that name one.
 struct AuditFilter {
-    std::string applicant, action, user, reference, from_day, to_day;
+    std::string applicant, person_id, action, user, reference, from_day, to_day;
     bool matches(const AuditEntry& entry) const;
 };
 

@@ -225,6 +225,11 @@ bool rewrite_list_and_catalogue(const ApplicantStore& store, const StoreLock& he
     return true;
 }
 
+// Whom an erasure's audit lines name besides the folder, and on whose request.
+AuditExtras extras_of(const ErasurePlan& plan) {
+    return {person_id(plan.person), plan.reference};
+}
+
 // The tag that ties an erasure's audit lines together.
 std::string tag(const ErasurePlan& plan) {
     return " [erasure " + plan.id + "]";
@@ -257,7 +262,7 @@ bool clear_plans(const ApplicantStore& store, const std::vector<ErasurePlan>& pl
         }
         if (finishing && logged_done(logged, p)) continue;
         lines += audit.line(p.action, store.store_root(), p.folder, done + tag(p), p.user,
-                            p.reference);
+                            extras_of(p));
     }
     if (!flush_directory(store.erasures_dir()) || (!lines.empty() && !audit.write_lines(lines))) {
         error = "cannot write the audit log " + audit.path();
@@ -326,7 +331,7 @@ bool erase_applicants(const ApplicantStore& store, const StoreLock& held,
         plan->reference = reference;
         begun += audit.line(action, store.store_root(), a.folder_name,
                             "begun: " + describe(*plan, count) + (reason.empty() ? "" : "; " + reason) +
-                                tag(*plan), {}, reference);
+                                tag(*plan), {}, extras_of(*plan));
         plans.push_back(std::move(*plan));
     }
     if (plans.empty()) return error.empty();

@@ -39,7 +39,7 @@ check "one applicant: every submission, newest first" 'get one "view=applicant&a
 
 # Export and erasure with the tokens of the console's own pages.
 t=$(token one)
-check "export: a zip of both submissions, audited with its request reference" '[ "$(post zip "root=people&a=Applicant+000030&action=export&token=$t&reference=+DSR-2026-0142+")" = 200 ] && python3 -c "import zipfile,sys; n=zipfile.ZipFile(sys.argv[1]).namelist(); sys.exit(len(n) != 6)" "$tmp/zip" && grep -q "	staff	export	people	Applicant 000030	handed out: 2 submissions	request DSR-2026-0142$" "$LOG_DIR/audit.log"'
+check "export: a zip of both submissions, audited with its request reference" '[ "$(post zip "root=people&a=Applicant+000030&action=export&token=$t&reference=+DSR-2026-0142+")" = 200 ] && python3 -c "import zipfile,sys; n=zipfile.ZipFile(sys.argv[1]).namelist(); sys.exit(len(n) != 6)" "$tmp/zip" && grep -q "	staff	export	people	Applicant 000030	handed out: 2 submissions	person [0-9a-f]\{32\}	request DSR-2026-0142$" "$LOG_DIR/audit.log"'
 get confirm "view=erase&a=Applicant%20000030" "${staff[@]}" >/dev/null
 t=$(token confirm)
 body="root=people&a=Applicant+000030&action=erase&token=$t"
@@ -61,7 +61,8 @@ long=$(printf 'x%.0s' $(seq 100000))
 for i in $(seq 1000); do printf '2025-01-%02dT10:00:00Z\tolder\texport\tpeople\t%s\t%s\n' $((i % 28 + 1)) "$evil" "$([ "$i" = 500 ] && echo "$long" || echo "handed out: 1 submissions")"; done >> "$LOG_DIR/audit.log"
 actions() { get "$1" "view=audit&$2" "${staff[@]}" >/dev/null; grep -o 'data-label="Action">[^<]*' "$tmp/$1" | cut -d'>' -f2 | tr '\n' ' '; }
 check "audit view: an applicant's lines newest first, with their references" '[ "$(actions v1 "a=Applicant%20000030")" = "erase erase export " ] && [ "$(grep -c "DSR-2026-0142</a>" "$tmp/v1")" = 1 ] && grep -q "&lt;b&gt;&quot;DSR-7</a>" "$tmp/v1" && ! grep -q "<b>\"DSR" "$tmp/v1"'
-check "audit view: filtered by action, staff member, reference and days" '[ "$(actions v2 "a=Applicant%20000030&what=export")" = "export " ] && [ "$(actions v3 "by=nobody")" = "" ] && [ "$(actions v4 "ref=DSR-2026-0142")" = "export " ] && get v5 "view=audit&by=older&from=2025-01-02&to=2025-01-03" "${staff[@]}" >/dev/null && grep -q ">72 lines<" "$tmp/v5"'
+person=$(grep -m1 -o "Applicant 000030	handed out[^	]*	person [0-9a-f]*" "$LOG_DIR/audit.log" | sed "s/.* //")
+check "audit view: filtered by person id, action, staff member, reference and days" '[ "$(actions v8 "a=Applicant%20000030&p=$person")" = "erase erase export " ] && [ "$(actions v9 "p=${person%?}")" = "" ] && [ "$(actions v2 "a=Applicant%20000030&what=export")" = "export " ] && [ "$(actions v3 "by=nobody")" = "" ] && [ "$(actions v4 "ref=DSR-2026-0142")" = "export " ] && get v5 "view=audit&by=older&from=2025-01-02&to=2025-01-03" "${staff[@]}" >/dev/null && grep -q ">72 lines<" "$tmp/v5"'
 check "audit view: old lines paged, a page past the last shows the last, a hostile name escaped" 'get v6 "view=audit&by=older&page=99999999999999999999" "${staff[@]}" >/dev/null && grep -q ">1000 lines<" "$tmp/v6" && grep -q "Page 10 of 10" "$tmp/v6" && [ "$(grep -c "data-label=\"Action\">export" "$tmp/v6")" = 100 ] && get v7 "view=audit&by=older&page=6" "${staff[@]}" >/dev/null && [ "$(grep -c "\">$long</td>" "$tmp/v7")" = 1 ] && grep -q "&lt;img src=x onerror=alert(1)&gt; O&#39;Brien</a>" "$tmp/v6" && ! grep -q "<img src=x" "$tmp/v6"'
 # Staff who drop the connection 10-70 ms into an erasure: the server ends the console then, and
 # whatever it had begun is named in the audit log and finished by the next operation.

@@ -101,9 +101,10 @@ def check_admin(args, tmp):
           and "Applicant 000003" in folders(site) and len(audit_lines(site)) == logged,
           "erase --reference: a tab, a line break, 81 bytes or a letter outside ASCII refused, nothing done")
     r = admin(args, site, "export", "Applicant 000009", os.path.join(tmp, "a9.zip"), "--reference", " DSR-2026-0142 ")
-    check(r.returncode == 0 and [l.split("\t")[4:] for l in audit_lines(site)[-2:]] ==
-          [["Applicant 000009", o, "request DSR-2026-0142"] for o in ("begun: to " + os.path.join(tmp, "a9.zip"), "written to " + os.path.join(tmp, "a9.zip"))],
-          "export --reference: both lines carry the request reference as their last field")
+    z9 = os.path.join(tmp, "a9.zip")
+    check(r.returncode == 0 and all(re.fullmatch(r"[^\t]+\ttester\texport\tpeople\tApplicant 000009\t%s\tperson [0-9a-f]{32}\trequest DSR-2026-0142"
+                                                 % re.escape(o), l) for o, l in zip(("begun: to " + z9, "written to " + z9), audit_lines(site)[-2:])),
+          "export --reference: both lines name the person and end with the request reference")
     check(admin(args, site, "erase", "Applicant 000003", env={"APPLY_AUDIT_LOG": ""}).returncode != 0
           and "Applicant 000003" in folders(site), "erase: refused without an audit log")
 
@@ -111,9 +112,8 @@ def check_admin(args, tmp):
     r = admin(args, site, "erase", "Applicant 000010")
     check(r.returncode == 0 and "Applicant 000010" not in folders(site) | set(listed(site)) | catalogued(site)
           and len(listed(site)) == 11, "erase: files, list line and catalogue lines gone, others kept")
-    check(re.search(r"\terase\tpeople\tApplicant 000010\tbegun: .*(\[erasure [^]]+\])$", audit_lines(site)[-2])
-          and audit_lines(site)[-1].endswith("\terase\tpeople\tApplicant 000010\terased " +
-                                             audit_lines(site)[-2].rsplit(" [", 1)[1].join(["[", ""])),
+    begun = re.search(r"\terase\tpeople\tApplicant 000010\tbegun: .*(\[erasure [^]]+\])(\tperson [0-9a-f]{32})$", audit_lines(site)[-2])
+    check(begun and audit_lines(site)[-1].endswith("\terase\tpeople\tApplicant 000010\terased " + begun.group(1) + begun.group(2)),
           "audit: the erasure is logged before and after")
     check(admin(args, site, "erase", "Applicant 000010").returncode != 0, "erase: an unknown applicant is an error")
 
@@ -188,8 +188,10 @@ def check_two_of_one_name(args, tmp):
           and b"one.example" not in texts, "export: holds only her own data")
     # Erasing the one whose submission is the folder's latest: the other's is on the page again.
     r = admin(args, site, "erase", "Anna Schmidt", "--mail", "Anna@one.example", "--reference", "DSR-2026-0150")
-    check([l.rsplit("\t", 1)[1] for l in audit_lines(site)[-2:]] == ["request DSR-2026-0150"] * 2,
-          "erase --reference: begun and done lines carry the request reference")
+    people = [l.split("\t")[6] for l in audit_lines(site)[-4:]]  # the export's two lines, the erasure's
+    check([l.rsplit("\t", 1)[1] for l in audit_lines(site)[-2:]] == ["request DSR-2026-0150"] * 2
+          and people[0] == people[1] != people[2] == people[3],
+          "erase --reference: begun and done lines carry the request reference, and which of the name's applicants")
     page = open(os.path.join(site, "people", "Anna Schmidt", "index.html"), encoding="utf-8").read()
     kept = snapshot(site, "Anna Schmidt")
     check(r.returncode == 0 and "ANNA@two.example" in page and "one.example" not in page

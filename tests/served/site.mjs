@@ -131,12 +131,12 @@ export async function staffDay(assert, site, page, exported, { shot = async () =
   for (const action of ['export', 'erase']) {
     assert.ok(audit.includes(`\t${site.staff.username}\t${action}\tpeople\t${name}\t`), `the audit log names the ${action}`);
   }
-  assert.match(audit, /\texport\tpeople\t[^\t\n]+\t[^\t\n]+\trequest DSR-2026-0142\n/, 'the export line has its reference');
-  assert.match(audit, /\terase\tpeople\t[^\t\n]+\terased [^\t\n]+\trequest DSR-2026-0143\n/, 'the erasure line has its reference');
-  // The audit view, filtered by the applicant's name from her link in it.
+  assert.match(audit, /\texport\tpeople\t[^\t\n]+\t[^\t\n]+\tperson [0-9a-f]{32}\trequest DSR-2026-0142\n/, 'the export line names her and its reference');
+  assert.match(audit, /\terase\tpeople\t[^\t\n]+\terased [^\t\n]+\tperson [0-9a-f]{32}\trequest DSR-2026-0143\n/, 'the erasure line names her and its reference');
   await axe('the answer to an erasure');
+  // The audit view, filtered by the applicant (her person id) from her link in it.
   await page.goto(`${site.base}/staff.cgi?view=audit`);
-  await go(page.click('td[data-label="Applicant"] a'));
+  await go(page.click('td[data-label="Applicant"] .muted a'));
   const actions = await cells('tbody td[data-label="Action"]');
   assert.deepEqual(actions, ['erase', 'erase', 'export'], 'the audit view: her lines, newest first');
   assert.deepEqual(await cells('tbody td[data-label="Request"]'), ['DSR-2026-0143', 'DSR-2026-0143', 'DSR-2026-0142']);
