@@ -13,10 +13,8 @@
 namespace store {
 
 AuditEntry parse_audit_line(std::string_view line) {
-    std::string* fields[] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     AuditEntry e;
-    fields[0] = &e.time, fields[1] = &e.user, fields[2] = &e.action, fields[3] = &e.root,
-    fields[4] = &e.applicant, fields[5] = &e.outcome;
+    std::string* const fields[] = {&e.time, &e.user, &e.action, &e.root, &e.applicant, &e.outcome};
     std::vector<std::string_view> parts;
     for (std::size_t start = 0;;) {
         const std::size_t tab = line.find('\t', start);
