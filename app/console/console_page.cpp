@@ -29,6 +29,7 @@ dl.figures { display: grid; grid-template-columns: max-content auto; gap: .3em 1
 dl.figures dt { font-weight: 600; } .actions { display: flex; gap: 1em; margin: 1em 0; }
 button { padding: .4em 1em; } button.danger { background: #a32; color: #fff; border: 0; }
 .notice { background: #fff3cd; border: 1px solid #e6d28a; padding: .6em 1em; }
+form.selection { margin: 0 0 .6em; } .duplicates { background: #fff; border: 1px solid #e4ddd4; padding: .2em 1.2em; margin: 0 0 1em; }
 )css";
 
 }  // namespace

@@ -4,18 +4,55 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "app/store/name_collation.h"
+#include "app/store/name_folding.h"
+
 namespace store {
 
 namespace {
 
-char fold(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+bool matches_folded(const Catalogue& catalogue, const ApplicantRow& row, std::string_view folded) {
+    for (std::size_t i : row.lines) {
+        const CatalogueLine& line = catalogue.lines[i];
+        if (contains_folded(line.name, folded) || contains_folded(line.mail, folded) ||
+            contains_folded(line.interest, folded))
+            return true;
+    }
+    return false;
 }
 
-bool contains_folded(std::string_view text, const std::string& folded_query) {
-    auto it = std::search(text.begin(), text.end(), folded_query.begin(), folded_query.end(),
-                          [](char a, char b) { return fold(a) == b; });
-    return it != text.end();
+// Puts the first `sorted` rows in the collation's order of their names (keys made once per row),
+// ties by folder and person.
+void sort_by_name(std::vector<ApplicantRow>& rows, bool descending, std::size_t sorted,
+                  const std::string& locale) {
+    const NameCollator collator(locale);
+    std::string keys;
+    keys.reserve(rows.size() * 32);
+    struct Keyed {
+        std::size_t start, length, row;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::size_t start = keys.size();
+        keyed.push_back({start, collator.append_sort_key(rows[i].latest.name, keys), i});
+    }
+    const std::string_view all(keys);
+    auto before = [&](const Keyed& a, const Keyed& b) {
+        const int by_key = all.substr(a.start, a.length).compare(all.substr(b.start, b.length));
+        if (by_key != 0) return descending ? by_key > 0 : by_key < 0;
+        const ApplicantRow &x = rows[a.row], &y = rows[b.row];
+        if (x.latest.folder != y.latest.folder)
+            return descending ? x.latest.folder > y.latest.folder : x.latest.folder < y.latest.folder;
+        return descending ? x.person > y.person : x.person < y.person;
+    };
+    std::partial_sort(keyed.begin(),
+                      keyed.begin() + static_cast<std::ptrdiff_t>(std::min(sorted, keyed.size())),
+                      keyed.end(), before);
+    std::vector<ApplicantRow> ordered;
+    ordered.reserve(rows.size());
+    for (const Keyed& k : keyed) ordered.push_back(std::move(rows[k.row]));
+    rows = std::move(ordered);
 }
 
 }  // namespace
@@ -44,37 +81,30 @@ std::vector<ApplicantRow> applicant_rows(const Catalogue& catalogue) {
 }
 
 bool row_matches(const Catalogue& catalogue, const ApplicantRow& row, const std::string& query) {
-    std::string folded(query);
-    std::transform(folded.begin(), folded.end(), folded.begin(), fold);
-    for (std::size_t i : row.lines) {
-        const CatalogueLine& line = catalogue.lines[i];
-        if (contains_folded(line.name, folded) || contains_folded(line.mail, folded) ||
-            contains_folded(line.interest, folded))
-            return true;
-    }
-    return false;
+    return matches_folded(catalogue, row, folded_for_search(query));
 }
 
 void filter_rows(const Catalogue& catalogue, std::vector<ApplicantRow>& rows, const std::string& query) {
-    if (!query.empty())
-        std::erase_if(rows, [&](const ApplicantRow& r) { return !row_matches(catalogue, r, query); });
+    if (query.empty()) return;
+    // Folded once for every row.
+    const std::string folded = folded_for_search(query);
+    std::erase_if(rows, [&](const ApplicantRow& r) { return !matches_folded(catalogue, r, folded); });
 }
 
 void filter_and_sort(const Catalogue& catalogue, std::vector<ApplicantRow>& rows,
-                     const std::string& query, RowOrder order, std::size_t sorted) {
+                     const std::string& query, RowOrder order, std::size_t sorted,
+                     const std::string& collation) {
     filter_rows(catalogue, rows, query);
+    if (order == RowOrder::name_ascending || order == RowOrder::name_descending) {
+        sort_by_name(rows, order == RowOrder::name_descending, sorted, collation);
+        return;
+    }
     auto by = [order](const ApplicantRow& a, const ApplicantRow& b) {
         const CatalogueLine &x = a.latest, &y = b.latest;
         // Every order ends in the folder and the person, which are unique together: the result
         // is fully determined.
         auto tie = [&] { return x.folder != y.folder ? x.folder < y.folder : a.person < b.person; };
-        auto tie_down = [&] { return x.folder != y.folder ? x.folder > y.folder : a.person > b.person; };
-        switch (order) {
-            case RowOrder::oldest: return x.filed != y.filed ? x.filed < y.filed : tie();
-            case RowOrder::name_ascending: return x.name != y.name ? x.name < y.name : tie();
-            case RowOrder::name_descending: return x.name != y.name ? x.name > y.name : tie_down();
-            case RowOrder::newest: break;
-        }
+        if (order == RowOrder::oldest) return x.filed != y.filed ? x.filed < y.filed : tie();
         return x.filed != y.filed ? x.filed > y.filed : tie();
     };
     std::partial_sort(rows.begin(),
