@@ -89,7 +89,6 @@ void show_table(Console& c) {
     long page = std::clamp(std::strtol(c.value("page").c_str(), nullptr, 10), 1L, 10'000'000L);
     store::Catalogue catalogue = store::read_catalogue(c.store);
     std::vector<ApplicantRow> rows = store::applicant_rows(catalogue);
-    const store::PossibleDuplicates duplicates(rows);
     if (due_only) rows = store::rows_filed_before(rows, retention_cutoff_now(c));
     store::filter_rows(catalogue, rows, query);
     // A page past the last shows the last.
@@ -98,6 +97,9 @@ void show_table(Console& c) {
     std::size_t first = static_cast<std::size_t>(page - 1) * TABLE_PAGE_ROWS;
     store::filter_and_sort(catalogue, rows, "", order_named(sort), first + TABLE_PAGE_ROWS,
                            store::collation_locale(env(store::COLLATION_LOCALE_VARIABLE)));
+    const std::size_t shown = std::min(TABLE_PAGE_ROWS, rows.size() - std::min(first, rows.size()));
+    const std::vector<store::DuplicateSigns> duplicates = store::duplicate_signs(
+        catalogue, std::span<const ApplicantRow>(rows.data() + first, shown));
 
     begin_console_page(c, due_only ? "Due for deletion" : "Applicants");
     std::printf("<form class=\"search\" method=\"get\" action=\"staff.cgi\">"
@@ -129,7 +131,7 @@ void show_table(Console& c) {
         selection_checkbox(ref, std::string(s.name));
         std::printf("</td><td>");
         link(console_link(c, "view=applicant&" + applicant_query(ref)), std::string(s.name));
-        if (const store::DuplicateSigns signs = duplicates.of(rows[i]); signs.any()) {
+        if (const store::DuplicateSigns signs = duplicates[i - first]; signs.any()) {
             // The filtered view that shows her with the others.
             const std::string_view by = signs.same_mail ? s.mail : s.name;
             std::printf(" ");

@@ -49,31 +49,42 @@ void sort_by_name(std::vector<ApplicantRow>& rows, bool descending, std::size_t 
     std::partial_sort(keyed.begin(),
                       keyed.begin() + static_cast<std::ptrdiff_t>(std::min(sorted, keyed.size())),
                       keyed.end(), before);
-    std::vector<ApplicantRow> ordered;
-    ordered.reserve(rows.size());
-    for (const Keyed& k : keyed) ordered.push_back(std::move(rows[k.row]));
-    rows = std::move(ordered);
+    // Only the first `sorted` places are filled by swaps; the rest stay in any order.
+    std::vector<std::size_t> where(rows.size()), at(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) where[i] = at[i] = i;
+    for (std::size_t k = 0; k < std::min(sorted, keyed.size()); ++k) {
+        const std::size_t from = where[keyed[k].row];
+        std::swap(rows[k], rows[from]);
+        std::swap(at[k], at[from]);
+        where[at[k]] = k;
+        where[at[from]] = from;
+    }
 }
 
 }  // namespace
 
 std::vector<ApplicantRow> applicant_rows(const Catalogue& catalogue) {
-    // Keyed by folder, then person: a folder's people are few.
-    std::unordered_map<std::string_view, std::vector<std::size_t>> by_folder;
-    by_folder.reserve(catalogue.lines.size());
+    // The first row of each folder, and the folder's further rows chained from it: a folder's
+    // people are few, and no list is allocated per folder.
+    constexpr std::size_t NONE = static_cast<std::size_t>(-1);
+    std::unordered_map<std::string_view, std::size_t> first_of_folder;
+    first_of_folder.reserve(catalogue.lines.size());
+    std::vector<std::size_t> next_in_folder;
     std::vector<ApplicantRow> rows;
     for (std::size_t i = 0; i < catalogue.lines.size(); ++i) {
         const CatalogueLine& line = catalogue.lines[i];
         std::string person = person_key(line.mail);
-        std::vector<std::size_t>& of_folder = by_folder[line.folder];
-        auto it = std::find_if(of_folder.begin(), of_folder.end(),
-                               [&](std::size_t r) { return rows[r].person == person; });
-        if (it == of_folder.end()) {
-            of_folder.push_back(rows.size());
+        auto [first, fresh] = first_of_folder.try_emplace(line.folder, rows.size());
+        std::size_t r = first->second, last = NONE;
+        if (!fresh)
+            while (r != NONE && rows[r].person != person) last = r, r = next_in_folder[r];
+        if (fresh || r == NONE) {
+            r = rows.size();
+            if (last != NONE) next_in_folder[last] = r;
             rows.push_back({line, std::move(person), {}});
-            it = of_folder.end() - 1;
+            next_in_folder.push_back(NONE);
         }
-        ApplicantRow& row = rows[*it];
+        ApplicantRow& row = rows[r];
         row.lines.push_back(i);
         if (line.filed >= row.latest.filed) row.latest = line;
     }

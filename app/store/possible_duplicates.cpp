@@ -2,6 +2,8 @@
 // collision can at worst show a marker where there is no duplicate.
 #include "app/store/possible_duplicates.h"
 
+#include <algorithm>
+
 #include "app/store/name_folding.h"
 
 namespace store {
@@ -26,29 +28,43 @@ std::uint64_t folded_name_hash(std::string_view name) {
     return h;
 }
 
-}  // namespace
-
-PossibleDuplicates::PossibleDuplicates(const std::vector<ApplicantRow>& rows) {
-    by_mail_.reserve(rows.size());
-    by_name_.reserve(rows.size());
-    auto note = [](std::unordered_map<std::uint64_t, Seen>& seen, std::uint64_t key,
-                   std::uint64_t value) {
-        auto [it, fresh] = seen.try_emplace(key, Seen{value, false});
-        if (!fresh && it->second.first != value) it->second.another = true;
-    };
-    for (const ApplicantRow& row : rows) {
-        const std::uint64_t person = hash_of(row.person);
-        note(by_mail_, person, hash_of(row.latest.folder));
-        note(by_name_, folded_name_hash(row.latest.name), person);
+// The hash of person_key(mail), without a copy for an address in ASCII.
+std::uint64_t person_hash(std::string_view mail) {
+    std::uint64_t h = FNV_OFFSET;
+    for (unsigned char c : mail) {
+        if (c >= 0x80) return hash_of(person_key(mail));
+        h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) * FNV_PRIME;
     }
+    return h;
 }
 
-DuplicateSigns PossibleDuplicates::of(const ApplicantRow& row) const {
-    DuplicateSigns signs;
-    if (auto it = by_mail_.find(hash_of(row.person)); it != by_mail_.end())
-        signs.same_mail = it->second.another;
-    if (auto it = by_name_.find(folded_name_hash(row.latest.name)); it != by_name_.end())
-        signs.same_name = it->second.another;
+}  // namespace
+
+std::vector<DuplicateSigns> duplicate_signs(const Catalogue& catalogue,
+                                            std::span<const ApplicantRow> shown) {
+    struct Target {
+        std::uint64_t hash;
+        std::size_t row;
+    };
+    std::vector<Target> by_person, by_name;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        by_person.push_back({hash_of(shown[i].person), i});
+        by_name.push_back({folded_name_hash(shown[i].latest.name), i});
+    }
+    auto order = [](const Target& a, const Target& b) { return a.hash < b.hash; };
+    std::sort(by_person.begin(), by_person.end(), order);
+    std::sort(by_name.begin(), by_name.end(), order);
+    std::vector<DuplicateSigns> signs(shown.size());
+    for (const CatalogueLine& line : catalogue.lines) {
+        const std::uint64_t person = person_hash(line.mail);
+        for (auto it = std::lower_bound(by_person.begin(), by_person.end(), Target{person, 0}, order);
+             it != by_person.end() && it->hash == person; ++it)
+            if (line.folder != shown[it->row].latest.folder) signs[it->row].same_mail = true;
+        const std::uint64_t name = folded_name_hash(line.name);
+        for (auto it = std::lower_bound(by_name.begin(), by_name.end(), Target{name, 0}, order);
+             it != by_name.end() && it->hash == name; ++it)
+            if (person != hash_of(shown[it->row].person)) signs[it->row].same_name = true;
+    }
     return signs;
 }
 

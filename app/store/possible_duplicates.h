@@ -3,9 +3,9 @@
 // Shown to staff, never merged.
 #pragma once
 
-#include <cstdint>
+#include <span>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "app/store/applicant_index.h"
@@ -19,19 +19,10 @@ struct DuplicateSigns {
     bool any() const { return same_mail || same_name; }
 };
 
-// Counted over every row once (hashes of the keys, no copies of them), then asked per row.
-class PossibleDuplicates {
-  public:
-    explicit PossibleDuplicates(const std::vector<ApplicantRow>& rows);
-    DuplicateSigns of(const ApplicantRow& row) const;
-
-  private:
-    struct Seen {
-        std::uint64_t first = 0;  // the first row's folder (by mail) or person (by name)
-        bool another = false;     // a later row differed in it
-    };
-    std::unordered_map<std::uint64_t, Seen> by_mail_, by_name_;
-};
+// The signs of each of the `shown` rows (a page of the table), from one pass over the catalogue's
+// lines that compares hashes of the person keys and the folded names, no copies of them.
+std::vector<DuplicateSigns> duplicate_signs(const Catalogue& catalogue,
+                                            std::span<const ApplicantRow> shown);
 
 // The rows that may be duplicates of the applicant of `folder` and `person` (a person_key), with
 // why, in the order of `rows`.

@@ -48,7 +48,7 @@ def main():
                         os.path.join(site, "people"), str(n)], check=True)
         cgi = dict(os.environ, REQUEST_METHOD="GET", REMOTE_USER="bench")
         for label, query, expect in (("table, first page, newest first", "", b"Page 1 of"),
-                                     ("table, first page sorted by name (collation)", "sort=name", b"Page 1 of"),
+                                     ("table, first page sorted by name", "sort=name", b"Page 1 of"),
                                      ("search over name, e-mail and interest", "q=number+%d%%2C" % (n // 2), b"1 applicant found")):
             times = []
             for _ in range(a.runs + 1):

@@ -89,12 +89,34 @@ export async function scriptDidNotRun(assert, site, tag) {
   assert.equal(await requested(site, `script-ran-${tag}`, 500), false, 'the HTML resume ran its script');
 }
 
-// The applicants a staff member's day in the console starts with: 30 made up, and one who applied
-// twice, filed last.
-export const consoleSeed = ['30', '--name', 'Ana Lucía Pérez'];
+// The applicants a staff member's day in the console starts with: 30 made up, one who applied
+// twice, and names written with accents and in other scripts, filed last.
+export const consoleSeed = ['30', '--name', 'Ana Lucía Pérez', '--name', 'Jürgen Müller', '--name', 'Иван Петров',
+  '--name', 'Łukasz Nowak', '--name', 'Émilie Dubois', '--name', 'Zoltan Abel'];
+
+// Finding people as they are written: "muller" finds "Müller"; the name sort in the collation's
+// order; two rows selected and erased behind one confirmation that lists them.
+async function findAndSelect(assert, site, page, go, cells) {
+  await page.goto(`${site.base}/staff.cgi?q=muller`);
+  assert.deepEqual(await cells('tbody td:nth-child(2)'), ['Jürgen Müller'], '"muller" finds "Müller"');
+  await page.goto(`${site.base}/staff.cgi`);
+  await go(page.click('th a:has-text("Name")'));
+  const seeded = consoleSeed.filter((n, i) => i > 0 && n !== '--name');
+  const sorted = (await cells('tbody td:nth-child(2)')).filter((n) => seeded.includes(n));
+  assert.deepEqual(sorted, ['Ana Lucía Pérez', 'Émilie Dubois', 'Jürgen Müller', 'Łukasz Nowak', 'Zoltan Abel',
+    'Иван Петров'], 'names in the collation\'s order');
+  const picked = ['Applicant 000003', 'Applicant 000004'];
+  for (const name of picked) await page.check(`input[aria-label="Select ${name}"]`);
+  await page.selectOption('select[name="bulk"]', 'erase');
+  await go(page.click('form.selection button'));
+  assert.deepEqual(await cells('table.selected td:first-child'), picked, 'the confirmation lists the selected');
+  await go(page.click('button.danger'));
+  assert.deepEqual(await cells('h2'), ['Erased']);
+  for (const name of picked) assert.ok(!fs.existsSync(path.join(site.site, 'people', name)), `${name} is erased`);
+}
 
 // A staff member's day in the console, the same in either browser's driver: the table newest
-// first, a search, the applicant's two submissions, the export (`exported(page)` clicks its button
+// first, finding and selecting (findAndSelect), a search, the applicant's two submissions, the export (`exported(page)` clicks its button
 // and checks the archive as the driver can get it), the erasure behind its confirmation, and the
 // audit log naming both. `shot(page, file)` may take a picture of each page.
 export async function staffDay(assert, site, page, exported, shot = async () => {}) {
@@ -102,13 +124,14 @@ export async function staffDay(assert, site, page, exported, shot = async () => 
   const go = (action) => Promise.all([page.waitForNavigation(), action]);
   const cells = (selector) => page.$$eval(selector, (es) => es.map((e) => e.textContent.trim()));
   await page.goto(`${site.base}/staff.cgi`);
-  const filed = await cells('tbody td:nth-child(3)');
+  const filed = await cells('tbody td:nth-child(4)');
   assert.ok(filed.length > 1 && filed.every((f, i) => i === 0 || filed[i - 1] >= f), 'the table is newest first');
   await shot(page, 'console-table.png');
+  await findAndSelect(assert, site, page, go, cells);
   await page.type('input[name="q"]', 'lucía pérez');
   await go(page.click('form.search button'));
-  assert.deepEqual(await cells('tbody td:first-child'), [name], 'the search finds the applicant');
-  await go(page.click('tbody td:first-child a'));
+  assert.deepEqual(await cells('tbody td:nth-child(2)'), [name], 'the search finds the applicant');
+  await go(page.click('tbody td:nth-child(2) a'));
   assert.deepEqual((await cells('h2')), [name]);
   assert.equal((await cells('section.submission')).length, 2, 'both submissions are shown');
   await shot(page, 'console-applicant.png');
