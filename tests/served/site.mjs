@@ -113,6 +113,7 @@ async function findAndSelect(assert, site, page, go, cells) {
   await go(page.click('button.danger'));
   assert.deepEqual(await cells('h2'), ['Erased']);
   for (const name of picked) assert.ok(!fs.existsSync(path.join(site.site, 'people', name)), `${name} is erased`);
+  await go(page.click('text=Back to the applicants'));
 }
 
 // A staff member's day in the console, the same in either browser's driver: the table newest
