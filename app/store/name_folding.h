@@ -9,8 +9,8 @@ namespace store {
 
 // `text` case-folded, its marks stripped and compatibility forms replaced (Unicode's rules, as
 // utf8proc applies them): "Müller" is "muller", "Straße" "strasse", "Иван" "иван". Letters that
-// are not a base letter with a mark stay themselves ("Łukasz" is "łukasz"). ASCII text takes a
-// fast path; text that is not UTF-8 is folded as ASCII.
+// are not a base letter with a mark stay themselves ("Łukasz" is "łukasz"). The result is for
+// comparing foldings only (decomposed, never shown). A byte that is not UTF-8 stays as it is.
 std::string folded_for_search(std::string_view text);
 
 // Whether `folded_query` (made by folded_for_search) occurs in `text` once folded. Text in ASCII
