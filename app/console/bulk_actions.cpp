@@ -99,7 +99,8 @@ std::vector<store::ApplicantRef> selected_references(Console& c) {
     c.request.collect_pairs();
     for (std::int32_t i = 0; i < c.request.pair_count(); ++i) {
         const cgi::FormPair* pair = c.request.pair_at(i);
-        if (!pair || std::strcmp(pair->name, "sel") != 0) continue;
+        // (An upload spooled to a file has no value in memory; no selection is one.)
+        if (!pair || !pair->value || std::strcmp(pair->name, "sel") != 0) continue;
         const std::string_view value(pair->value, static_cast<std::size_t>(pair->value_len));
         const std::size_t slash = value.find('/');
         if (slash == std::string_view::npos || !is_person_id(value.substr(0, slash)) ||
@@ -197,5 +198,9 @@ void do_bulk_erase(Console& c) {
                      error + (names.empty() ? "" : " (erased before the failure: " + names + ")"));
         return;
     }
-    message_page(&c, nullptr, "Erased", "Erased " + count_of(erased.size()) + ": " + names + ".");
+    if (erased.empty())
+        message_page(&c, "409 Conflict", "Nothing erased",
+                     "None of the selected applicants was still filed.");
+    else
+        message_page(&c, nullptr, "Erased", "Erased " + count_of(erased.size()) + ": " + names + ".");
 }
