@@ -78,6 +78,8 @@ export SITE_DIR=$site BIND=$bind PORT=$port HTTPS_PORT=$https_port LOG_DIR=$PWD/
   STAFF_PASSWORDS=$staff TLS_CERT=$(realpath "$cert") TLS_KEY=$(realpath "$key")
 # The staff console's audit log and form secret, outside the site.
 export APPLY_AUDIT_LOG=${APPLY_AUDIT_LOG:-$LOG_DIR/audit.log} APPLY_CONSOLE_SECRET=${APPLY_CONSOLE_SECRET:-$LOG_DIR/console.secret}
+# The language of the console's name sort ("de", "sv", ...).
+export APPLY_COLLATION_LOCALE=${APPLY_COLLATION_LOCALE:-en}
 mkdir -p "$LOG_DIR"
 SERVER_USER=$(serve/server-user "$SITE_DIR" "$LOG_DIR" "$STAFF_PASSWORDS")
 export SERVER_USER

@@ -71,11 +71,17 @@ void show_figures(Console& c);
 void show_erase_confirmation(Console& c);
 // The audit log, newest first, filtered and paged (audit_view.cpp).
 void show_audit(Console& c);
+// The applicants who may be `applicant` filed again (duplicates_view.cpp); nothing when none.
+void show_possible_duplicates(Console& c, const store::Applicant& applicant);
 
 // ---- Changes, on POST only (console_actions.cpp) ----
 // Refuses a request another site could have made, or a form the console did not give this user
 // for this applicant's current submissions within the last day: false after the refusal page.
 bool request_is_allowed(Console& c, const std::string& action, const store::Applicant& applicant);
+// The same for a form whose token is bound to `subject`; `stale` is the refusal of a token that
+// does not match it.
+struct TokenSubject;
+bool request_is_allowed(Console& c, const TokenSubject& subject, const std::string& stale);
 void do_erase(Console& c);
 void do_export(Console& c);
 // The request reference the form names, trimmed; nullopt after a 400 page when it cannot go into

@@ -12,13 +12,21 @@
 #include "app/shared/time_stamp.h"
 
 bool request_is_allowed(Console& c, const std::string& action, const store::Applicant& applicant) {
+    const store::ApplicantRef ref = store::reference_of(applicant);
+    const TokenSubject subject{c.user, c.store.store_root(), action, ref.folder, ref.person_id,
+                               store::newest_filed(applicant)};
+    return request_is_allowed(
+        c, subject,
+        "This form is not one the console gave you for this applicant as she is now (it is over "
+        "a day old, she has filed again since, or it was given to another user). Open her page "
+        "again.");
+}
+
+bool request_is_allowed(Console& c, const TokenSubject& subject, const std::string& stale) {
     std::string method = env("REQUEST_METHOD");
     std::string fetch_site = env("HTTP_SEC_FETCH_SITE");
     std::string origin = env("HTTP_ORIGIN");
     const Origin served = served_origin(env("HTTPS"), env("HTTP_HOST"), env("SERVER_PORT"));
-    const store::ApplicantRef ref = store::reference_of(applicant);
-    const TokenSubject subject{c.user, c.store.store_root(), action, ref.folder, ref.person_id,
-                               store::newest_filed(applicant)};
     const char* refusal = nullptr;
     if (method != "POST")
         refusal = "Changes are made with the console's buttons only.";
@@ -32,9 +40,7 @@ bool request_is_allowed(Console& c, const std::string& action, const store::Appl
     else if (c.secret.empty() || !c.audit.configured())
         refusal = "The console is not set up for changes (no form secret or audit log).";
     else if (!token_matches(c.value("token"), c.secret, subject, std::time(nullptr)))
-        refusal = "This form is not one the console gave you for this applicant as she is now "
-                  "(it is over a day old, she has filed again since, or it was given to another "
-                  "user). Open her page again.";
+        refusal = stale.c_str();
     if (!refusal) return true;
     message_page(&c, "403 Forbidden", "Refused", refusal);
     return false;

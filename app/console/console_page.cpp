@@ -33,6 +33,7 @@ form.filters label { display: flex; flex-direction: column; font-size: .9em; } f
 .actions input[name=reference] { padding: .3em; width: 12em; max-width: 100%; }
 button { padding: .4em 1em; } button.danger { background: #a32; color: #fff; border: 0; }
 .notice { background: #fff3cd; border: 1px solid #e6d28a; padding: .6em 1em; }
+form.selection { margin: 0 0 .6em; } .duplicates { background: #fff; border: 1px solid #e4ddd4; padding: .2em 1.2em; margin: 0 0 1em; }
 @media (max-width: 40em) {
   header { padding: .6em 1em; gap: .3em 1em; } header .user { margin-left: 0; } main { padding: 0 .8em; }
   table.rows, table.rows tbody, table.rows tr, table.rows td { display: block; }

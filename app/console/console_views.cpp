@@ -4,8 +4,11 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/console/bulk_actions.h"
 #include "app/console/console.h"
 #include "app/console/form_token.h"
+#include "app/store/name_collation.h"
+#include "app/store/possible_duplicates.h"
 #include "app/shared/privacy_notice.h"
 #include "cgi/html_escape.h"
 
@@ -100,7 +103,11 @@ void show_table(Console& c) {
     const long last_page = static_cast<long>(std::max<std::size_t>((rows.size() + TABLE_PAGE_ROWS - 1) / TABLE_PAGE_ROWS, 1));
     page = std::min(page, last_page);
     std::size_t first = static_cast<std::size_t>(page - 1) * TABLE_PAGE_ROWS;
-    store::filter_and_sort(catalogue, rows, "", order_named(sort), first + TABLE_PAGE_ROWS);
+    store::filter_and_sort(catalogue, rows, "", order_named(sort), first + TABLE_PAGE_ROWS,
+                           store::collation_locale(env(store::COLLATION_LOCALE_VARIABLE)));
+    const std::size_t shown = std::min(TABLE_PAGE_ROWS, rows.size() - std::min(first, rows.size()));
+    const std::vector<store::DuplicateSigns> duplicates = store::duplicate_signs(
+        catalogue, std::span<const ApplicantRow>(rows.data() + first, shown));
 
     begin_console_page(c, due_only ? "Due for deletion" : "Applicants");
     std::printf("<form class=\"search\" method=\"get\" action=\"staff.cgi\">"
@@ -118,7 +125,8 @@ void show_table(Console& c) {
         bool is_ascending = (sort.empty() ? "newest" : sort) == ascending;
         link(console_link(c, keep + "sort=" + (is_ascending ? descending : ascending)), text);
     };
-    std::printf("<table class=\"rows\">\n<thead><tr><th>");
+    selection_bar(c);
+    std::printf("<table class=\"rows\">\n<thead><tr><th>Select</th><th>");
     sort_link("Name", "name", "name-desc");
     std::printf("</th><th>E-mail</th><th>");
     sort_link("Filed", "newest", "oldest");
@@ -126,10 +134,17 @@ void show_table(Console& c) {
     for (std::size_t i = first; i < rows.size() && i < first + TABLE_PAGE_ROWS; ++i) {
         const store::CatalogueLine& s = rows[i].latest;
         const std::string folder(s.folder);
-        std::printf("<tr><td data-label=\"Name\">");
-        link(console_link(c, "view=applicant&" +
-                                 applicant_query({folder, store::person_id(rows[i].person)})),
-             std::string(s.name));
+        const store::ApplicantRef ref{folder, store::person_id(rows[i].person)};
+        std::printf("<tr><td data-label=\"Select\">");
+        selection_checkbox(ref, std::string(s.name));
+        std::printf("</td><td data-label=\"Name\">");
+        link(console_link(c, "view=applicant&" + applicant_query(ref)), std::string(s.name));
+        if (const store::DuplicateSigns signs = duplicates[i - first]; signs.any()) {
+            // The filtered view that shows her with the others.
+            const std::string_view by = signs.same_mail ? s.mail : s.name;
+            std::printf(" ");
+            link(console_link(c, "q=" + query_escape(std::string(by))), "possible duplicate");
+        }
         std::printf("</td><td data-label=\"E-mail\">");
         html(s.mail);
         std::printf("</td><td data-label=\"Filed\">");
@@ -174,6 +189,7 @@ void show_applicant(Console& c) {
         std::printf("<p class=\"muted\">%zu other applicant%s filed under the same name with "
                     "another e-mail address; they are listed apart.</p>\n",
                     others, others == 1 ? "" : "s");
+    show_possible_duplicates(c, *applicant);
     std::size_t n = total;
     for (const store::StoredSubmission& s : applicant->submissions) {
         const store::Record r = store::shown_record(*applicant, s);

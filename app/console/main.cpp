@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/console/bulk_actions.h"
 #include "app/console/console.h"
 #include "app/console/form_token.h"
 
@@ -45,11 +46,13 @@ int main(int argc, char* argv[]) {
     std::string action = console.value("action");
     if (action == "erase") do_erase(console);
     else if (action == "export") do_export(console);
+    else if (action == "bulk-erase") do_bulk_erase(console);
     else if (!action.empty()) message_page(&console, "400 Bad Request", "Unknown action", action);
     else if (view == "applicant") show_applicant(console);
     else if (view == "figures") show_figures(console);
     else if (view == "erase") show_erase_confirmation(console);
     else if (view == "audit") show_audit(console);
+    else if (view == "bulk") show_bulk_confirmation(console);
     else show_table(console);
     return 0;
 }

@@ -23,17 +23,19 @@ enum class RowOrder { newest, oldest, name_ascending, name_descending };
 // One row per applicant, from catalogue lines in filing order.
 std::vector<ApplicantRow> applicant_rows(const Catalogue& catalogue);
 
-// True when `query` occurs, ignoring ASCII case, in the name, mail or interest of any of the
-// applicant's submissions.
+// True when `query` occurs, folded as folded_for_search does (case and accents ignored), in the
+// name, mail or interest of any of the applicant's submissions.
 bool row_matches(const Catalogue& catalogue, const ApplicantRow& row, const std::string& query);
 
 // Keeps the rows that match `query` (all for an empty one).
 void filter_rows(const Catalogue& catalogue, std::vector<ApplicantRow>& rows, const std::string& query);
-// filter_rows, then the rows sorted by `order`; only the first
-// `sorted` rows are put in order (a page of the table needs no more).
+// filter_rows, then the rows sorted by `order`, names in the collation of the locale `collation`
+// (name_collation.h); only the first `sorted` rows are put in order (a page of the table needs
+// no more).
 void filter_and_sort(const Catalogue& catalogue, std::vector<ApplicantRow>& rows,
                      const std::string& query, RowOrder order,
-                     std::size_t sorted = static_cast<std::size_t>(-1));
+                     std::size_t sorted = static_cast<std::size_t>(-1),
+                     const std::string& collation = "en");
 
 // Rows whose newest submission was filed before `cutoff` (a UTC time in the records' form).
 std::vector<ApplicantRow> rows_filed_before(const std::vector<ApplicantRow>& rows,

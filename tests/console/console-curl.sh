@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The staff console through lighttpd, driven by curl: the staff login, the table's order and
-# search, escaping, the headers, an applicant's submissions, export and erasure with their audit
-# lines, and the changes a request from another site or without the form's token may not make.
+# The staff console through lighttpd, driven by curl: the staff login, the table's order, pages
+# and search, escaping, the headers, an applicant's submissions, possible duplicates, export,
+# erasure and bulk erasure with their audit lines, and the changes a request from another site or without the form's token may not make.
 # Usage: tests/console/console-curl.sh BUILDDIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -35,6 +35,13 @@ check "applicant text escaped everywhere" '! grep -q "<img src=x" "$tmp/byname"'
 check "the headers: UTF-8, no script, no frames" 'grep -qi "^Content-Type: text/html; charset=utf-8" "$tmp/table.h" && grep -i "^Content-Security-Policy:" "$tmp/table.h" | grep -q "default-src '"'"'none'"'"'.*frame-ancestors '"'"'none'"'"'"'
 check "search by mail and by interest, any case" 'get s1 "q=A17%40EXAMPLE" "${staff[@]}" >/dev/null && [ "$(first_name s1)" = "Applicant 000017" ] && get s2 "q=number+23%2C" "${staff[@]}" >/dev/null && grep -q "1 applicant found" "$tmp/s2"'
 check "search for a name with an apostrophe" 'get s3 "q=O%27Brien" "${staff[@]}" >/dev/null && grep -q "1 applicant found" "$tmp/s3"'
+check "page numbers clamped to what exists" 'for p in 10000000:2 -7:1 abc:1 99999999999999999999999:2; do get pg "page=${p%:*}" "${staff[@]}" >/dev/null && grep -q "Page ${p#*:} of 2<" "$tmp/pg" || exit 1; done'
+check "search ignores case and accents" 'get s4 "q=ZOE" "${staff[@]}" >/dev/null && [ "$(first_name s4)" = "Zoë Ærø" ] && grep -q "1 applicant found" "$tmp/s4"'
+# Possible duplicates: her folded name with another address, an address under another name.
+apply() { curl -s -o /dev/null -F "name=$1" -F "mail=$2" -F interest=Again -F "resume=@$repo/README.md" "http://127.0.0.1:$port/apply.cgi"; }
+apply "ZOË ÆRØ" zoe@elsewhere.example && apply "Someone Else" A17@example.org
+check "possible duplicates marked in the table" 'get d1 "q=zoe" "${staff[@]}" >/dev/null && [ "$(grep -c ">possible duplicate<" "$tmp/d1")" = 2 ] && get d2 "q=number+18%2C" "${staff[@]}" >/dev/null && ! grep -q ">possible duplicate<" "$tmp/d2"'
+check "possible duplicates on her page, nothing merged" 'get d3 "view=applicant&a=Applicant%20000017" "${staff[@]}" >/dev/null && grep -q ">Someone Else</a> (A17@example.org): the same e-mail address under another name" "$tmp/d3" && [ -d "$tmp/site/people/Someone Else" ]'
 check "one applicant: every submission, newest first" 'get one "view=applicant&a=Applicant%20000030" "${staff[@]}" >/dev/null && grep -o "Submission [0-9] of 2" "$tmp/one" | tr "\n" " " | grep -q "^Submission 2 of 2 Submission 1 of 2"'
 
 # Export and erasure with the tokens of the console's own pages.
@@ -64,6 +71,15 @@ check "audit view: an applicant's lines newest first, with their references" '[ 
 person=$(grep -m1 -o "Applicant 000030	handed out[^	]*	person [0-9a-f]*" "$LOG_DIR/audit.log" | sed "s/.* //")
 check "audit view: filtered by person id, action, staff member, reference and days" '[ "$(actions v8 "a=Applicant%20000030&p=$person")" = "erase erase export " ] && [ "$(actions v9 "p=${person%?}")" = "" ] && [ "$(actions v2 "a=Applicant%20000030&what=export")" = "export " ] && [ "$(actions v3 "by=%22%3E%3Cimg%20src=x%3E")" = "" ] && grep -q "value=\"&quot;&gt;&lt;img src=x&gt;\"" "$tmp/v3" && [ "$(actions v4 "ref=DSR-2026-0142")" = "export " ] && get v5 "view=audit&by=older&from=2025-01-02&to=2025-01-03" "${staff[@]}" >/dev/null && grep -q ">72 lines<" "$tmp/v5"'
 check "audit view: old lines paged, a page past the last shows the last, a hostile name escaped" 'get v6 "view=audit&by=older&page=99999999999999999999" "${staff[@]}" >/dev/null && grep -q ">1000 lines<" "$tmp/v6" && grep -q "Page 10 of 10" "$tmp/v6" && [ "$(grep -c "data-label=\"Action\">export" "$tmp/v6")" = 100 ] && get v7 "view=audit&by=older&page=6" "${staff[@]}" >/dev/null && [ "$(grep -c "\">$long</td>" "$tmp/v7")" = 1 ] && grep -q "&lt;img src=x onerror=alert(1)&gt; O&#39;Brien</a>" "$tmp/v6" && ! grep -q "<img src=x" "$tmp/v6"'
+# Bulk erasure: three rows selected, one confirmation listing them, its token bound to the three.
+get sel "q=Applicant+00000" "${staff[@]}" >/dev/null
+sels=$(grep -o 'name="sel" form="selection" value="[0-9a-f]*/Applicant 00000[123]"' "$tmp/sel" | cut -d'"' -f6 | sort -t/ -k2 | sed 's/ /+/; s|/|%2F|; s/^/\&sel=/' | tr -d '\n')
+post bulk "root=people&view=bulk&bulk=erase$sels" >/dev/null
+t=$(token bulk)
+body="root=people&action=bulk-erase$sels&token=$t"
+check "bulk: one confirmation lists the three selected" '[ "$(grep -o "<tr><td>Applicant 00000[123]</td>" "$tmp/bulk" | wc -l)" = 3 ] && [ -n "$t" ]'
+check "bulk: a changed selection, another site or a GET is refused" '[ "$(post b1 "${body/&sel=*%2FApplicant+000001/}")" = 403 ] && [ "$(post b2 "$body" -H "Origin: http://elsewhere.example")" = 403 ] && [ "$(get b3 "$body" "${staff[@]}")" = 403 ] && [ -d "$tmp/site/people/Applicant 000001" ]'
+check "bulk: the three erased under one lock, each audited" '[ "$(post b4 "$body" -H "Origin: http://127.0.0.1:$port" -H "Sec-Fetch-Site: same-origin")" = 200 ] && for i in 1 2 3; do [ ! -e "$tmp/site/people/Applicant 00000$i" ] && grep -q "	staff	erase	people	Applicant 00000$i	begun: .*one of 3 applicants selected" "$LOG_DIR/audit.log" && grep -q "	staff	erase	people	Applicant 00000$i	erased" "$LOG_DIR/audit.log" || exit 1; done && [ -d "$tmp/site/people/Applicant 000004" ]'
 # Staff who drop the connection 10-70 ms into an erasure: the server ends the console then, and
 # whatever it had begun is named in the audit log and finished by the next operation.
 for i in $(seq 40 59); do

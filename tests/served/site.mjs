@@ -89,31 +89,57 @@ export async function scriptDidNotRun(assert, site, tag) {
   assert.equal(await requested(site, `script-ran-${tag}`, 500), false, 'the HTML resume ran its script');
 }
 
-// The applicants a staff member's day in the console starts with: 30 made up, and one who applied
-// twice, filed last.
-export const consoleSeed = ['30', '--name', 'Ana Lucía Pérez'];
+// The applicants a staff member's day in the console starts with: 30 made up, one who applied
+// twice, and names written with accents and in other scripts, filed last.
+export const consoleSeed = ['30', '--name', 'Ana Lucía Pérez', '--name', 'Jürgen Müller', '--name', 'Иван Петров',
+  '--name', 'Łukasz Nowak', '--name', 'Émilie Dubois', '--name', 'Zoltan Abel'];
+
+// Finding people as they are written: "muller" finds "Müller"; the name sort in the collation's
+// order; two rows selected and erased behind one confirmation that lists them.
+async function findAndSelect(assert, site, page, go, cells) {
+  await page.goto(`${site.base}/staff.cgi?q=muller`);
+  assert.deepEqual(await cells('tbody td:nth-child(2)'), ['Jürgen Müller'], '"muller" finds "Müller"');
+  await page.goto(`${site.base}/staff.cgi`);
+  await go(page.click('th a[href*="sort=name"]'));
+  const seeded = consoleSeed.filter((n, i) => i > 0 && n !== '--name');
+  const sorted = (await cells('tbody td:nth-child(2)')).filter((n) => seeded.includes(n));
+  assert.deepEqual(sorted, ['Ana Lucía Pérez', 'Émilie Dubois', 'Jürgen Müller', 'Łukasz Nowak', 'Zoltan Abel',
+    'Иван Петров'], 'names in the collation\'s order');
+  const picked = ['Applicant 000003', 'Applicant 000004'];
+  // Plain CSS and clicks: either browser's driver.
+  for (const name of picked) await page.click(`input[aria-label="Select ${name}"]`);
+  await page.$eval('select[name="bulk"]', (select) => { select.value = 'erase'; });
+  await go(page.click('form.selection button'));
+  assert.deepEqual(await cells('table.selected td:first-child'), picked, 'the confirmation lists the selected');
+  await go(page.click('button.danger'));
+  assert.deepEqual(await cells('h2'), ['Erased']);
+  for (const name of picked) assert.ok(!fs.existsSync(path.join(site.site, 'people', name)), `${name} is erased`);
+  await page.goto(`${site.base}/staff.cgi`);
+}
 
 // A staff member's day in the console, the same in either browser's driver: the table newest
-// first, a search, the applicant's two submissions, the export (`exported(page, reference)` types
-// the request reference beside its button, clicks it and checks the archive as the driver can get
-// it), the erasure behind its confirmation, and the audit log naming both with their references,
-// in the file and in the console. Every console page passes axe-core, at the desk and on a phone
-// (`phone(page)` makes the page 390 px wide), where no page scrolls sideways. `shot(page, file)` may
-// take a picture of each page; `browser` names the browser in the messages.
+// first, finding and selecting (findAndSelect), a search, the applicant's two submissions, the export
+// (`exported(page, reference)` types the request reference beside its button, clicks it and checks
+// the archive as the driver can get it), the erasure behind its confirmation, and the audit log
+// naming both with their references, in the file and in the console. Every console page passes
+// axe-core, at the desk and on a phone (`phone(page)` makes the page 390 px wide), where no page
+// scrolls sideways. `shot(page, file)` may take a picture of each page; `browser` names the browser
+// in the messages.
 export async function staffDay(assert, site, page, exported, { shot = async () => {}, phone, browser }) {
   const name = consoleSeed[2];
   const go = (action) => Promise.all([page.waitForNavigation(), action]);
   const cells = (selector) => page.$$eval(selector, (es) => es.map((e) => e.textContent.trim()));
   const axe = (what) => checkAccessibility(assert, page, `${browser}, ${what}`);
   await page.goto(`${site.base}/staff.cgi`);
-  const filed = await cells('tbody td:nth-child(3)');
+  const filed = await cells('tbody td:nth-child(4)');
   assert.ok(filed.length > 1 && filed.every((f, i) => i === 0 || filed[i - 1] >= f), 'the table is newest first');
   await shot(page, 'console-table.png');
   await axe('the applicant table');
+  await findAndSelect(assert, site, page, go, cells);
   await page.type('input[name="q"]', 'lucía pérez');
   await go(page.click('form.search button'));
-  assert.deepEqual(await cells('tbody td:first-child'), [name], 'the search finds the applicant');
-  await go(page.click('tbody td:first-child a'));
+  assert.deepEqual(await cells('tbody td:nth-child(2)'), [name], 'the search finds the applicant');
+  await go(page.click('tbody td:nth-child(2) a'));
   assert.deepEqual((await cells('h2')), [name]);
   assert.equal((await cells('section.submission')).length, 2, 'both submissions are shown');
   await shot(page, 'console-applicant.png');

@@ -1,9 +1,11 @@
 // Filing a submission: the applicant folder, page, list line and resume, on first and repeated
-// submissions, with the pages and files checked byte for byte.
+// submissions, with the pages and files checked byte for byte; the staff table's search and sort
+// over what was filed.
 #include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
+#include "app/store/possible_duplicates.h"
 #include "store_checks.h"
 
 namespace {
@@ -199,4 +201,80 @@ TEST_F(AppTest, AListLargerThanSixteenMebibytesKeepsEveryByte) {
     EXPECT_EQ(lines_for(list_lines(list.substr(old_list.size()), &whole), "Jane Doe"), 1);
     EXPECT_TRUE(whole);
     EXPECT_TRUE(read_file(people() / "Jane Doe" / "hello.txt") == application.resume);
+}
+
+// The staff table's search and name sort as people write names: case and accents folded (what
+// the folding leaves apart stays apart), names in the collation of the locale set, and the
+// signs of possible duplicates.
+TEST(ApplicantTable, SearchFoldsCaseAndAccentsAndTheNameSortFollowsTheCollation) {
+    struct Person {
+        const char* name;
+        const char* mail;
+    };
+    const Person people[] = {
+        {"Jürgen Müller", "jm@example.org"}, {"Émilie Dubois", "emilie@example.org"},
+        {"Łukasz Nowak", "LN@example.org"},  {"Иван Петров", "ivan@example.org"},
+        {"李娜", "li@example.org"},           {"Anna Straße", "anna@example.org"},
+        {"Östen Berg", "osten@example.org"}, {"Zoe Abel", "zoe@example.org"},
+        {"JURGEN MULLER", "other@example.org"}, {"Olaf Lind", "ln@EXAMPLE.org"}};
+    store::Catalogue catalogue;
+    for (const Person& p : people) {
+        store::CatalogueLine line;
+        line.folder = line.name = p.name;
+        line.mail = p.mail;
+        line.filed = "2026-01-01T00:00:00Z";
+        catalogue.lines.push_back(line);
+    }
+    const std::vector<store::ApplicantRow> rows = store::applicant_rows(catalogue);
+    auto found = [&](const std::string& query) {
+        std::vector<store::ApplicantRow> hits = rows;
+        store::filter_and_sort(catalogue, hits, query, store::RowOrder::name_ascending);
+        std::vector<std::string> names;
+        for (const auto& r : hits) names.emplace_back(r.latest.name);
+        return names;
+    };
+    using Names = std::vector<std::string>;
+    const std::pair<const char*, Names> searches[] = {
+        // Unaccented before accented: the collation's second level.
+        {"muller", {"JURGEN MULLER", "Jürgen Müller"}}, {"MÜLLER", {"JURGEN MULLER", "Jürgen Müller"}},
+        {"emilie", {"Émilie Dubois"}},  {"ÉMILIE", {"Émilie Dubois"}},
+        {"strasse", {"Anna Straße"}},   {"иВАН", {"Иван Петров"}},
+        {"李", {"李娜"}},                {"łukasz", {"Łukasz Nowak"}},
+        {"lukasz", {}},                 {"mueller", {}},
+        {"OSTEN@", {"Östen Berg"}},
+    };
+    for (const auto& [query, names] : searches) EXPECT_EQ(found(query), names) << query;
+
+    auto sorted = [&](const std::string& locale, store::RowOrder order) {
+        std::vector<store::ApplicantRow> all = rows;
+        store::filter_and_sort(catalogue, all, "", order, 3, locale);
+        return Names{std::string(all[0].latest.name), std::string(all[1].latest.name),
+                     std::string(all[2].latest.name)};
+    };
+    EXPECT_EQ(sorted("en", store::RowOrder::name_ascending),
+              (Names{"Anna Straße", "Émilie Dubois", "JURGEN MULLER"}));
+    EXPECT_EQ(sorted("en", store::RowOrder::name_descending), (Names{"李娜", "Иван Петров", "Zoe Abel"}));
+    // Ö is an O in English, a letter after Z in Swedish.
+    std::vector<store::ApplicantRow> all = rows;
+    for (const char* locale : {"en", "sv"}) {
+        store::filter_and_sort(catalogue, all, "", store::RowOrder::name_ascending, all.size(), locale);
+        Names latin;
+        for (const auto& r : all)
+            if (r.latest.name.starts_with("O") || r.latest.name.starts_with("Ö") ||
+                r.latest.name.starts_with("Z"))
+                latin.emplace_back(r.latest.name);
+        EXPECT_EQ(latin, (std::string(locale) == "en" ? Names{"Olaf Lind", "Östen Berg", "Zoe Abel"}
+                                                     : Names{"Olaf Lind", "Zoe Abel", "Östen Berg"}))
+            << locale;
+    }
+
+    // The same address (any case) under another name; the same folded name with another one.
+    const std::vector<store::DuplicateSigns> signs = store::duplicate_signs(catalogue, rows);
+    std::vector<std::pair<std::string, std::string>> marked;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (signs[i].any())
+            marked.emplace_back(rows[i].latest.name, signs[i].same_mail ? "mail" : "name");
+    EXPECT_EQ(marked, (std::vector<std::pair<std::string, std::string>>{
+                          {"Jürgen Müller", "name"}, {"Łukasz Nowak", "mail"},
+                          {"JURGEN MULLER", "name"}, {"Olaf Lind", "mail"}}));
 }
