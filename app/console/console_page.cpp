@@ -29,6 +29,10 @@ dl.figures { display: grid; grid-template-columns: max-content auto; gap: .3em 1
 dl.figures dt { font-weight: 600; } .actions { display: flex; gap: 1em; margin: 1em 0; }
 button { padding: .4em 1em; } button.danger { background: #a32; color: #fff; border: 0; }
 .notice { background: #fff3cd; border: 1px solid #e6d28a; padding: .6em 1em; }
+.history { background: #fff; border: 1px solid #e4ddd4; padding: .8em 1.2em; margin: 0 0 1em; }
+.history h3 { margin: .4em 0; font-size: 1em; } form.inline { margin: .4em 0; }
+ul.notes { list-style: none; padding: 0; } ul.notes li { border-top: 1px solid #e4ddd4; padding: .4em 0; }
+.note { white-space: pre-wrap; } textarea { max-width: 100%; }
 )css";
 
 }  // namespace
