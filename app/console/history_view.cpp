@@ -112,7 +112,8 @@ void show_retention_figures(Console& c, const store::Catalogue& catalogue) {
             std::printf("%d days after a rejection or withdrawal (newer than her latest submission); ",
                         c.retention_closed_days);
         if (c.retention_days > 0)
-            std::printf("%d days after the latest submission for everyone else", c.retention_days);
+            std::printf("%d days after the latest submission%s", c.retention_days,
+                        c.retention_closed_days > 0 ? " for everyone else" : "");
         else
             std::printf("applicants without such a decision are kept");
         std::printf("; a keep date holds both off through that day</dd>");

@@ -32,9 +32,9 @@ bool erase_applicant(const ApplicantStore& store, const Applicant& applicant,
 bool finish_erasures(const ApplicantStore& store, const StoreLock& held, const AuditLog& audit,
                      std::string& error);
 
-// The periods retention counts, in days (0: that rule is off): after her latest submission, and
-// after a rejection or withdrawal newer than it (APPLY_RETENTION_DAYS and
-// APPLY_RETENTION_CLOSED_DAYS).
+// The periods retention counts, in days: after her latest submission (0: never), and after a
+// rejection or withdrawal newer than it (0: such applicants count as undecided)
+// (APPLY_RETENTION_DAYS and APPLY_RETENTION_CLOSED_DAYS).
 struct RetentionPeriods {
     int days = 0;
     int closed_days = 0;

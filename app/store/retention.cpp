@@ -36,11 +36,12 @@ std::vector<DueApplicant> due_for_retention(const Catalogue& catalogue, const De
     for (ApplicantRow& row : applicant_rows(catalogue)) {
         const ApplicantStatus* status = index.empty() ? nullptr : index.find(row.latest.folder, row.person);
         if (status && !status->keep_until.empty() && status->keep_until >= today) continue;
-        const bool closed = status && is_closing_decision(status->decision) &&
+        // Without a period for closed applications, they count as undecided.
+        const bool closed = !closed_cutoff.empty() && status && is_closing_decision(status->decision) &&
                             status->decided_at > row.latest.filed;
         std::string reason;
         if (closed) {
-            if (!closed_cutoff.empty() && status->decided_at < closed_cutoff)
+            if (status->decided_at < closed_cutoff)
                 reason = status->decision + " " + day_of(status->decided_at) + ", " +
                          std::to_string(periods.closed_days) + " days";
         } else if (!filed_cutoff.empty() && row.latest.filed < filed_cutoff) {

@@ -2,7 +2,7 @@
 """The staff console and retention at 100 and at 100,000 applicants, side by side in one run.
 
 Lays out two stores with tests/console/make_store.py (one in ten applicants with an earlier
-submission), then times staff.cgi run as the web server runs it: the table's first page (newest
+submission, one in three with a decision and a note), then times staff.cgi run as the web server runs it: the table's first page (newest
 first) and a search that has to look at every applicant; then apply-admin's retention runs with a
 faked clock: a day's share of the applicants due, then a tenth of them.
 Usage: bench/suite/console_bench.py BUILDDIR [--runs N] [--work DIR] [--sizes 100,100000]
@@ -44,7 +44,7 @@ def main():
         shutil.rmtree(site, ignore_errors=True)
         os.makedirs(site)
         subprocess.run([sys.executable, os.path.join(repo, "tests/console/make_store.py"),
-                        os.path.join(site, "people"), str(n)], check=True)
+                        os.path.join(site, "people"), str(n), "--decided", "3"], check=True)
         cgi = dict(os.environ, REQUEST_METHOD="GET", REMOTE_USER="bench")
         for label, query, expect in (("table, first page, newest first", "", b"Page 1 of"),
                                      ("search over name, e-mail and interest", "q=number+%d%%2C" % (n // 2), b"1 applicant found")):
