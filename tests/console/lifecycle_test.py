@@ -361,9 +361,9 @@ def check_crash(args, tmp):
                                                          if k.startswith(victim + "/")},
                       "%s killed at %s #%d: the applicant whole or gone" % (what, call, n))
             if "history" in what and done:
+                index = os.path.join(root, "index.decisions.jsonl")
                 check(not [k for k in stored(root) if "index.history-" in k and k in before]
-                      and not os.path.exists(os.path.join(root, "index.decisions.jsonl"))
-                      or not open(os.path.join(root, "index.decisions.jsonl")).read(),
+                      and (not os.path.exists(index) or not open(index).read()),
                       "%s killed at %s #%d: once finished, no history or index line of hers left" % (what, call, n))
             if what.startswith("erase one of two"):
                 page = open(os.path.join(root, "Anna Schmidt", "index.html"), encoding="utf-8").read()
