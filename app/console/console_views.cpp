@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <unordered_set>
 
 #include "app/console/console.h"
 #include "app/console/form_token.h"
@@ -98,20 +100,28 @@ void show_table(Console& c) {
     // Clamped, so that no page number can overflow the row arithmetic below.
     long page = std::clamp(std::strtol(c.value("page").c_str(), nullptr, 10), 1L, 10'000'000L);
     store::Catalogue catalogue = store::read_catalogue(c.store);
-    const store::DecisionIndex index = store::read_decision_index(c.store);
+    // Without a decision filter only the shown rows' decisions are needed.
+    std::optional<store::DecisionIndex> index;
+    if (!decision.empty()) index.emplace(store::read_decision_index(c.store));
     std::vector<ApplicantRow> rows;
     if (due_only)
         for (store::DueApplicant& d : due_now(c, catalogue)) rows.push_back(std::move(d.row));
     else
         rows = store::applicant_rows(catalogue);
     if (!decision.empty())
-        std::erase_if(rows, [&](const ApplicantRow& r) { return !decision_passes(decision, decision_of(index, r)); });
+        std::erase_if(rows, [&](const ApplicantRow& r) { return !decision_passes(decision, decision_of(*index, r)); });
     store::filter_rows(catalogue, rows, query);
     // A page past the last shows the last.
     const long last_page = static_cast<long>(std::max<std::size_t>((rows.size() + TABLE_PAGE_ROWS - 1) / TABLE_PAGE_ROWS, 1));
     page = std::min(page, last_page);
     std::size_t first = static_cast<std::size_t>(page - 1) * TABLE_PAGE_ROWS;
     store::filter_and_sort(catalogue, rows, "", order_named(sort), first + TABLE_PAGE_ROWS);
+    if (!index) {
+        std::unordered_set<std::string_view> shown;
+        for (std::size_t i = first; i < rows.size() && i < first + TABLE_PAGE_ROWS; ++i)
+            shown.insert(rows[i].latest.folder);
+        index.emplace(store::read_decision_index(c.store, &shown));
+    }
 
     begin_console_page(c, due_only ? "Due for deletion" : "Applicants");
     std::printf("<form class=\"search\" method=\"get\" action=\"staff.cgi\">"
@@ -156,7 +166,7 @@ void show_table(Console& c) {
         std::printf("</td><td>");
         html(readable_time(std::string(s.filed)));
         std::printf("</td><td>");
-        html(store::decision_label(decision_of(index, rows[i])));
+        html(store::decision_label(decision_of(*index, rows[i])));
         std::printf("</td><td class=\"count\">%zu</td><td>", rows[i].submissions());
         // The newest submission's resume: on top when it is the folder's latest, else in its
         // stamp folder (another applicant of the name filed later).

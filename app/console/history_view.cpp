@@ -68,7 +68,7 @@ void show_history(Console& c, const store::Applicant& applicant) {
             }
         std::printf(")</span>");
     }
-    std::printf("</p>\n<form class=\"inline\" method=\"post\" action=\"staff.cgi\">");
+    std::printf("</p>\n<form class=\"inline decision\" method=\"post\" action=\"staff.cgi\">");
     token_field(c, "decision", applicant);
     std::printf("<label for=\"decision\">Set the decision</label> <select id=\"decision\" name=\"decision\">");
     decision_options(status.decision);
@@ -80,13 +80,13 @@ void show_history(Console& c, const store::Applicant& applicant) {
         html(status.keep_reason);
         std::printf("</p>\n");
     }
-    std::printf("<form class=\"inline\" method=\"post\" action=\"staff.cgi\">");
+    std::printf("<form class=\"inline keep\" method=\"post\" action=\"staff.cgi\">");
     token_field(c, "keep", applicant);
     std::printf("<label for=\"until\">Keep until</label> <input type=\"date\" id=\"until\" name=\"until\" required> "
                 "<label for=\"reason\">because</label> <input id=\"reason\" name=\"reason\" maxlength=\"%zu\" "
                 "required placeholder=\"consent to the talent pool\"> <button>Keep</button></form>\n",
                 store::KEEP_REASON_MAX_BYTES);
-    std::printf("<h3>Notes</h3>\n<form method=\"post\" action=\"staff.cgi\">");
+    std::printf("<h3>Notes</h3>\n<form class=\"note\" method=\"post\" action=\"staff.cgi\">");
     token_field(c, "note", applicant);
     std::printf("<label for=\"note\">New note</label><br><textarea id=\"note\" name=\"note\" rows=\"3\" cols=\"60\" "
                 "maxlength=\"%zu\" required></textarea><br><button>Add note</button></form>\n",

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <simdjson.h>
 
@@ -27,6 +28,26 @@ void apply(ApplicantStatus& status, const HistoryEvent& e) {
     }
 }
 
+// The folder's JSON text as the line holds it, found without parsing the line: inside a string
+// a quote is escaped, so `"folder"` followed by a colon is the key. Nullopt when it is not plain
+// (escapes in it) or not found.
+std::optional<std::string_view> plain_folder(std::string_view line) {
+    constexpr std::string_view key = "\"folder\"";
+    const auto blank = [&](std::size_t i) {
+        return line.find_first_not_of(" \t", i) == std::string_view::npos ? line.size() : line.find_first_not_of(" \t", i);
+    };
+    for (std::size_t at = line.find(key); at != std::string_view::npos; at = line.find(key, at + 1)) {
+        std::size_t i = blank(at + key.size());
+        if (i >= line.size() || line[i] != ':') continue;
+        i = blank(i + 1);
+        if (i >= line.size() || line[i] != '"') continue;
+        const std::size_t end = line.find_first_of("\"\\", i + 1);
+        if (end == std::string_view::npos || line[end] != '"') return std::nullopt;
+        return line.substr(i + 1, end - i - 1);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string decision_index_path(const ApplicantStore& store) {
@@ -45,7 +66,8 @@ std::string decision_index_line(std::string_view folder, std::string_view person
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::vector<DecisionIndexLine> read_decision_index_lines(const ApplicantStore& store) {
+std::vector<DecisionIndexLine> read_decision_index_lines(
+    const ApplicantStore& store, const std::unordered_set<std::string_view>* folders) {
     std::vector<DecisionIndexLine> lines;
     simdjson::padded_string text;
     if (simdjson::padded_string::load(decision_index_path(store)).get(text)) return lines;
@@ -55,6 +77,10 @@ std::vector<DecisionIndexLine> read_decision_index_lines(const ApplicantStore& s
         const std::size_t end = std::min(all.find('\n', start), all.size());
         const std::string_view one = all.substr(start, end - start);
         start = end + 1;
+        if (folders) {
+            const auto folder = plain_folder(one);
+            if (folder && !folders->count(*folder)) continue;
+        }
         // Parsed where it lies: what follows (the next lines, then the padding) is readable.
         simdjson::dom::object object;
         if (one.empty() || parser.parse(one.data(), one.size(), false).get(object)) continue;
@@ -99,8 +125,9 @@ const ApplicantStatus* DecisionIndex::find(std::string_view folder, const std::s
     return nullptr;
 }
 
-DecisionIndex read_decision_index(const ApplicantStore& store) {
-    return DecisionIndex(read_decision_index_lines(store));
+DecisionIndex read_decision_index(const ApplicantStore& store,
+                                  const std::unordered_set<std::string_view>* folders) {
+    return DecisionIndex(read_decision_index_lines(store, folders));
 }
 
 std::vector<DecisionIndexLine> decision_index_from_histories(const ApplicantStore& store,

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -31,8 +32,10 @@ struct DecisionIndexLine {
     HistoryEvent event;
     std::string text;  // the line itself
 };
-// Every whole line, in order (a line a crash cut short is skipped).
-std::vector<DecisionIndexLine> read_decision_index_lines(const ApplicantStore& store);
+// Every whole line, in order (a line a crash cut short is skipped); with `folders`, only the lines
+// of those folders (the others are passed over without being parsed).
+std::vector<DecisionIndexLine> read_decision_index_lines(
+    const ApplicantStore& store, const std::unordered_set<std::string_view>* folders = nullptr);
 
 // The statuses the index holds, by folder and person id.
 class DecisionIndex {
@@ -49,7 +52,8 @@ class DecisionIndex {
   private:
     std::unordered_map<std::string, std::vector<std::pair<std::string, ApplicantStatus>>> by_folder_;
 };
-DecisionIndex read_decision_index(const ApplicantStore& store);
+DecisionIndex read_decision_index(const ApplicantStore& store,
+                                  const std::unordered_set<std::string_view>* folders = nullptr);
 
 // The index's lines as the histories of the applicants of `folders` give them, and their text.
 std::vector<DecisionIndexLine> decision_index_from_histories(const ApplicantStore& store,

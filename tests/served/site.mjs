@@ -94,7 +94,8 @@ export async function scriptDidNotRun(assert, site, tag) {
 export const consoleSeed = ['30', '--name', 'Ana Lucía Pérez'];
 
 // A staff member's day in the console, the same in either browser's driver: the table newest
-// first, a search, the applicant's two submissions, the export (`exported(page)` clicks its button
+// first, a search, the applicant's two submissions, her decision and a note, the table filtered by
+// the decision, the export (`exported(page)` clicks its button
 // and checks the archive as the driver can get it), the erasure behind its confirmation, and the
 // audit log naming both. `shot(page, file)` may take a picture of each page.
 export async function staffDay(assert, site, page, exported, shot = async () => {}) {
@@ -111,7 +112,19 @@ export async function staffDay(assert, site, page, exported, shot = async () => 
   await go(page.click('tbody td:first-child a'));
   assert.deepEqual((await cells('h2')), [name]);
   assert.equal((await cells('section.submission')).length, 2, 'both submissions are shown');
+  // Her decision and a note, then the table filtered by that decision.
+  await page.$eval('form.decision select', (s) => { s.value = 'rejected'; });
+  await go(page.click('form.decision button'));
+  assert.deepEqual(await cells('.history strong'), ['rejected'], 'the decision is shown on her page');
+  await page.type('form.note textarea', 'Phoned: <b>back in May</b>');
+  await go(page.click('form.note button'));
+  assert.deepEqual(await cells('ul.notes .note'), ['Phoned: <b>back in May</b>'], 'the note is shown, as text');
   await shot(page, 'console-applicant.png');
+  await page.goto(`${site.base}/staff.cgi`);
+  await page.$eval('form.search select', (s) => { s.value = 'rejected'; });
+  await go(page.click('form.search button'));
+  assert.deepEqual(await cells('tbody td:first-child'), [name], 'the table filtered by the decision');
+  await go(page.click('tbody td:first-child a'));
   await exported(page);
   await go(page.click('a[href*="view=erase"]'));
   await shot(page, 'console-erase.png');
@@ -119,7 +132,7 @@ export async function staffDay(assert, site, page, exported, shot = async () => 
   assert.deepEqual(await cells('h2'), ['Erased']);
   assert.ok(!fs.existsSync(path.join(site.site, 'people', name)), 'the applicant folder is gone');
   const audit = fs.readFileSync(path.join(site.logDir, 'audit.log'), 'utf8');
-  for (const action of ['export', 'erase']) {
+  for (const action of ['decision', 'note', 'export', 'erase']) {
     assert.ok(audit.includes(`\t${site.staff.username}\t${action}\tpeople\t${name}\t`), `the audit log names the ${action}`);
   }
 }
