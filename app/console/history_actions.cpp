@@ -46,8 +46,7 @@ void do_record(Console& c, const std::string& action) {
     }
     // After a POST, a GET of her view: reloading it records nothing twice.
     const std::string view = console_link(c, "view=applicant&" + applicant_query(ref));
-    c.request.set_status(303, "See Other");
-    c.request.add_header("Location", view.c_str());
+    c.request.redirect(view.c_str(), 303);
     print_console_header(c.request);
     std::printf("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Recorded</title></head>"
                 "<body><p><a href=\"");
