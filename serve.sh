@@ -100,6 +100,14 @@ if [ "$TLS_CERT" = "$PWD/tls/server.pem" ]; then
   echo "  this machine: cp tls/ca.pem /usr/local/share/ca-certificates/vocanta-site.crt && update-ca-certificates"
   echo
 fi
+# Retention's periods (APPLY_RETENTION_DAYS, APPLY_RETENTION_CLOSED_DAYS) reach the console from
+# this environment like every APPLY_* setting; this script runs no retention itself, and the
+# console's figures say so unless APPLY_RETENTION_RUN names the run set up elsewhere (cron).
+if [ -z "${APPLY_RETENTION_RUN:-}" ] && [ -n "${APPLY_RETENTION_DAYS:-}${APPLY_RETENTION_CLOSED_DAYS:-}" ]; then
+  echo "No retention run is set up here: run \"apply-admin --site $SITE_DIR retain\" daily (cron) with the same"
+  echo "  APPLY_RETENTION_* settings, and set APPLY_RETENTION_RUN=daily to say so in the console's figures"
+  echo
+fi
 echo "Serving $SITE_DIR${SERVER_USER:+ as the user $SERVER_USER}; the stored applications ask for a staff login"
 echo "Open https://$host:$HTTPS_PORT/   (http://$host:$PORT/ redirects there; logs in $LOG_DIR; Ctrl-C stops the server)"
 exec lighttpd -D -f serve/lighttpd-https.conf

@@ -1,5 +1,5 @@
 // apply-admin: the store's command-line tool for admins (list, show, export, erase, retain,
-// fsck, backup, verify, restore, init-root), over the store's operations.
+// decide, note, keep, fsck, backup, verify, restore, init-root), over the store's operations.
 #include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 
 #include "app/store/operations.h"
 #include "app/store/catalogue.h"
+#include "app/store/history_changes.h"
 #include "app/admin/monitor_commands.h"
 #include "app/shared/time_stamp.h"
 
@@ -26,7 +27,13 @@ constexpr char USAGE[] =
     "  export NAME FILE.zip [--mail M] [--reference R]  every submission's record and files as\n"
     "                         one archive\n"
     "  erase NAME [--mail M] [--reference R]  every file and line of an applicant\n"
-    "  retain --days N [--dry-run]  erase applicants whose newest submission is older\n"
+    "  retain [--days N] [--closed-days N] [--dry-run]  erase those due: N days after her latest\n"
+    "                         submission, or after a rejection or withdrawal newer than it\n"
+    "                         (--closed-days); a keep date holds both off. Defaults:\n"
+    "                         APPLY_RETENTION_DAYS, APPLY_RETENTION_CLOSED_DAYS (0: rule off)\n"
+    "  decide NAME DECISION [--mail M]  new, in-review, interview, offer, hired, rejected, withdrawn\n"
+    "  note NAME TEXT [--mail M]        a note by --user (an edit is a new note)\n"
+    "  keep NAME YYYY-MM-DD REASON [--mail M]  kept from retention through that day\n"
     "  fsck [--repair]        list lines against folders and the catalogue against the records\n"
     "  backup DEST            a copy of the store root with its manifest, under the store lock\n"
     "  verify BACKUP          a backup checked against its manifest\n"
@@ -40,7 +47,8 @@ constexpr char USAGE[] =
     "request (\"DSR-2026-0142\": at most 80 printable ASCII characters) in the audit lines.\n"
     "Defaults: --site . (the site folder), --root the first of APPLY_STORE_ROOTS or people,\n"
     "--audit APPLY_AUDIT_LOG (needed by export, erase, retain and restore), --user SUDO_USER or\n"
-    "the login. APPLY_NOW fakes the clock for retain (\"2026-12-08T16:20:05Z\" or seconds).\n";
+    "the login. APPLY_NOW fakes the clock for retain and what decide, note and keep record\n"
+    "(\"2026-12-08T16:20:05Z\" or seconds).\n";
 
 struct Options {
     std::string root, audit_log, user, mail, reference;
@@ -128,6 +136,11 @@ int run(const store::ApplicantStore& s, const Options& o) {
         auto a = applicant(w[1]);
         if (!a) return fail(error);
         for (const store::StoredSubmission& sub : a->submissions) print_submission(*a, sub);
+        for (const store::HistoryEvent& e : store::read_history(store::history_path(*a)))
+            std::printf("%s %s by %s: %s\n", e.at.c_str(), e.kind.c_str(), e.by.c_str(),
+                        e.kind == "decision" ? e.decision.c_str()
+                        : e.kind == "keep"   ? (e.until + ", " + e.reason).c_str()
+                                             : e.text.c_str());
         return 0;
     }
     if (command == "export" && w.size() == 3) {
@@ -156,25 +169,66 @@ int run(const store::ApplicantStore& s, const Options& o) {
         if (!a) return fail(error);
         return store::erase_applicant(s, *a, audit, error, reference) ? 0 : fail(error);
     }
-    if (command == "retain" && w.size() >= 3 && w[1] == "--days") {
-        char* end = nullptr;
-        long days = std::strtol(w[2].c_str(), &end, 10);
-        if (!end || *end || days < 1 || days > 36500) return fail("--days takes 1 to 36500");
-        std::string cutoff = store::retention_cutoff(store::lifecycle_now(), static_cast<int>(days));
-        if (w.size() == 4 && w[3] == "--dry-run") {
-            store::Catalogue catalogue = store::read_catalogue(s);
-            for (const store::ApplicantRow& r : store::due_for_retention(catalogue, cutoff))
-                std::printf("due\t%.*s\t%.*s\t%.*s\n", int(r.latest.folder.size()), r.latest.folder.data(),
-                            int(r.latest.mail.size()), r.latest.mail.data(),
-                            int(r.latest.filed.size()), r.latest.filed.data());
+    if (command == "retain") {
+        store::RetentionPeriods periods{std::atoi(env_or("APPLY_RETENTION_DAYS", "0").c_str()),
+                                        std::atoi(env_or("APPLY_RETENTION_CLOSED_DAYS", "0").c_str())};
+        bool dry_run = false;
+        for (std::size_t i = 1; i < w.size(); ++i) {
+            int* period = w[i] == "--days" ? &periods.days : w[i] == "--closed-days" ? &periods.closed_days : nullptr;
+            if (w[i] == "--dry-run") {
+                dry_run = true;
+                continue;
+            }
+            char* end = nullptr;
+            const long days = period && i + 1 < w.size() ? std::strtol(w[++i].c_str(), &end, 10) : -1;
+            if (!end || *end || days < 0 || days > 36500)
+                return fail("retain [--days N] [--closed-days N] [--dry-run]: periods of 0 to 36500 days");
+            *period = static_cast<int>(days);
+        }
+        if (periods.days < 0 || periods.days > 36500 || periods.closed_days < 0 || periods.closed_days > 36500)
+            return fail("APPLY_RETENTION_DAYS and APPLY_RETENTION_CLOSED_DAYS take 0 to 36500");
+        if (periods.days == 0 && periods.closed_days == 0) {
+            std::printf("retention: off (no period set: APPLY_RETENTION_DAYS, APPLY_RETENTION_CLOSED_DAYS)\n");
             return 0;
         }
-        if (w.size() != 3) return fail(USAGE);
+        const std::time_t now = store::lifecycle_now();
+        if (dry_run) {
+            store::Catalogue catalogue = store::read_catalogue(s);
+            for (const store::DueApplicant& d :
+                 store::due_for_retention(catalogue, store::read_decision_index(s), now, periods))
+                std::printf("due\t%.*s\t%.*s\t%s\n", int(d.row.latest.name.size()), d.row.latest.name.data(),
+                            int(d.row.latest.mail.size()), d.row.latest.mail.data(), d.reason.c_str());
+            return 0;
+        }
         if (int r = needs_audit()) return r;
         std::vector<std::string> erased;
-        bool ok = store::run_retention(s, cutoff, static_cast<int>(days), audit, erased, error);
-        std::printf("retention: %zu erased, %ld days\n", erased.size(), days);
+        bool ok = store::run_retention(s, now, periods, audit, erased, error);
+        std::printf("retention: %zu erased\n", erased.size());
         return ok ? 0 : fail(error);
+    }
+    if ((command == "decide" && w.size() == 3) || (command == "note" && w.size() == 3) ||
+        (command == "keep" && w.size() == 4)) {
+        if (int r = needs_audit()) return r;
+        auto a = applicant(w[1]);
+        if (!a) return fail(error);
+        store::HistoryEvent event;
+        event.kind = command == "decide" ? "decision" : command;
+        if (command == "decide" && !store::is_decision(w[2]))
+            return fail("a decision is one of new, in-review, interview, offer, hired, rejected, withdrawn");
+        event.decision = w[2];
+        if (command == "note") {
+            auto note = store::checked_note(w[2], error);
+            if (!note) return fail(error);
+            event.text = *note;
+        }
+        if (command == "keep") {
+            if (!store::keep_is_valid(w[2], w[3], store::utc_text(store::lifecycle_now()), error))
+                return fail(error);
+            event.until = w[2];
+            event.reason = w[3];
+        }
+        std::vector<std::string> recorded;
+        return store::record_events(s, {store::reference_of(*a)}, event, audit, recorded, error) ? 0 : fail(error);
     }
     if (command == "fsck" && (w.size() == 1 || (w.size() == 2 && w[1] == "--repair")))
         return fsck(s, audit, w.size() == 2);

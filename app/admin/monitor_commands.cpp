@@ -78,6 +78,8 @@ int run_monitor_command(const std::vector<std::string>& words, const std::string
         if (const char* dir = std::getenv(METRICS_DIR_VARIABLE)) settings.counters_dir = dir;
         if (const char* days = std::getenv("APPLY_RETENTION_DAYS"))
             settings.retention_days = std::atoi(days);
+        if (const char* days = std::getenv("APPLY_RETENTION_CLOSED_DAYS"))
+            settings.retention_closed_days = std::atoi(days);
         const std::string text = store_metrics(settings);
         if (output.empty()) return std::fputs(text.c_str(), stdout) >= 0 ? 0 : 1;
         return write_replacing(output, text) ? 0 : 1;

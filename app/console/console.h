@@ -18,6 +18,8 @@ struct Console {
     std::string secret;      // the form-token key ("" when none could be had: no changes then)
     store::AuditLog audit;   // APPLY_AUDIT_LOG, written as `user` (none: no changes then)
     int retention_days = 0;  // APPLY_RETENTION_DAYS (0: retention off)
+    int retention_closed_days = 0;  // APPLY_RETENTION_CLOSED_DAYS (0: counted as undecided)
+    std::string retention_run;      // APPLY_RETENTION_RUN: how the retention run is set up ("": none)
 
     // A form value, or "" when absent.
     std::string value(const char* name);
@@ -74,7 +76,21 @@ void show_audit(Console& c);
 // The applicants who may be `applicant` filed again (duplicates_view.cpp); nothing when none.
 void show_possible_duplicates(Console& c, const store::Applicant& applicant);
 
-// ---- Changes, on POST only (console_actions.cpp) ----
+// ---- An applicant's decision, keep and notes (history_view.cpp) ----
+// The hidden fields of a form for `action` on `applicant`, with its token.
+void token_field(Console& c, const std::string& action, const store::Applicant& applicant);
+// A UTC time in the records' form as staff read it: "2026-12-08 16:20 UTC".
+std::string readable_time(const std::string& filed);
+// Her decision, keep and notes with the forms that change them, for her view.
+void show_history(Console& c, const store::Applicant& applicant);
+// The retention settings, what is due and the run, for the figures.
+void show_retention_figures(Console& c, const store::Catalogue& catalogue);
+// The applicants due under retention now.
+std::vector<store::DueApplicant> due_now(const Console& c, const store::Catalogue& catalogue);
+
+// ---- Changes, on POST only (console_actions.cpp, history_actions.cpp) ----
+// Records a decision, note or keep (`action` "decision", "note" or "keep") from her view.
+void do_record(Console& c, const std::string& action);
 // Refuses a request another site could have made, or a form the console did not give this user
 // for this applicant's current submissions within the last day: false after the refusal page.
 bool request_is_allowed(Console& c, const std::string& action, const store::Applicant& applicant);

@@ -33,6 +33,10 @@ form.filters label { display: flex; flex-direction: column; font-size: .9em; } f
 .actions input[name=reference] { padding: .3em; width: 12em; max-width: 100%; }
 button { padding: .4em 1em; } button.danger { background: #a32; color: #fff; border: 0; }
 .notice { background: #fff3cd; border: 1px solid #e6d28a; padding: .6em 1em; }
+.history { background: #fff; border: 1px solid #e4ddd4; padding: .8em 1.2em; margin: 0 0 1em; }
+.history h3 { margin: .4em 0; font-size: 1em; } form.inline { margin: .4em 0; }
+ul.notes { list-style: none; padding: 0; } ul.notes li { border-top: 1px solid #e4ddd4; padding: .4em 0; }
+.note { white-space: pre-wrap; } textarea { max-width: 100%; }
 form.selection { margin: 0 0 .6em; } .duplicates { background: #fff; border: 1px solid #e4ddd4; padding: .2em 1.2em; margin: 0 0 1em; }
 @media (max-width: 40em) {
   header { padding: .6em 1em; gap: .3em 1em; } header .user { margin-left: 0; } main { padding: 0 .8em; }
@@ -43,7 +47,8 @@ form.selection { margin: 0 0 .6em; } .duplicates { background: #fff; border: 1px
   table.rows td { border: 0; padding: .1em .7em; } table.rows td.count { text-align: left; }
   table.rows td::before { content: attr(data-label) ": "; font-weight: 600; }
   dl.figures { grid-template-columns: auto; } dl.figures dd { margin: 0 0 .5em; }
-  form.search input[type=search] { min-width: 0; }
+  form.search { flex-wrap: wrap; } form.search input[type=search] { min-width: 0; flex-basis: 100%; }
+  form.search select { min-width: 0; max-width: 100%; }
 }
 )css";
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <unordered_set>
 
 #include "app/console/bulk_actions.h"
 #include "app/console/console.h"
@@ -10,6 +12,7 @@
 #include "app/store/name_collation.h"
 #include "app/store/possible_duplicates.h"
 #include "app/shared/privacy_notice.h"
+#include "app/store/decision_index.h"
 #include "cgi/html_escape.h"
 
 namespace {
@@ -47,7 +50,8 @@ void link(const std::string& href, const std::string& text) {
     std::printf("</a>");
 }
 
-// The filing time as staff read it: "2026-12-08 16:20 UTC".
+}  // namespace
+
 std::string readable_time(const std::string& filed) {
     if (filed.size() < 16) return filed;
     return filed.substr(0, 10) + " " + filed.substr(11, 5) + " UTC";
@@ -75,6 +79,7 @@ void reference_field(const char* id) {
                 "placeholder=\"DSR-2026-0142\" autocomplete=\"off\">",
                 id, id, store::MAX_REFERENCE_BYTES);
 }
+namespace {
 
 RowOrder order_named(const std::string& sort) {
     if (sort == "oldest") return RowOrder::oldest;
@@ -83,21 +88,38 @@ RowOrder order_named(const std::string& sort) {
     return RowOrder::newest;
 }
 
-std::string retention_cutoff_now(const Console& c) {
-    return c.retention_days > 0 ? store::retention_cutoff(store::lifecycle_now(), c.retention_days)
-                                : "";
+// Whether a row's decision passes the table's filter: "" all, "open" every decision but hired,
+// rejected and withdrawn, else that decision.
+bool decision_passes(const std::string& filter, std::string_view decision) {
+    if (filter == "open") return decision != "hired" && decision != "rejected" && decision != "withdrawn";
+    return filter.empty() || filter == decision;
+}
+
+std::string_view decision_of(const store::DecisionIndex& index, const ApplicantRow& row) {
+    const store::ApplicantStatus* status = index.empty() ? nullptr : index.find(row.latest.folder, row.person);
+    return status ? std::string_view(status->decision) : std::string_view(store::DEFAULT_DECISION);
 }
 
 }  // namespace
 
 void show_table(Console& c) {
     std::string query = c.value("q"), sort = c.value("sort");
-    bool due_only = c.value("due") == "1" && c.retention_days > 0;
+    std::string decision = c.value("decision");
+    if (decision != "open" && !store::is_decision(decision)) decision.clear();
+    bool due_only = c.value("due") == "1" && (c.retention_days > 0 || c.retention_closed_days > 0);
     // Clamped, so that no page number can overflow the row arithmetic below.
     long page = std::clamp(std::strtol(c.value("page").c_str(), nullptr, 10), 1L, 10'000'000L);
     store::Catalogue catalogue = store::read_catalogue(c.store);
-    std::vector<ApplicantRow> rows = store::applicant_rows(catalogue);
-    if (due_only) rows = store::rows_filed_before(rows, retention_cutoff_now(c));
+    // Without a decision filter only the shown rows' decisions are needed.
+    std::optional<store::DecisionIndex> index;
+    if (!decision.empty()) index.emplace(store::read_decision_index(c.store));
+    std::vector<ApplicantRow> rows;
+    if (due_only)
+        for (store::DueApplicant& d : due_now(c, catalogue)) rows.push_back(std::move(d.row));
+    else
+        rows = store::applicant_rows(catalogue);
+    if (!decision.empty())
+        std::erase_if(rows, [&](const ApplicantRow& r) { return !decision_passes(decision, decision_of(*index, r)); });
     store::filter_rows(catalogue, rows, query);
     // A page past the last shows the last.
     const long last_page = static_cast<long>(std::max<std::size_t>((rows.size() + TABLE_PAGE_ROWS - 1) / TABLE_PAGE_ROWS, 1));
@@ -108,6 +130,12 @@ void show_table(Console& c) {
     const std::size_t shown = std::min(TABLE_PAGE_ROWS, rows.size() - std::min(first, rows.size()));
     const std::vector<store::DuplicateSigns> duplicates = store::duplicate_signs(
         catalogue, std::span<const ApplicantRow>(rows.data() + first, shown));
+    if (!index) {
+        std::unordered_set<std::string_view> shown_folders;
+        for (std::size_t i = first; i < rows.size() && i < first + TABLE_PAGE_ROWS; ++i)
+            shown_folders.insert(rows[i].latest.folder);
+        index.emplace(store::read_decision_index(c.store, &shown_folders));
+    }
 
     begin_console_page(c, due_only ? "Due for deletion" : "Applicants");
     std::printf("<form class=\"search\" method=\"get\" action=\"staff.cgi\">"
@@ -116,10 +144,20 @@ void show_table(Console& c) {
     std::printf("\"><input type=\"search\" name=\"q\" placeholder=\"Name, e-mail or interest\" "
                 "aria-label=\"Search\" value=\"");
     html(query);
-    std::printf("\"><button>Search</button></form>\n<p class=\"muted\">%zu applicant%s%s</p>\n",
-                rows.size(), rows.size() == 1 ? "" : "s", query.empty() ? "" : " found");
+    std::printf("\"> <select name=\"decision\" aria-label=\"Decision\"><option value=\"\">Every decision</option>"
+                "<option value=\"open\"%s>Open (not hired, rejected or withdrawn)</option>",
+                decision == "open" ? " selected" : "");
+    for (const char* d : store::DECISIONS) {
+        std::printf("<option value=\"%s\"%s>", d, decision == d ? " selected" : "");
+        html(store::decision_label(d));
+        std::printf("</option>");
+    }
+    std::printf("</select>%s<button>Search</button></form>\n<p class=\"muted\">%zu applicant%s%s</p>\n",
+                due_only ? "<input type=\"hidden\" name=\"due\" value=\"1\">" : "", rows.size(),
+                rows.size() == 1 ? "" : "s", query.empty() && decision.empty() ? "" : " found");
 
     std::string keep = (query.empty() ? "" : "q=" + query_escape(query) + "&") +
+                       (decision.empty() ? "" : "decision=" + decision + "&") +
                        (due_only ? "due=1&" : "");
     auto sort_link = [&](const char* text, const char* ascending, const char* descending) {
         bool is_ascending = (sort.empty() ? "newest" : sort) == ascending;
@@ -130,7 +168,7 @@ void show_table(Console& c) {
     sort_link("Name", "name", "name-desc");
     std::printf("</th><th>E-mail</th><th>");
     sort_link("Filed", "newest", "oldest");
-    std::printf("</th><th class=\"count\">Submissions</th><th>Resume</th></tr></thead>\n<tbody>\n");
+    std::printf("</th><th>Decision</th><th class=\"count\">Submissions</th><th>Resume</th></tr></thead>\n<tbody>\n");
     for (std::size_t i = first; i < rows.size() && i < first + TABLE_PAGE_ROWS; ++i) {
         const store::CatalogueLine& s = rows[i].latest;
         const std::string folder(s.folder);
@@ -149,6 +187,8 @@ void show_table(Console& c) {
         html(s.mail);
         std::printf("</td><td data-label=\"Filed\">");
         html(readable_time(std::string(s.filed)));
+        std::printf("</td><td data-label=\"Decision\">");
+        html(store::decision_label(decision_of(*index, rows[i])));
         std::printf("</td><td class=\"count\" data-label=\"Submissions\">%zu</td>"
                     "<td data-label=\"Resume\">", rows[i].submissions());
         // The newest submission's resume: on top when it is the folder's latest, else in its
@@ -190,6 +230,7 @@ void show_applicant(Console& c) {
                     "another e-mail address; they are listed apart.</p>\n",
                     others, others == 1 ? "" : "s");
     show_possible_duplicates(c, *applicant);
+    show_history(c, *applicant);
     std::size_t n = total;
     for (const store::StoredSubmission& s : applicant->submissions) {
         const store::Record r = store::shown_record(*applicant, s);
@@ -223,18 +264,7 @@ void show_figures(Console& c) {
     std::printf("<dl class=\"figures\"><dt>Applicants</dt><dd>%zu</dd><dt>Submissions</dt><dd>%zu</dd>"
                 "<dt>Size on disk</dt><dd>%.1f MiB</dd>", rows.size(), catalogue.lines.size(),
                 static_cast<double>(bytes) / (1024.0 * 1024.0));
-    if (c.retention_days > 0) {
-        std::string cutoff = retention_cutoff_now(c);
-        std::size_t due = store::rows_filed_before(rows, cutoff).size();
-        std::printf("<dt>Retention</dt><dd>%d days: applicants whose latest submission was filed "
-                    "before ", c.retention_days);
-        html(readable_time(cutoff));
-        std::printf(" are erased by the next daily run</dd><dt>Due for deletion</dt><dd>");
-        link(console_link(c, "due=1"), std::to_string(due) + (due == 1 ? " applicant" : " applicants"));
-        std::printf("</dd>");
-    } else {
-        std::printf("<dt>Retention</dt><dd>off (no retention period configured)</dd>");
-    }
+    show_retention_figures(c, catalogue);
     // Applicants are owed the notice when their data are collected: say so while there is none.
     if (const char* notice = privacy_notice_address()) {
         std::printf("<dt>Privacy notice</dt><dd>");

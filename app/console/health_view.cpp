@@ -35,6 +35,7 @@ bool show_monitoring(cgi::CgiRequest& request, const std::string& view, const st
         settings.root = root;
         settings.counters_dir = env(monitor::METRICS_DIR_VARIABLE);
         settings.retention_days = std::atoi(env("APPLY_RETENTION_DAYS").c_str());
+        settings.retention_closed_days = std::atoi(env("APPLY_RETENTION_CLOSED_DAYS").c_str());
         const std::string text = monitor::store_metrics(settings);
         plain_header(request, "text/plain", false);
         std::fputs(text.c_str(), stdout);

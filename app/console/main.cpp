@@ -39,14 +39,17 @@ int main(int argc, char* argv[]) {
                                                                         : "not a store root: ") + root);
         return 0;
     }
-    Console console{request, *opened, user, "", store::AuditLog(env("APPLY_AUDIT_LOG"), user), 0};
+    Console console{request, *opened, user, "", store::AuditLog(env("APPLY_AUDIT_LOG"), user), 0, 0, ""};
     console.retention_days = std::atoi(env("APPLY_RETENTION_DAYS").c_str());
+    console.retention_closed_days = std::atoi(env("APPLY_RETENTION_CLOSED_DAYS").c_str());
+    console.retention_run = env("APPLY_RETENTION_RUN");
     if (auto secret = console_secret(env("APPLY_CONSOLE_SECRET"))) console.secret = *secret;
 
     std::string action = console.value("action");
     if (action == "erase") do_erase(console);
     else if (action == "export") do_export(console);
     else if (action == "bulk-erase") do_bulk_erase(console);
+    else if (action == "decision" || action == "note" || action == "keep") do_record(console, action);
     else if (!action.empty()) message_page(&console, "400 Bad Request", "Unknown action", action);
     else if (view == "applicant") show_applicant(console);
     else if (view == "figures") show_figures(console);

@@ -9,7 +9,9 @@
 //    folders and, when the folder's latest submission is hers, her latest record, resume and
 //    page are replaced by the newest submission of the others, whose page is written anew
 //    without links to what went;
-// 3. the list loses the lines of folders that went and the catalogue her lines, both flushed;
+//    (her history, index.history-<person id>.jsonl, goes with her submissions);
+// 3. the list loses the lines of folders that went, the catalogue and the decision index her
+//    lines, all flushed;
 // 4. what was moved is removed, then the plan; the audit log gets the line saying it is done.
 // Each step looks at the disk before it acts, so running the plan again finishes it.
 #include <errno.h>
@@ -19,10 +21,13 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "app/store/applicant_page.h"
+#include "app/store/applicants.h"
 #include "app/store/catalogue.h"
+#include "app/store/decision_index.h"
 #include "app/store/erasure_marks.h"
 #include "app/store/list_line.h"
 #include "app/store/operations.h"
@@ -161,6 +166,10 @@ bool take_out(const ApplicantStore& store, const ErasurePlan& plan, std::string&
         }
         return true;
     }
+    // Her history (decisions and notes) goes with her.
+    if (!move_if_there(dir + "/" + history_file_name(person_id(plan.person)), taken + "/history",
+                       error))
+        return false;
     if (!exists(dir + "/" + PAGE_FILE_NAME) && !exists(dir + "/" + RECORD_FILE_NAME)) return true;
     for (const std::string& stamp : plan.stamps)
         if (!move_if_there(dir + "/" + stamp, taken + "/" + stamp, error)) return false;
@@ -187,6 +196,22 @@ bool take_out(const ApplicantStore& store, const ErasurePlan& plan, std::string&
         return false;
     }
     return true;
+}
+
+// Step 3 for the decision index: her lines go, and those of folders that went.
+bool rewrite_decision_index(const ApplicantStore& store, const std::vector<ErasurePlan>& plans,
+                            std::string& error) {
+    if (!exists(decision_index_path(store))) return true;
+    std::set<std::pair<std::string, std::string>> erased;
+    for (const ErasurePlan& p : plans) erased.insert({p.folder, person_id(p.person)});
+    std::unordered_map<std::string, bool> has_page;
+    std::string text;
+    for (const DecisionIndexLine& line : read_decision_index_lines(store)) {
+        auto [it, fresh] = has_page.try_emplace(line.folder, false);
+        if (fresh) it->second = exists(store.applicant_page_path(line.folder));
+        if (it->second && !erased.count({line.folder, line.person})) (text += line.text) += '\n';
+    }
+    return write_decision_index(store, text, error);
 }
 
 // Step 3 for the plans: the list and the catalogue rewritten without what went.
@@ -222,7 +247,7 @@ bool rewrite_list_and_catalogue(const ApplicantStore& store, const StoreLock& he
         error = failure("cannot rewrite the list and catalogue of", store.store_root());
         return false;
     }
-    return true;
+    return rewrite_decision_index(store, plans, error);
 }
 
 // Whom an erasure's audit lines name besides the folder, and on whose request.

@@ -27,6 +27,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "app/store/applicant_history.h"
 #include "app/store/applicant_page.h"
 #include "app/store/applicant_store.h"
 #include "app/store/erasure_marks.h"
@@ -191,7 +192,9 @@ bool Filing::keep_earlier(std::string* failed_path, bool page_unflushed) {
         files.push_back(RECORD_FILE_NAME);
     } else {
         for (std::string& name : names_in(dir_)) {
-            if (name.rfind(platform::TEMP_NAME_PREFIX, 0) != 0 && !is_folder(dir_ + "/" + name))
+            // The histories of the folder's applicants stay where they are.
+            if (name.rfind(platform::TEMP_NAME_PREFIX, 0) != 0 && !is_history_file_name(name) &&
+                !is_folder(dir_ + "/" + name))
                 files.push_back(std::move(name));
         }
     }

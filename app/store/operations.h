@@ -10,6 +10,7 @@
 #include "app/store/applicant_index.h"
 #include "app/store/applicants.h"
 #include "app/store/audit_log.h"
+#include "app/store/decision_index.h"
 
 namespace store {
 
@@ -33,13 +34,28 @@ bool erase_applicant(const ApplicantStore& store, const Applicant& applicant,
 bool finish_erasures(const ApplicantStore& store, const StoreLock& held, const AuditLog& audit,
                      std::string& error);
 
-// Who is due under retention at `cutoff` (a UTC time in the records' form): every applicant
-// whose newest submission was filed before it.
-std::vector<ApplicantRow> due_for_retention(const Catalogue& catalogue, const std::string& cutoff);
-// Erases, under one hold of the lock, everyone due at `cutoff` (decided under the lock: a
+// The periods retention counts, in days: after her latest submission (0: never), and after a
+// rejection or withdrawal newer than it (0: such applicants count as undecided)
+// (APPLY_RETENTION_DAYS and APPLY_RETENTION_CLOSED_DAYS).
+struct RetentionPeriods {
+    int days = 0;
+    int closed_days = 0;
+};
+// One applicant due, and why: "rejected 2026-06-01, 180 days", "last submission 2026-01-03,
+// 365 days".
+struct DueApplicant {
+    ApplicantRow row;
+    std::string reason;
+};
+// Who is due at `now`: a rejected or withdrawn applicant (the decision newer than her latest
+// submission) `closed_days` after the decision, anyone else `days` after her latest submission;
+// none while a "keep until" date has not passed.
+std::vector<DueApplicant> due_for_retention(const Catalogue& catalogue, const DecisionIndex& index,
+                                            std::time_t now, const RetentionPeriods& periods);
+// Erases, under one hold of the lock, everyone due at `now` (decided under the lock: a
 // submission filed meanwhile makes its applicant current again), with the audit lines of a
-// retention run around them. `erased` gets their folders.
-bool run_retention(const ApplicantStore& store, const std::string& cutoff, int days,
+// retention run ("retention-run") around them. `erased` gets their folders.
+bool run_retention(const ApplicantStore& store, std::time_t now, const RetentionPeriods& periods,
                    const AuditLog& audit, std::vector<std::string>& erased, std::string& error);
 
 // One finding of the consistency check.

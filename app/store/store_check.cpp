@@ -1,13 +1,16 @@
 // The store's consistency check: the list against the folders, the catalogue against the
-// records, erasures cut short.
+// records, the decision index against the histories, erasures cut short.
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
 #include <map>
+#include <set>
 #include <unordered_set>
 
+#include "app/store/applicants.h"
 #include "app/store/catalogue.h"
+#include "app/store/decision_index.h"
 #include "app/store/erasure_marks.h"
 #include "app/store/list_line.h"
 #include "app/store/operations.h"
@@ -108,11 +111,55 @@ std::vector<StoreProblem> check_store(const ApplicantStore& store, bool repair,
         if (!on_disk.count(folder) && count)
             problems.push_back({"catalogue names a missing applicant", folder});
 
+    // The decision index against the histories: what it says of each applicant, and nothing of
+    // anyone without a history.
+    const std::vector<DecisionIndexLine> rebuilt = decision_index_from_histories(store, folders);
+    {
+        // Each applicant's status as the index says it and as her history does.
+        auto fold = [](const std::vector<DecisionIndexLine>& lines) {
+            std::map<std::pair<std::string, std::string>, ApplicantStatus> status;
+            for (const DecisionIndexLine& l : lines) {
+                ApplicantStatus& s = status[{l.folder, l.person}];
+                if (l.event.kind == "decision") {
+                    s.decision = l.event.decision;
+                    s.decided_at = l.event.at;
+                } else {
+                    s.keep_until = l.event.until;
+                    s.keep_reason = l.event.reason;
+                }
+            }
+            return status;
+        };
+        auto same = [](const ApplicantStatus& a, const ApplicantStatus& b) {
+            return a.decision == b.decision && a.decided_at == b.decided_at &&
+                   a.keep_until == b.keep_until && a.keep_reason == b.keep_reason;
+        };
+        const auto expected = fold(rebuilt), found = fold(read_decision_index_lines(store));
+        std::set<std::string> out_of_step;
+        for (const auto& [who, s] : expected)
+            if (auto it = found.find(who); it == found.end() || !same(it->second, s))
+                out_of_step.insert(who.first);
+        for (const auto& [who, s] : found)
+            if (!expected.count(who)) out_of_step.insert(who.first);
+        for (const std::string& folder : out_of_step)
+            problems.push_back({"decision index out of step", folder});
+        // A history nobody of the folder filed: an erasure's leftover, for the admin to look at.
+        for (const std::string& folder : folders) {
+            std::set<std::string> people;
+            for (const Applicant& a : applicants_in(store, folder))
+                people.insert(history_file_name(person_id(a.person)));
+            for (const std::string& name : names_in(store.applicant_dir(folder)))
+                if (is_history_file_name(name) && !people.count(name))
+                    problems.push_back({"history of nobody filed here (kept): " + name, folder, false});
+        }
+    }
+
     const bool to_repair = std::any_of(problems.begin(), problems.end(),
                                        [](const StoreProblem& p) { return p.repairable; });
     if (repair && to_repair &&
-        !(write_list(lock.fd(), kept) && write_catalogue(store, catalogue_text(store, folders))))
-        error = "cannot rewrite the list or catalogue of " + store.store_root();
+        !(write_list(lock.fd(), kept) && write_catalogue(store, catalogue_text(store, folders)) &&
+          write_decision_index(store, decision_index_text(rebuilt), error)))
+        error = "cannot rewrite the list, catalogue or decision index of " + store.store_root();
     return problems;
 }
 

@@ -106,12 +106,13 @@ void add_store(Exposition& out, const MetricsSettings& settings) {
     out.family("vocanta_apply_store_last_filed_timestamp_seconds", "gauge",
                "The newest filing time in the store, by any server (0: none).");
     out.sample("vocanta_apply_store_last_filed_timestamp_seconds", root, static_cast<double>(newest));
-    if (settings.retention_days > 0) {
-        const std::string cutoff = store::retention_cutoff(store::lifecycle_now(), settings.retention_days);
+    if (settings.retention_days > 0 || settings.retention_closed_days > 0) {
+        const store::RetentionPeriods periods{settings.retention_days, settings.retention_closed_days};
         out.family("vocanta_apply_applicants_due_retention", "gauge",
-                   "Applicants whose latest submission is older than the retention period.");
+                   "Applicants due under the retention periods (the next run erases them).");
         out.sample("vocanta_apply_applicants_due_retention", root,
-                   static_cast<double>(store::rows_filed_before(rows, cutoff).size()));
+                   static_cast<double>(store::due_for_retention(catalogue, store::read_decision_index(*store),
+                                                                store::lifecycle_now(), periods).size()));
     }
 }
 

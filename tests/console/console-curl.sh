@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The staff console through lighttpd, driven by curl: the staff login, the table's order, pages
 # and search, escaping, the headers, an applicant's submissions, possible duplicates, export,
-# erasure and bulk erasure with their audit lines, and the changes a request from another site or without the form's token may not make.
+# erasure and bulk erasure with their audit lines, decisions, notes and keeps, and the changes a
+# request from another site or without the form's token may not make.
 # Usage: tests/console/console-curl.sh BUILDDIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -9,7 +10,7 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 tmp=$(mktemp -d /tmp/console-19-XXXXXX)
 export LOG_DIR=$tmp/log SERVER_MAX_SECONDS=600
 pid=""
-trap '[ -z "$pid" ] || "$repo/serve/stop-server" "$pid"; rm -rf "$tmp"' EXIT
+trap '[ -z "$pid" ] || "$repo/serve/stop-server" "$pid"; [ -n "${KEEP_TMP:-}" ] || rm -rf "$tmp"' EXIT
 
 failures=0
 check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; failures=$((failures + 1)); fi; }
@@ -80,6 +81,16 @@ body="root=people&action=bulk-erase$sels&token=$t"
 check "bulk: one confirmation lists the three selected" '[ "$(grep -o "<tr><td>Applicant 00000[123]</td>" "$tmp/bulk" | wc -l)" = 3 ] && [ -n "$t" ]'
 check "bulk: a changed selection, another site or a GET is refused" '[ "$(post b1 "${body/&sel=*%2FApplicant+000001/}")" = 403 ] && [ "$(post b2 "$body" -H "Origin: http://elsewhere.example")" = 403 ] && [ "$(get b3 "$body" "${staff[@]}")" = 403 ] && [ -d "$tmp/site/people/Applicant 000001" ]'
 check "bulk: the three erased under one lock, each audited" '[ "$(post b4 "$body" -H "Origin: http://127.0.0.1:$port" -H "Sec-Fetch-Site: same-origin")" = 200 ] && for i in 1 2 3; do [ ! -e "$tmp/site/people/Applicant 00000$i" ] && grep -q "	staff	erase	people	Applicant 00000$i	begun: .*one of 3 applicants selected" "$LOG_DIR/audit.log" && grep -q "	staff	erase	people	Applicant 00000$i	erased" "$LOG_DIR/audit.log" || exit 1; done && [ -d "$tmp/site/people/Applicant 000004" ]'
+# Decisions, notes and keeps from her view, each with the token of its own form.
+token_for() { grep -o "name=\"action\" value=\"$2\"><input type=\"hidden\" name=\"token\" value=\"[0-9a-f.]*" "$tmp/$1" | cut -d'"' -f10; }
+get v31 "view=applicant&a=Applicant%20000031" "${staff[@]}" >/dev/null
+her="root=people&a=Applicant+000031&p=$(grep -o 'name="p" value="[0-9a-f]*' "$tmp/v31" | head -n 1 | cut -d'"' -f4)"
+history=$(ls "$tmp/site/people/Applicant 000031"/index.history-*.jsonl 2>/dev/null || true)
+check "a decision or note from another site, or with another form's token, is refused" '[ "$(post h1 "$her&action=decision&decision=rejected&token=$(token_for v31 decision)" -H "Origin: http://elsewhere.example")" = 403 ] && [ "$(post h2 "$her&action=note&note=x&token=$(token_for v31 decision)")" = 403 ] && [ -z "$(ls "$tmp/site/people/Applicant 000031"/index.history-* 2>/dev/null)" ]'
+check "a decision: recorded, audited, shown and filterable in the table" '[ "$(post h3 "$her&action=decision&decision=rejected&token=$(token_for v31 decision)" -H "Origin: http://127.0.0.1:$port" -D "$tmp/h3.h")" = 303 ] && grep -q "^Location: staff.cgi?root=people&view=applicant&a=Applicant%20000031&p=" "$tmp/h3.h" && grep -q "	staff	decision	people	Applicant 000031	set: rejected" "$LOG_DIR/audit.log" && get f1 "decision=rejected" "${staff[@]}" >/dev/null && grep -q "1 applicant found" "$tmp/f1" && [ "$(first_name f1)" = "Applicant 000031" ] && get f2 "decision=open" "${staff[@]}" >/dev/null && ! grep -q "Applicant 000031<" "$tmp/f2"'
+check "a note: escaped, newest first; a control character refused" '[ "$(post h4 "$her&action=note&note=%3Cb%3Eold%3C%2Fb%3E&token=$(token_for v31 note)")" = 303 ] && [ "$(post h5 "$her&action=note&note=newer%0D%0Aline&token=$(token_for v31 note)")" = 303 ] && [ "$(post h6 "$her&action=note&note=bad%07&token=$(token_for v31 note)")" = 400 ] && get v31b "view=applicant&a=Applicant%20000031" "${staff[@]}" >/dev/null && grep -q "&lt;b&gt;old" "$tmp/v31b" && ! grep -q "<b>old" "$tmp/v31b" && [ "$(grep -o "newer\|&lt;b&gt;old" "$tmp/v31b" | tr "\n" " ")" = "newer &lt;b&gt;old " ]'
+check "a keep: a past date refused, a future one recorded" '[ "$(post h7 "$her&action=keep&until=2020-01-01&reason=pool&token=$(token_for v31 keep)")" = 400 ] && [ "$(post h8 "$her&action=keep&until=2030-01-01&reason=talent+pool&token=$(token_for v31 keep)")" = 303 ] && get v31c "view=applicant&a=Applicant%20000031" "${staff[@]}" >/dev/null && grep -q "through 2030-01-01: talent pool" "$tmp/v31c"'
+check "figures: no retention run set up is said" 'get fig "view=figures" "${staff[@]}" >/dev/null && grep -q "No retention run is set up" "$tmp/fig"'
 # Staff who drop the connection 10-70 ms into an erasure: the server ends the console then, and
 # whatever it had begun is named in the audit log and finished by the next operation.
 for i in $(seq 40 59); do

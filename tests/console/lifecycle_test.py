@@ -2,7 +2,8 @@
 """The applicant data lifecycle through apply-admin, on stores laid out by make_store.py.
 
 --check admin       list, show, export (byte for byte), erase, retain with a faked clock (APPLY_NOW),
-                    the audit log, fsck on a damaged store and its repair, backup and restore
+                    the audit log, fsck on a damaged store and its repair, backup and restore;
+                    decisions, notes and keeps, retention from a closing decision, the decision index
 --check crash       an erasure killed at each of its changing system calls (strace): before
                     anything else runs the applicant is whole and listed, or the erasure is marked
                     begun; after the next command under the lock, whole and listed or gone from both
@@ -165,6 +166,71 @@ def check_admin(args, tmp):
           and audit_lines(site)[-2:][0].endswith("\tbegun: from " + backup), "restore: into an empty site, consistent, audited")
     check(admin(args, site, "restore", backup).returncode != 0, "restore: never over a store in use")
     check_two_of_one_name(args, tmp)
+    check_decisions(args, tmp)
+
+
+def history_of(site, name):
+    """The events of the applicant's history files in her folder, oldest first."""
+    folder = os.path.join(site, "people", name)
+    files = [f for f in os.listdir(folder) if f.startswith("index.history-")] if os.path.isdir(folder) else []
+    return [json.loads(l) for f in files for l in open(os.path.join(folder, f), encoding="utf-8")]
+
+
+def indexed(site):
+    path = os.path.join(site, "people", "index.decisions.jsonl")
+    return [json.loads(l) for l in open(path, encoding="utf-8")] if os.path.exists(path) else []
+
+
+def check_decisions(args, tmp):
+    """Decisions, notes and keeps; retention counted from a closing decision; erased and exported."""
+    site = os.path.join(tmp, "decided")
+    make_store(site, 6)  # applicant i filed 2026-01-01, 10*i minutes past midnight
+    a = lambda i: "Applicant %06d" % i
+    at = lambda when: {"APPLY_NOW": when}
+    steps = [admin(args, site, "decide", a(1), "rejected", env=at("2026-03-01T09:00:00Z")),
+             admin(args, site, "note", a(1), "Called her; <b>no</b>\nthanks.", env=at("2026-03-01T09:05:00Z")),
+             admin(args, site, "decide", a(2), "rejected", env=at("2026-06-01T09:00:00Z")),
+             admin(args, site, "decide", a(3), "interview"),
+             admin(args, site, "keep", a(4), "2027-12-31", "consent to the talent pool", env=at("2026-06-01T09:00:00Z")),
+             admin(args, site, "decide", a(5), "withdrawn", env=at("2026-01-05T09:00:00Z"))]
+    submit(args, site, a(5), 55, mail="a5@example.org")  # filed again: she is open again
+    refused = [admin(args, site, "decide", a(1), "maybe"), admin(args, site, "note", a(1), "bell\x07"),
+               admin(args, site, "keep", a(1), "2026-02-30", "pool")]
+    check(all(r.returncode == 0 for r in steps) and all(r.returncode != 0 for r in refused)
+          and [(e["kind"], e["by"]) for e in history_of(site, a(1))] == [("decision", "tester"), ("note", "tester")]
+          and history_of(site, a(1))[1]["text"] == "Called her; <b>no</b>\nthanks.",
+          "decide, note, keep: in her history with who and when; an unknown decision, a control character, a day that is none refused")
+    dry = admin(args, site, "retain", "--days", "200", "--closed-days", "180", "--dry-run",
+                env=at("2026-09-15T00:00:00Z")).stdout.splitlines()
+    due = {l.split("\t")[1]: l.split("\t")[3] for l in dry}
+    check(due == {a(0): "last submission 2026-01-01, 200 days", a(1): "rejected 2026-03-01, 180 days",
+                  a(3): "last submission 2026-01-01, 200 days"},
+          "retain --dry-run: the rejected past their period, the undecided past theirs, not the kept or the reopened: %r" % due)
+    r = admin(args, site, "show", a(1))
+    check("rejected" in r.stdout and "Called her" in r.stdout, "show: her history after her submissions")
+    zpath = os.path.join(tmp, "decided1.zip")
+    admin(args, site, "export", a(1), zpath)
+    with zipfile.ZipFile(zpath) as z:
+        hist = [n for n in z.namelist() if "/index.history-" in n]
+        check(len(hist) == 1 and b"Called her" in z.read(hist[0]), "export: her history is in the archive")
+
+    # The index damaged: her line lost, a stray one added; fsck finds it, --repair rebuilds it.
+    path = os.path.join(site, "people", "index.decisions.jsonl")
+    lines = [l for l in open(path) if a(1) not in l] + ['{"folder":"%s","person":"0","kind":"decision","at":"x","decision":"hired"}\n' % a(0)]
+    open(path, "w").writelines(lines)
+    r = admin(args, site, "fsck")
+    check(r.returncode == 3 and "decision index out of step: " + a(1) in r.stdout
+          and "decision index out of step: " + a(0) in r.stdout, "fsck: a damaged decision index found")
+    admin(args, site, "fsck", "--repair")
+    check(admin(args, site, "fsck").returncode == 0
+          and sorted((e["folder"], e["kind"]) for e in indexed(site)) == [(a(i), k) for i, k in
+              [(1, "decision"), (2, "decision"), (3, "decision"), (4, "keep"), (5, "decision")]],
+          "fsck --repair: the index rebuilt from the histories")
+    r = admin(args, site, "retain", "--days", "200", "--closed-days", "180", env=at("2026-09-15T00:00:00Z"))
+    check(r.returncode == 0 and folders(site) == {a(2), a(4), a(5)} and not any(e["folder"] == a(1) for e in indexed(site))
+          and admin(args, site, "fsck").returncode == 0, "retain: the due erased with their histories and index lines")
+    r = admin(args, site, "retain", "--closed-days", "90", "--days", "0", env=at("2026-09-15T00:00:00Z"))
+    check(r.returncode == 0 and folders(site) == {a(4), a(5)}, "retain --closed-days alone: the rejected past it only")
 
 
 def check_two_of_one_name(args, tmp):
@@ -186,10 +252,15 @@ def check_two_of_one_name(args, tmp):
         texts = b"".join(z.read(n) for n in z.namelist())
     check(b"Resume 101" in texts and b"Resume 100" not in texts and b"Resume 102" not in texts
           and b"one.example" not in texts, "export: holds only her own data")
-    # Erasing the one whose submission is the folder's latest: the other's is on the page again.
+    # Erasing the one whose submission is the folder's latest: the other's is on the page again,
+    # her history goes, the other's stays.
+    admin(args, site, "note", "Anna Schmidt", "one's note", "--mail", "anna@one.example")
+    admin(args, site, "decide", "Anna Schmidt", "offer", "--mail", "anna@two.example")
     r = admin(args, site, "erase", "Anna Schmidt", "--mail", "Anna@one.example", "--reference", "DSR-2026-0150")
-    people = [l.split("\t")[6] for l in audit_lines(site)[-4:]]  # the export's two lines, the erasure's
-    check([l.rsplit("\t", 1)[1] for l in audit_lines(site)[-2:]] == ["request DSR-2026-0150"] * 2
+    # The export's two lines, the erasure's.
+    changes = [l for l in audit_lines(site) if l.split("\t")[2] in ("export", "erase")][-4:]
+    people = [l.split("\t")[6] for l in changes]
+    check([l.rsplit("\t", 1)[1] for l in changes[-2:]] == ["request DSR-2026-0150"] * 2
           and people[0] == people[1] != people[2] == people[3],
           "erase --reference: begun and done lines carry the request reference, and which of the name's applicants")
     page = open(os.path.join(site, "people", "Anna Schmidt", "index.html"), encoding="utf-8").read()
@@ -197,6 +268,8 @@ def check_two_of_one_name(args, tmp):
     check(r.returncode == 0 and "ANNA@two.example" in page and "one.example" not in page
           and not any(b"one.example" in v or b"Resume 100" in v or b"Resume 102" in v for v in kept.values())
           and b"Resume 101" in kept["cv.txt"] and "Anna Schmidt" in listed(site)
+          and [e["kind"] for e in history_of(site, "Anna Schmidt")] == ["decision"]
+          and [e["decision"] for e in indexed(site)] == ["offer"]
           and admin(args, site, "fsck").returncode == 0, "erase: one of the two goes, the other is whole and listed")
 
 
@@ -226,6 +299,12 @@ def crash_cases(args):
         ("erase", lambda site: make_store(site, 4), ["erase", "Applicant 000002"], "Applicant 000002"),
         ("erase one of two", lambda site: two_annas(args, site),
          ["erase", "Anna Schmidt", "--mail", "anna@one.example", "--reference", "DSR-7"], None),
+        ("erase with history", lambda site: (make_store(site, 4), admin(args, site, "note", "Applicant 000002", "n"),
+                                             admin(args, site, "decide", "Applicant 000002", "offer")),
+         ["erase", "Applicant 000002"], "Applicant 000002"),
+        ("erase one of two with history", lambda site: (two_annas(args, site), admin(
+            args, site, "decide", "Anna Schmidt", "rejected", "--mail", "anna@one.example")),
+         ["erase", "Anna Schmidt", "--mail", "anna@one.example"], None),
         ("retain", lambda site: make_store(site, 4), ["retain", "--days", "1"], None),
         ("restore", None, ["restore", "BACKUP"], None),
     ]
@@ -298,7 +377,12 @@ def check_crash(args, tmp):
                 check(gone or snapshot(site, victim) == {k.split("/", 1)[1]: v for k, v in before.items()
                                                          if k.startswith(victim + "/")},
                       "%s killed at %s #%d: the applicant whole or gone" % (what, call, n))
-            if what == "erase one of two":
+            if "history" in what and done:
+                index = os.path.join(root, "index.decisions.jsonl")
+                check(not [k for k in stored(root) if "index.history-" in k and k in before]
+                      and (not os.path.exists(index) or not open(index).read()),
+                      "%s killed at %s #%d: once finished, no history or index line of hers left" % (what, call, n))
+            if what.startswith("erase one of two"):
                 page = open(os.path.join(root, "Anna Schmidt", "index.html"), encoding="utf-8").read()
                 kept = stored(os.path.join(root, "Anna Schmidt"))
                 one_left = any(b"one.example" in v for v in kept.values())

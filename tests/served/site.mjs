@@ -118,13 +118,13 @@ async function findAndSelect(assert, site, page, go, cells) {
 }
 
 // A staff member's day in the console, the same in either browser's driver: the table newest
-// first, finding and selecting (findAndSelect), a search, the applicant's two submissions, the export
-// (`exported(page, reference)` types the request reference beside its button, clicks it and checks
-// the archive as the driver can get it), the erasure behind its confirmation, and the audit log
-// naming both with their references, in the file and in the console. Every console page passes
-// axe-core, at the desk and on a phone (`phone(page)` makes the page 390 px wide), where no page
-// scrolls sideways. `shot(page, file)` may take a picture of each page; `browser` names the browser
-// in the messages.
+// first, finding and selecting (findAndSelect), a search, the applicant's two submissions, her
+// decision and a note, the table filtered by the decision, the export (`exported(page, reference)`
+// types the request reference beside its button, clicks it and checks the archive as the driver can
+// get it), the erasure behind its confirmation, and the audit log naming them with their references,
+// in the file and in the console. Every console page passes axe-core, at the desk and on a phone
+// (`phone(page)` makes the page 390 px wide), where no page scrolls sideways. `shot(page, file)` may
+// take a picture of each page; `browser` names the browser in the messages.
 export async function staffDay(assert, site, page, exported, { shot = async () => {}, phone, browser }) {
   const name = consoleSeed[2];
   const go = (action) => Promise.all([page.waitForNavigation(), action]);
@@ -142,9 +142,21 @@ export async function staffDay(assert, site, page, exported, { shot = async () =
   await go(page.click('tbody td:nth-child(2) a'));
   assert.deepEqual((await cells('h2')), [name]);
   assert.equal((await cells('section.submission')).length, 2, 'both submissions are shown');
+  // Her decision and a note, then the table filtered by that decision.
+  await page.$eval('form.decision select', (s) => { s.value = 'rejected'; });
+  await go(page.click('form.decision button'));
+  assert.deepEqual(await cells('.history strong'), ['rejected'], 'the decision is shown on her page');
+  await page.type('form.note textarea', 'Phoned: <b>back in May</b>');
+  await go(page.click('form.note button'));
+  assert.deepEqual(await cells('ul.notes .note'), ['Phoned: <b>back in May</b>'], 'the note is shown, as text');
   await shot(page, 'console-applicant.png');
   await axe('an applicant');
   const applicantUrl = page.url();
+  await page.goto(`${site.base}/staff.cgi`);
+  await page.$eval('form.search select', (s) => { s.value = 'rejected'; });
+  await go(page.click('form.search button'));
+  assert.deepEqual(await cells('tbody td:nth-child(2)'), [name], 'the table filtered by the decision');
+  await go(page.click('tbody td:nth-child(2) a'));
   await exported(page, 'DSR-2026-0142');
   await go(page.click('a[href*="view=erase"]'));
   await shot(page, 'console-erase.png');
@@ -154,7 +166,7 @@ export async function staffDay(assert, site, page, exported, { shot = async () =
   assert.deepEqual(await cells('h2'), ['Erased']);
   assert.ok(!fs.existsSync(path.join(site.site, 'people', name)), 'the applicant folder is gone');
   const audit = fs.readFileSync(path.join(site.logDir, 'audit.log'), 'utf8');
-  for (const action of ['export', 'erase']) {
+  for (const action of ['decision', 'note', 'export', 'erase']) {
     assert.ok(audit.includes(`\t${site.staff.username}\t${action}\tpeople\t${name}\t`), `the audit log names the ${action}`);
   }
   assert.match(audit, /\texport\tpeople\t[^\t\n]+\t[^\t\n]+\tperson [0-9a-f]{32}\trequest DSR-2026-0142\n/, 'the export line names her and its reference');
