@@ -15,6 +15,7 @@
 #include "app/store/operations.h"
 #include "app/store/catalogue.h"
 #include "app/admin/monitor_commands.h"
+#include "app/admin/news_command.h"
 #include "app/shared/time_stamp.h"
 
 namespace {
@@ -32,8 +33,11 @@ constexpr char USAGE[] =
     "  restore SRC            a verified backup put into the store root, which must be empty\n"
     "  init-root DIR          makes DIR (new or empty) a store root of its own\n"
     "  check [--lock-timeout S]  whether the store accepts a submission (a probe, no applicant):\n"
-    "                         one line; exit 0 OK, 1 WARNING (low space), 2 CRITICAL, 3 UNKNOWN\n"
+    "                         one line; exit 0 OK, 1 WARNING (low space, news mail failing),\n"
+    "                         2 CRITICAL, 3 UNKNOWN (health: the same)\n"
     "  metrics [--check] [--output FILE]  Prometheus text: filing counters, space, applicants\n"
+    "  news [--status]        mails the staff who asked how many applications arrived (never\n"
+    "                         who); --status: when mail last went and last failed\n"
     "Applicants of one name with different e-mail addresses are different applicants: --mail\n"
     "says which one (needed when the name has several).\n"
     "Defaults: --site . (the site folder), --root the first of APPLY_STORE_ROOTS or people,\n"
@@ -171,6 +175,7 @@ int run(const store::ApplicantStore& s, const Options& o) {
         std::printf("retention: %zu erased, %ld days\n", erased.size(), days);
         return ok ? 0 : fail(error);
     }
+    if (int status = admin::run_news_command(s, w, o.audit_log); status >= 0) return status;
     if (command == "fsck" && (w.size() == 1 || (w.size() == 2 && w[1] == "--repair")))
         return fsck(s, audit, w.size() == 2);
     if (command == "backup" && w.size() == 2)
@@ -220,7 +225,7 @@ int main(int argc, char* argv[]) {
     }
     if (::chdir(site.c_str()) != 0) return fail("cannot enter " + site + ": " + std::strerror(errno));
     if (command == "init-root" && o.words.size() == 2) return init_root(o.words[1]);
-    if (int status = monitor::run_monitor_command(o.words, o.root); status >= 0) return status;
+    if (int status = monitor::run_monitor_command(o.words, o.root, o.audit_log); status >= 0) return status;
     if (command == "restore" && o.words.size() == 2) {
         std::string error;
         return store::restore_store(o.words[1], o.root, store::AuditLog(o.audit_log, o.user), error)

@@ -8,6 +8,8 @@
 #include "app/store/operations.h"
 #include "cgi/cgi_request.h"
 
+struct TokenSubject;  // form_token.h
+
 // Rows per page of the applicant table.
 inline constexpr std::size_t TABLE_PAGE_ROWS = 50;
 
@@ -74,5 +76,13 @@ void show_erase_confirmation(Console& c);
 // Refuses a request another site could have made, or a form the console did not give this user
 // for this applicant's current submissions within the last day: false after the refusal page.
 bool request_is_allowed(Console& c, const std::string& action, const store::Applicant& applicant);
+// The same for a form bound to `subject` (not to an applicant's submissions).
+bool form_is_allowed(Console& c, const TokenSubject& subject);
 void do_erase(Console& c);
 void do_export(Console& c);
+
+// ---- News of new applications (news_view.cpp) ----
+// The staff member's own subscription on GET, its change on POST, its line in the figures.
+void show_news(Console& c);
+void do_news(Console& c);
+void show_news_figure();

@@ -12,13 +12,16 @@
 #include "app/shared/time_stamp.h"
 
 bool request_is_allowed(Console& c, const std::string& action, const store::Applicant& applicant) {
+    const store::ApplicantRef ref = store::reference_of(applicant);
+    return form_is_allowed(c, TokenSubject{c.user, c.store.store_root(), action, ref.folder,
+                                           ref.person_id, store::newest_filed(applicant)});
+}
+
+bool form_is_allowed(Console& c, const TokenSubject& subject) {
     std::string method = env("REQUEST_METHOD");
     std::string fetch_site = env("HTTP_SEC_FETCH_SITE");
     std::string origin = env("HTTP_ORIGIN");
     const Origin served = served_origin(env("HTTPS"), env("HTTP_HOST"), env("SERVER_PORT"));
-    const store::ApplicantRef ref = store::reference_of(applicant);
-    const TokenSubject subject{c.user, c.store.store_root(), action, ref.folder, ref.person_id,
-                               store::newest_filed(applicant)};
     const char* refusal = nullptr;
     if (method != "POST")
         refusal = "Changes are made with the console's buttons only.";
@@ -35,6 +38,8 @@ bool request_is_allowed(Console& c, const std::string& action, const store::Appl
         refusal = "This form is not one the console gave you for this applicant as she is now "
                   "(it is over a day old, she has filed again since, or it was given to another "
                   "user). Open her page again.";
+    if (refusal && subject.folder.empty())
+        refusal = "This form is not one the console gave you in the last day. Open its page again.";
     if (!refusal) return true;
     message_page(&c, "403 Forbidden", "Refused", refusal);
     return false;

@@ -45,9 +45,11 @@ int main(int argc, char* argv[]) {
     std::string action = console.value("action");
     if (action == "erase") do_erase(console);
     else if (action == "export") do_export(console);
+    else if (action == "news") do_news(console);
     else if (!action.empty()) message_page(&console, "400 Bad Request", "Unknown action", action);
     else if (view == "applicant") show_applicant(console);
     else if (view == "figures") show_figures(console);
+    else if (view == "news") show_news(console);
     else if (view == "erase") show_erase_confirmation(console);
     else show_table(console);
     return 0;
