@@ -47,13 +47,14 @@ std::string earlier(const std::string& utc, std::time_t seconds) {
     return utc.empty() ? "" : store::utc_text(parse_utc(utc) - seconds);
 }
 
-// The lines `mark` has not announced, filed after `since`.
+// The lines `mark` has not announced, filed since `since` (its second included: a filing
+// in the second of subscribing is announced rather than lost).
 std::vector<const store::CatalogueLine*> news_for(const store::Catalogue& catalogue,
                                                   const Watermark& mark, const std::string& since) {
     const std::string late = earlier(mark.through, LATE_LINE_SECONDS);
     std::vector<const store::CatalogueLine*> lines;
     for (const store::CatalogueLine& line : catalogue.lines)
-        if (line.filed > since && line.filed >= late &&
+        if (line.filed >= since && line.filed >= late &&
             (line.filed > mark.through || !mark.seen.contains(line_key(line.text))))
             lines.push_back(&line);
     return lines;

@@ -46,6 +46,7 @@ bool write_state(const NewsFiles& files, const NewsState& state, std::string& er
     const nlohmann::json all{{"last_sent", state.last_sent},
                              {"last_failure", state.last_failure},
                              {"failure", state.failure},
+                             {"failing", state.failing},
                              {"staff", staff}};
     return replace_file(files.state(),
                         all.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
