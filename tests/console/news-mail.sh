@@ -20,8 +20,9 @@ if [ "${1:-}" != --inside ]; then
   trap 'rm -rf "$tmp"' EXIT
   unshare -n -m --propagation private true 2>/dev/null ||
     { echo "skipped: no network and mount namespaces here"; exit 77; }
-  # The namespaces end with the process: its mounts go with them.
-  unshare -n -m --propagation private bash "$0" --inside "$tmp" "$(realpath "$1")" \
+  # The namespaces end with the script: its mounts go with them, and a process of its PID
+  # namespace still running then (a postfix left by a killed test) is ended by the kernel.
+  unshare -n -m -p -f --kill-child --mount-proc --propagation private bash "$0" --inside "$tmp" "$(realpath "$1")" \
     "$(realpath "$2")" "$(realpath "$3")"
   exit
 fi
