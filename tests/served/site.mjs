@@ -122,6 +122,16 @@ export async function staffDay(assert, site, page, exported, shot = async () => 
   for (const action of ['export', 'erase']) {
     assert.ok(audit.includes(`\t${site.staff.username}\t${action}\tpeople\t${name}\t`), `the audit log names the ${action}`);
   }
+  // News mail: the staff member asks for a daily digest (its mail is read from a real mail
+  // system by tests/console/news-mail.sh).
+  await page.goto(`${site.base}/staff.cgi?view=news`);
+  await page.type('input[name="address"]', 'staff@news.test');
+  await page.click('input[name="cadence"][value="daily"]');
+  await go(page.click('main form button'));
+  assert.deepEqual(await cells('h2'), ['Saved'], 'the subscription is saved from the browser');
+  const news = JSON.parse(fs.readFileSync(path.join(site.logDir, 'news-subscriptions.json'), 'utf8'));
+  assert.deepEqual(news.subscriptions.map((s) => [s.user, s.address, s.cadence]),
+    [[site.staff.username, 'staff@news.test', 'daily']], 'the subscription is the signed-in staff member\'s');
 }
 
 // The address of an applicant's stored page, for staff (the "Thank You!" page links none).
