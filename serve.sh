@@ -107,7 +107,7 @@ export APPLY_CONSOLE_URL=${APPLY_CONSOLE_URL:-https://$host:$HTTPS_PORT/staff.cg
 admin=$(realpath "$build/app/admin/apply-admin")
 news_loop() {
   local sleeper=""
-  trap '[ -z "$sleeper" ] || kill "$sleeper" 2>/dev/null; exit 0' TERM
+  trap '[ -z "$sleeper" ] || kill "$sleeper" 2>/dev/null; exit 0' INT TERM
   while :; do
     if [ -n "$SERVER_USER" ]; then runuser -u "$SERVER_USER" -- "$admin" --site "$SITE_DIR" news
     else "$admin" --site "$SITE_DIR" news; fi >>"$LOG_DIR/news.log" 2>&1 || true
@@ -118,4 +118,10 @@ news_loop() {
 news_loop </dev/null &
 news_pid=$!
 trap 'kill "$news_pid" 2>/dev/null || true' EXIT
-lighttpd -D -f serve/lighttpd-https.conf
+# The server beside it; Ctrl-C or a TERM to this script stops the server, and then the loop.
+lighttpd -D -f serve/lighttpd-https.conf &
+server_pid=$!
+trap 'kill "$server_pid" 2>/dev/null || true' INT TERM
+status=0
+while kill -0 "$server_pid" 2>/dev/null; do wait "$server_pid" || status=$?; done
+exit "$status"
