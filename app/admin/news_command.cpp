@@ -1,8 +1,10 @@
 // apply-admin news [--status].
 #include "app/admin/news_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "app/shared/time_stamp.h"
 #include "app/store/audit_log.h"
@@ -11,6 +13,15 @@
 #include "app/store/news_state.h"
 
 namespace admin {
+
+namespace {
+
+bool plain_web_address(std::string_view url) {
+    return (url.starts_with("https://") || url.starts_with("http://")) && url.size() <= 2000 &&
+           std::all_of(url.begin(), url.end(), [](char ch) { return ch > ' ' && ch < 127; });
+}
+
+}  // namespace
 
 int run_news_command(const store::ApplicantStore& store, const std::vector<std::string>& words,
                      const std::string& audit_log) {
@@ -29,7 +40,9 @@ int run_news_command(const store::ApplicantStore& store, const std::vector<std::
         return 1;
     }
     settings.sendmail = news::sendmail_path();
-    if (const char* url = std::getenv("APPLY_CONSOLE_URL")) settings.console_url = url;
+    // An address that is not one plain http(s) address is none: it would go into the mail as it is.
+    if (const char* url = std::getenv("APPLY_CONSOLE_URL"); url && plain_web_address(url))
+        settings.console_url = url;
     const news::DrainResult result = news::drain_news(store, settings, store::lifecycle_now());
     std::printf("news: %d sent, %d failed\n", result.sent, result.failed);
     if (result.failed)

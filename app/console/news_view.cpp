@@ -3,6 +3,8 @@
 // POST with the console's form token; and the sender's state in the figures.
 #include <cstdio>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "app/console/console.h"
 #include "app/console/form_token.h"

@@ -151,7 +151,7 @@ DrainResult drain_news(const store::ApplicantStore& store, const NewsSettings& s
             continue;
         }
         if (settings.console_url.empty()) {
-            record_failure("no console address: set APPLY_CONSOLE_URL");
+            record_failure("no console address: set APPLY_CONSOLE_URL (an http:// or https:// address)");
             continue;
         }
         std::string why;
