@@ -35,11 +35,12 @@ bool form_is_allowed(Console& c, const TokenSubject& subject) {
     else if (c.secret.empty() || !c.audit.configured())
         refusal = "The console is not set up for changes (no form secret or audit log).";
     else if (!token_matches(c.value("token"), c.secret, subject, std::time(nullptr)))
-        refusal = "This form is not one the console gave you for this applicant as she is now "
-                  "(it is over a day old, she has filed again since, or it was given to another "
-                  "user). Open her page again.";
-    if (refusal && subject.folder.empty())
-        refusal = "This form is not one the console gave you in the last day. Open its page again.";
+        refusal = subject.folder.empty()
+                      ? "This form is not one the console gave you in the last day. Open its "
+                        "page again."
+                      : "This form is not one the console gave you for this applicant as she is "
+                        "now (it is over a day old, she has filed again since, or it was given to "
+                        "another user). Open her page again.";
     if (!refusal) return true;
     message_page(&c, "403 Forbidden", "Refused", refusal);
     return false;

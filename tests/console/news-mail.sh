@@ -103,7 +103,7 @@ staff() {
   [ -n "$body" ] && method=POST
   printf %s "$body" | (cd "$site" && REMOTE_USER=$1 REQUEST_METHOD=$method QUERY_STRING=$2 \
     CONTENT_TYPE=application/x-www-form-urlencoded CONTENT_LENGTH=${#body} HTTP_HOST=127.0.0.1:8443 \
-    SERVER_PORT=8443 HTTPS=on HTTP_ORIGIN=https://127.0.0.1:8443 HTTP_SEC_FETCH_SITE=same-origin "$console")
+    SERVER_PORT=8443 HTTPS=on HTTP_ORIGIN=${origin:-https://127.0.0.1:8443} HTTP_SEC_FETCH_SITE=same-origin "$console")
 }
 subscribe() {  # user, address, cadence
   local token
@@ -129,8 +129,9 @@ arrived() {
 last_mail() { awk '/^From /{m=""} {m=m $0 "\n"} END{printf "%s", m}' "$pf/mail/$1"; }
 drain() { (cd "$site" && "$admin" news "$@") >"$tmp/drain.out" 2>&1; }
 
-check "subscribing needs the form's token" \
-  'staff alice "" "root=people&action=news&token=1.2&address=alice@news.test&cadence=each" | grep -q "^Status: 403"'
+check "subscribing needs the form's token, and a page of this site" \
+  'staff alice "" "root=people&action=news&token=1.2&address=alice@news.test&cadence=each" | grep -q "^Status: 403" &&
+   origin=https://elsewhere.example subscribe alice alice@news.test each | grep -q "sent from another site"'
 check "a subscription with an address unfit for sendmail is refused" \
   'subscribe alice "-oQ/tmp@news.test" each | grep -q "^Status: 400"'
 check "alice subscribes for each application, bob to a daily digest" \
