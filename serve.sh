@@ -110,4 +110,28 @@ if [ -z "${APPLY_RETENTION_RUN:-}" ] && [ -n "${APPLY_RETENTION_DAYS:-}${APPLY_R
 fi
 echo "Serving $SITE_DIR${SERVER_USER:+ as the user $SERVER_USER}; the stored applications ask for a staff login"
 echo "Open https://$host:$HTTPS_PORT/   (http://$host:$PORT/ redirects there; logs in $LOG_DIR; Ctrl-C stops the server)"
-exec lighttpd -D -f serve/lighttpd-https.conf
+# News mail for the staff who ask for it on the console's News mail page: apply-admin news every 5
+# minutes while the site is served (the package's timer does this there), through this machine's
+# sendmail; what it says goes to $LOG_DIR/news.log. It stops with the server.
+export APPLY_CONSOLE_URL=${APPLY_CONSOLE_URL:-https://$host:$HTTPS_PORT/staff.cgi}
+admin=$(realpath "$build/app/admin/apply-admin")
+news_loop() {
+  local sleeper=""
+  trap '[ -z "$sleeper" ] || kill "$sleeper" 2>/dev/null; exit 0' INT TERM
+  while :; do
+    if [ -n "$SERVER_USER" ]; then runuser -u "$SERVER_USER" -- "$admin" --site "$SITE_DIR" news
+    else "$admin" --site "$SITE_DIR" news; fi >>"$LOG_DIR/news.log" 2>&1 || true
+    sleep 300 & sleeper=$!
+    wait "$sleeper" || true
+  done
+}
+news_loop </dev/null &
+news_pid=$!
+trap 'kill "$news_pid" 2>/dev/null || true' EXIT
+# The server beside it; Ctrl-C or a TERM to this script stops the server, and then the loop.
+lighttpd -D -f serve/lighttpd-https.conf &
+server_pid=$!
+trap 'kill "$server_pid" 2>/dev/null || true' INT TERM
+status=0
+while kill -0 "$server_pid" 2>/dev/null; do wait "$server_pid" || status=$?; done
+exit "$status"

@@ -16,6 +16,7 @@
 #include "app/store/catalogue.h"
 #include "app/store/history_changes.h"
 #include "app/admin/monitor_commands.h"
+#include "app/admin/news_command.h"
 #include "app/shared/time_stamp.h"
 
 namespace {
@@ -40,8 +41,11 @@ constexpr char USAGE[] =
     "  restore SRC            a verified backup put into the store root, which must be empty\n"
     "  init-root DIR          makes DIR (new or empty) a store root of its own\n"
     "  check [--lock-timeout S]  whether the store accepts a submission (a probe, no applicant):\n"
-    "                         one line; exit 0 OK, 1 WARNING (low space), 2 CRITICAL, 3 UNKNOWN\n"
+    "                         one line; exit 0 OK, 1 WARNING (low space, news mail failing),\n"
+    "                         2 CRITICAL, 3 UNKNOWN (health: the same)\n"
     "  metrics [--check] [--output FILE]  Prometheus text: filing counters, space, applicants\n"
+    "  news [--status]        mails the staff who asked how many applications arrived (never\n"
+    "                         who); --status: when mail last went and last failed\n"
     "Applicants of one name with different e-mail addresses are different applicants: --mail\n"
     "says which one (needed when the name has several). --reference names the data subject's\n"
     "request (\"DSR-2026-0142\": at most 80 printable ASCII characters) in the audit lines.\n"
@@ -230,6 +234,7 @@ int run(const store::ApplicantStore& s, const Options& o) {
         std::vector<std::string> recorded;
         return store::record_events(s, {store::reference_of(*a)}, event, audit, recorded, error) ? 0 : fail(error);
     }
+    if (int status = admin::run_news_command(s, w, o.audit_log); status >= 0) return status;
     if (command == "fsck" && (w.size() == 1 || (w.size() == 2 && w[1] == "--repair")))
         return fsck(s, audit, w.size() == 2);
     if (command == "backup" && w.size() == 2)
@@ -282,7 +287,7 @@ int main(int argc, char* argv[]) {
     }
     if (::chdir(site.c_str()) != 0) return fail("cannot enter " + site + ": " + std::strerror(errno));
     if (command == "init-root" && o.words.size() == 2) return init_root(o.words[1]);
-    if (int status = monitor::run_monitor_command(o.words, o.root); status >= 0) return status;
+    if (int status = monitor::run_monitor_command(o.words, o.root, o.audit_log); status >= 0) return status;
     if (command == "restore" && o.words.size() == 2) {
         std::string error;
         return store::restore_store(o.words[1], o.root, store::AuditLog(o.audit_log, o.user), error)

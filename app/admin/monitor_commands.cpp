@@ -10,6 +10,7 @@
 
 #include "app/store/filing_counters.h"
 #include "app/store/health_check.h"
+#include "app/store/news_state.h"
 #include "app/store/store_metrics.h"
 #include "app/shared/time_stamp.h"
 #include "app/store/staged_file.h"
@@ -49,11 +50,30 @@ bool write_replacing(const std::string& path, const std::string& text) {
     return true;
 }
 
+// Filing goes on without mail, but staff who asked for news get none: a warning, said after
+// the filing check's own text (before its performance data).
+void warn_of_failing_news(HealthReport& health, const news::NewsFiles& files) {
+    if (files.dir.empty() || health.health != Health::ok) return;
+    news::NewsState state;
+    bool exists = false;
+    std::string error;
+    if (!news::read_state(files, state, exists, error) || !state.failing) return;
+    const std::size_t bar = health.line.find(" |");
+    const std::string data = bar == std::string::npos ? "" : health.line.substr(bar);
+    std::string text = health.line.substr(0, bar);
+    const std::string ok = "FILING OK";
+    if (text.starts_with(ok)) text = "FILING WARNING" + text.substr(ok.size());
+    health.health = Health::warning;
+    health.line = text + "; news mail failing (last failure " + state.last_failure + ": " +
+                  state.failure + ")" + data;
+}
+
 }  // namespace
 
-int run_monitor_command(const std::vector<std::string>& words, const std::string& root) {
+int run_monitor_command(const std::vector<std::string>& words, const std::string& root,
+                        const std::string& audit_log) {
     if (words.empty()) return -1;
-    if (words[0] == "check") {
+    if (words[0] == "check" || words[0] == "health") {
         unsigned seconds = 10;
         if (words.size() == 3 && words[1] == "--lock-timeout") {
             if (!parse_seconds(words[2], &seconds)) return usage("--lock-timeout takes 1 to 3600");
@@ -62,7 +82,8 @@ int run_monitor_command(const std::vector<std::string>& words, const std::string
         }
         const std::string timeout = "FILING CRITICAL - store lock of '" + root +
                                     "' not granted within " + std::to_string(seconds) + " s\n";
-        const HealthReport health = check_filing(root, seconds, timeout);
+        HealthReport health = check_filing(root, seconds, timeout);
+        warn_of_failing_news(health, news::NewsFiles{news::news_dir(audit_log)});
         std::printf("%s\n", health.line.c_str());
         return static_cast<int>(health.health);
     }

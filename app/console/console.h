@@ -8,6 +8,8 @@
 #include "app/store/operations.h"
 #include "cgi/cgi_request.h"
 
+struct TokenSubject;  // form_token.h
+
 // Rows per page of the applicant table.
 inline constexpr std::size_t TABLE_PAGE_ROWS = 50;
 
@@ -98,8 +100,16 @@ bool request_is_allowed(Console& c, const std::string& action, const store::Appl
 // does not match it.
 struct TokenSubject;
 bool request_is_allowed(Console& c, const TokenSubject& subject, const std::string& stale);
+// The same for a form bound to `subject` alone (not to an applicant's submissions).
+bool form_is_allowed(Console& c, const TokenSubject& subject);
 void do_erase(Console& c);
 void do_export(Console& c);
 // The request reference the form names, trimmed; nullopt after a 400 page when it cannot go into
 // the audit log.
 std::optional<std::string> requested_reference(Console& c);
+
+// ---- News of new applications (news_view.cpp) ----
+// The staff member's own subscription on GET, its change on POST, its line in the figures.
+void show_news(Console& c);
+void do_news(Console& c);
+void show_news_figure();

@@ -46,6 +46,11 @@ bool request_is_allowed(Console& c, const TokenSubject& subject, const std::stri
     return false;
 }
 
+bool form_is_allowed(Console& c, const TokenSubject& subject) {
+    return request_is_allowed(
+        c, subject, "This form is not one the console gave you in the last day. Open its page again.");
+}
+
 std::optional<std::string> requested_reference(Console& c) {
     std::string reference = store::trimmed_reference(c.value("reference"));
     const std::string why = store::reference_problem(reference);

@@ -106,7 +106,9 @@ void begin_console_page(Console& c, const std::string& title) {
     html(console_link(c, "view=figures"));
     std::printf("\">Figures</a> <a href=\"");
     html(console_link(c, "view=audit"));
-    std::printf("\">Audit log</a> <span>Store: ");
+    std::printf("\">Audit log</a> <a href=\"");
+    html(console_link(c, "view=news"));
+    std::printf("\">News mail</a> <span>Store: ");
     html(c.store.store_root());
     std::printf("</span> <span class=\"user\">Signed in as ");
     html(c.user);

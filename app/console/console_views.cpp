@@ -277,6 +277,7 @@ void show_figures(Console& c) {
                     "such as /privacy.html).</dd>",
                     PRIVACY_NOTICE_VARIABLE);
     }
+    show_news_figure();
     std::printf("</dl>\n");
     end_console_page();
 }

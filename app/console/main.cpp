@@ -50,9 +50,11 @@ int main(int argc, char* argv[]) {
     else if (action == "export") do_export(console);
     else if (action == "bulk-erase") do_bulk_erase(console);
     else if (action == "decision" || action == "note" || action == "keep") do_record(console, action);
+    else if (action == "news") do_news(console);
     else if (!action.empty()) message_page(&console, "400 Bad Request", "Unknown action", action);
     else if (view == "applicant") show_applicant(console);
     else if (view == "figures") show_figures(console);
+    else if (view == "news") show_news(console);
     else if (view == "erase") show_erase_confirmation(console);
     else if (view == "audit") show_audit(console);
     else if (view == "bulk") show_bulk_confirmation(console);

@@ -36,14 +36,14 @@ if [ -z "${IN_PACKAGE_NAMESPACE:-}" ]; then
   # touch the store); at most 2.0 each.
   mkdir "$tmp/units"
   dpkg-deb -x "$deb" "$tmp/units"
-  for u in vocanta-apply vocanta-apply-retention vocanta-apply-backup vocanta-apply-metrics vocanta-apply-cert; do
+  for u in vocanta-apply vocanta-apply-retention vocanta-apply-backup vocanta-apply-metrics vocanta-apply-cert vocanta-apply-news; do
     score=$(systemd-analyze security --offline=true "$tmp/units/lib/systemd/system/$u.service" 2>/dev/null |
       sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
     echo "systemd-analyze security $u.service: ${score:-none}"
     case $u in vocanta-apply-metrics|vocanta-apply-cert) continue ;; esac
     awk -v s="${score:-99}" 'BEGIN { exit !(s <= 2.0) }' || { echo "FAIL: $u.service scores ${score:-none}"; exit 1; }
   done
-  echo "ok: the service, the retention and the backup score at most 2.0"
+  echo "ok: the service, the retention, the backup and the news mail score at most 2.0"
   # The rebuilt package: the same tree, version +1.
   dpkg-deb -R "$deb" "$tmp/next"
   sed -i 's/^Version: .*/Version: 1.0.1/' "$tmp/next/DEBIAN/control"

@@ -182,6 +182,18 @@ export async function staffDay(assert, site, page, exported, { shot = async () =
   await go(page.click('header a[href*="view=figures"]'));
   await axe('the figures');
 
+  // News mail: the staff member asks for a daily digest (its mail is read from a real mail
+  // system by tests/console/news-mail.sh).
+  await page.goto(`${site.base}/staff.cgi?view=news`);
+  await page.type('input[name="address"]', 'staff@news.test');
+  await page.click('input[name="cadence"][value="daily"]');
+  await go(page.click('main form button'));
+  assert.deepEqual(await cells('h2'), ['Saved'], 'the subscription is saved from the browser');
+  const news = JSON.parse(fs.readFileSync(path.join(site.logDir, 'news-subscriptions.json'), 'utf8'));
+  assert.deepEqual(news.subscriptions.map((s) => [s.user, s.address, s.cadence]),
+    [[site.staff.username, 'staff@news.test', 'daily']], 'the subscription is the signed-in staff member\'s');
+  await axe('news mail');
+
   // On a phone: the same pages (another applicant's, she is gone), each as wide as the screen.
   await phone(page);
   const other = new URL(applicantUrl);
@@ -191,7 +203,8 @@ export async function staffDay(assert, site, page, exported, { shot = async () =
   erase.searchParams.set('view', 'erase');
   for (const [what, url] of [['the applicant table', `${site.base}/staff.cgi`], ['an applicant', other.href],
     ['the erase confirmation', erase.href], ['the figures', `${site.base}/staff.cgi?view=figures`],
-    ['the audit log', `${site.base}/staff.cgi?view=audit`]]) {
+    ['the audit log', `${site.base}/staff.cgi?view=audit`],
+    ['news mail', `${site.base}/staff.cgi?view=news`]]) {
     await page.goto(url);
     assert.ok(await page.evaluate(() => document.documentElement.scrollWidth) <= 390, `${what} fits 390 px`);
     await axe(`${what} at 390 px`);
