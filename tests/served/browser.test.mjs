@@ -429,7 +429,7 @@ test('a day of decisions: set, noted, filtered, rejected in bulk, due by retenti
     assert.equal(mail.match(/^From /gm)?.length, 1, 'one mail arrived');
     assert.match(mail, /^Subject: Daily digest: 1 new application$/m, 'the digest counts the one filed');
     assert.ok(mail.split('\n').includes(`${base}/staff.cgi`), 'the mail links the console');
-    for (const data of ['Nadia', 'Quell', 'nadia.quell', 'Typesetting']) assert.ok(!mail.includes(data), `the mail holds no "${data}"`);
+    for (const data of ['Nadia', 'Quell', 'nadia.quell', 'example.com', 'Typesetting', 'Applicant 0']) assert.ok(!mail.includes(data), `the mail holds no "${data}"`);
   }
   await staff.close();
 });
