@@ -1,12 +1,15 @@
-// The table's selection and what is done with it: the confirmation page and the erasure of every
-// selected applicant under one hold of the store lock, with an audit line per applicant.
+// The table's selection and what is done with it: a decision set on all of them, or the
+// confirmation page and the erasure of every selected applicant, each under one hold of the store
+// lock with an audit line per applicant.
 #include "app/console/bulk_actions.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <tuple>
 
 #include "app/shared/time_stamp.h"
+#include "app/store/history_changes.h"
 
 namespace {
 
@@ -54,6 +57,66 @@ bool resolve_selection(Console& c, std::vector<store::Applicant>& found, std::si
 
 std::string count_of(std::size_t n) {
     return std::to_string(n) + (n == 1 ? " applicant" : " applicants");
+}
+
+constexpr std::string_view DECISION_PREFIX = "decision:";
+constexpr const char* BULK_DECISION_ACTION = "bulk-decision";
+
+TokenSubject bar_subject(const Console& c) {
+    return {c.user, c.store.store_root(), BULK_DECISION_ACTION, "", "", ""};
+}
+
+TableState requested_table(Console& c) {
+    TableState state{c.value("q"), c.value("decision"), c.value("sort"), c.value("due") == "1", 1};
+    if (state.decision != "open" && !store::is_decision(state.decision)) state.decision.clear();
+    state.page = std::clamp(std::strtol(c.value("page").c_str(), nullptr, 10), 1L, 10'000'000L);
+    return state;
+}
+
+// A decision for every selected applicant still filed, under one hold of the lock; those erased
+// meanwhile are skipped and counted. No confirmation: it loses nothing and can be set again.
+void set_decision(Console& c, const std::string& decision) {
+    if (!store::is_decision(decision)) {
+        refuse(c, "No such decision: " + decision);
+        return;
+    }
+    if (!form_is_allowed(c, bar_subject(c))) return;
+    const std::vector<store::ApplicantRef> refs = selected_references(c);
+    if (c.request.truncated(cgi::Limit::pairs) || refs.size() > MOST_SELECTED) {
+        refuse(c, "Select at most " + std::to_string(MOST_SELECTED) + " applicants at a time.");
+        return;
+    }
+    if (refs.empty()) {
+        refuse(c, "No applicant was selected: tick the rows first.");
+        return;
+    }
+    store::HistoryEvent event;
+    event.kind = "decision";
+    event.decision = decision;
+    std::vector<std::string> recorded;
+    std::string error;
+    // One applicant gone is an error to record_events; here she is one skipped, as in a longer list.
+    const bool done = store::record_events(c.store, refs, event, c.audit, recorded, error) ||
+                      (refs.size() == 1 && recorded.empty() && error.starts_with("no such applicant"));
+    if (!done) {
+        std::fprintf(stderr, "%s staff.cgi: decision for %zu selected failed: %s\n",
+                     monitor::iso_now().c_str(), refs.size(), error.c_str());
+        message_page(&c, "500 Internal Server Error", "Not all recorded",
+                     error + " (" + count_of(recorded.size()) + " set before the failure)");
+        return;
+    }
+    const std::string table =
+        console_link(c, table_query(requested_table(c)) + "set=" + std::to_string(recorded.size()) +
+                            "&skipped=" + std::to_string(refs.size() - recorded.size()) +
+                            "&to=" + decision);
+    // After a POST, a GET of the table: reloading it records nothing twice.
+    c.request.redirect(table.c_str(), 303);
+    print_console_header(c.request);
+    std::printf("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Recorded</title>"
+                "</head><body><p><a href=\"");
+    html(table);
+    std::printf("\">Back to the applicants</a></p></body></html>\n");
+    std::fflush(stdout);
 }
 
 void erase_confirmation(Console& c) {
@@ -146,19 +209,54 @@ void selection_checkbox(const store::ApplicantRef& ref, const std::string& label
     std::printf("\">");
 }
 
-void selection_bar(const Console& c) {
+std::string table_query(const TableState& state) {
+    return (state.query.empty() ? "" : "q=" + query_escape(state.query) + "&") +
+           (state.decision.empty() ? "" : "decision=" + query_escape(state.decision) + "&") +
+           (state.due_only ? "due=1&" : "") +
+           (state.sort.empty() ? "" : "sort=" + query_escape(state.sort) + "&") +
+           (state.page > 1 ? "page=" + std::to_string(state.page) + "&" : "");
+}
+
+void selection_bar(const Console& c, const TableState& state) {
     // The checkboxes in the table name this form, which stands apart from the search form.
     std::printf("<form id=\"selection\" class=\"selection\" method=\"post\" action=\"staff.cgi\">");
     hidden("root", c.store.store_root());
     hidden("view", "bulk");
-    std::printf("<label>With the selected: <select name=\"bulk\">"
-                "<option value=\"erase\">Erase&hellip;</option></select></label> "
+    // The rows are chosen in the browser, so the token is bound to the user and the action alone.
+    hidden("token", form_token(c.secret, bar_subject(c), std::time(nullptr) + TOKEN_LIFETIME_SECONDS));
+    if (!state.query.empty()) hidden("q", state.query);
+    if (!state.decision.empty()) hidden("decision", state.decision);
+    if (state.due_only) hidden("due", "1");
+    if (!state.sort.empty()) hidden("sort", state.sort);
+    if (state.page > 1) hidden("page", std::to_string(state.page));
+    std::printf("<label>With the selected: <select name=\"bulk\">");
+    for (const char* d : store::DECISIONS) {
+        std::printf("<option value=\"%.*s%s\">Set decision: ", static_cast<int>(DECISION_PREFIX.size()),
+                    DECISION_PREFIX.data(), d);
+        html(store::decision_label(d));
+        std::printf("</option>");
+    }
+    std::printf("<option value=\"erase\">Erase&hellip;</option></select></label> "
                 "<button>Apply</button></form>\n");
+}
+
+std::string bulk_notice(Console& c) {
+    const std::string to = c.value("to");
+    if (c.value("set").empty() || !store::is_decision(to)) return {};
+    const long set = std::clamp(std::strtol(c.value("set").c_str(), nullptr, 10), 0L, 1'000'000L);
+    const long skipped = std::clamp(std::strtol(c.value("skipped").c_str(), nullptr, 10), 0L, 1'000'000L);
+    std::string notice = "Decision \u201c" + store::decision_label(to) + "\u201d set for " +
+                         count_of(static_cast<std::size_t>(set)) + ".";
+    if (skipped > 0)
+        notice += " " + count_of(static_cast<std::size_t>(skipped)) + " of the selection " +
+                  (skipped == 1 ? "was" : "were") + " no longer filed and skipped.";
+    return notice;
 }
 
 void show_bulk_confirmation(Console& c) {
     const std::string bulk = c.value("bulk");
     if (bulk == "erase") erase_confirmation(c);
+    else if (bulk.starts_with(DECISION_PREFIX)) set_decision(c, bulk.substr(DECISION_PREFIX.size()));
     else refuse(c, "Unknown action for the selected applicants: " + bulk);
 }
 

@@ -28,10 +28,24 @@ void selection_fields(const Console& c, const std::string& action,
 
 // The checkbox that selects a table row; `label` names her for assistive technology.
 void selection_checkbox(const store::ApplicantRef& ref, const std::string& label);
-// The selection bar above the table: what to do with the selected rows.
-void selection_bar(const Console& c);
 
-// view=bulk (the table's form): the confirmation page of the chosen `bulk` action.
+// What the table shows, carried through the selection form so that a bulk decision answers
+// with the same table.
+struct TableState {
+    std::string query, decision, sort;
+    bool due_only = false;
+    long page = 1;
+};
+// The table's query for `state`, each value escaped, ending in "&" when not empty.
+std::string table_query(const TableState& state);
+// The selection bar above the table: what to do with the selected rows (erase behind a
+// confirmation, or set a decision at once), with a token bound to the user, root and action.
+void selection_bar(const Console& c, const TableState& state);
+// The notice a bulk decision's redirect asks the table to show ("" when none).
+std::string bulk_notice(Console& c);
+
+// view=bulk (the table's form): the confirmation page of an erasure, or a decision set on every
+// selected applicant still filed and answered with a redirect to the table.
 void show_bulk_confirmation(Console& c);
 // action=bulk-erase: every confirmed applicant erased under one hold of the store lock.
 void do_bulk_erase(Console& c);

@@ -163,7 +163,12 @@ void show_table(Console& c) {
         bool is_ascending = (sort.empty() ? "newest" : sort) == ascending;
         link(console_link(c, keep + "sort=" + (is_ascending ? descending : ascending)), text);
     };
-    selection_bar(c);
+    if (const std::string notice = bulk_notice(c); !notice.empty()) {
+        std::printf("<p class=\"notice\" role=\"status\">");
+        html(notice);
+        std::printf("</p>\n");
+    }
+    selection_bar(c, {query, decision, sort, due_only, page});
     std::printf("<table class=\"rows\">\n<thead><tr><th>Select</th><th>");
     sort_link("Name", "name", "name-desc");
     std::printf("</th><th>E-mail</th><th>");

@@ -35,6 +35,13 @@ AuditEntry parse_audit_line(std::string_view line) {
             e.person_id = std::string(parts[i].substr(kPerson.size()));
         else if (parts[i].substr(0, kRequest.size()) == kRequest)
             e.reference = std::string(parts[i].substr(kRequest.size()));
+    // Decisions, notes and keeps first named her at the end of the outcome: "... [person <id>]".
+    constexpr std::string_view kOldPerson = " [person ";
+    constexpr std::size_t kOldLength = kOldPerson.size() + 32 + 1;
+    if (e.person_id.empty() && e.outcome.size() >= kOldLength && e.outcome.back() == ']' &&
+        std::string_view(e.outcome).substr(e.outcome.size() - kOldLength, kOldPerson.size()) ==
+            kOldPerson)
+        e.person_id = e.outcome.substr(e.outcome.size() - kOldLength + kOldPerson.size(), 32);
     return e;
 }
 

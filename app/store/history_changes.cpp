@@ -6,11 +6,10 @@
 
 namespace store {
 
-std::string audit_outcome(const HistoryEvent& e, const std::string& person_id) {
-    const std::string who = " [person " + person_id + "]";
-    if (e.kind == "decision") return "set: " + decision_label(e.decision) + who;
-    if (e.kind == "keep") return "keep until " + e.until + who;
-    return "note added: " + std::to_string(e.text.size()) + " bytes" + who;
+std::string audit_outcome(const HistoryEvent& e) {
+    if (e.kind == "decision") return "set: " + decision_label(e.decision);
+    if (e.kind == "keep") return "keep until " + e.until;
+    return "note added: " + std::to_string(e.text.size()) + " bytes";
 }
 
 bool record_events(const ApplicantStore& store, const std::vector<ApplicantRef>& who,
@@ -38,7 +37,7 @@ bool record_events(const ApplicantStore& store, const std::vector<ApplicantRef>&
             continue;
         }
         lines += audit.line(event.kind, store.store_root(), a->folder_name,
-                            audit_outcome(event, ref.person_id));
+                            audit_outcome(event), {}, {ref.person_id, {}});
         found.push_back(std::move(*a));
     }
     if (found.empty()) return error.empty();

@@ -20,7 +20,8 @@ bool record_events(const ApplicantStore& store, const std::vector<ApplicantRef>&
                    HistoryEvent event, const AuditLog& audit, std::vector<std::string>& recorded,
                    std::string& error);
 
-// The audit line's outcome for an event: what was recorded, never the note's text.
-std::string audit_outcome(const HistoryEvent& event, const std::string& person_id);
+// The audit line's outcome for an event: what was recorded, never the note's text. Her person id
+// goes into the line's own field, as erasures and exports write it.
+std::string audit_outcome(const HistoryEvent& event);
 
 }  // namespace store

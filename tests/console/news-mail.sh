@@ -1,89 +1,26 @@
 #!/usr/bin/env bash
-# News of new applications through a real mail system: a postfix of the test's own, in network
-# and mount namespaces of its own (loopback only; its configuration, queue and state folders
-# bind-mounted from a temporary folder, so the machine's own postfix setup is never touched),
-# delivering to mailboxes in that folder. Staff subscribe through the console (staff.cgi run as
-# the server runs it), applications are filed by apply.cgi, `apply-admin news` drains, and the
-# mail that arrives is read: the count, the console's link, no applicant's data; a failing or
-# missing sendmail leaves the news for the next run; a digest once a day; two drains at once
-# send once.
+# News of new applications through a real mail system: a postfix of the test's own in namespaces
+# of its own (tests/console/with-postfix), delivering to mailboxes in a temporary folder. Staff
+# subscribe through the console (staff.cgi run as the server runs it), applications are filed
+# by apply.cgi, `apply-admin news` drains, and the mail that arrives is read: the count, the
+# console's link, no applicant's data; a failing or missing sendmail leaves the news for the next
+# run; a digest once a day; two drains at once send once.
 # Usage: news-mail.sh APPLY_ADMIN STAFF_CGI APPLY_CGI
-#   (exit 77, skipped: not root, or no postfix, or no namespaces)
+#   (exit 77, skipped: no mail system of its own, as with-postfix says: not root, no postfix, no
+#   namespaces)
 set -euo pipefail
 
-if [ "${1:-}" != --inside ]; then
+if [ -z "${WITH_POSTFIX:-}" ]; then
   [ $# = 3 ] || { echo "usage: $0 APPLY_ADMIN STAFF_CGI APPLY_CGI" >&2; exit 2; }
-  [ "$(id -u)" = 0 ] || { echo "skipped: needs root (namespaces, postfix)"; exit 77; }
-  [ -x /usr/lib/postfix/sbin/master ] && [ -x /usr/sbin/sendmail ] ||
-    { echo "skipped: postfix is not installed (scripts/install-deps)"; exit 77; }
-  tmp=$(mktemp -d /tmp/news-mail.XXXXXX)
-  trap 'rm -rf "$tmp"' EXIT
-  unshare -n -m --propagation private true 2>/dev/null ||
-    { echo "skipped: no network and mount namespaces here"; exit 77; }
-  # The namespaces end with the script: its mounts go with them, and a process of its PID
-  # namespace still running then (a postfix left by a killed test) is ended by the kernel.
-  unshare -n -m -p -f --kill-child --mount-proc --propagation private bash "$0" --inside "$tmp" "$(realpath "$1")" \
+  POSTFIX_MAILBOXES="alice bob" exec "$(dirname "$0")/with-postfix" bash "$0" "$(realpath "$1")" \
     "$(realpath "$2")" "$(realpath "$3")"
-  exit
 fi
+[ -n "${POSTFIX_MAILDIR:-}" ] || { echo "skipped: no mail system of the test's own (see above)"; exit 77; }
 
-tmp=$2 admin=$3 console=$4 apply=$5
-chmod 755 "$tmp"
-pf=$tmp/postfix
-mkdir -p "$pf/spool" "$pf/lib" "$pf/mail"
-cp -a /etc/postfix "$pf/etc"
-nobody_gid=$(getent group nogroup | cut -d: -f3)
-cat > "$pf/etc/main.cf" <<EOF
-compatibility_level = 3.6
-myhostname = mail.news.test
-mydestination =
-inet_interfaces = loopback-only
-inet_protocols = ipv4
-alias_maps =
-alias_database =
-virtual_mailbox_domains = news.test
-virtual_mailbox_base = $pf/mail
-virtual_mailbox_maps = texthash:/etc/postfix/mailboxes
-virtual_uid_maps = static:$(id -u nobody)
-virtual_gid_maps = static:$nobody_gid
-default_transport = error
-relay_transport = error
-maillog_file_prefixes = $pf
-maillog_file = $pf/maillog
-EOF
-printf '%s@news.test %s\n' alice alice bob bob > "$pf/etc/mailboxes"
-# The services local mail needs, none in a chroot and none listening on a network.
-cat > "$pf/etc/master.cf" <<'EOF'
-pickup    unix  n       -       n       60      1       pickup
-cleanup   unix  n       -       n       -       0       cleanup
-qmgr      unix  n       -       n       300     1       qmgr
-rewrite   unix  -       -       n       -       -       trivial-rewrite
-bounce    unix  -       -       n       -       0       bounce
-defer     unix  -       -       n       -       0       bounce
-trace     unix  -       -       n       -       0       bounce
-verify    unix  -       -       n       -       1       verify
-flush     unix  n       -       n       1000?   0       flush
-proxymap  unix  -       -       n       -       -       proxymap
-showq     unix  n       -       n       -       -       showq
-error     unix  -       -       n       -       -       error
-retry     unix  -       -       n       -       -       error
-discard   unix  -       -       n       -       -       discard
-virtual   unix  -       n       n       -       -       virtual
-anvil     unix  -       -       n       -       1       anvil
-scache    unix  -       -       n       -       1       scache
-postlog   unix-dgram n  -       n       -       1       postlogd
-EOF
-chown nobody:nogroup "$pf/mail"
-chown postfix:postfix "$pf/lib"
-mount --bind "$pf/etc" /etc/postfix
-mount --bind "$pf/spool" /var/spool/postfix
-mount --bind "$pf/lib" /var/lib/postfix
-ip link set lo up
-# The queue folders and their owners, as "postfix start" would make them.
-postfix check
-/usr/lib/postfix/sbin/master -d &
-master=$!
-trap 'kill "$master" 2>/dev/null; wait "$master" 2>/dev/null || true' EXIT
+admin=$1 console=$2 apply=$3
+tmp=$(mktemp -d /tmp/news-mail.XXXXXX)
+trap 'rm -rf "$tmp"' EXIT
+mail=$POSTFIX_MAILDIR
 
 failures=0
 check() {
@@ -120,13 +57,13 @@ file_one() {  # an applicant whose name, address and text must never reach a mai
   printf %s "$body" | (cd "$site" && REQUEST_METHOD=POST CONTENT_LENGTH=${#body} \
     CONTENT_TYPE="multipart/form-data; boundary=$b" "$apply") >/dev/null
 }
-mails() { [ -f "$pf/mail/$1" ] && grep -c '^From ' "$pf/mail/$1" || echo 0; }
+mails() { [ -f "$mail/$1" ] && grep -c '^From ' "$mail/$1" || echo 0; }
 # Waits until mailbox $1 holds $2 mails (postfix delivers within a second or so here).
 arrived() {
   for _ in $(seq 100); do [ "$(mails "$1")" -ge "$2" ] && break; sleep 0.2; done
   [ "$(mails "$1")" = "$2" ]
 }
-last_mail() { awk '/^From /{m=""} {m=m $0 "\n"} END{printf "%s", m}' "$pf/mail/$1"; }
+last_mail() { awk '/^From /{m=""} {m=m $0 "\n"} END{printf "%s", m}' "$mail/$1"; }
 drain() { (cd "$site" && "$admin" news "$@") >"$tmp/drain.out" 2>&1; }
 
 check "subscribing needs the form's token, and a page of this site" \
@@ -145,7 +82,7 @@ file_one; file_one
 check "a drain mails alice the count of two" \
   'drain && arrived alice 1 && last_mail alice | grep -q "^Subject: 2 new applications$"'
 check "the mail links the console and names no applicant" \
-  'last_mail alice | grep -qxF "$url" && ! grep -qiE "zofia|quist|secret plan|applicant\.example" "$pf/mail/alice"'
+  'last_mail alice | grep -qxF "$url" && ! grep -qiE "zofia|quist|secret plan|applicant\.example" "$mail/alice"'
 check "the digest is not due within its day" 'drain && sleep 1 && [ "$(mails bob)" = 0 ]'
 check "a run without news sends nothing" 'drain && sleep 1 && [ "$(mails alice)" = 1 ]'
 
@@ -178,5 +115,5 @@ check "two drains at once send the news once" \
 check "alice stops her news: nothing more comes" \
   'subscribe alice "" off | grep -q "You get no news mail" && file_one && drain && sleep 1 && [ "$(mails alice)" = 3 ]'
 
-[ "$failures" = 0 ] || { echo "--- maillog"; tail -n 20 "$pf/maillog" || true; cat "$pf/mail/alice"; cat "$site/log/news-state.json"; }
+[ "$failures" = 0 ] || { echo "--- maillog"; tail -n 20 "$POSTFIX_LOG" || true; cat "$mail/alice"; cat "$site/log/news-state.json"; }
 exit $((failures > 0))

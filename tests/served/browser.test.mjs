@@ -11,6 +11,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 import http from 'node:http';
+import { execFileSync } from 'node:child_process';
 import { applicant, resumeBytes, scriptedResume, startSite, scriptDidNotRun, consoleSeed, staffDay, applicantPageUrl, checkAccessibility } from './site.mjs';
 
 if (!process.argv[2]) throw new Error('usage: node browser.test.mjs BUILDDIR');
@@ -366,6 +367,70 @@ test('a staff member\'s day in the console: search, open, export, erase', async 
     assert.equal(zip.subarray(0, 4).toString('latin1'), 'PK\x03\x04', 'the export is a zip archive');
     for (const entry of ['/latest/index.json', '/latest/cv-30.pdf']) assert.ok(zip.includes(entry), `the export holds ${entry}`);
   }, { shot: screenshot, browser: 'Chromium', phone: (page) => page.setViewportSize({ width: 390, height: 844 }) });
+  await staff.close();
+});
+
+// After the day above (where she subscribed to a daily digest): decisions and notes on two
+// applicants, the table filtered by one, three rejected at once from the selection, the retention
+// dry run 200 days on naming exactly those three, and the digest of an application filed in the
+// browser, as the mail system of tests/console/with-postfix delivers it.
+test('a day of decisions: set, noted, filtered, rejected in bulk, due by retention; the news mail', async () => {
+  const staff = await staffContext.newPage();
+  await staff.setViewportSize({ width: 1280, height: 720 });
+  const go = (action) => Promise.all([staff.waitForNavigation(), action]);
+  const cells = (selector) => staff.$$eval(selector, (es) => es.map((e) => e.textContent.trim()));
+  for (const [name, decision] of [['Applicant 000020', 'interview'], ['Zoltan Abel', 'offer']]) {
+    await staff.goto(`${base}/staff.cgi?q=${encodeURIComponent(name)}`);
+    await go(staff.click('tbody td:nth-child(2) a'));
+    await staff.$eval('form.decision select', (s, d) => { s.value = d; }, decision);
+    await go(staff.click('form.decision button'));
+    await staff.type('form.note textarea', `Spoke to ${name}`);
+    await go(staff.click('form.note button'));
+    assert.deepEqual([await cells('.history strong'), await cells('ul.notes .note')], [[decision], [`Spoke to ${name}`]],
+      `${name}: the decision and the note`);
+  }
+  await staff.goto(`${base}/staff.cgi`);
+  await staff.$eval('form.search select', (s) => { s.value = 'interview'; });
+  await go(staff.click('form.search button'));
+  assert.deepEqual(await cells('tbody td:nth-child(2)'), ['Applicant 000020'], 'the table filtered by the decision');
+
+  const rejected = ['Applicant 000010', 'Applicant 000011', 'Applicant 000012'];
+  await staff.goto(`${base}/staff.cgi?q=Applicant%2000001&sort=name`);
+  for (const name of rejected) await staff.click(`input[aria-label="Select ${name}"]`);
+  await staff.$eval('select[name="bulk"]', (s) => { s.value = 'decision:rejected'; });
+  await go(staff.click('form.selection button'));
+  assert.match(staff.url(), /\?root=people&q=Applicant%2000001&sort=name&/, 'back to the same table');
+  assert.deepEqual(await cells('p.notice[role="status"]'), ['Decision “rejected” set for 3 applicants.']);
+  await staff.goto(`${base}/staff.cgi?decision=rejected&sort=name`);
+  assert.deepEqual(await cells('tbody td:nth-child(2)'), rejected, 'the three are rejected');
+
+  const admin = (words, env) => execFileSync(path.join(build, 'app/admin/apply-admin'), ['--site', site.site, ...words],
+    { env: { ...process.env, APPLY_AUDIT_LOG: path.join(site.logDir, 'audit.log'), ...env } }).toString();
+  const later = (days) => String(Math.floor(Date.now() / 1000) + days * 86400);
+  const due = admin(['retain', '--dry-run'], { APPLY_NOW: later(200), APPLY_RETENTION_CLOSED_DAYS: '180', APPLY_RETENTION_DAYS: '36500' })
+    .split('\n').filter((l) => l.startsWith('due\t')).map((l) => l.split('\t')[1]).sort();
+  assert.deepEqual(due, rejected, 'due 200 days on: exactly the three rejected');
+
+  const visitor = await newPage();
+  await openAndFill(visitor, { name: 'Nadia Quell', mail: 'nadia.quell@example.com', interest: 'Typesetting', resume: resumeFile });
+  await pressSubmit(visitor);
+  assert.deepEqual(await headings(visitor, 'h1'), ['Thank You!']);
+  await visitor.close();
+  const maildir = process.env.POSTFIX_MAILDIR;
+  if (!maildir) {
+    console.log('news mail: skipped, no mail system of the test\'s own (run through tests/console/with-postfix, as root, with postfix installed)');
+  } else {
+    // A day after she subscribed, the digest is due.
+    admin(['news'], { APPLY_NOW: later(1.1), APPLY_CONSOLE_URL: `${base}/staff.cgi` });
+    const mailbox = path.join(maildir, 'staff');
+    for (let i = 0; i < 100 && !(fs.existsSync(mailbox) && fs.readFileSync(mailbox, 'utf8').includes('\n\n')); ++i)
+      await new Promise((resolve) => setTimeout(resolve, 200));
+    const mail = fs.existsSync(mailbox) ? fs.readFileSync(mailbox, 'utf8') : '';
+    assert.equal(mail.match(/^From /gm)?.length, 1, 'one mail arrived');
+    assert.match(mail, /^Subject: Daily digest: 1 new application$/m, 'the digest counts the one filed');
+    assert.ok(mail.split('\n').includes(`${base}/staff.cgi`), 'the mail links the console');
+    for (const data of ['Nadia', 'Quell', 'nadia.quell', 'example.com', 'Typesetting', 'Applicant 0']) assert.ok(!mail.includes(data), `the mail holds no "${data}"`);
+  }
   await staff.close();
 });
 

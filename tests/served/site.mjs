@@ -176,8 +176,8 @@ export async function staffDay(assert, site, page, exported, { shot = async () =
   await page.goto(`${site.base}/staff.cgi?view=audit`);
   await go(page.click('td[data-label="Applicant"] .muted a'));
   const actions = await cells('tbody td[data-label="Action"]');
-  assert.deepEqual(actions, ['erase', 'erase', 'export'], 'the audit view: her lines, newest first');
-  assert.deepEqual(await cells('tbody td[data-label="Request"]'), ['DSR-2026-0143', 'DSR-2026-0143', 'DSR-2026-0142']);
+  assert.deepEqual(actions, ['erase', 'erase', 'export', 'note', 'decision'], 'the audit view: her lines, newest first');
+  assert.deepEqual(await cells('tbody td[data-label="Request"]'), ['DSR-2026-0143', 'DSR-2026-0143', 'DSR-2026-0142', '', '']);
   await axe('the audit log');
   await go(page.click('header a[href*="view=figures"]'));
   await axe('the figures');
