@@ -130,7 +130,7 @@ void message_page_for(cgi::CgiRequest& request, const Console* c, const char* st
     std::printf("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>");
     html(heading);
     std::printf("</title>\n<link rel=\"stylesheet\" href=\"staff.cgi?view=style\">\n</head>\n"
-                "<body>\n<main>\n<h2>");
+                "<body>\n<header><h1>Applications</h1></header>\n<main>\n<h2>");
     html(heading);
     std::printf("</h2>\n<p>");
     html(message);
