@@ -11,6 +11,8 @@
 //                         "folder" and "stamp"); derived data, rebuilt from the records
 //   <root>/index.json     the descriptor {"store_root": 1} of a root made by the admin command
 //   <root>/.tmp-*         files and folders being written; never served, cleared when stale
+//   <root>/.tmp-runs/     the register of runs in progress (store_files.h, RunEntry), made by the
+//                         first run and kept
 //   <root>/.tmp-erasures/ erasures in progress: for each, its plan (<id>.json) and what it took
 //                         out of the store (<id>/), until it is finished
 //   <root>/<name>/        an applicant folder: index.html (the latest submission's page),

@@ -24,8 +24,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string_view>
+#include <utility>
 
 #include "app/store/applicant_page.h"
 #include "app/store/applicant_store.h"
@@ -35,6 +40,7 @@
 #include "app/store/record.h"
 #include "app/store/staged_file.h"
 #include "app/store/store_files.h"
+#include "app/store/store_settings.h"
 #include "platform/platform.h"
 
 namespace store {
@@ -42,6 +48,37 @@ namespace store {
 namespace {
 
 constexpr char kUnlistedMarker[] = ".tmp-unlisted";
+
+// A text composed through a stream in memory (open_memstream), owned until destruction.
+class MemoryText {
+  public:
+    MemoryText() : stream_(open_memstream(&data_, &size_)) {}
+    ~MemoryText() {
+        if (stream_) std::fclose(stream_);
+        std::free(data_);
+    }
+    MemoryText(const MemoryText&) = delete;
+    MemoryText& operator=(const MemoryText&) = delete;
+
+    std::FILE* stream() const { return stream_; }
+    // Ends the composing; the text, or a null view when the stream failed.
+    std::string_view finish() {
+        if (!stream_) return {};
+        const bool ok = std::fclose(std::exchange(stream_, nullptr)) == 0;
+        return ok && data_ ? std::string_view(data_, size_) : std::string_view();
+    }
+
+  private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* stream_ = nullptr;
+};
+
+// Whether APPLY_STORE_ROOTS names `path`: checked before a folder is made there.
+bool is_named_root(const std::string& path) {
+    const std::vector<std::string> named = named_roots();
+    return std::find(named.begin(), named.end(), path) != named.end();
+}
 
 // Whether the page at `path` is a list page (it starts with a list line): the folder is a store
 // root an older program left inside this one, which an applicant page would replace.
@@ -127,13 +164,17 @@ bool Filing::stage_resume() {
 }
 
 bool Filing::stage_page(const std::vector<std::string>& earlier) {
-    if (!staged_page_.create(dir_)) return false;
-    std::FILE* out = staged_page_.stream();
-    if (!out) return false;
-    const bool written =
-        write_applicant_page(out, submission_.name.c_str(), submission_.mail.c_str(),
+    // Composed in memory and written with one call: a stream on the file would ask the system
+    // about the descriptor first.
+    MemoryText page;
+    if (!page.stream()) return false;
+    const bool composed =
+        write_applicant_page(page.stream(), submission_.name.c_str(), submission_.mail.c_str(),
                              submission_.interest.c_str(), submission_.resume_name.c_str(), earlier);
-    return staged_page_.end_writing() && written;
+    const std::string_view text = page.finish();
+    return composed && text.data() && staged_page_.create(dir_) &&
+           platform::write_all(staged_page_.fd(), text.data(), text.size()) &&
+           staged_page_.end_writing();
 }
 
 std::vector<FlushJob> Filing::stage_flushes() const {
@@ -269,41 +310,47 @@ FilingResult Filing::run() {
     const std::string list_path = store_.list_path();
     const std::string& root = store_.store_root();
     // What would fail only after the first write is refused before it: a store root of its
-    // own under the applicant's name, or a folder where the resume would go.
+    // own under the applicant's name, or a folder where the resume would go. A folder this run
+    // makes holds neither, nor any earlier submission or stale file.
     errno = EEXIST;
-    if (ApplicantStore::is_store_root(dir_) || is_list_page(page_path_))
-        return fail(page_path_, "refuse store root as applicant folder", dir_);
-    errno = EISDIR;
-    if (is_folder(resume_path_)) return fail(resume_path_, "refuse folder as resume", resume_path_);
-
+    if (is_named_root(dir_)) return fail(page_path_, "refuse store root as applicant folder", dir_);
+    const bool folder_is_new = platform::make_directory(dir_.c_str()) == 0;
+    if (!folder_is_new) {
+        const int made = errno;
+        if (!is_folder(dir_)) {
+            errno = made;
+            return fail(page_path_, "make folder", dir_);
+        }
+        errno = EEXIST;
+        if (ApplicantStore::is_store_root(dir_) || is_list_page(page_path_))
+            return fail(page_path_, "refuse store root as applicant folder", dir_);
+        errno = EISDIR;
+        if (is_folder(resume_path_))
+            return fail(resume_path_, "refuse folder as resume", resume_path_);
+    }
     const std::time_t now = std::time(nullptr);
     record_ = Record{submission_.name, submission_.mail, submission_.interest,
                      submission_.resume_name, 0, filed_text(now)};
-    const bool folder_is_new = platform::make_directory(dir_.c_str()) == 0;
-    const int made = errno;
-    if (!folder_is_new && !is_folder(dir_)) {
-        errno = made;
-        return fail(page_path_, "make folder", dir_);
-    }
     RunEntry entry(root, submission_.name);
     // Files that killed runs left: in this folder, and in the folders of runs that are gone.
-    remove_stale_temp_files(dir_);
+    if (!folder_is_new) remove_stale_temp_files(dir_);
     sweep_stale_runs(root);
 
-    current_ = read_record(record_path_);
+    if (!folder_is_new) current_ = read_record(record_path_);
     // Each file is written whole first; their flushes then run together.
     if (!stage_resume()) return fail(resume_path_, "write", resume_path_);
     record_.resume_size = static_cast<std::uint64_t>(
         submission_.resume_fd >= 0 ? platform::file_size(submission_.resume_fd)
                                    : static_cast<std::int64_t>(submission_.resume_bytes().size()));
     if (!stage_record()) return fail(page_path_, "write", dir_ + "/.tmp-*");
-    std::vector<std::string> history = page_history();
+    std::vector<std::string> history;
+    if (!folder_is_new) history = page_history();
     if (!stage_page(history)) return fail(page_path_, "write", dir_ + "/.tmp-*");
     catalogue_ = open_for_append(store_.catalogue_path());
     std::vector<FlushJob> flushes = stage_flushes();
     // A new applicant's folder entry must be durable before the list line names it. A missing
     // list is made now, so that this flush covers its name as well.
-    const bool unlisted = !exists(page_path_);
+    const bool unlisted = folder_is_new || !exists(page_path_);
     bool list_name_flushed = false;
     if (folder_is_new || unlisted) {
         list_name_flushed = exists(list_path) || create_empty_file(list_path);
@@ -330,11 +377,12 @@ FilingResult Filing::run() {
             return fail(page_path_, "file while an erasure is unfinished in", dir_);
         }
         known = exists(page_path_);
-        current_ = read_record(record_path_);
+        if (known) current_ = read_record(record_path_);
         // Another run may have filed the name since the page was staged: stage it again (for
-        // a known applicant its flush runs with the earlier submission's).
+        // a known applicant its flush runs with the earlier submission's). In the folder this
+        // run made, only a page filed since brings earlier submissions.
         bool page_unflushed = false;
-        if (page_history() != history) {
+        if ((known || !folder_is_new) && page_history() != history) {
             history = page_history();
             staged_page_.reset();
             if (!stage_page(history) || (!known && !staged_page_.finish()))

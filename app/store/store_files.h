@@ -20,7 +20,8 @@ void remove_stale_temp_files(const std::string& dir);
 // While a run stages files in an applicant folder it is entered in the root's register of runs
 // (<root>/.tmp-runs/, a symbolic link named as a temporary file of this process, pointing at the
 // folder's name). A later run clears the folders of entries whose process is gone, so stale files
-// are found without listing the store root: the cost stays that of the runs in progress.
+// are found without listing the store root: the cost stays that of the runs in progress. The
+// register folder is made by the first run and kept.
 class RunEntry {
   public:
     RunEntry(const std::string& root, const std::string& folder_name);
