@@ -129,6 +129,8 @@ class Filing {
     void withdraw_new_files();
     bool append_list_line(int list_fd, std::int64_t size);
     void append_catalogue_line();
+    FilingResult file_known(StoreLock& lock, std::int64_t size, bool page_unflushed);
+    FilingResult file_new(StoreLock& lock, std::int64_t size, bool list_unflushed);
 
     const ApplicantStore& store_;
     const Submission& submission_;
@@ -364,71 +366,108 @@ FilingResult Filing::run() {
     if (unlisted && !create_empty_file(marker_path_))
         return fail(list_path, "create", marker_path_);
 
-    bool needs_line = false;
-    bool marked = false;
-    bool known = false;
-    {
-        StoreLock lock = store_.lock();
-        if (!lock.held()) return fail(list_path, "lock", list_path);
-        // Staff's erasure of the name was cut short: it is finished by the next staff action,
-        // and nothing is filed into the folder before that.
-        if (erasure_pending_for(store_, submission_.name)) {
-            errno = EBUSY;
-            return fail(page_path_, "file while an erasure is unfinished in", dir_);
-        }
-        known = exists(page_path_);
-        if (known) current_ = read_record(record_path_);
-        // Another run may have filed the name since the page was staged: stage it again (for
-        // a known applicant its flush runs with the earlier submission's). In the folder this
-        // run made, only a page filed since brings earlier submissions.
-        bool page_unflushed = false;
-        if ((known || !folder_is_new) && page_history() != history) {
-            history = page_history();
-            staged_page_.reset();
-            if (!stage_page(history) || (!known && !staged_page_.finish()))
-                return fail(page_path_, "write", dir_ + "/.tmp-*");
-            page_unflushed = known;
-        }
-        const std::int64_t size = platform::file_size(lock.fd());
-        if (size < 0) return fail(list_path, "read", list_path);
-        if (known) {
-            std::string failed_path;
-            if (!keep_earlier(&failed_path, page_unflushed))
-                return fail(page_path_, "keep earlier", failed_path);
-            marked = exists(marker_path_);
-            needs_line = marked && !list_holds_line(lock.fd(), list_line(submission_.name));
-        } else {
-            needs_line = true;
-            if (!exists(marker_path_) && !create_empty_file(marker_path_))
-                return fail(list_path, "create", marker_path_);
-            if (!place_new_files()) {
-                withdraw_new_files();
-                return fail(page_path_, "rename", page_path_);
-            }
-            // An empty list may have just been created by the lock's open: its name is in the
-            // root, flushed together with the applicant folder.
-            std::vector<FlushJob> placed = {{-1, dir_, page_path_}};
-            if (size == 0 && !list_name_flushed) placed.push_back({-1, root, page_path_});
-            if (const FlushJob* failed = flush_together(placed)) {
-                const int saved = errno;
-                withdraw_new_files();
-                errno = saved;
-                return fail(failed->shown, failed->operation, failed->path);
-            }
-        }
-        if (needs_line && !append_list_line(lock.fd(), size)) {
-            if (!known) withdraw_new_files();
-            return fail(list_path, "append", list_path);
-        }
-        append_catalogue_line();
-        if (!lock.release() && needs_line) return fail(list_path, "close", list_path);
+    StoreLock lock = store_.lock();
+    if (!lock.held()) return fail(list_path, "lock", list_path);
+    // Staff's erasure of the name was cut short: it is finished by the next staff action, and
+    // nothing is filed into the folder before that.
+    if (erasure_pending_for(store_, submission_.name)) {
+        errno = EBUSY;
+        return fail(page_path_, "file while an erasure is unfinished in", dir_);
     }
-    // A known applicant's renames are made durable outside the lock: nothing else waits on them.
-    if (known && !flush_directory(dir_)) return fail(page_path_, "flush", dir_);
-    if (needs_line || marked) remove_file(marker_path_);
+    const bool known = exists(page_path_);
+    if (known) current_ = read_record(record_path_);
+    // Another run may have filed the name since the page was staged: stage it again (for a
+    // known applicant its flush runs with the earlier submission's). In the folder this run
+    // made, only a page filed since brings earlier submissions.
+    bool page_unflushed = false;
+    if ((known || !folder_is_new) && page_history() != history) {
+        history = page_history();
+        staged_page_.reset();
+        if (!stage_page(history) || (!known && !staged_page_.finish()))
+            return fail(page_path_, "write", dir_ + "/.tmp-*");
+        page_unflushed = known;
+    }
+    const std::int64_t size = platform::file_size(lock.fd());
+    if (size < 0) return fail(list_path, "read", list_path);
+    FilingResult result = known ? file_known(lock, size, page_unflushed)
+                                : file_new(lock, size, !list_name_flushed);
+    if (result.outcome != Outcome::filed) return result;
+    result.path = page_path_;
+    return result;
+}
+
+// Under the lock: the earlier submission kept, the new files in place, the line added when
+// the page stands marked as unlisted.
+FilingResult Filing::file_known(StoreLock& lock, std::int64_t size, bool page_unflushed) {
+    const std::string list_path = store_.list_path();
+    std::string failed_path;
+    if (!keep_earlier(&failed_path, page_unflushed))
+        return fail(page_path_, "keep earlier", failed_path);
+    const bool marked = exists(marker_path_);
+    const bool needs_line = marked && !list_holds_line(lock.fd(), list_line(submission_.name));
+    if (needs_line && !append_list_line(lock.fd(), size))
+        return fail(list_path, "append", list_path);
+    // Taken out under the lock: a new applicant's run of the name that waits for its line
+    // finds it gone and knows the name listed.
+    if (marked) remove_file(marker_path_);
+    append_catalogue_line();
+    if (!lock.release() && needs_line) return fail(list_path, "close", list_path);
+    // The renames are made durable outside the lock: nothing else waits on them.
+    if (!flush_directory(dir_)) return fail(page_path_, "flush", dir_);
     FilingResult result;
     result.outcome = Outcome::filed;
-    result.path = page_path_;
+    return result;
+}
+
+// The files put in place under the lock beside the marker; the lock let go while their folder
+// is flushed (the list waits for no one's folder), then taken again for the line. `list_unflushed`:
+// the list's name in the root has not been made durable yet.
+FilingResult Filing::file_new(StoreLock& lock, std::int64_t size, bool list_unflushed) {
+    const std::string list_path = store_.list_path();
+    if (!exists(marker_path_) && !create_empty_file(marker_path_))
+        return fail(list_path, "create", marker_path_);
+    if (!place_new_files()) {
+        withdraw_new_files();
+        return fail(page_path_, "rename", page_path_);
+    }
+    lock.release();
+    // An empty list may have just been created by the lock's open: its name is in the root,
+    // flushed together with the applicant folder.
+    std::vector<FlushJob> placed = {{-1, dir_, page_path_}};
+    if (size == 0 && list_unflushed) placed.push_back({-1, store_.store_root(), page_path_});
+    const FlushJob* flush_failed = flush_together(placed);
+    const int flush_error = errno;
+
+    lock = store_.lock();
+    if (!lock.held()) return fail(list_path, "lock", list_path);
+    // The marker still there: nobody has listed the name since the files were put in place,
+    // so they are still this run's. Gone: a later run of the name moved them into a folder of
+    // their own and listed the name (its page stands), or the name was erased (none stands).
+    const bool marked = exists(marker_path_);
+    if (flush_failed) {
+        if (marked) withdraw_new_files();
+        errno = flush_error;
+        return fail(flush_failed->shown, flush_failed->operation, flush_failed->path);
+    }
+    if (erasure_pending_for(store_, submission_.name)) {
+        errno = EBUSY;
+        return fail(page_path_, "file while an erasure is unfinished in", dir_);
+    }
+    if (marked) {
+        const std::int64_t now = platform::file_size(lock.fd());
+        if (now < 0 || !append_list_line(lock.fd(), now)) {
+            withdraw_new_files();
+            return fail(list_path, "append", list_path);
+        }
+        remove_file(marker_path_);
+    } else if (!exists(page_path_)) {
+        errno = ENOENT;
+        return fail(page_path_, "file", page_path_);
+    }
+    append_catalogue_line();
+    if (!lock.release() && marked) return fail(list_path, "close", list_path);
+    FilingResult result;
+    result.outcome = Outcome::filed;
     return result;
 }
 
