@@ -128,8 +128,10 @@ class StoreLock {
   public:
     StoreLock() = default;
     // Opens (creating when missing) and locks `list_path`, waiting for the lock. On a file
-    // system in user space it never queues for it (see store_lock.cpp).
-    explicit StoreLock(const std::string& list_path);
+    // system in user space it never queues for it (see store_lock.cpp). `before_waiting` runs
+    // when the lock is found taken, before the wait.
+    explicit StoreLock(const std::string& list_path,
+                       const std::function<void()>& before_waiting = {});
     StoreLock(StoreLock&&) noexcept;
     StoreLock& operator=(StoreLock&&) noexcept;
     ~StoreLock();

@@ -127,10 +127,12 @@ class Filing {
     bool keep_earlier(std::string* failed_path, bool page_unflushed);
     bool place_new_files();
     void withdraw_new_files();
-    bool append_list_line(int list_fd, std::int64_t size);
+    bool append_list_lines(int list_fd, std::int64_t size, const std::string& lines);
     void append_catalogue_line();
     FilingResult file_known(StoreLock& lock, std::int64_t size, bool page_unflushed);
-    FilingResult file_new(StoreLock& lock, std::int64_t size, bool list_unflushed);
+    FilingResult file_new(StoreLock& lock, std::int64_t size, bool list_unflushed, RunEntry& entry);
+    void add_lines_asked_for(int list_fd, std::int64_t size, std::string* lines,
+                             std::vector<std::string>* markers);
 
     const ApplicantStore& store_;
     const Submission& submission_;
@@ -286,13 +288,12 @@ void Filing::withdraw_new_files() {
     flush_directory(dir_);
 }
 
-// Appends the line at the list's end and flushes it. A line that cannot be written whole or
-// flushed is cut off again, so the list keeps exactly its old bytes.
-bool Filing::append_list_line(int list_fd, std::int64_t size) {
+// Appends the lines at the list's end and flushes them. Lines that cannot be written whole or
+// flushed are cut off again, so the list keeps exactly its old bytes.
+bool Filing::append_list_lines(int list_fd, std::int64_t size, const std::string& lines) {
     const std::int64_t whole = length_without_cut_line(list_fd, size);
     if (whole < 0 || (whole != size && !truncate_to(list_fd, whole))) return false;
-    const std::string line = list_line(submission_.name);
-    if (write_all_at(list_fd, line.data(), line.size(), whole) &&
+    if (write_all_at(list_fd, lines.data(), lines.size(), whole) &&
         platform::flush_file_data(list_fd))
         return true;
     const int saved = errno;
@@ -300,6 +301,27 @@ bool Filing::append_list_line(int list_fd, std::int64_t size) {
     platform::flush_file_data(list_fd);
     errno = saved;
     return false;
+}
+
+// The lines other new applicants' runs asked for while they waited for the lock, for folders
+// whose page stands marked as unlisted (their runs asked only once the page was durable), and
+// the markers that go once the lines are flushed. A line that already stands (its adder was
+// stopped before it took the marker out) is not added again.
+void Filing::add_lines_asked_for(int list_fd, std::int64_t size, std::string* lines,
+                                 std::vector<std::string>* markers) {
+    const std::string& root = store_.store_root();
+    for (const LineAskedFor& asked : lines_asked_for(root)) {
+        if (asked.folder == submission_.name) continue;
+        const std::string folder = root + "/" + asked.folder;
+        std::string marker = folder + "/" + kUnlistedMarker;
+        if (!exists(marker) || !exists(folder + "/" + PAGE_FILE_NAME) ||
+            erasure_pending_for(store_, asked.folder))
+            continue;
+        const std::string line = list_line(asked.folder);
+        if (!list_holds_line(list_fd, line, asked.list_size <= size ? asked.list_size : 0))
+            *lines += line;
+        markers->push_back(std::move(marker));
+    }
 }
 
 void Filing::append_catalogue_line() {
@@ -390,7 +412,7 @@ FilingResult Filing::run() {
     const std::int64_t size = platform::file_size(lock.fd());
     if (size < 0) return fail(list_path, "read", list_path);
     FilingResult result = known ? file_known(lock, size, page_unflushed)
-                                : file_new(lock, size, !list_name_flushed);
+                                : file_new(lock, size, !list_name_flushed, entry);
     if (result.outcome != Outcome::filed) return result;
     result.path = page_path_;
     return result;
@@ -405,7 +427,7 @@ FilingResult Filing::file_known(StoreLock& lock, std::int64_t size, bool page_un
         return fail(page_path_, "keep earlier", failed_path);
     const bool marked = exists(marker_path_);
     const bool needs_line = marked && !list_holds_line(lock.fd(), list_line(submission_.name));
-    if (needs_line && !append_list_line(lock.fd(), size))
+    if (needs_line && !append_list_lines(lock.fd(), size, list_line(submission_.name)))
         return fail(list_path, "append", list_path);
     // Taken out under the lock: a new applicant's run of the name that waits for its line
     // finds it gone and knows the name listed.
@@ -422,7 +444,8 @@ FilingResult Filing::file_known(StoreLock& lock, std::int64_t size, bool page_un
 // The files put in place under the lock beside the marker; the lock let go while their folder
 // is flushed (the list waits for no one's folder), then taken again for the line. `list_unflushed`:
 // the list's name in the root has not been made durable yet.
-FilingResult Filing::file_new(StoreLock& lock, std::int64_t size, bool list_unflushed) {
+FilingResult Filing::file_new(StoreLock& lock, std::int64_t size, bool list_unflushed,
+                              RunEntry& entry) {
     const std::string list_path = store_.list_path();
     if (!exists(marker_path_) && !create_empty_file(marker_path_))
         return fail(list_path, "create", marker_path_);
@@ -438,11 +461,18 @@ FilingResult Filing::file_new(StoreLock& lock, std::int64_t size, bool list_unfl
     const FlushJob* flush_failed = flush_together(placed);
     const int flush_error = errno;
 
-    lock = store_.lock();
+    // Found taken, the lock is waited for with the line asked for: the holder, if it waited
+    // too, adds it with its own.
+    bool waited = false;
+    lock = StoreLock(list_path, [&] {
+        waited = true;
+        if (!flush_failed) entry.ask_for_line(size);
+    });
     if (!lock.held()) return fail(list_path, "lock", list_path);
     // The marker still there: nobody has listed the name since the files were put in place,
-    // so they are still this run's. Gone: a later run of the name moved them into a folder of
-    // their own and listed the name (its page stands), or the name was erased (none stands).
+    // so they are still this run's. Gone: another run listed the name (a later run of the name
+    // that moved the files into a folder of their own, or the holder the line was asked of),
+    // and its page stands; or the name was erased, and none stands.
     const bool marked = exists(marker_path_);
     if (flush_failed) {
         if (marked) withdraw_new_files();
@@ -455,11 +485,23 @@ FilingResult Filing::file_new(StoreLock& lock, std::int64_t size, bool list_unfl
     }
     if (marked) {
         const std::int64_t now = platform::file_size(lock.fd());
-        if (now < 0 || !append_list_line(lock.fd(), now)) {
+        if (now < 0) {
             withdraw_new_files();
+            return fail(list_path, "read", list_path);
+        }
+        // A holder that added the line asked for may have been stopped before it took the
+        // marker out: the line then stands after the list's length when it was asked for.
+        const std::string own = list_line(submission_.name);
+        const bool listed = waited && list_holds_line(lock.fd(), own, size <= now ? size : 0);
+        std::string lines = listed ? std::string() : own;
+        std::vector<std::string> served;
+        if (waited) add_lines_asked_for(lock.fd(), now, &lines, &served);
+        if (!lines.empty() && !append_list_lines(lock.fd(), now, lines)) {
+            if (!listed) withdraw_new_files();
             return fail(list_path, "append", list_path);
         }
         remove_file(marker_path_);
+        for (const std::string& marker : served) remove_file(marker);
     } else if (!exists(page_path_)) {
         errno = ENOENT;
         return fail(page_path_, "file", page_path_);
