@@ -2,24 +2,67 @@
 // store lock, the earlier submission moved whole into a folder of its own or, for a new
 // applicant, the list line added; acknowledged only when all of it is on stable storage.
 //
-// Order on the disk. Before the lock: the applicant folder is made, record, resume and page are
-// staged under temporary names, then their data is flushed together with the root (when the name
-// has no page yet, since the list line may name the folder; the list is made first when missing,
-// so that its name is durable with that flush too); for a name without a page the unlisted
-// marker is created last (it costs a round trip on a shared file system, kept out of the lock).
-// Under the lock:
-// - a known applicant (a page is in place): the earlier submission's files are hard-linked into
-//   <stamp>/ and that folder and the applicant folder flushed together, so the earlier
-//   submission is whole there before anything of it is replaced; then the new record, resume
-//   and page are renamed over the old names (record first: from then on the <stamp>/ folder
-//   counts as an earlier submission), and the earlier resume's name removed when the new one
-//   differs. The applicant folder's flush that makes this durable comes after the lock.
-// - a new applicant: the unlisted marker is made again when it is missing (a run whose line
-//   failed took it out, or the page seen before the lock has gone since), record, resume and page
-//   renamed into place and the folder flushed, then the list line appended and flushed. A line
-//   that fails is cut off again and the page taken back out. The marker stands beside a page
-//   whose line may be missing (a run stopped in between): the next run for the name adds the line.
-// - both: the catalogue line is appended (not flushed: it is rebuilt from the records).
+// Why each name, link, rename and flush is there, step by step. The file systems the store runs
+// on journal a folder's changes in the order they were made, so a crash keeps a prefix of them;
+// a flush of a file or folder makes everything done to it before the flush durable.
+//
+// A new applicant (the name has no page):
+//  1. The applicant folder is made. A crash leaves it empty or missing: no page, no line; the
+//     next run of the name files into it.
+//  2. The run's entry in the register of runs (<root>/.tmp-runs/, a link naming the folder).
+//     A crash leaves the entry: a later run finds its process gone, removes the temporary
+//     files in that folder, then the entry (nobody need list the whole root for them).
+//  3. Resume, record and page under temporary names in the folder (the spooled resume linked
+//     there, not copied). A crash leaves hidden files only, removed as in 2.
+//  4. Flush round 1, all at once: the three files' data and the root (the folder's entry, and
+//     the list's when it was made just now). Now the data lies durable under temporary names.
+//  5. The unlisted marker (.tmp-unlisted) in the folder, before the lock (on a shared file
+//     system a round trip). Not flushed: it only has to come before the page's rename in the
+//     same folder, and a crash that keeps the page keeps the marker.
+//  6. Lock; no erasure of the name unfinished; still no page: the marker made again if a run
+//     whose line failed took it out, then record, resume and page renamed into place. A crash
+//     leaves the page, maybe without its line, always with the marker: the next run of the
+//     name finds the page, sees the marker and adds the line when the list lacks it.
+//  7. Lock let go; flush round 2: the applicant folder (and the root when the lock's open made
+//     the list). The page is durable under its name, so a line may name it. Nobody waits for
+//     this flush under the lock.
+//  8. Lock again. The marker gone means another run listed the name meanwhile (the page
+//     stands) or staff erased it (no page stands: refused). Otherwise the line is appended,
+//     with the lines other new applicants' runs asked for while they waited (see 10), and
+//     flush round 3 makes them durable. A crash in the write leaves a cut last line that no run
+//     acknowledged: the next appender cuts it off first. A line that cannot be written or
+//     flushed is cut off, and the run's files taken out again (the page first, the marker
+//     last, the folder flushed), so that the name still counts as new.
+//  9. The marker removed under the lock (a crash before leaves line and marker: the next run of
+//     the name finds the line and only removes the marker), the catalogue line appended
+//     unflushed (derived data, rebuilt from the records), the lock let go, the register entry
+//     removed. Then "Thank You!": nothing of the store changes after it.
+// 10. Shared flush rounds: a run that finds the lock taken at 8 adds a second register entry,
+//     <pid>-line<list length>, naming its folder: its page is durable by then. A holder that
+//     waited for the lock too appends the lines asked for whose folders still have marker and
+//     page and no unfinished erasure, flushes them with its own and removes their markers; the
+//     run that asked then finds its marker gone and its page standing. A holder stopped between
+//     that flush and the markers' removal leaves lines whose markers stand: whoever comes next
+//     looks for each such line after the list length recorded when it was asked for, and adds
+//     none twice.
+//
+// A known applicant (a page is in place), 1 to 4 as above without the root:
+//  5. Lock; the earlier submission's files hard-linked into <stamp>/ (resume, page, record
+//     last), flush round 2: that folder and the applicant folder together, so the earlier
+//     submission is whole in <stamp>/ before anything of it is replaced. A crash leaves a
+//     <stamp>/ holding the current files themselves, which counts as no earlier submission;
+//     the next run reuses it.
+//  6. The new record, resume and page renamed over the old names (the record first: from then
+//     on <stamp>/ counts as an earlier submission), the earlier resume's name removed when the
+//     new one differs (its file lives on in <stamp>/). Every crash state shows each file old or
+//     new, and the earlier submission whole in <stamp>/.
+//  7. The line when the marker stands beside the page and the list lacks it, the marker
+//     removed, the catalogue line, the lock let go.
+//  8. Flush round 3, outside the lock: the applicant folder, which makes the renames durable.
+//     Then "Thank You!".
+//
+// A flush that fails anywhere is a failed submission ("Can't create"): what was staged goes with
+// its temporary names, and nothing of an earlier submission is lost.
 #include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
