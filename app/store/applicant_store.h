@@ -139,6 +139,9 @@ class StoreLock {
     bool held() const { return held_; }
     // The list page, open for reading and writing (append with a write at its size).
     int fd() const { return list_.get(); }
+    // The list's length when the lock was granted (-1 when it is not held), asked of the
+    // system then anyway; what is written through fd() since is not counted.
+    std::int64_t size_when_locked() const { return held_ ? size_when_locked_ : -1; }
     // Replaces the whole list with `content` in one step: written to a temporary file, flushed,
     // locked, renamed over the list, the root flushed. Runs waiting for the old list's lock find
     // it replaced and lock the new one, so the lock stays held throughout. False with `error`
@@ -151,6 +154,7 @@ class StoreLock {
     std::string list_path_;
     platform::UniqueFd list_;
     bool held_ = false;
+    std::int64_t size_when_locked_ = -1;
 };
 
 class ApplicantStore {

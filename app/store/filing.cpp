@@ -452,7 +452,7 @@ FilingResult Filing::run() {
             return fail(page_path_, "write", dir_ + "/.tmp-*");
         page_unflushed = known;
     }
-    const std::int64_t size = platform::file_size(lock.fd());
+    const std::int64_t size = lock.size_when_locked();
     if (size < 0) return fail(list_path, "read", list_path);
     FilingResult result = known ? file_known(lock, size, page_unflushed)
                                 : file_new(lock, size, !list_name_flushed, entry);
@@ -527,7 +527,7 @@ FilingResult Filing::file_new(StoreLock& lock, std::int64_t size, bool list_unfl
         return fail(page_path_, "file while an erasure is unfinished in", dir_);
     }
     if (marked) {
-        const std::int64_t now = platform::file_size(lock.fd());
+        const std::int64_t now = lock.size_when_locked();
         if (now < 0) {
             withdraw_new_files();
             return fail(list_path, "read", list_path);

@@ -58,6 +58,7 @@ StoreLock::StoreLock(const std::string& list_path, const std::function<void()>& 
         if (fstat(list_.get(), &held) == 0 && stat(list_path.c_str(), &named) == 0 &&
             held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
             held_ = true;
+            size_when_locked_ = static_cast<std::int64_t>(held.st_size);
             return;
         }
     }
@@ -67,7 +68,8 @@ StoreLock::StoreLock(const std::string& list_path, const std::function<void()>& 
 StoreLock::StoreLock(StoreLock&& other) noexcept
     : list_path_(std::move(other.list_path_)),
       list_(std::move(other.list_)),
-      held_(std::exchange(other.held_, false)) {}
+      held_(std::exchange(other.held_, false)),
+      size_when_locked_(other.size_when_locked_) {}
 
 StoreLock& StoreLock::operator=(StoreLock&& other) noexcept {
     if (this != &other) {
@@ -75,6 +77,7 @@ StoreLock& StoreLock::operator=(StoreLock&& other) noexcept {
         list_path_ = std::move(other.list_path_);
         list_ = std::move(other.list_);
         held_ = std::exchange(other.held_, false);
+        size_when_locked_ = other.size_when_locked_;
     }
     return *this;
 }
@@ -107,6 +110,7 @@ bool StoreLock::replace_list(const std::string& content, std::string* error) {
         return false;
     }
     list_ = std::move(replacement);
+    size_when_locked_ = static_cast<std::int64_t>(content.size());
     return true;
 }
 
