@@ -63,11 +63,12 @@ bool BodyWindow::view_in_place(std::int64_t file_size) {
 void BodyWindow::read_into_tail() {
     if (in_place_) {
         const std::size_t end = start_ + capacity_ < viewed_ ? start_ + capacity_ : viewed_;
+        // Once the window reaches the body's end, the file position is where reading the body
+        // would have left it: what follows the body is still there for whoever reads on. One
+        // seek there, not one per window.
         if (end > end_) {
             end_ = total_read_ = end;
-            // The file position moves on as a read would move it: what follows the body is
-            // still there for whoever reads on.
-            ::lseek(fd_, source_offset_ + static_cast<off_t>(end_), SEEK_SET);
+            if (end_ == viewed_) ::lseek(fd_, source_offset_ + static_cast<off_t>(end_), SEEK_SET);
         }
         ended_ = end_ == viewed_;
         return;

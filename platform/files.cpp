@@ -2,6 +2,8 @@
 // temporary and unnamed files, whole reads and writes, flushes.
 #include "platform/files.h"
 
+#include "platform/platform.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/sendfile.h>
@@ -22,7 +24,7 @@ constexpr mode_t kPlainFileMode = 0666;
 bool next_temp_name(const char* dir, char* path_out, std::size_t capacity) {
     static unsigned counter = 0;
     int n = std::snprintf(path_out, capacity, "%s/.tmp-%lx-%x", dir,
-                          static_cast<unsigned long>(getpid()), counter++);
+                          process_id(), counter++);
     return n >= 0 && static_cast<std::size_t>(n) < capacity;
 }
 

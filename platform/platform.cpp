@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer.
 #include "platform/platform.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -19,8 +20,25 @@ std::uint32_t millisecond_tick() {
                                       static_cast<std::uint64_t>(now.tv_nsec) / 1000000u);
 }
 
+namespace {
+
+// The id is asked for once: every temporary name carries it, and getpid is a system call each
+// time. A child made by fork asks again.
+pid_t cached_pid = 0;
+
+void forget_pid() {
+    cached_pid = 0;
+}
+
+}  // namespace
+
 unsigned long process_id() {
-    return static_cast<unsigned long>(getpid());
+    if (cached_pid == 0) {
+        static const bool registered = pthread_atfork(nullptr, nullptr, forget_pid) == 0;
+        (void)registered;
+        cached_pid = getpid();
+    }
+    return static_cast<unsigned long>(cached_pid);
 }
 
 int make_directory(const char* path) {

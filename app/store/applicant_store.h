@@ -11,6 +11,8 @@
 //                         "folder" and "stamp"); derived data, rebuilt from the records
 //   <root>/index.json     the descriptor {"store_root": 1} of a root made by the admin command
 //   <root>/.tmp-*         files and folders being written; never served, cleared when stale
+//   <root>/.tmp-runs/     the register of runs in progress (store_files.h, RunEntry), made by the
+//                         first run and kept
 //   <root>/.tmp-erasures/ erasures in progress: for each, its plan (<id>.json) and what it took
 //                         out of the store (<id>/), until it is finished
 //   <root>/<name>/        an applicant folder: index.html (the latest submission's page),
@@ -126,8 +128,10 @@ class StoreLock {
   public:
     StoreLock() = default;
     // Opens (creating when missing) and locks `list_path`, waiting for the lock. On a file
-    // system in user space it never queues for it (see store_lock.cpp).
-    explicit StoreLock(const std::string& list_path);
+    // system in user space it never queues for it (see store_lock.cpp). `before_waiting` runs
+    // when the lock is found taken, before the wait.
+    explicit StoreLock(const std::string& list_path,
+                       const std::function<void()>& before_waiting = {});
     StoreLock(StoreLock&&) noexcept;
     StoreLock& operator=(StoreLock&&) noexcept;
     ~StoreLock();
@@ -135,6 +139,9 @@ class StoreLock {
     bool held() const { return held_; }
     // The list page, open for reading and writing (append with a write at its size).
     int fd() const { return list_.get(); }
+    // The list's length when the lock was granted (-1 when it is not held), asked of the
+    // system then anyway; what is written through fd() since is not counted.
+    std::int64_t size_when_locked() const { return held_ ? size_when_locked_ : -1; }
     // Replaces the whole list with `content` in one step: written to a temporary file, flushed,
     // locked, renamed over the list, the root flushed. Runs waiting for the old list's lock find
     // it replaced and lock the new one, so the lock stays held throughout. False with `error`
@@ -147,6 +154,7 @@ class StoreLock {
     std::string list_path_;
     platform::UniqueFd list_;
     bool held_ = false;
+    std::int64_t size_when_locked_ = -1;
 };
 
 class ApplicantStore {

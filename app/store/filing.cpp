@@ -2,30 +2,78 @@
 // store lock, the earlier submission moved whole into a folder of its own or, for a new
 // applicant, the list line added; acknowledged only when all of it is on stable storage.
 //
-// Order on the disk. Before the lock: the applicant folder is made, record, resume and page are
-// staged under temporary names, then their data is flushed together with the root (when the name
-// has no page yet, since the list line may name the folder; the list is made first when missing,
-// so that its name is durable with that flush too); for a name without a page the unlisted
-// marker is created last (it costs a round trip on a shared file system, kept out of the lock).
-// Under the lock:
-// - a known applicant (a page is in place): the earlier submission's files are hard-linked into
-//   <stamp>/ and that folder and the applicant folder flushed together, so the earlier
-//   submission is whole there before anything of it is replaced; then the new record, resume
-//   and page are renamed over the old names (record first: from then on the <stamp>/ folder
-//   counts as an earlier submission), and the earlier resume's name removed when the new one
-//   differs. The applicant folder's flush that makes this durable comes after the lock.
-// - a new applicant: the unlisted marker is made again when it is missing (a run whose line
-//   failed took it out, or the page seen before the lock has gone since), record, resume and page
-//   renamed into place and the folder flushed, then the list line appended and flushed. A line
-//   that fails is cut off again and the page taken back out. The marker stands beside a page
-//   whose line may be missing (a run stopped in between): the next run for the name adds the line.
-// - both: the catalogue line is appended (not flushed: it is rebuilt from the records).
+// Why each name, link, rename and flush is there, step by step. The file systems the store runs
+// on journal a folder's changes in the order they were made, so a crash keeps a prefix of them;
+// a flush of a file or folder makes everything done to it before the flush durable.
+//
+// A new applicant (the name has no page):
+//  1. The applicant folder is made. A crash leaves it empty or missing: no page, no line; the
+//     next run of the name files into it.
+//  2. The run's entry in the register of runs (<root>/.tmp-runs/, a link naming the folder).
+//     A crash leaves the entry: a later run finds its process gone, removes the temporary
+//     files in that folder, then the entry (nobody need list the whole root for them).
+//  3. Resume, record and page under temporary names in the folder (the spooled resume linked
+//     there, not copied). A crash leaves hidden files only, removed as in 2.
+//  4. Flush round 1, all at once: the three files' data and the root (the folder's entry, and
+//     the list's when it was made just now). Now the data lies durable under temporary names.
+//  5. The unlisted marker (.tmp-unlisted) in the folder, before the lock (on a shared file
+//     system a round trip). Not flushed: it only has to come before the page's rename in the
+//     same folder, and a crash that keeps the page keeps the marker.
+//  6. Lock; no erasure of the name unfinished; still no page: the marker made again if a run
+//     whose line failed took it out, then record, resume and page renamed into place. A crash
+//     leaves the page, maybe without its line, always with the marker: the next run of the
+//     name finds the page, sees the marker and adds the line when the list lacks it.
+//  7. Lock let go; flush round 2: the applicant folder (and the root when the lock's open made
+//     the list). The page is durable under its name, so a line may name it. Nobody waits for
+//     this flush under the lock.
+//  8. Lock again. The marker gone means another run listed the name meanwhile (the page
+//     stands) or staff erased it (no page stands: refused). Otherwise the line is appended,
+//     with the lines other new applicants' runs asked for while they waited (see 10), and
+//     flush round 3 makes them durable. A crash in the write leaves a cut last line that no run
+//     acknowledged: the next appender cuts it off first. A line that cannot be written or
+//     flushed is cut off, and the run's files taken out again (the page first, the marker
+//     last, the folder flushed), so that the name still counts as new.
+//  9. The marker removed under the lock (a crash before leaves line and marker: the next run of
+//     the name finds the line and only removes the marker), the catalogue line appended
+//     unflushed (derived data, rebuilt from the records), the lock let go, the register entry
+//     removed. Then "Thank You!": nothing of the store changes after it.
+// 10. Shared flush rounds: a run that finds the lock taken at 8 adds a second register entry,
+//     <pid>-line<list length>, naming its folder: its page is durable by then. A holder that
+//     waited for the lock too appends the lines asked for whose folders still have marker and
+//     page and no unfinished erasure, flushes them with its own and removes their markers; the
+//     run that asked then finds its marker gone and its page standing. A holder stopped between
+//     that flush and the markers' removal leaves lines whose markers stand: whoever comes next
+//     looks for each such line after the list length recorded when it was asked for, and adds
+//     none twice.
+//
+// A known applicant (a page is in place), 1 to 4 as above without the root:
+//  5. Lock; the earlier submission's files hard-linked into <stamp>/ (resume, page, record
+//     last), flush round 2: that folder and the applicant folder together, so the earlier
+//     submission is whole in <stamp>/ before anything of it is replaced. A crash leaves a
+//     <stamp>/ holding the current files themselves, which counts as no earlier submission;
+//     the next run reuses it.
+//  6. The new record, resume and page renamed over the old names (the record first: from then
+//     on <stamp>/ counts as an earlier submission), the earlier resume's name removed when the
+//     new one differs (its file lives on in <stamp>/). Every crash state shows each file old or
+//     new, and the earlier submission whole in <stamp>/.
+//  7. The line when the marker stands beside the page and the list lacks it, the marker
+//     removed, the catalogue line, the lock let go.
+//  8. Flush round 3, outside the lock: the applicant folder, which makes the renames durable.
+//     Then "Thank You!".
+//
+// A flush that fails anywhere is a failed submission ("Can't create"): what was staged goes with
+// its temporary names, and nothing of an earlier submission is lost.
 #include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string_view>
+#include <utility>
 
 #include "app/store/applicant_history.h"
 #include "app/store/applicant_page.h"
@@ -36,6 +84,7 @@
 #include "app/store/record.h"
 #include "app/store/staged_file.h"
 #include "app/store/store_files.h"
+#include "app/store/store_settings.h"
 #include "platform/platform.h"
 
 namespace store {
@@ -43,6 +92,37 @@ namespace store {
 namespace {
 
 constexpr char kUnlistedMarker[] = ".tmp-unlisted";
+
+// A text composed through a stream in memory (open_memstream), owned until destruction.
+class MemoryText {
+  public:
+    MemoryText() : stream_(open_memstream(&data_, &size_)) {}
+    ~MemoryText() {
+        if (stream_) std::fclose(stream_);
+        std::free(data_);
+    }
+    MemoryText(const MemoryText&) = delete;
+    MemoryText& operator=(const MemoryText&) = delete;
+
+    std::FILE* stream() const { return stream_; }
+    // Ends the composing; the text, or a null view when the stream failed.
+    std::string_view finish() {
+        if (!stream_) return {};
+        const bool ok = std::fclose(std::exchange(stream_, nullptr)) == 0;
+        return ok && data_ ? std::string_view(data_, size_) : std::string_view();
+    }
+
+  private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* stream_ = nullptr;
+};
+
+// Whether APPLY_STORE_ROOTS names `path`: checked before a folder is made there.
+bool is_named_root(const std::string& path) {
+    const std::vector<std::string> named = named_roots();
+    return std::find(named.begin(), named.end(), path) != named.end();
+}
 
 // Whether the page at `path` is a list page (it starts with a list line): the folder is a store
 // root an older program left inside this one, which an applicant page would replace.
@@ -91,8 +171,12 @@ class Filing {
     bool keep_earlier(std::string* failed_path, bool page_unflushed);
     bool place_new_files();
     void withdraw_new_files();
-    bool append_list_line(int list_fd, std::int64_t size);
+    bool append_list_lines(int list_fd, std::int64_t size, const std::string& lines);
     void append_catalogue_line();
+    FilingResult file_known(StoreLock& lock, std::int64_t size, bool page_unflushed);
+    FilingResult file_new(StoreLock& lock, std::int64_t size, bool list_unflushed, RunEntry& entry);
+    void add_lines_asked_for(int list_fd, std::int64_t size, std::string* lines,
+                             std::vector<std::string>* markers);
 
     const ApplicantStore& store_;
     const Submission& submission_;
@@ -128,13 +212,17 @@ bool Filing::stage_resume() {
 }
 
 bool Filing::stage_page(const std::vector<std::string>& earlier) {
-    if (!staged_page_.create(dir_)) return false;
-    std::FILE* out = staged_page_.stream();
-    if (!out) return false;
-    const bool written =
-        write_applicant_page(out, submission_.name.c_str(), submission_.mail.c_str(),
+    // Composed in memory and written with one call: a stream on the file would ask the system
+    // about the descriptor first.
+    MemoryText page;
+    if (!page.stream()) return false;
+    const bool composed =
+        write_applicant_page(page.stream(), submission_.name.c_str(), submission_.mail.c_str(),
                              submission_.interest.c_str(), submission_.resume_name.c_str(), earlier);
-    return staged_page_.end_writing() && written;
+    const std::string_view text = page.finish();
+    return composed && text.data() && staged_page_.create(dir_) &&
+           platform::write_all(staged_page_.fd(), text.data(), text.size()) &&
+           staged_page_.end_writing();
 }
 
 std::vector<FlushJob> Filing::stage_flushes() const {
@@ -246,13 +334,12 @@ void Filing::withdraw_new_files() {
     flush_directory(dir_);
 }
 
-// Appends the line at the list's end and flushes it. A line that cannot be written whole or
-// flushed is cut off again, so the list keeps exactly its old bytes.
-bool Filing::append_list_line(int list_fd, std::int64_t size) {
+// Appends the lines at the list's end and flushes them. Lines that cannot be written whole or
+// flushed are cut off again, so the list keeps exactly its old bytes.
+bool Filing::append_list_lines(int list_fd, std::int64_t size, const std::string& lines) {
     const std::int64_t whole = length_without_cut_line(list_fd, size);
     if (whole < 0 || (whole != size && !truncate_to(list_fd, whole))) return false;
-    const std::string line = list_line(submission_.name);
-    if (write_all_at(list_fd, line.data(), line.size(), whole) &&
+    if (write_all_at(list_fd, lines.data(), lines.size(), whole) &&
         platform::flush_file_data(list_fd))
         return true;
     const int saved = errno;
@@ -260,6 +347,27 @@ bool Filing::append_list_line(int list_fd, std::int64_t size) {
     platform::flush_file_data(list_fd);
     errno = saved;
     return false;
+}
+
+// The lines other new applicants' runs asked for while they waited for the lock, for folders
+// whose page stands marked as unlisted (their runs asked only once the page was durable), and
+// the markers that go once the lines are flushed. A line that already stands (its adder was
+// stopped before it took the marker out) is not added again.
+void Filing::add_lines_asked_for(int list_fd, std::int64_t size, std::string* lines,
+                                 std::vector<std::string>* markers) {
+    const std::string& root = store_.store_root();
+    for (const LineAskedFor& asked : lines_asked_for(root)) {
+        if (asked.folder == submission_.name) continue;
+        const std::string folder = root + "/" + asked.folder;
+        std::string marker = folder + "/" + kUnlistedMarker;
+        if (!exists(marker) || !exists(folder + "/" + PAGE_FILE_NAME) ||
+            erasure_pending_for(store_, asked.folder))
+            continue;
+        const std::string line = list_line(asked.folder);
+        if (!list_holds_line(list_fd, line, asked.list_size <= size ? asked.list_size : 0))
+            *lines += line;
+        markers->push_back(std::move(marker));
+    }
 }
 
 void Filing::append_catalogue_line() {
@@ -272,41 +380,47 @@ FilingResult Filing::run() {
     const std::string list_path = store_.list_path();
     const std::string& root = store_.store_root();
     // What would fail only after the first write is refused before it: a store root of its
-    // own under the applicant's name, or a folder where the resume would go.
+    // own under the applicant's name, or a folder where the resume would go. A folder this run
+    // makes holds neither, nor any earlier submission or stale file.
     errno = EEXIST;
-    if (ApplicantStore::is_store_root(dir_) || is_list_page(page_path_))
-        return fail(page_path_, "refuse store root as applicant folder", dir_);
-    errno = EISDIR;
-    if (is_folder(resume_path_)) return fail(resume_path_, "refuse folder as resume", resume_path_);
-
+    if (is_named_root(dir_)) return fail(page_path_, "refuse store root as applicant folder", dir_);
+    const bool folder_is_new = platform::make_directory(dir_.c_str()) == 0;
+    if (!folder_is_new) {
+        const int made = errno;
+        if (!is_folder(dir_)) {
+            errno = made;
+            return fail(page_path_, "make folder", dir_);
+        }
+        errno = EEXIST;
+        if (ApplicantStore::is_store_root(dir_) || is_list_page(page_path_))
+            return fail(page_path_, "refuse store root as applicant folder", dir_);
+        errno = EISDIR;
+        if (is_folder(resume_path_))
+            return fail(resume_path_, "refuse folder as resume", resume_path_);
+    }
     const std::time_t now = std::time(nullptr);
     record_ = Record{submission_.name, submission_.mail, submission_.interest,
                      submission_.resume_name, 0, filed_text(now)};
-    const bool folder_is_new = platform::make_directory(dir_.c_str()) == 0;
-    const int made = errno;
-    if (!folder_is_new && !is_folder(dir_)) {
-        errno = made;
-        return fail(page_path_, "make folder", dir_);
-    }
     RunEntry entry(root, submission_.name);
     // Files that killed runs left: in this folder, and in the folders of runs that are gone.
-    remove_stale_temp_files(dir_);
+    if (!folder_is_new) remove_stale_temp_files(dir_);
     sweep_stale_runs(root);
 
-    current_ = read_record(record_path_);
+    if (!folder_is_new) current_ = read_record(record_path_);
     // Each file is written whole first; their flushes then run together.
     if (!stage_resume()) return fail(resume_path_, "write", resume_path_);
     record_.resume_size = static_cast<std::uint64_t>(
         submission_.resume_fd >= 0 ? platform::file_size(submission_.resume_fd)
                                    : static_cast<std::int64_t>(submission_.resume_bytes().size()));
     if (!stage_record()) return fail(page_path_, "write", dir_ + "/.tmp-*");
-    std::vector<std::string> history = page_history();
+    std::vector<std::string> history;
+    if (!folder_is_new) history = page_history();
     if (!stage_page(history)) return fail(page_path_, "write", dir_ + "/.tmp-*");
     catalogue_ = open_for_append(store_.catalogue_path());
     std::vector<FlushJob> flushes = stage_flushes();
     // A new applicant's folder entry must be durable before the list line names it. A missing
     // list is made now, so that this flush covers its name as well.
-    const bool unlisted = !exists(page_path_);
+    const bool unlisted = folder_is_new || !exists(page_path_);
     bool list_name_flushed = false;
     if (folder_is_new || unlisted) {
         list_name_flushed = exists(list_path) || create_empty_file(list_path);
@@ -320,70 +434,128 @@ FilingResult Filing::run() {
     if (unlisted && !create_empty_file(marker_path_))
         return fail(list_path, "create", marker_path_);
 
-    bool needs_line = false;
-    bool marked = false;
-    bool known = false;
-    {
-        StoreLock lock = store_.lock();
-        if (!lock.held()) return fail(list_path, "lock", list_path);
-        // Staff's erasure of the name was cut short: it is finished by the next staff action,
-        // and nothing is filed into the folder before that.
-        if (erasure_pending_for(store_, submission_.name)) {
-            errno = EBUSY;
-            return fail(page_path_, "file while an erasure is unfinished in", dir_);
-        }
-        known = exists(page_path_);
-        current_ = read_record(record_path_);
-        // Another run may have filed the name since the page was staged: stage it again (for
-        // a known applicant its flush runs with the earlier submission's).
-        bool page_unflushed = false;
-        if (page_history() != history) {
-            history = page_history();
-            staged_page_.reset();
-            if (!stage_page(history) || (!known && !staged_page_.finish()))
-                return fail(page_path_, "write", dir_ + "/.tmp-*");
-            page_unflushed = known;
-        }
-        const std::int64_t size = platform::file_size(lock.fd());
-        if (size < 0) return fail(list_path, "read", list_path);
-        if (known) {
-            std::string failed_path;
-            if (!keep_earlier(&failed_path, page_unflushed))
-                return fail(page_path_, "keep earlier", failed_path);
-            marked = exists(marker_path_);
-            needs_line = marked && !list_holds_line(lock.fd(), list_line(submission_.name));
-        } else {
-            needs_line = true;
-            if (!exists(marker_path_) && !create_empty_file(marker_path_))
-                return fail(list_path, "create", marker_path_);
-            if (!place_new_files()) {
-                withdraw_new_files();
-                return fail(page_path_, "rename", page_path_);
-            }
-            // An empty list may have just been created by the lock's open: its name is in the
-            // root, flushed together with the applicant folder.
-            std::vector<FlushJob> placed = {{-1, dir_, page_path_}};
-            if (size == 0 && !list_name_flushed) placed.push_back({-1, root, page_path_});
-            if (const FlushJob* failed = flush_together(placed)) {
-                const int saved = errno;
-                withdraw_new_files();
-                errno = saved;
-                return fail(failed->shown, failed->operation, failed->path);
-            }
-        }
-        if (needs_line && !append_list_line(lock.fd(), size)) {
-            if (!known) withdraw_new_files();
-            return fail(list_path, "append", list_path);
-        }
-        append_catalogue_line();
-        if (!lock.release() && needs_line) return fail(list_path, "close", list_path);
+    StoreLock lock = store_.lock();
+    if (!lock.held()) return fail(list_path, "lock", list_path);
+    // Staff's erasure of the name was cut short: it is finished by the next staff action, and
+    // nothing is filed into the folder before that.
+    if (erasure_pending_for(store_, submission_.name)) {
+        errno = EBUSY;
+        return fail(page_path_, "file while an erasure is unfinished in", dir_);
     }
-    // A known applicant's renames are made durable outside the lock: nothing else waits on them.
-    if (known && !flush_directory(dir_)) return fail(page_path_, "flush", dir_);
-    if (needs_line || marked) remove_file(marker_path_);
+    const bool known = exists(page_path_);
+    if (known) current_ = read_record(record_path_);
+    // Another run may have filed the name since the page was staged: stage it again (for a
+    // known applicant its flush runs with the earlier submission's). In the folder this run
+    // made, only a page filed since brings earlier submissions.
+    bool page_unflushed = false;
+    if ((known || !folder_is_new) && page_history() != history) {
+        history = page_history();
+        staged_page_.reset();
+        if (!stage_page(history) || (!known && !staged_page_.finish()))
+            return fail(page_path_, "write", dir_ + "/.tmp-*");
+        page_unflushed = known;
+    }
+    const std::int64_t size = lock.size_when_locked();
+    if (size < 0) return fail(list_path, "read", list_path);
+    FilingResult result = known ? file_known(lock, size, page_unflushed)
+                                : file_new(lock, size, !list_name_flushed, entry);
+    if (result.outcome != Outcome::filed) return result;
+    result.path = page_path_;
+    return result;
+}
+
+// Under the lock: the earlier submission kept, the new files in place, the line added when
+// the page stands marked as unlisted.
+FilingResult Filing::file_known(StoreLock& lock, std::int64_t size, bool page_unflushed) {
+    const std::string list_path = store_.list_path();
+    std::string failed_path;
+    if (!keep_earlier(&failed_path, page_unflushed))
+        return fail(page_path_, "keep earlier", failed_path);
+    const bool marked = exists(marker_path_);
+    const bool needs_line = marked && !list_holds_line(lock.fd(), list_line(submission_.name));
+    if (needs_line && !append_list_lines(lock.fd(), size, list_line(submission_.name)))
+        return fail(list_path, "append", list_path);
+    // Taken out under the lock: a new applicant's run of the name that waits for its line
+    // finds it gone and knows the name listed.
+    if (marked) remove_file(marker_path_);
+    append_catalogue_line();
+    if (!lock.release() && needs_line) return fail(list_path, "close", list_path);
+    // The renames are made durable outside the lock: nothing else waits on them.
+    if (!flush_directory(dir_)) return fail(page_path_, "flush", dir_);
     FilingResult result;
     result.outcome = Outcome::filed;
-    result.path = page_path_;
+    return result;
+}
+
+// The files put in place under the lock beside the marker; the lock let go while their folder
+// is flushed (the list waits for no one's folder), then taken again for the line. `list_unflushed`:
+// the list's name in the root has not been made durable yet.
+FilingResult Filing::file_new(StoreLock& lock, std::int64_t size, bool list_unflushed,
+                              RunEntry& entry) {
+    const std::string list_path = store_.list_path();
+    if (!exists(marker_path_) && !create_empty_file(marker_path_))
+        return fail(list_path, "create", marker_path_);
+    if (!place_new_files()) {
+        withdraw_new_files();
+        return fail(page_path_, "rename", page_path_);
+    }
+    lock.release();
+    // An empty list may have just been created by the lock's open: its name is in the root,
+    // flushed together with the applicant folder.
+    std::vector<FlushJob> placed = {{-1, dir_, page_path_}};
+    if (size == 0 && list_unflushed) placed.push_back({-1, store_.store_root(), page_path_});
+    const FlushJob* flush_failed = flush_together(placed);
+    const int flush_error = errno;
+
+    // Found taken, the lock is waited for with the line asked for: the holder, if it waited
+    // too, adds it with its own.
+    bool waited = false;
+    lock = StoreLock(list_path, [&] {
+        waited = true;
+        if (!flush_failed) entry.ask_for_line(size);
+    });
+    if (!lock.held()) return fail(list_path, "lock", list_path);
+    // The marker still there: nobody has listed the name since the files were put in place,
+    // so they are still this run's. Gone: another run listed the name (a later run of the name
+    // that moved the files into a folder of their own, or the holder the line was asked of),
+    // and its page stands; or the name was erased, and none stands.
+    const bool marked = exists(marker_path_);
+    if (flush_failed) {
+        if (marked) withdraw_new_files();
+        errno = flush_error;
+        return fail(flush_failed->shown, flush_failed->operation, flush_failed->path);
+    }
+    if (erasure_pending_for(store_, submission_.name)) {
+        errno = EBUSY;
+        return fail(page_path_, "file while an erasure is unfinished in", dir_);
+    }
+    if (marked) {
+        const std::int64_t now = lock.size_when_locked();
+        if (now < 0) {
+            withdraw_new_files();
+            return fail(list_path, "read", list_path);
+        }
+        // A holder that added the line asked for may have been stopped before it took the
+        // marker out: the line then stands after the list's length when it was asked for.
+        const std::string own = list_line(submission_.name);
+        const bool listed = waited && list_holds_line(lock.fd(), own, size <= now ? size : 0);
+        std::string lines = listed ? std::string() : own;
+        std::vector<std::string> served;
+        if (waited) add_lines_asked_for(lock.fd(), now, &lines, &served);
+        if (!lines.empty() && !append_list_lines(lock.fd(), now, lines)) {
+            if (!listed) withdraw_new_files();
+            return fail(list_path, "append", list_path);
+        }
+        remove_file(marker_path_);
+        for (const std::string& marker : served) remove_file(marker);
+    } else if (!exists(page_path_)) {
+        errno = ENOENT;
+        return fail(page_path_, "file", page_path_);
+    }
+    append_catalogue_line();
+    if (!lock.release() && marked) return fail(list_path, "close", list_path);
+    FilingResult result;
+    result.outcome = Outcome::filed;
     return result;
 }
 

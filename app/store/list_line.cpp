@@ -51,10 +51,10 @@ std::int64_t length_without_cut_line(int list_fd, std::int64_t size) {
     return start == 0 ? 0 : size;
 }
 
-bool list_holds_line(int list_fd, const std::string& line) {
+bool list_holds_line(int list_fd, const std::string& line, std::int64_t from) {
     std::vector<char> chunk(1 << 16);
     const std::size_t keep = line.size() - 1;  // a line across two reads
-    std::int64_t offset = 0;
+    std::int64_t offset = from;
     std::size_t held = 0;
     for (;;) {
         std::int64_t n = platform::read_at(list_fd, chunk.data() + held, chunk.size() - held, offset);

@@ -20,8 +20,8 @@ bool read_whole(int fd, std::string* text);
 // line that was never acknowledged); -1 when its end cannot be read.
 std::int64_t length_without_cut_line(int list_fd, std::int64_t size);
 
-// Whether the list holds `line`.
-bool list_holds_line(int list_fd, const std::string& line);
+// Whether the list holds `line` at or after the offset `from`.
+bool list_holds_line(int list_fd, const std::string& line, std::int64_t from = 0);
 
 }  // namespace store
 

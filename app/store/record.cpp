@@ -3,6 +3,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -10,12 +12,24 @@ namespace store {
 
 namespace {
 
-std::string utc_text(std::time_t when, const char* format) {
-    std::tm parts{};
-    gmtime_r(&when, &parts);
-    char text[32];
-    std::size_t n = std::strftime(text, sizeof text, format, &parts);
-    return std::string(text, n);
+// The UTC time with its fields apart (the record's form) or run together (the stamp form).
+// Worked out by calendar arithmetic: gmtime and strftime read the time zone files first, which a
+// UTC text never needs.
+std::string utc_text(std::time_t when, bool apart) {
+    using namespace std::chrono;
+    const sys_seconds at{seconds{when}};
+    const sys_days day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{at - day};
+    char text[48];
+    const int n = std::snprintf(
+        text, sizeof text, apart ? "%04d-%02u-%02uT%02ld:%02ld:%02ldZ" : "%04d%02u%02uT%02ld%02ld%02ldZ",
+        static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+        static_cast<unsigned>(date.day()), static_cast<long>(time.hours().count()),
+        static_cast<long>(time.minutes().count()), static_cast<long>(time.seconds().count()));
+    return n > 0 && static_cast<std::size_t>(n) < sizeof text
+               ? std::string(text, static_cast<std::size_t>(n))
+               : std::string();
 }
 
 bool all_digits(std::string_view text) {
@@ -61,11 +75,11 @@ std::optional<Record> read_record(const std::string& path) {
 }
 
 std::string filed_text(std::time_t when) {
-    return utc_text(when, "%Y-%m-%dT%H:%M:%SZ");
+    return utc_text(when, true);
 }
 
 std::string stamp_text(std::time_t when) {
-    return utc_text(when, "%Y%m%dT%H%M%SZ");
+    return utc_text(when, false);
 }
 
 std::string stamp_of_filed(std::string_view filed) {

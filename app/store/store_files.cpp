@@ -1,6 +1,8 @@
 // POSIX implementation of the store's own file operations.
 #include "app/store/store_files.h"
 
+#include "platform/platform.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -11,6 +13,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -73,6 +77,14 @@ void clear_entry(const std::string& root, const std::string& entry_path) {
     ::unlink(entry_path.c_str());
 }
 
+// The name of this process's entry in the register of runs.
+std::string own_entry_name() {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%lx-run", platform::TEMP_NAME_PREFIX,
+                  platform::process_id());
+    return name;
+}
+
 }  // namespace
 
 std::vector<std::string> names_in(const std::string& dir) {
@@ -109,12 +121,10 @@ void remove_stale_temp_files(const std::string& dir) {
     }
 }
 
-RunEntry::RunEntry(const std::string& root, const std::string& folder_name) {
+RunEntry::RunEntry(const std::string& root, const std::string& folder_name)
+    : root_(root), folder_name_(folder_name) {
     const std::string register_dir = root + "/" + kRunRegister;
-    char name[64];
-    std::snprintf(name, sizeof name, "%s%lx-run", platform::TEMP_NAME_PREFIX,
-                  static_cast<unsigned long>(getpid()));
-    std::string path = register_dir + "/" + name;
+    std::string path = register_dir + "/" + own_entry_name();
     // The register goes when its last entry does (see below): it may vanish in between.
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (::symlink(folder_name.c_str(), path.c_str()) == 0) {
@@ -133,16 +143,52 @@ RunEntry::RunEntry(const std::string& root, const std::string& folder_name) {
 }
 
 RunEntry::~RunEntry() {
-    if (path_.empty()) return;
-    ::unlink(path_.c_str());
-    // An empty register leaves nothing behind in the root; one with entries stays.
-    ::rmdir(path_.substr(0, path_.rfind('/')).c_str());
+    // The register itself stays for the next run: made once, not by every run.
+    if (!line_path_.empty()) ::unlink(line_path_.c_str());
+    if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+void RunEntry::ask_for_line(std::int64_t list_size) {
+    if (path_.empty() || !line_path_.empty() || list_size < 0) return;
+    char name[96];
+    std::snprintf(name, sizeof name, "%s%lx-line%llx", platform::TEMP_NAME_PREFIX,
+                  platform::process_id(), static_cast<unsigned long long>(list_size));
+    std::string path = root_ + "/" + kRunRegister + "/" + name;
+    if (::symlink(folder_name_.c_str(), path.c_str()) == 0) line_path_ = std::move(path);
+}
+
+std::vector<LineAskedFor> lines_asked_for(const std::string& root) {
+    const std::string register_dir = root + "/" + kRunRegister;
+    std::vector<LineAskedFor> asked;
+    for (const std::string& name : names_in(register_dir)) {
+        const std::size_t mark = name.rfind("-line");
+        if (name.rfind(platform::TEMP_NAME_PREFIX, 0) != 0 || mark == std::string::npos) continue;
+        char* end = nullptr;
+        const unsigned long long size = std::strtoull(name.c_str() + mark + 5, &end, 16);
+        if (end == name.c_str() + mark + 5 || *end != '\0' ||
+            size > static_cast<unsigned long long>(INT64_MAX))
+            continue;
+        std::string folder = link_target(register_dir + "/" + name);
+        if (folder.empty() || folder == "." || folder == ".." ||
+            folder.find('/') != std::string::npos)
+            continue;
+        bool seen = false;
+        for (LineAskedFor& a : asked) {
+            if (a.folder != folder) continue;
+            seen = true;
+            if (static_cast<std::int64_t>(size) < a.list_size) a.list_size = static_cast<std::int64_t>(size);
+        }
+        if (!seen) asked.push_back({std::move(folder), static_cast<std::int64_t>(size)});
+    }
+    return asked;
 }
 
 void sweep_stale_runs(const std::string& root) {
     const std::string register_dir = root + "/" + kRunRegister;
+    const std::string own = own_entry_name();
     for (const std::string& name : names_in(register_dir)) {
-        if (is_stale_temp(register_dir, name.c_str())) clear_entry(root, register_dir + "/" + name);
+        if (name != own && is_stale_temp(register_dir, name.c_str()))
+            clear_entry(root, register_dir + "/" + name);
     }
 }
 

@@ -20,7 +20,14 @@ void remove_stale_temp_files(const std::string& dir);
 // While a run stages files in an applicant folder it is entered in the root's register of runs
 // (<root>/.tmp-runs/, a symbolic link named as a temporary file of this process, pointing at the
 // folder's name). A later run clears the folders of entries whose process is gone, so stale files
-// are found without listing the store root: the cost stays that of the runs in progress.
+// are found without listing the store root: the cost stays that of the runs in progress. The
+// register folder is made by the first run and kept.
+//
+// A new applicant's run whose page is in place and durable, and that finds the store lock taken
+// when it comes to add its list line, asks the holder to add the line for it: a second entry
+// (ask_for_line) names the folder and the list's length when it asked. Whoever holds the lock
+// next and waited for it appends the lines asked for with its own and flushes them together
+// (one flush round for all, see filing.cpp).
 class RunEntry {
   public:
     RunEntry(const std::string& root, const std::string& folder_name);
@@ -29,9 +36,23 @@ class RunEntry {
     RunEntry(const RunEntry&) = delete;
     RunEntry& operator=(const RunEntry&) = delete;
 
+    // Asks for the folder's list line, the list being `list_size` bytes long now.
+    void ask_for_line(std::int64_t list_size);
+
   private:
+    std::string root_, folder_name_;
     std::string path_;  // empty when the entry could not be made
+    std::string line_path_;  // the request for the line, once made
 };
+
+// A line asked for: the applicant folder, and the list's length when it was asked for (the
+// line can only stand after that).
+struct LineAskedFor {
+    std::string folder;
+    std::int64_t list_size = 0;
+};
+// The lines asked for in the root's register, one per folder.
+std::vector<LineAskedFor> lines_asked_for(const std::string& root);
 
 // Clears the applicant folders of the root's register entries whose runs are gone, and those
 // entries.

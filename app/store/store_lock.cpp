@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <utility>
 
 #include "app/store/applicant_store.h"
@@ -24,8 +25,11 @@ namespace {
 // 16 ms: a run killed while queued for the lock there can leave it granted to nobody that will ever
 // release it (seen on CephFS when a web server was killed with its programs), and a run that never
 // queues cannot.
-bool wait_for_lock(int fd) {
+bool wait_for_lock(int fd, const std::function<void()>& before_waiting) {
     constexpr decltype(statfs::f_type) kUserSpaceFileSystem = 0x65735546;
+    if (platform::lock_whole_file(fd, false)) return true;
+    if (errno != EAGAIN && errno != EACCES) return false;
+    if (before_waiting) before_waiting();
     struct statfs fs {};
     if (fstatfs(fd, &fs) != 0 || fs.f_type != kUserSpaceFileSystem)
         return platform::lock_whole_file(fd, true);
@@ -42,17 +46,19 @@ std::string failure_text(const char* operation, const std::string& path) {
 
 }  // namespace
 
-StoreLock::StoreLock(const std::string& list_path) : list_path_(list_path) {
+StoreLock::StoreLock(const std::string& list_path, const std::function<void()>& before_waiting)
+    : list_path_(list_path) {
     // A replaced list (see replace_list) leaves a waiting run locking the old file: it locks the
     // list the path names then.
     for (int attempt = 0; attempt < 64; ++attempt) {
         list_ = platform::UniqueFd(
             ::open(list_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-        if (!list_.valid() || !wait_for_lock(list_.get())) return;
+        if (!list_.valid() || !wait_for_lock(list_.get(), before_waiting)) return;
         struct stat held {}, named {};
         if (fstat(list_.get(), &held) == 0 && stat(list_path.c_str(), &named) == 0 &&
             held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
             held_ = true;
+            size_when_locked_ = static_cast<std::int64_t>(held.st_size);
             return;
         }
     }
@@ -62,7 +68,8 @@ StoreLock::StoreLock(const std::string& list_path) : list_path_(list_path) {
 StoreLock::StoreLock(StoreLock&& other) noexcept
     : list_path_(std::move(other.list_path_)),
       list_(std::move(other.list_)),
-      held_(std::exchange(other.held_, false)) {}
+      held_(std::exchange(other.held_, false)),
+      size_when_locked_(other.size_when_locked_) {}
 
 StoreLock& StoreLock::operator=(StoreLock&& other) noexcept {
     if (this != &other) {
@@ -70,6 +77,7 @@ StoreLock& StoreLock::operator=(StoreLock&& other) noexcept {
         list_path_ = std::move(other.list_path_);
         list_ = std::move(other.list_);
         held_ = std::exchange(other.held_, false);
+        size_when_locked_ = other.size_when_locked_;
     }
     return *this;
 }
@@ -102,6 +110,7 @@ bool StoreLock::replace_list(const std::string& content, std::string* error) {
         return false;
     }
     list_ = std::move(replacement);
+    size_when_locked_ = static_cast<std::int64_t>(content.size());
     return true;
 }
 

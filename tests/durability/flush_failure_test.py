@@ -117,6 +117,56 @@ def marker_taken_while_waiting(program, d):
     return problems + store_problems(store, 'Jane Doe')
 
 
+def line_asked_for(program, d, already_listed):
+    """The problems after a run that waited for the lock at its line while another new
+    applicant's run had asked for its own there (its page durable and marked): the waiting run
+    adds that line too, once (not again when a holder stopped before taking the marker out had
+    added it), and takes that marker out."""
+    store, list_path = os.path.join(d, 'people'), os.path.join(d, 'people', 'index.html')
+    code, out, _ = run(program, d, body('Ann Example', 'ann@example.org', b'cv\n'))
+    ann_line = b'<br><a href="Ann%20Example">Ann Example</a>\n'
+    before = open(list_path, 'rb').read().replace(ann_line, b'')
+    if not already_listed:
+        open(list_path, 'wb').write(before)
+    open(os.path.join(store, 'Ann Example', MARKER), 'w').close()
+    asked = os.path.join(store, '.tmp-runs', f'.tmp-{os.getpid():x}-line{len(before):x}')
+    os.symlink('Ann Example', asked)
+    request = body('Jane Doe', 'jane@example.org', b'cv\n')
+    env = {'PATH': '/usr/bin:/bin', 'REQUEST_METHOD': 'POST', 'CONTENT_LENGTH': str(len(request)),
+           'CONTENT_TYPE': f'multipart/form-data; boundary={BOUNDARY}',
+           'ASAN_OPTIONS': os.environ.get('ASAN_OPTIONS', '') + ':detect_leaks=0'}
+    # Its folder's flush, the main thread's first fsync, slowed down: the lock is taken here
+    # meanwhile, so that the run finds it taken when it comes to its line.
+    argv = ['strace', '-f', '-qq', '-o', os.devnull, '-e', 'trace=fsync',
+            '-e', 'inject=fsync:delay_enter=300000:when=1', program]
+    page, problems = os.path.join(store, 'Jane Doe', 'index.html'), []
+    with subprocess.Popen(argv, cwd=d, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE) as proc:
+        proc.stdin.write(request)
+        proc.stdin.close()
+        for _ in range(600):
+            if os.path.exists(page) or proc.poll() is not None:
+                break
+            time.sleep(0.005)
+        lock = os.open(list_path, os.O_RDWR)
+        fcntl.lockf(lock, fcntl.LOCK_EX)
+        for _ in range(600):
+            if any('-line' in n and n != os.path.basename(asked)
+                   for n in os.listdir(os.path.join(store, '.tmp-runs'))) or proc.poll() is not None:
+                break
+            time.sleep(0.005)
+        os.close(lock)
+        if b'Thank You!' not in proc.stdout.read():
+            problems.append('the waiting run is not thanked')
+    os.unlink(asked)  # the asking run's part, which this test plays
+    lines = open(list_path, 'rb').read()
+    for name, line in (('Ann Example', ann_line), ('Jane Doe', b'<br><a href="Jane%20Doe">Jane Doe</a>\n')):
+        if lines.count(line) != 1:
+            problems.append(f'{name} listed {lines.count(line)} times')
+    if os.path.exists(os.path.join(store, 'Ann Example', MARKER)):
+        problems.append("the marker of the line asked for stays")
+    return problems + store_problems(store, 'Jane Doe')
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--program', required=True)
@@ -174,6 +224,11 @@ def main():
         beside(d)
         failed |= report('a marker taken out while the run waits for the lock',
                          marker_taken_while_waiting(program, d))
+        for listed in (False, True):
+            d = tempfile.mkdtemp(dir=base)
+            beside(d)
+            failed |= report(f'a line asked for while waiting for the lock{", already added" if listed else ""}',
+                             line_asked_for(program, d, listed))
     finally:
         shutil.rmtree(base, ignore_errors=True)
     return 1 if failed else 0

@@ -202,6 +202,22 @@ class Record:
             self._emit('write', inode=node, length=node.length, data=string_arg(args[1]) or b'',
                        syscall='pwrite64')
 
+    def _copied(self, fd, ret, syscall):
+        """Bytes the kernel copied into the file on `fd` at its position (a spooled upload)."""
+        node = self.fds.get(fd)
+        if node and ret > 0:
+            node.length += ret
+            self._emit('write', inode=node, length=node.length, syscall=syscall)
+
+    def _on_copy_file_range(self, args, ret):
+        if args[3] == 'NULL':
+            self._copied(int(args[2]), ret, 'copy_file_range')
+
+    def _on_sendfile(self, args, ret):
+        self._copied(int(args[0]), ret, 'sendfile')
+
+    _on_sendfile64 = _on_sendfile
+
     def _on_ftruncate(self, args, ret):
         node = self.fds.get(int(args[0]))
         if node:

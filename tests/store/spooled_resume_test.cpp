@@ -29,10 +29,12 @@ std::string resume_bytes(std::size_t size) {
     return bytes;
 }
 
-// Every name under `root` that begins ".tmp-": a staged file left behind.
+// Every name under `root` that begins ".tmp-": a staged file left behind. The register of runs
+// (the folder .tmp-runs, kept from run to run) is none, but an entry left in it is.
 std::vector<std::string> temporary_names(const fs::path& root) {
     std::vector<std::string> names;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.path().filename() == ".tmp-runs" && entry.is_directory()) continue;
         if (entry.path().filename().string().rfind(".tmp-", 0) == 0)
             names.push_back(entry.path().string());
     }

@@ -40,6 +40,7 @@ TEST_F(AppTest, AFirstSubmissionFilesFolderPageListLineAndResume) {
     EXPECT_EQ(read_file(people() / "Jane Doe" / "hello.txt"), "hello");
     EXPECT_EQ(tree_of(work()),
               (std::set<std::string>{"people", "people/index.html", "people/index.jsonl",
+                                     "people/.tmp-runs",  // the register of runs, kept empty
                                      "people/Jane Doe", "people/Jane Doe/index.html",
                                      "people/Jane Doe/index.json", "people/Jane Doe/hello.txt"}));
     const nlohmann::json record = json_at(people() / "Jane Doe" / "index.json");
