@@ -16,6 +16,24 @@ namespace {
 constexpr auto FOLDING = static_cast<utf8proc_option_t>(
     UTF8PROC_DECOMPOSE | UTF8PROC_COMPAT | UTF8PROC_CASEFOLD | UTF8PROC_STRIPMARK | UTF8PROC_IGNORE);
 
+// Latin letters of their own that people without them type as the base letter (a Polish "Ł"
+// as "l", a Danish "ø" as "o"): Unicode gives them no decomposition, so the folding above leaves
+// them. Applied after case folding, so only the small letters are here.
+struct BaseLetters {
+    utf8proc_int32_t letter;
+    const char* typed;
+};
+constexpr BaseLetters TYPED_AS[] = {
+    {0x00E6, "ae"}, {0x00F0, "d"}, {0x00F8, "o"},  {0x00FE, "th"}, {0x0111, "d"}, {0x0127, "h"},
+    {0x0131, "i"},  {0x0142, "l"}, {0x0153, "oe"}, {0x0167, "t"},
+};
+
+const char* typed_as(utf8proc_int32_t code) {
+    for (const BaseLetters& b : TYPED_AS)
+        if (b.letter == code) return b.typed;
+    return nullptr;
+}
+
 char ascii_lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -48,6 +66,10 @@ void fold_into(std::string_view text, std::string& out) {
             out.append(text.substr(static_cast<std::size_t>(i), static_cast<std::size_t>(length)));
         } else {
             for (utf8proc_ssize_t k = 0; k < n; ++k) {
+                if (const char* typed = typed_as(folded[k])) {
+                    out += typed;
+                    continue;
+                }
                 utf8proc_uint8_t encoded[4];
                 const utf8proc_ssize_t w = utf8proc_encode_char(folded[k], encoded);
                 out.append(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(w));
