@@ -63,11 +63,6 @@ void print_stylesheet(cgi::CgiRequest& request);
 // (Prometheus text); false for any other view, with nothing written.
 bool show_monitoring(cgi::CgiRequest& request, const std::string& view, const std::string& root);
 
-// ---- Monitoring, plain text (health_view.cpp) ----
-// Answers `view` "health" (the health check of `root`; 503 when critical) or "metrics"
-// (Prometheus text); false for any other view, with nothing written.
-bool show_monitoring(cgi::CgiRequest& request, const std::string& view, const std::string& root);
-
 // ---- Views, on GET (console_views.cpp) ----
 void show_table(Console& c);
 void show_applicant(Console& c);
