@@ -229,7 +229,9 @@ void selection_bar(const Console& c, const TableState& state) {
     if (state.due_only) hidden("due", "1");
     if (!state.sort.empty()) hidden("sort", state.sort);
     if (state.page > 1) hidden("page", std::to_string(state.page));
-    std::printf("<label>With the selected: <select name=\"bulk\">");
+    // Nothing chosen first: an Apply pressed by mistake changes nothing.
+    std::printf("<label>With the selected: <select name=\"bulk\">"
+                "<option value=\"\">Choose an action</option>");
     for (const char* d : store::DECISIONS) {
         std::printf("<option value=\"%.*s%s\">Set decision: ", static_cast<int>(DECISION_PREFIX.size()),
                     DECISION_PREFIX.data(), d);
@@ -257,6 +259,7 @@ void show_bulk_confirmation(Console& c) {
     const std::string bulk = c.value("bulk");
     if (bulk == "erase") erase_confirmation(c);
     else if (bulk.starts_with(DECISION_PREFIX)) set_decision(c, bulk.substr(DECISION_PREFIX.size()));
+    else if (bulk.empty()) refuse(c, "Choose what to do with the selected applicants.");
     else refuse(c, "Unknown action for the selected applicants: " + bulk);
 }
 
