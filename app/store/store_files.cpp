@@ -234,8 +234,12 @@ bool create_empty_file(const std::string& path) {
     return fd.valid();
 }
 
+platform::UniqueFd open_directory(const std::string& path) {
+    return platform::UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 bool flush_directory(const std::string& path) {
-    platform::UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    platform::UniqueFd dir = open_directory(path);
     if (!dir.valid()) return false;
     while (::fsync(dir.get()) != 0) {
         if (errno == EINVAL) return true;  // nothing this file system can flush

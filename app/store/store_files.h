@@ -91,6 +91,9 @@ bool file_system_space(const std::string& path, FileSystemSpace* space);
 // exist.
 platform::UniqueFd open_for_append(const std::string& path);
 
+// The folder at `path` opened for reading (and flushing); invalid, with errno set, on failure.
+platform::UniqueFd open_directory(const std::string& path);
+
 // Creates `path` as an empty file (0666 less the umask) when it does not exist; false when it
 // can neither be created nor opened.
 bool create_empty_file(const std::string& path);
