@@ -404,14 +404,15 @@ FilingResult Filing::run() {
     RunEntry entry(root, submission_.name);
     // Files that killed runs left: in this folder, and in the folders of runs that are gone.
     if (!folder_is_new) remove_stale_temp_files(dir_);
-    sweep_stale_runs(root);
+    if (!entry.made_register()) sweep_stale_runs(root);
 
     if (!folder_is_new) current_ = read_record(record_path_);
     // Each file is written whole first; their flushes then run together.
     if (!stage_resume()) return fail(resume_path_, "write", resume_path_);
     record_.resume_size = static_cast<std::uint64_t>(
-        submission_.resume_fd >= 0 ? platform::file_size(submission_.resume_fd)
-                                   : static_cast<std::int64_t>(submission_.resume_bytes().size()));
+        submission_.resume_size >= 0 ? submission_.resume_size
+        : submission_.resume_fd >= 0 ? platform::file_size(submission_.resume_fd)
+                                     : static_cast<std::int64_t>(submission_.resume_bytes().size()));
     if (!stage_record()) return fail(page_path_, "write", dir_ + "/.tmp-*");
     std::vector<std::string> history;
     if (!folder_is_new) history = page_history();
