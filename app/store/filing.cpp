@@ -11,7 +11,8 @@
 //     next run of the name files into it.
 //  2. The run's entry in the register of runs (<root>/.tmp-runs/, a link naming the folder).
 //     A crash leaves the entry: a later run finds its process gone, removes the temporary
-//     files in that folder, then the entry (nobody need list the whole root for them).
+//     files in that folder, then the entry (nobody need list the whole root for them). The run
+//     that made the register just now lists nothing: no run that is gone can be entered in it.
 //  3. Resume, record and page under temporary names in the folder (the spooled resume linked
 //     there, not copied). A crash leaves hidden files only, removed as in 2.
 //  4. Flush round 1, all at once: the three files' data and the root (the folder's entry, and
