@@ -67,6 +67,10 @@ monitor::Event refused_field(store::Field field) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // The answer is gathered in a buffer of the program's own: one the C library made itself
+    // would first ask the system about standard output to choose its size.
+    static char answer_buffer[BUFSIZ];
+    std::setvbuf(stdout, answer_buffer, _IOFBF, sizeof answer_buffer);
     // The design's request rules, but the header waits for the answer's status, so an unreadable
     // body is reported rather than ending the process inside the first lookup; the answer stays
     // the header alone.
@@ -164,6 +168,7 @@ int main(int argc, char* argv[]) {
         return finish(request, kFailed);
     }
     submission.resume_fd = resume->file();
+    submission.resume_size = static_cast<std::int64_t>(resume->value_len);
     submission.resume_bytes = [resume] {
         const char* bytes = resume->bytes();
         return bytes ? std::string_view(bytes, static_cast<std::size_t>(resume->value_len))

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
 #include <nlohmann/json.hpp>
 
 #include "app/store/list_line.h"
@@ -117,8 +118,13 @@ StoredSubmission submission_in(const std::string& folder, std::string stamp) {
 // ---- Opening ----
 
 ApplicantStore::ApplicantStore(std::string root) : root_(std::move(root)) {
-    const long longest = longest_file_name(root_, 255);
-    longest_name_ = static_cast<std::size_t>(longest < 255 ? longest : 255);
+    // One look at the file system for the longest name and the room the first check finds.
+    FileSystemSpace space;
+    if (file_system_space(root_, &space)) {
+        if (space.longest_name > 0 && space.longest_name < 255)
+            longest_name_ = static_cast<std::size_t>(space.longest_name);
+        space_at_open_ = space;
+    }
 }
 
 std::optional<ApplicantStore> ApplicantStore::open(std::string_view root, Refusal* why) {
@@ -189,7 +195,11 @@ std::string ApplicantStore::erasures_dir() const {
 
 std::optional<Room> ApplicantStore::room() const {
     FileSystemSpace space;
-    if (!file_system_space(root_, &space)) return std::nullopt;
+    if (space_at_open_) {
+        space = *std::exchange(space_at_open_, std::nullopt);
+    } else if (!file_system_space(root_, &space)) {
+        return std::nullopt;
+    }
     Room room;
     room.free_bytes = space.available_bytes;
     room.free_inodes = space.available_inodes;

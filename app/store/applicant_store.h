@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "app/store/reserve_default.h"
+#include "app/store/store_files.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 
@@ -85,6 +86,8 @@ struct Submission {
     // when it lies on the store's file system; otherwise resume_bytes() is copied.
     int resume_fd = -1;
     std::function<std::string_view()> resume_bytes;
+    // The resume's length in bytes when the caller knows it, else -1 (then asked of the file).
+    std::int64_t resume_size = -1;
 };
 
 // One stored submission of an applicant.
@@ -220,6 +223,8 @@ class ApplicantStore {
 
     std::string root_;
     std::size_t longest_name_ = 255;
+    // What the file system told when the store was opened, for the first look at its room.
+    mutable std::optional<FileSystemSpace> space_at_open_;
 };
 
 }  // namespace store

@@ -11,7 +11,8 @@
 //     next run of the name files into it.
 //  2. The run's entry in the register of runs (<root>/.tmp-runs/, a link naming the folder).
 //     A crash leaves the entry: a later run finds its process gone, removes the temporary
-//     files in that folder, then the entry (nobody need list the whole root for them).
+//     files in that folder, then the entry (nobody need list the whole root for them). The run
+//     that made the register just now lists nothing: no run that is gone can be entered in it.
 //  3. Resume, record and page under temporary names in the folder (the spooled resume linked
 //     there, not copied). A crash leaves hidden files only, removed as in 2.
 //  4. Flush round 1, all at once: the three files' data and the root (the folder's entry, and
@@ -404,14 +405,15 @@ FilingResult Filing::run() {
     RunEntry entry(root, submission_.name);
     // Files that killed runs left: in this folder, and in the folders of runs that are gone.
     if (!folder_is_new) remove_stale_temp_files(dir_);
-    sweep_stale_runs(root);
+    if (!entry.made_register()) sweep_stale_runs(root);
 
     if (!folder_is_new) current_ = read_record(record_path_);
     // Each file is written whole first; their flushes then run together.
     if (!stage_resume()) return fail(resume_path_, "write", resume_path_);
     record_.resume_size = static_cast<std::uint64_t>(
-        submission_.resume_fd >= 0 ? platform::file_size(submission_.resume_fd)
-                                   : static_cast<std::int64_t>(submission_.resume_bytes().size()));
+        submission_.resume_size >= 0 ? submission_.resume_size
+        : submission_.resume_fd >= 0 ? platform::file_size(submission_.resume_fd)
+                                     : static_cast<std::int64_t>(submission_.resume_bytes().size()));
     if (!stage_record()) return fail(page_path_, "write", dir_ + "/.tmp-*");
     std::vector<std::string> history;
     if (!folder_is_new) history = page_history();

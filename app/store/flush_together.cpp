@@ -5,9 +5,12 @@
 #include <malloc.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <utility>
 
+#include "app/store/bare_flush_thread.h"
 #include "app/store/store_files.h"
 #include "platform/files.h"
 
@@ -65,16 +68,47 @@ class FlushThread {
 }  // namespace
 
 const FlushJob* flush_together(std::vector<FlushJob>& jobs) {
+    const std::size_t helpers_wanted = jobs.size() > 1 ? jobs.size() - 1 : 0;
+    // Helpers made with clone alone on the kept stacks where the build allows; the C library's
+    // threads for the rest.
+    const std::size_t bare_count =
+        BareFlushThread::available() ? std::min(helpers_wanted, kKeptStacks) : 0;
     // A helper that frees memory would otherwise get a heap arena of its own, mapped and cut to
     // size with three system calls, for the microseconds it lives: the threads share one.
     static bool one_arena = false;
-    if (jobs.size() > 1 && !std::exchange(one_arena, true)) mallopt(M_ARENA_MAX, 1);
+    if (helpers_wanted > bare_count && !std::exchange(one_arena, true)) mallopt(M_ARENA_MAX, 1);
     {
-        std::vector<FlushThread> helpers(jobs.size() > 1 ? jobs.size() - 1 : 0);
-        for (std::size_t i = 1; i < jobs.size(); ++i) {
-            if (!helpers[i - 1].start(jobs[i], i - 1)) run_job(jobs[i]);
+        // A bare helper flushes a folder through a descriptor opened here.
+        std::vector<platform::UniqueFd> folders(bare_count);
+        std::vector<BareFlushThread> bare(bare_count);
+        std::vector<FlushThread> helpers(helpers_wanted - bare_count);
+        {
+            std::optional<SignalsBlocked> blocked;
+            if (bare_count > 0) blocked.emplace();
+            for (std::size_t i = 1; i < jobs.size(); ++i) {
+                FlushJob& job = jobs[i];
+                if (i - 1 < bare_count) {
+                    int fd = job.fd;
+                    if (fd < 0) {
+                        folders[i - 1] = open_directory(job.path);
+                        fd = folders[i - 1].get();
+                    }
+                    if (fd < 0) {
+                        job.error = errno != 0 ? errno : EIO;
+                    } else if (!bare[i - 1].start(fd, job.fd < 0, kept_stacks[i - 1],
+                                                  kKeptStackSize)) {
+                        run_job(job);
+                    }
+                } else if (!helpers[i - 1 - bare_count].start(job, i - 1)) {
+                    run_job(job);
+                }
+            }
         }
         if (!jobs.empty()) run_job(jobs[0]);
+        for (std::size_t i = 0; i < bare_count; ++i) {
+            const int error = bare[i].wait();
+            if (error != 0) jobs[i + 1].error = error;
+        }
     }  // the helpers join here
     for (const FlushJob& job : jobs) {
         if (job.error != 0) {

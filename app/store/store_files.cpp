@@ -132,7 +132,7 @@ RunEntry::RunEntry(const std::string& root, const std::string& folder_name)
             return;
         }
         if (errno == ENOENT) {
-            ::mkdir(register_dir.c_str(), 0777);
+            made_register_ = ::mkdir(register_dir.c_str(), 0777) == 0;
         } else if (errno == EEXIST) {
             // A killed process that had this id left its entry: its folder is cleared first.
             clear_entry(root, path);
@@ -221,6 +221,7 @@ bool file_system_space(const std::string& path, FileSystemSpace* space) {
     space->total_bytes = static_cast<std::uint64_t>(info.f_blocks) * unit;
     space->available_inodes = static_cast<std::uint64_t>(info.f_favail);
     space->total_inodes = static_cast<std::uint64_t>(info.f_files);
+    space->longest_name = static_cast<std::uint64_t>(info.f_namemax);
     return true;
 }
 
@@ -234,8 +235,12 @@ bool create_empty_file(const std::string& path) {
     return fd.valid();
 }
 
+platform::UniqueFd open_directory(const std::string& path) {
+    return platform::UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 bool flush_directory(const std::string& path) {
-    platform::UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    platform::UniqueFd dir = open_directory(path);
     if (!dir.valid()) return false;
     while (::fsync(dir.get()) != 0) {
         if (errno == EINVAL) return true;  // nothing this file system can flush

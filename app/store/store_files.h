@@ -39,10 +39,14 @@ class RunEntry {
     // Asks for the folder's list line, the list being `list_size` bytes long now.
     void ask_for_line(std::int64_t list_size);
 
+    // Whether this run made the register: it then holds no entry of a run that is gone.
+    bool made_register() const { return made_register_; }
+
   private:
     std::string root_, folder_name_;
     std::string path_;  // empty when the entry could not be made
     std::string line_path_;  // the request for the line, once made
+    bool made_register_ = false;
 };
 
 // A line asked for: the applicant folder, and the list's length when it was asked for (the
@@ -84,12 +88,16 @@ struct FileSystemSpace {
     std::uint64_t total_bytes = 0;
     std::uint64_t available_inodes = 0;
     std::uint64_t total_inodes = 0;
+    std::uint64_t longest_name = 0;  // the longest file name allowed, in bytes; 0: not told
 };
 bool file_system_space(const std::string& path, FileSystemSpace* space);
 
 // Opens `path` for appending and reading, creating it (0666 less the umask) when it does not
 // exist.
 platform::UniqueFd open_for_append(const std::string& path);
+
+// The folder at `path` opened for reading (and flushing); invalid, with errno set, on failure.
+platform::UniqueFd open_directory(const std::string& path);
 
 // Creates `path` as an empty file (0666 less the umask) when it does not exist; false when it
 // can neither be created nor opened.
