@@ -35,8 +35,9 @@ class BareFlushThread {
   private:
     static int run(void* self);
 
-    int fd_ = -1;
-    bool folder_ = false;
+    // Read by the thread alone, so unused in builds that make no such threads (sanitizers).
+    [[maybe_unused]] int fd_ = -1;
+    [[maybe_unused]] bool folder_ = false;
     int error_ = 0;
     // The thread's id while it runs: set by the system before clone returns, cleared (and its
     // waiter woken) when the thread has ended.
