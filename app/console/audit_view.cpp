@@ -14,16 +14,9 @@ namespace {
 constexpr std::size_t AUDIT_PAGE_ROWS = 100;
 
 // The actions the store writes, offered as the filter's suggestions.
-constexpr const char* KNOWN_ACTIONS[] = {"erase", "export", "retention-erase", "retention-run",
-                                         "restore"};
+constexpr const char* KNOWN_ACTIONS[] = {"erase",   "export",   "retention-erase", "retention-run",
+                                         "restore", "decision", "note",            "keep"};
 
-void audit_link(const std::string& href, const std::string& text) {
-    std::printf("<a href=\"");
-    html(href);
-    std::printf("\">");
-    html(text);
-    std::printf("</a>");
-}
 
 void text_field(const char* name, const char* label, const std::string& value,
                 const char* type = "text", const char* extra = "") {
@@ -102,10 +95,10 @@ void show_audit(Console& c) {
         std::printf("<td data-label=\"Applicant\">");
         // Her name filters by the folder; the person id beside it, by her alone.
         if (!e.applicant.empty() && e.applicant != "-")
-            audit_link(console_link(c, "view=audit&a=" + query_escape(e.applicant)), e.applicant);
+            link(console_link(c, "view=audit&a=" + query_escape(e.applicant)), e.applicant);
         if (!e.person_id.empty()) {
             std::printf(" <span class=\"muted\">(");
-            audit_link(console_link(c, "view=audit&" + applicant_query({e.applicant, e.person_id})),
+            link(console_link(c, "view=audit&" + applicant_query({e.applicant, e.person_id})),
                        "person " + e.person_id.substr(0, 8));
             std::printf(")</span>");
         }
@@ -113,14 +106,14 @@ void show_audit(Console& c) {
         cell("Outcome", e.outcome);
         std::printf("<td data-label=\"Request\">");
         if (!e.reference.empty())
-            audit_link(console_link(c, "view=audit&ref=" + query_escape(e.reference)), e.reference);
+            link(console_link(c, "view=audit&ref=" + query_escape(e.reference)), e.reference);
         std::printf("</td></tr>\n");
     }
     std::printf("</tbody>\n</table>\n<nav class=\"pages\">");
-    if (page.page > 1) audit_link(console_link(c, keep + "page=" + std::to_string(page.page - 1)), "Newer");
+    if (page.page > 1) link(console_link(c, keep + "page=" + std::to_string(page.page - 1)), "Newer");
     std::printf(" <span class=\"muted\">Page %zu of %zu</span> ", page.page, page.pages);
     if (page.page < page.pages)
-        audit_link(console_link(c, keep + "page=" + std::to_string(page.page + 1)), "Older");
+        link(console_link(c, keep + "page=" + std::to_string(page.page + 1)), "Older");
     std::printf("</nav>\n");
     end_console_page();
 }

@@ -109,14 +109,7 @@ void set_decision(Console& c, const std::string& decision) {
         console_link(c, table_query(requested_table(c)) + "set=" + std::to_string(recorded.size()) +
                             "&skipped=" + std::to_string(refs.size() - recorded.size()) +
                             "&to=" + decision);
-    // After a POST, a GET of the table: reloading it records nothing twice.
-    c.request.redirect(table.c_str(), 303);
-    print_console_header(c.request);
-    std::printf("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Recorded</title>"
-                "</head><body><p><a href=\"");
-    html(table);
-    std::printf("\">Back to the applicants</a></p></body></html>\n");
-    std::fflush(stdout);
+    redirect_after_post(c, table, "Back to the applicants");
 }
 
 void erase_confirmation(Console& c) {

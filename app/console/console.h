@@ -51,6 +51,11 @@ std::string applicant_query(const store::ApplicantRef& ref);
 std::string env(const char* name);
 // Page text, escaped.
 void html(std::string_view text);
+// A link: `href` and `text` escaped.
+void link(const std::string& href, const std::string& text);
+// The answer to a change made by a POST: a 303 to `target` (a GET, so that reloading it changes
+// nothing twice), with a page linking it as `back` for a client that does not follow it.
+void redirect_after_post(Console& c, const std::string& target, const char* back);
 // A link to a console view: "staff.cgi?root=...&" followed by `query` (already escaped).
 std::string console_link(const Console& c, const std::string& query);
 // A query-string value %-escaped (every byte outside A-Z a-z 0-9 - . _ ~).

@@ -155,6 +155,24 @@ void message_page(cgi::CgiRequest& request, const char* status, const std::strin
     message_page_for(request, nullptr, status, heading, message);
 }
 
+void link(const std::string& href, const std::string& text) {
+    std::printf("<a href=\"");
+    html(href);
+    std::printf("\">");
+    html(text);
+    std::printf("</a>");
+}
+
+void redirect_after_post(Console& c, const std::string& target, const char* back) {
+    c.request.redirect(target.c_str(), 303);
+    print_console_header(c.request);
+    std::printf("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Recorded</title>"
+                "</head><body><p><a href=\"");
+    html(target);
+    std::printf("\">%s</a></p></body></html>\n", back);
+    std::fflush(stdout);
+}
+
 void print_stylesheet(cgi::CgiRequest& request) {
     request.set_content_type("text/css", "utf-8");
     request.add_header("Cache-Control", "max-age=3600");

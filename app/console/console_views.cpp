@@ -42,13 +42,6 @@ std::string file_href(const Console& c, const std::string& folder, const std::st
     return href + link_part(file);
 }
 
-void link(const std::string& href, const std::string& text) {
-    std::printf("<a href=\"");
-    html(href);
-    std::printf("\">");
-    html(text);
-    std::printf("</a>");
-}
 
 }  // namespace
 

@@ -44,13 +44,5 @@ void do_record(Console& c, const std::string& action) {
                      action.c_str(), applicant->folder_name.c_str(), error.c_str());
         return;
     }
-    // After a POST, a GET of her view: reloading it records nothing twice.
-    const std::string view = console_link(c, "view=applicant&" + applicant_query(ref));
-    c.request.redirect(view.c_str(), 303);
-    print_console_header(c.request);
-    std::printf("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Recorded</title></head>"
-                "<body><p><a href=\"");
-    html(view);
-    std::printf("\">Back to her page</a></p></body></html>\n");
-    std::fflush(stdout);
+    redirect_after_post(c, console_link(c, "view=applicant&" + applicant_query(ref)), "Back to her page");
 }

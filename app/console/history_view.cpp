@@ -7,14 +7,6 @@
 
 namespace {
 
-void link_to(const std::string& href, const std::string& text) {
-    std::printf("<a href=\"");
-    html(href);
-    std::printf("\">");
-    html(text);
-    std::printf("</a>");
-}
-
 void decision_options(const std::string& current) {
     for (const char* d : store::DECISIONS) {
         std::printf("<option value=\"%s\"%s>", d, current == d ? " selected" : "");
@@ -119,7 +111,7 @@ void show_retention_figures(Console& c, const store::Catalogue& catalogue) {
         std::printf("; a keep date holds both off through that day</dd>");
         const std::size_t due = due_now(c, catalogue).size();
         std::printf("<dt>Due for deletion</dt><dd>");
-        link_to(console_link(c, "due=1"), std::to_string(due) + (due == 1 ? " applicant" : " applicants"));
+        link(console_link(c, "due=1"), std::to_string(due) + (due == 1 ? " applicant" : " applicants"));
         std::printf("</dd>");
     }
     std::printf("<dt>Retention run</dt>");

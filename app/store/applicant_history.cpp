@@ -94,17 +94,19 @@ std::vector<HistoryEvent> read_history(const std::string& path) {
     return events;
 }
 
+void apply_event(ApplicantStatus& status, const HistoryEvent& e) {
+    if (e.kind == "decision") {
+        status.decision = e.decision;
+        status.decided_at = e.at;
+    } else if (e.kind == "keep") {
+        status.keep_until = e.until;
+        status.keep_reason = e.reason;
+    }
+}
+
 ApplicantStatus status_of(const std::vector<HistoryEvent>& history) {
     ApplicantStatus status;
-    for (const HistoryEvent& e : history) {
-        if (e.kind == "decision") {
-            status.decision = e.decision;
-            status.decided_at = e.at;
-        } else if (e.kind == "keep") {
-            status.keep_until = e.until;
-            status.keep_reason = e.reason;
-        }
-    }
+    for (const HistoryEvent& e : history) apply_event(status, e);
     return status;
 }
 

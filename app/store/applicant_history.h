@@ -64,6 +64,8 @@ struct ApplicantStatus {
     std::string decided_at;  // "" while she is new
     std::string keep_until, keep_reason;
 };
+// `e` applied to `status`: a decision or a keep replaces the one before; a note changes nothing.
+void apply_event(ApplicantStatus& status, const HistoryEvent& e);
 ApplicantStatus status_of(const std::vector<HistoryEvent>& history);
 
 // A note as it is kept: line ends made "\n"; nullopt with `why` set when it is empty, too long,

@@ -18,16 +18,6 @@ namespace store {
 
 namespace {
 
-void apply(ApplicantStatus& status, const HistoryEvent& e) {
-    if (e.kind == "decision") {
-        status.decision = e.decision;
-        status.decided_at = e.at;
-    } else if (e.kind == "keep") {
-        status.keep_until = e.until;
-        status.keep_reason = e.reason;
-    }
-}
-
 // The folder's JSON text as the line holds it, found without parsing the line: inside a string
 // a quote is escaped, so `"folder"` followed by a colon is the key. Nullopt when it is not plain
 // (escapes in it) or not found.
@@ -112,7 +102,7 @@ DecisionIndex::DecisionIndex(const std::vector<DecisionIndexLine>& lines) {
         auto it = std::find_if(people.begin(), people.end(),
                                [&](const auto& p) { return p.first == line.person; });
         if (it == people.end()) it = people.insert(people.end(), {line.person, ApplicantStatus{}});
-        apply(it->second, line.event);
+        apply_event(it->second, line.event);
     }
 }
 

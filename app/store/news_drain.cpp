@@ -1,13 +1,13 @@
 // The drain of news: catalogue lines against each subscriber's watermark.
 #include "app/store/news_drain.h"
 
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <set>
 #include <vector>
 
+#include "app/store/applicants.h"
 #include "app/store/audit_log.h"
 #include "app/store/catalogue.h"
 #include "app/store/news_mail.h"
@@ -23,19 +23,9 @@ namespace {
 constexpr std::time_t LATE_LINE_SECONDS = 15 * 60;
 constexpr std::time_t DIGEST_SECONDS = 24 * 60 * 60;
 
-// A line's key: 128 bits of the SHA-256 of the line, in hex (the state names no applicant).
-std::string line_key(std::string_view text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr);
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string key;
-    for (unsigned i = 0; i < 16 && i < size; ++i) {
-        key += hex[digest[i] >> 4];
-        key += hex[digest[i] & 15];
-    }
-    return key;
-}
+// A line's key: 128 bits of the SHA-256 of the line, in hex (the state names no applicant), made
+// as the store makes a person id from her key.
+std::string line_key(std::string_view text) { return store::person_id(text); }
 
 std::time_t parse_utc(const std::string& text) {
     std::tm t{};

@@ -18,25 +18,21 @@ std::uint64_t hash_of(std::string_view text) {
     return h;
 }
 
-// The hash of folded_for_search(name), without a copy for a name in ASCII.
-std::uint64_t folded_name_hash(std::string_view name) {
+// The hash of normalised(text), where normalised lowers ASCII as it is and may do more with the
+// rest: without a copy for a text in ASCII.
+template <typename Normalise>
+std::uint64_t normalised_hash(std::string_view text, Normalise normalised) {
     std::uint64_t h = FNV_OFFSET;
-    for (unsigned char c : name) {
-        if (c >= 0x80) return hash_of(folded_for_search(name));
+    for (unsigned char c : text) {
+        if (c >= 0x80) return hash_of(normalised(text));
         h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) * FNV_PRIME;
     }
     return h;
 }
 
-// The hash of person_key(mail), without a copy for an address in ASCII.
-std::uint64_t person_hash(std::string_view mail) {
-    std::uint64_t h = FNV_OFFSET;
-    for (unsigned char c : mail) {
-        if (c >= 0x80) return hash_of(person_key(mail));
-        h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) * FNV_PRIME;
-    }
-    return h;
-}
+// The hash of folded_for_search(name); of person_key(mail).
+std::uint64_t folded_name_hash(std::string_view name) { return normalised_hash(name, folded_for_search); }
+std::uint64_t person_hash(std::string_view mail) { return normalised_hash(mail, person_key); }
 
 }  // namespace
 
